@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace dunmore::core {
+
+// One column of a table as its .frm file defines it. `value` carries the text of the
+// column's value in the row being decoded.
+struct ColumnDefinition {
+    std::string name;
+    std::uint32_t index = 0;
+    std::uint32_t recordPos = 0;
+    std::uint32_t typeCode = 0;
+    std::int32_t geometryType = 0;
+    std::int32_t length = 0;
+    std::uint8_t nullable = 0;
+    std::uint8_t inPrimaryKey = 0;
+    std::uint8_t inUniqueKey = 0;
+    std::int32_t precision = 0;
+    std::int32_t decimals = 0;
+    std::int32_t charset = 0;
+    std::string intervalText;
+    std::vector<std::string> members;
+    std::string comment;
+    std::string value;
+    // Pack-flag facts beyond the column list above: bit 0 clear on a numeric column
+    // means UNSIGNED, bit 2 ZEROFILL, bit 12 on BIT means the bits are stored as bytes.
+    bool isUnsigned = false;
+    bool isZerofill = false;
+    std::uint16_t packFlags = 0;
+    // The value is SQL NULL (the text is then "NULL"). Set by the row readers so that a
+    // stored text "NULL" is never mistaken for a NULL.
+    bool isNull = false;
+};
+
+// One decoded row: a copy of the table's column list with every value set.
+using RowValues = std::vector<ColumnDefinition>;
+
+// A key of the table as its .frm file defines it, kept for the CREATE TABLE statement.
+struct KeyPart {
+    std::uint32_t fieldNumber = 0;  // 1-based column number, 0 = none
+    std::uint32_t length = 0;
+};
+struct KeyInfo {
+    std::string name;
+    bool unique = false;
+    bool primary = false;
+    std::vector<KeyPart> parts;
+};
+
+}  // namespace dunmore::core

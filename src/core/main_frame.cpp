@@ -1,0 +1,52 @@
+#include "core/main_frame.h"
+
+#include <filesystem>
+
+namespace dunmore::core {
+
+MainFrame::~MainFrame() { waitForJob(); }
+
+void MainFrame::addOutputLine(std::string_view text) {
+    frontend.addOutputLine(text);
+    ++settings.outputLineCount;
+}
+
+void MainFrame::writeLog(std::string_view text) { logFile.write(text); }
+
+bool MainFrame::startJob(std::function<void(MainFrame&)> job) {
+    if (settings.busy.load() != 0) {
+        frontend.showMessage(kPleaseWait);
+        return false;
+    }
+    waitForJob();
+    settings.busy = 1;
+    m_worker = std::thread([this, job = std::move(job)] { job(*this); });
+    return true;
+}
+
+void MainFrame::waitForJob() {
+    if (m_worker.joinable() && m_worker.get_id() != std::this_thread::get_id()) m_worker.join();
+}
+
+void MainFrame::stopCommand() {
+    if (settings.busy.load() == 0) return;
+    if (frontend.askYesNo("Are you sure to stop the running process?"))
+        settings.stopRequested = 1;
+}
+
+bool MainFrame::closeRequest() {
+    if (settings.busy.load() != 0) {
+        frontend.showMessage("Please stop the running process to close the application.");
+        return false;
+    }
+    if (!frontend.askYesNo("Do you want to close the application?")) return false;
+    context.systemTablespace.close();
+    context.tablespaceFile.close();
+    context.dataFile.close();
+    std::error_code ec;
+    if (!settings.logFilePath.empty() && std::filesystem::exists(settings.logFilePath, ec))
+        frontend.showMessage("Log file path : " + settings.logFilePath);
+    return true;
+}
+
+}  // namespace dunmore::core

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "core/catalogue.h"
+#include "core/check_tree.h"
+#include "core/frontend.h"
+#include "core/log_file.h"
+#include "core/recovery_context.h"
+#include "core/script_writer.h"
+#include "core/settings.h"
+
+#include <functional>
+#include <string_view>
+#include <thread>
+
+namespace dunmore::core {
+
+inline constexpr std::string_view kApplicationTitle = "Dunmore(Full) v22.08";
+inline constexpr std::string_view kPleaseWait = "Please wait for the running process.";
+
+// The engine side of the main frame: what every job is handed. It owns the catalogue,
+// the check tree, the one RecoveryContext, the log and the script writer, and reaches
+// the person only through the Frontend.
+class MainFrame {
+public:
+    MainFrame(AppSettings& settings, Frontend& frontend) : settings(settings), frontend(frontend) {}
+    ~MainFrame();
+    MainFrame(const MainFrame&) = delete;
+    MainFrame& operator=(const MainFrame&) = delete;
+
+    AppSettings& settings;
+    Frontend& frontend;
+    Catalogue catalogue;
+    CheckTree tree;
+    RecoveryContext context;
+    LogFile logFile;
+    ScriptWriter scriptWriter;
+    // The open server connection of a save into a server; null otherwise.
+    StatementExecutor* serverConnection = nullptr;
+
+    // A line in the output pane (no line break in the text).
+    void addOutputLine(std::string_view text);
+    // Appends text to the log; no line break is added.
+    void writeLog(std::string_view text);
+    bool stopRequested() const { return settings.stopRequested.load() != 0; }
+
+    // Admission of a job: "Please wait for the running process." and false while busy;
+    // otherwise busy is set, the job runs on a new worker thread and true is returned.
+    // The job must clear busy as its very last step.
+    bool startJob(std::function<void(MainFrame&)> job);
+    // Waits for the worker of the last started job (command line and tests).
+    void waitForJob();
+
+    // Stop command: asks while busy and on Yes sets stopRequested; asks nothing when idle.
+    void stopCommand();
+
+    // Close request. Returns false when the application keeps running; true when the
+    // caller is to end the process (the files are closed and the log path was shown).
+    bool closeRequest();
+
+private:
+    std::thread m_worker;
+};
+
+}  // namespace dunmore::core

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace dunmore::core {
+
+// One column definition of a .MYI file (7 bytes: type, length, null bit, null position).
+struct MyisamColumn {
+    std::int16_t fieldType = 0;
+    std::uint16_t fieldLength = 0;
+    std::uint8_t nullBit = 0;
+    std::uint16_t nullPos = 0;
+    std::vector<std::uint8_t> fieldBytes;  // scratch of the dynamic-row unpacker
+    std::uint32_t fieldBytesLength = 0;
+};
+
+// The MyISAM part of the working context: what the .MYI head says about the data file.
+struct MyisamState {
+    std::int32_t myisamRowFormat = 0;  // 0 fixed, 1 dynamic, 2 compressed
+    std::uint64_t keyStart = 0;
+    std::uint64_t maxDataFileLength = 0;
+    std::uint64_t maxKeyFileLength = 0;
+    std::uint64_t createRecords = 0;
+    std::uint64_t createReloc = 0;
+    std::uint32_t meanRowLength = 0;
+    std::uint32_t myisamRecordLength = 0;  // base info recordLength (the .frm one is recordLength)
+    std::uint32_t packedRecordLength = 0;
+    std::uint32_t minPackLength = 0;
+    std::uint32_t maxPackLength = 0;
+    std::uint32_t minBlockLength = 0;
+    std::uint32_t fieldCount = 0;
+    std::uint32_t packFieldCount = 0;
+    std::uint8_t recordRefLength = 0;
+    std::uint8_t keyRefLength = 0;
+    std::uint8_t keyCount = 0;
+    std::uint8_t autoKey = 0;
+    std::uint16_t packBits = 0;
+    std::uint16_t blobCount = 0;
+    std::uint16_t maxKeyBlockLength = 0;
+    std::uint16_t maxKeyLength = 0;
+    std::uint16_t extraAllocBytes = 0;
+    std::uint8_t raidBytes[8] = {};
+    std::vector<MyisamColumn> myisamColumns;
+    bool nullAreaFirst = false;
+};
+
+}  // namespace dunmore::core

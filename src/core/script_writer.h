@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+
+namespace dunmore::core {
+
+// The one script file open at a time. Texts are UTF-8 already inside the engine and are
+// appended as they are; the file has no byte-order mark. A failed write is remembered
+// (`failed`) so that the save job can report it instead of claiming success.
+class ScriptWriter {
+public:
+    ScriptWriter() = default;
+    ~ScriptWriter();
+    ScriptWriter(const ScriptWriter&) = delete;
+    ScriptWriter& operator=(const ScriptWriter&) = delete;
+
+    // Creates or truncates the file. Returns whether it opened.
+    bool open(const std::filesystem::path& path);
+    bool isOpen() const { return m_file != nullptr; }
+    // Appends the bytes of text (no terminator). An empty text writes nothing.
+    void writeText(std::string_view text);
+    // Appends CR LF.
+    void writeLineEnd();
+    // Flushes and closes; a failure to flush counts as a failed write.
+    void close();
+
+    bool failed() const { return m_failed; }
+    void resetFailure() { m_failed = false; }
+    std::uint64_t bytesWritten() const { return m_bytes; }
+
+private:
+    std::FILE* m_file = nullptr;
+    bool m_failed = false;
+    std::uint64_t m_bytes = 0;
+};
+
+// Where a save job's statements go when they are executed rather than written: the
+// server connection implements it in the output module.
+class StatementExecutor {
+public:
+    virtual ~StatementExecutor() = default;
+    // Executes one statement; false when the server reported an error.
+    virtual bool executeStatement(std::string_view statement) = 0;
+};
+
+}  // namespace dunmore::core

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace dunmore::core {
+
+// The application-wide settings and flags. One instance, owned by the application
+// object and reachable from every thread. `busy` admits one job at a time;
+// `stopRequested` is set by Stop and read by the save jobs between items, rows and pages.
+struct AppSettings {
+    std::atomic<std::int32_t> busy{0};
+    std::atomic<std::uint8_t> stopRequested{0};
+    std::string chosenFolder;  // ends with the separator
+    std::string tempFolder;    // ends with the separator
+    std::string logFolder;     // ends with the separator
+    std::string logFilePath;
+    std::int32_t outputLineCount = 0;
+    bool version56OrLater = false;
+    std::int32_t applicationLook = 215;
+    bool savingScript = false;
+    bool savingToServer = false;
+    std::string savingFolder;
+    std::string serverName;
+    std::string serverPort;
+    std::string userName;
+    std::string userPassword;
+    std::uint64_t blobFileCounter = 0;
+    bool resumeAtOffset = false;
+
+    // Saving state of the value decoders: saving while either save flag is set.
+    bool saving() const { return savingScript || savingToServer; }
+};
+
+}  // namespace dunmore::core
