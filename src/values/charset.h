@@ -1,0 +1,18 @@
+#pragma once
+
+#include "core/byte_reader.h"
+
+#include <cstdint>
+#include <string>
+
+namespace dunmore::values {
+
+// Character data of a column in its own character set (by collation number) as UTF-8.
+// latin1 is Windows-1252, utf8mb3/utf8mb4 pass through, the others go through iconv
+// (converters cached per character set). Bytes that cannot be converted are kept in
+// their nearest faithful form, never dropped. Collation 63 (binary) and unknown numbers
+// are taken as Windows-1252.
+std::string textToUtf8(std::uint32_t collation, core::ByteSpan bytes);
+void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out);
+
+}  // namespace dunmore::values
