@@ -18,10 +18,14 @@ bool MainFrame::startJob(std::function<void(MainFrame&)> job) {
         frontend.showMessage(kPleaseWait);
         return false;
     }
-    waitForJob();
     settings.busy = 1;
-    m_worker = std::thread([this, job = std::move(job)] { job(*this); });
+    runWorker(std::move(job));
     return true;
+}
+
+void MainFrame::runWorker(std::function<void(MainFrame&)> job) {
+    waitForJob();
+    m_worker = std::thread([this, job = std::move(job)] { job(*this); });
 }
 
 void MainFrame::waitForJob() {

@@ -49,6 +49,8 @@ public:
     bool startJob(std::function<void(MainFrame&)> job);
     // Waits for the worker of the last started job (command line and tests).
     void waitForJob();
+    // Runs job on a new worker thread without admission (the caller has set busy).
+    void runWorker(std::function<void(MainFrame&)> job);
 
     // Stop command: asks while busy and on Yes sets stopRequested; asks nothing when idle.
     void stopCommand();

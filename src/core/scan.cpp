@@ -1,0 +1,248 @@
+// The data-folder scan: every subfolder of the data folder is a database; in each,
+// .frm files are tables (first bytes FE 01) or views (first bytes "TYPE=VIEW") and .TRG
+// files hold the triggers of one table. Only the first bytes of a .frm are read here.
+#include "core/scan.h"
+
+#include "core/byte_reader.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <filesystem>
+
+namespace dunmore::core {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char kSep = '/';
+constexpr std::int32_t kImageTable = 0;
+constexpr std::int32_t kImageKeys = 2;
+constexpr std::int32_t kImageViews = 15;
+constexpr std::int32_t kImageTrigger = 21;
+
+std::string lowerAscii(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Names of the entries of folder in enumeration order; directories and others apart.
+struct Listing {
+    std::vector<std::string> directories;
+    std::vector<std::string> files;
+};
+
+Listing listFolder(const std::string& folder) {
+    Listing out;
+    std::error_code ec;
+    fs::directory_iterator it(folder.empty() ? "." : folder, ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name == "." || name == "..") continue;
+        std::error_code typeError;
+        if (it->is_directory(typeError))
+            out.directories.push_back(name);
+        else
+            out.files.push_back(name);
+    }
+    return out;
+}
+
+enum class FrmKind { Table, View, Other };
+
+FrmKind classifyFrm(const std::string& path) {
+    ReadOnlyFile file;
+    if (!file.open(path).isOk()) return FrmKind::Other;
+    std::array<std::uint8_t, 10> head{};
+    const std::size_t got = file.readAt(0, head);
+    if (got >= 2 && head[0] == 0xFE && head[1] == 0x01) return FrmKind::Table;
+    if (got >= 9 && asText(ByteSpan(head.data(), 9)) == "TYPE=VIEW") return FrmKind::View;
+    return FrmKind::Other;
+}
+
+void resetForScan(MainFrame& frame) {
+    frame.frontend.clearOutput();
+    frame.settings.outputLineCount = 0;
+    frame.catalogue.clear();
+    frame.tree.deleteAllNodes();
+    RecoveryContext& ctx = frame.context;
+    ctx.previewRows.clear();
+    ctx.clusteredFields.clear();
+    frame.frontend.resetRecordsPane();
+    ctx.myisamColumns.clear();
+    ctx.columns.clear();
+    ctx.intervalValues.clear();
+    ctx.dataFile.close();
+    ctx.systemTablespace.close();
+    ctx.tablespaceFile.close();
+}
+
+}  // namespace
+
+std::string collapseSeparators(std::string path) {
+    std::string out;
+    out.reserve(path.size());
+    for (char c : path) {
+        if (c == kSep && !out.empty() && out.back() == kSep) continue;
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+    return collapseSeparators(folder + kSep + name);
+}
+
+std::string lastPathPart(const std::string& path) {
+    const auto p = path.rfind(kSep);
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+std::string tableFilePath(const Catalogue& catalogue, const TableEntry& table,
+                          const std::string& suffix) {
+    if (table.databaseIndex < 0 ||
+        static_cast<std::size_t>(table.databaseIndex) >= catalogue.databaseFolders.size())
+        return {};
+    const std::string& folder = catalogue.databaseFolders[table.databaseIndex];
+    const std::string exact = joinPath(folder, table.name + suffix);
+    std::error_code ec;
+    if (fs::exists(exact, ec)) return exact;
+    const std::string wanted = lowerAscii(table.name + suffix);
+    for (const std::string& name : listFolder(folder).files)
+        if (lowerAscii(name) == wanted) return joinPath(folder, name);
+    return exact;
+}
+
+void findDatabaseFolders(MainFrame& frame, const std::string& folder) {
+    for (const std::string& name : listFolder(folder).directories)
+        frame.catalogue.databaseFolders.push_back(joinPath(folder, name));
+}
+
+void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::NodeId tablesNode,
+                        CheckTree::NodeId databaseNode, std::int32_t databaseIndex) {
+    Catalogue& cat = frame.catalogue;
+    CheckTree& tree = frame.tree;
+    CheckTree::NodeId viewsNode = CheckTree::kNone;
+    CheckTree::NodeId triggerNode = CheckTree::kNone;
+    for (const std::string& name : listFolder(folder).files) {
+        const auto dot = name.rfind('.');
+        const std::string ext = dot == std::string::npos ? "" : lowerAscii(name.substr(dot + 1));
+        const std::string base = name.size() >= 4 ? name.substr(0, name.size() - 4) : "";
+        if (ext == "frm") {
+            const std::string path = joinPath(folder, name);
+            switch (classifyFrm(path)) {
+                case FrmKind::Table: {
+                    cat.tables.push_back({base, databaseIndex});
+                    const auto node = tree.insertNode(tablesNode, base,
+                                                      static_cast<std::int32_t>(cat.tables.size()),
+                                                      kImageTable);
+                    tree.insertNode(node, "Keys", kTagKeys, kImageKeys);
+                    break;
+                }
+                case FrmKind::View:
+                    if (viewsNode == CheckTree::kNone)
+                        viewsNode = tree.insertNode(databaseNode, "Views", kTagViewsFolder, kImageViews);
+                    cat.viewFiles.push_back(path);
+                    tree.insertNode(viewsNode, base, static_cast<std::int32_t>(cat.viewFiles.size()));
+                    break;
+                case FrmKind::Other:
+                    break;
+            }
+        } else if (ext == "trg") {
+            if (triggerNode == CheckTree::kNone)
+                triggerNode = tree.insertNode(databaseNode, "Trigger", kTagTriggerFolder, kImageTrigger);
+            cat.triggers.push_back({name, folder});
+            tree.insertNode(triggerNode, name.substr(0, dot),
+                            static_cast<std::int32_t>(cat.triggers.size()));
+        }
+    }
+}
+
+int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
+    AppSettings& settings = frame.settings;
+    Catalogue& cat = frame.catalogue;
+    CheckTree& tree = frame.tree;
+
+    resetForScan(frame);
+    cat.dataFolder = settings.chosenFolder;
+    if (!cat.dataFolder.empty())
+        frame.writeLog("MySql database File Path:\t" + cat.dataFolder + "\r\n");
+
+    const auto root = tree.insertNode(CheckTree::kNone, "MYSQL database", kTagStructural);
+    const auto dataNode = tree.insertNode(root, cat.dataFolder, kTagStructural);
+    frame.addOutputLine("Finding Database and tables");
+    findDatabaseFolders(frame, cat.dataFolder);
+
+    if (cat.databaseFolders.empty()) {
+        // The data folder itself is the one database.
+        std::string path = cat.dataFolder;
+        while (!path.empty() && path.back() == kSep) path.pop_back();
+        const auto sep = path.rfind(kSep);
+        if (sep != std::string::npos) {
+            cat.databaseFolders.push_back(path);
+            const auto dbNode = tree.insertNode(dataNode, path.substr(sep + 1), kTagStructural);
+            const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
+            scanDatabaseFolder(frame, path, tablesNode, dbNode, 0);
+        }
+    } else {
+        for (std::size_t i = 0; i < cat.databaseFolders.size(); ++i) {
+            const std::string entry = cat.databaseFolders[i];
+            const auto sep = entry.rfind(kSep);
+            if (sep == std::string::npos) continue;
+            const auto dbNode = tree.insertNode(dataNode, entry.substr(sep + 1), kTagStructural);
+            const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
+            scanDatabaseFolder(frame, entry, tablesNode, dbNode, static_cast<std::int32_t>(i));
+        }
+    }
+    tree.expand(root);
+    tree.expand(dataNode);
+
+    frame.addOutputLine("Processing ibdata1 File");
+    frame.writeLog("Processing ibdata1 File\r\n");
+    const auto openTablespace = [&](const std::string& path) {
+        if (hooks.openSystemTablespace) return hooks.openSystemTablespace(frame.context, path);
+        return frame.context.systemTablespace.open(path).isOk();
+    };
+    if (!openTablespace(cat.dataFolder + "ibdata1")) {
+        frame.writeLog("ibdata1 File cannot be open\r\n");
+        if (frame.frontend.askYesNo(
+                "Ibdata1File Cannot be opened.Do you want to browse ibdata1 File Manually?")) {
+            const auto chosen = frame.frontend.chooseFile();
+            if (chosen && !chosen->empty() && !openTablespace(*chosen))
+                frame.writeLog("Manually browse ibdata1 File cannot be open\r\n");
+        }
+    }
+
+    settings.busy = 0;
+    frame.addOutputLine("scanning completed.");
+    frame.frontend.showMessage("Scanning completed for selected database file(s)");
+    frame.frontend.showProgress(false);
+    const std::string done = "Scanning completed for selected database file(s).\r\n";
+    frame.frontend.setCaption(done);
+    frame.writeLog(done);
+    return 1;
+}
+
+bool openCommand(MainFrame& frame, const std::function<bool()>& settingsDialog, ScanHooks hooks) {
+    AppSettings& settings = frame.settings;
+    if (settings.busy.load() != 0) {
+        frame.frontend.showMessage(kPleaseWait);
+        return false;
+    }
+    if (!settingsDialog || !settingsDialog()) return false;
+    settings.busy = 1;
+    frame.catalogue.openedPath = settings.chosenFolder;
+    frame.tree.deleteAllNodes();
+    frame.frontend.resetRecordsPane();
+    frame.frontend.setCaption(frame.catalogue.openedPath);
+    frame.frontend.showProgress(true);
+    settings.logFilePath = frame.logFile.open(settings.logFolder, currentLocalTime());
+    const std::string line = frame.catalogue.openedPath + " File is selected for recovery....";
+    frame.addOutputLine(line);
+    frame.writeLog(line + "\r\n");
+    frame.runWorker([hooks = std::move(hooks)](MainFrame& f) { scanWorker(f, hooks); });
+    return true;
+}
+
+}  // namespace dunmore::core
