@@ -1,1 +1,74 @@
-int main() { return 0; }
+// The `dunmore` command line: the same jobs as the desktop window, for servers without
+// one. Exit status: 0 all selected items done, 1 some item failed, 2 bad usage or an
+// unreadable data folder.
+#include "cli/commands.h"
+#include "schema/collation_table.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::filesystem::path executableDir(const char* argv0) {
+    std::error_code ec;
+    auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec) self = std::filesystem::absolute(argv0, ec);
+    return self.parent_path();
+}
+
+void addCommon(CLI::App* cmd, dunmore::cli::CommonOptions& o) {
+    cmd->add_option("DATADIR", o.dataDir, "MySQL data folder")->required();
+    cmd->add_option("--log-folder", o.logFolder, "folder for the log file (default: current)");
+    cmd->add_option("--ibdata1", o.ibdata1, "ibdata1 to use when the data folder's cannot be opened");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace dunmore::cli;
+    dunmore::schema::loadApplicationCollations(executableDir(argv[0]));
+
+    CLI::App app{"dunmore: recover MySQL and MariaDB databases from the files of a data folder"};
+    app.require_subcommand(1);
+
+    CommonOptions scanOptions;
+    auto* scan = app.add_subcommand("scan", "list the databases, tables, views and triggers");
+    addCommon(scan, scanOptions);
+
+    CommonOptions schemaOptions;
+    std::string schemaTable;
+    auto* schema = app.add_subcommand("schema", "print the CREATE TABLE statement of a table");
+    addCommon(schema, schemaOptions);
+    schema->add_option("TABLE", schemaTable, "DB.TABLE")->required();
+
+    CommonOptions previewOptions;
+    std::string previewItem;
+    int previewPage = 1;
+    auto* preview = app.add_subcommand("preview", "print one preview page of a table, view or trigger");
+    addCommon(preview, previewOptions);
+    preview->add_option("ITEM", previewItem, "DB.NAME or DB.NAME.Keys")->required();
+    preview->add_option("--page", previewPage, "page number, from 1")->check(CLI::PositiveNumber);
+
+    CommonOptions saveOptions;
+    std::string outDir;
+    std::vector<std::string> items;
+    auto* save = app.add_subcommand("save-script", "save tables, views and triggers as SQL scripts");
+    addCommon(save, saveOptions);
+    save->add_option("OUTDIR", outDir, "folder that receives Scriptdata/")->required();
+    save->add_option("ITEM", items, "DB or DB.NAME; none: every database");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : 2;
+    }
+    if (*scan) return runScan(scanOptions);
+    if (*schema) return runSchema(schemaOptions, schemaTable);
+    if (*preview) return runPreview(previewOptions, previewItem, previewPage);
+    if (*save) return runSaveScript(saveOptions, outDir, items);
+    return 2;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "core/frontend.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace dunmore::cli {
+
+// The terminal front end: output lines to standard output, message-box texts to
+// standard error, progress on standard error only when it is a terminal. Questions are
+// answered No, except the ibdata1 browse question, answered Yes when --ibdata1 is given.
+class CliFrontend : public core::Frontend {
+public:
+    explicit CliFrontend(std::string ibdata1 = {});
+
+    void addOutputLine(std::string_view text) override;
+    void setCaption(std::string_view text) override;
+    void setProgressRange(std::uint32_t upper) override;
+    void setProgressPosition(std::uint32_t pos) override;
+    void showProgress(bool visible) override;
+    void showMessage(std::string_view text) override;
+    bool askYesNo(std::string_view question) override;
+    std::optional<std::string> chooseFile() override;
+    void enableTree(bool) override {}
+
+    // Messages are printed to standard error unless quiet (tests of the plain output).
+    void setQuietMessages(bool quiet) { m_quietMessages = quiet; }
+
+private:
+    void clearProgressLine();
+
+    std::string m_ibdata1;
+    bool m_terminal = false;
+    bool m_progressShown = false;
+    bool m_quietMessages = false;
+    std::uint32_t m_upper = 0;
+    int m_lastPercent = -1;
+};
+
+}  // namespace dunmore::cli

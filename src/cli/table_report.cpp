@@ -1,0 +1,7 @@
+#include "cli/table_report.h"
+
+namespace dunmore::cli {
+
+void printTableReport(core::MainFrame&) {}
+
+}  // namespace dunmore::cli
