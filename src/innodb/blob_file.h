@@ -1,0 +1,60 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/read_only_file.h"
+#include "core/recovery_context.h"
+#include "core/settings.h"
+#include "core/status.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace dunmore::innodb {
+
+// The 20 bytes that end an externally stored field: where the rest of the value lives.
+struct ExternalReference {
+    std::uint32_t spaceId = 0;
+    std::uint32_t pageNumber = 0;
+    std::uint32_t offset = 0;      // of the first part's header in its page
+    std::uint64_t length = 0;      // bytes stored off-page (the low half of the length)
+};
+
+inline constexpr std::size_t kExternalReferenceSize = 20;
+
+// The reference at the end of a field; nullopt when the field is shorter than one.
+std::optional<ExternalReference> readExternalReference(core::ByteSpan field);
+
+// Receives the off-page data of a value part by part; false stops the copy.
+using ExternalPartSink = std::function<bool(core::ByteSpan part)>;
+
+// Follows the part chain of ref through file (pageCount pages) and hands each part's data
+// to sink, with one page in memory. The copy ends at the reference's length, at the end
+// of the chain (0xFFFFFFFF), at page 0 or a page not below pageCount, at a part header
+// that does not fit its page, at a page met twice, or after pageCount parts; a part whose
+// stated length runs past its page contributes the bytes up to the page end. Returns the
+// number of bytes handed on; an unreadable page ends the copy with an IoError.
+core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint64_t pageCount,
+                                              const ExternalReference& ref,
+                                              const ExternalPartSink& sink);
+
+// The tablespace that holds the table's pages (and so its off-page parts):
+// tablespaceFile while tablespaceSelected is set, else systemTablespace.
+core::ReadOnlyFile& externalPartsFile(core::RecoveryContext& ctx, std::uint64_t& pageCount);
+
+// Writes the whole value of an externally stored field (its in-record prefix, then the
+// off-page parts in chain order) to the file savingFolder/blobdata/<blobFileCounter> and
+// increments blobFileCounter. Returns the file's path, or the empty text when the file
+// cannot be created. Requires: field holds the whole in-record part, reference included.
+std::string extractExternalBlob(core::RecoveryContext& ctx, core::AppSettings& settings,
+                                core::ByteSpan field);
+
+// Reads the whole value of an externally stored field into out (prefix, then the parts).
+// A damaged chain gives what could be read.
+void readExternalValue(core::RecoveryContext& ctx, core::ByteSpan field, core::Bytes& out);
+
+// The path of blob file number n under savingFolder.
+std::string blobFilePath(const std::string& savingFolder, std::uint64_t number);
+
+}  // namespace dunmore::innodb

@@ -1,0 +1,175 @@
+// Field bytes of a compact InnoDB record to value texts.
+//
+// InnoDB keeps integers (main type 6: the MySQL integer types, and also ENUM, SET, YEAR
+// and the pre-5.6 DATE, TIME, DATETIME and TIMESTAMP layouts) big-endian, with the sign
+// bit inverted for signed columns so that the bytes sort like the numbers. The value
+// decoders read little-endian two's complement, so those bytes are reversed and, for
+// signed columns, the sign bit is put back. Every other main type is handed over as
+// stored: FLOAT and DOUBLE are little-endian already, DECIMAL, BIT and the 5.6 temporal
+// types are fixed binary in the byte order the decoders expect, character data is in
+// the column's character set.
+#include "innodb/field_decoder.h"
+
+#include "innodb/blob_file.h"
+#include "values/charset.h"
+#include "values/value_decoder.h"
+
+#include <algorithm>
+#include <array>
+
+namespace dunmore::innodb {
+
+namespace {
+
+constexpr std::uint32_t kMainTypeInt = 6;
+constexpr std::uint32_t kPreciseUnsigned = 0x200;
+constexpr std::int32_t kBinaryCharset = 63;
+constexpr std::uint32_t kLatin1Collation = 8;  // latin1_swedish_ci: Windows-1252
+
+bool isIntegerTypeCode(std::uint32_t code) {
+    return code == 1 || code == 2 || code == 3 || code == 8 || code == 9;
+}
+
+bool isBlobTypeCode(std::uint32_t code) { return code >= 249 && code <= 252; }
+
+void appendHex(core::ByteSpan bytes, std::string& out) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    if (bytes.empty()) return;
+    out.reserve(out.size() + 2 + 2 * bytes.size());
+    out += "0x";
+    for (std::uint8_t b : bytes) {
+        out.push_back(kDigits[b >> 4]);
+        out.push_back(kDigits[b & 0x0F]);
+    }
+}
+
+// A BLOB or TEXT value held whole in memory (in-record, or read completely).
+void renderBlobInline(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                      std::string& out) {
+    out.clear();
+    if (column.charset == kBinaryCharset)
+        appendHex(bytes, out);
+    else if (column.charset > 0)
+        values::textToUtf8(static_cast<std::uint32_t>(column.charset), bytes, out);
+    else
+        out = textFromBytes(bytes);
+}
+
+// The length of a valid UTF-8 sequence starting at text[i], or 0.
+std::size_t utf8SequenceLength(core::ByteSpan text, std::size_t i) {
+    const std::uint8_t b = text[i];
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (b >= 0xC2 && b <= 0xDF) {
+        n = 2;
+        cp = b & 0x1F;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        n = 3;
+        cp = b & 0x0F;
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        n = 4;
+        cp = b & 0x07;
+    } else {
+        return 0;
+    }
+    if (i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        const std::uint8_t c = text[i + k];
+        if ((c & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return n;
+}
+
+}  // namespace
+
+bool isUnsignedInteger(const core::InnodbColumn& field) {
+    return (field.preciseType & kPreciseUnsigned) != 0 ||
+           (isIntegerTypeCode(field.column.typeCode) && field.column.isUnsigned);
+}
+
+void convertIntegerField(std::span<std::uint8_t> bytes, const core::InnodbColumn& field) {
+    if (field.mainType != kMainTypeInt || bytes.empty()) return;
+    std::reverse(bytes.begin(), bytes.end());
+    if (!isUnsignedInteger(field)) bytes.back() ^= 0x80;
+}
+
+std::string textFromBytes(core::ByteSpan bytes) {
+    const auto zero = std::find(bytes.begin(), bytes.end(), std::uint8_t{0});
+    const core::ByteSpan text = bytes.first(static_cast<std::size_t>(zero - bytes.begin()));
+    bool multiByte = false;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const std::size_t n = utf8SequenceLength(text, i);
+        if (n == 0) return values::textToUtf8(kLatin1Collation, text);
+        multiByte = true;
+        i += n;
+    }
+    if (multiByte) return core::asText(text);
+    return values::textToUtf8(kLatin1Collation, text);
+}
+
+void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+                       core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
+                       std::string& out) {
+    const core::ColumnDefinition& column = field.column;
+    const values::DecodeOptions options{settings.version56OrLater, settings.saving()};
+    const bool blob = isBlobTypeCode(column.typeCode);
+
+    if (external) {
+        if (blob && !settings.saving()) {
+            out.assign(kLargeSizeBlobData);
+            return;
+        }
+        if (blob) {
+            out = extractExternalBlob(ctx, settings, bytes);
+            if (!out.empty()) return;
+            // No blob file could be written: the value still reaches the output whole.
+        }
+        core::Bytes whole;
+        readExternalValue(ctx, bytes, whole);
+        if (blob)
+            renderBlobInline(column, whole, out);
+        else
+            values::decodeColumnValue(column, whole, options, out);
+        return;
+    }
+
+    if (blob) {
+        renderBlobInline(column, bytes, out);
+        return;
+    }
+
+    if (field.mainType == kMainTypeInt && bytes.size() <= 8) {
+        std::array<std::uint8_t, 8> converted{};
+        std::copy(bytes.begin(), bytes.end(), converted.begin());
+        const std::span<std::uint8_t> view(converted.data(), bytes.size());
+        convertIntegerField(view, field);
+        const bool isUnsigned = isUnsignedInteger(field);
+        if (isIntegerTypeCode(column.typeCode) && column.isUnsigned != isUnsigned) {
+            core::ColumnDefinition signedness = column;
+            signedness.isUnsigned = isUnsigned;
+            values::decodeColumnValue(signedness, view, options, out);
+        } else {
+            values::decodeColumnValue(column, view, options, out);
+        }
+        return;
+    }
+    values::decodeColumnValue(column, bytes, options, out);
+}
+
+std::string decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+                              core::ByteSpan bytes, const core::InnodbColumn& field,
+                              bool external) {
+    std::string out;
+    decodeInnodbField(ctx, settings, bytes, field, external, out);
+    return out;
+}
+
+}  // namespace dunmore::innodb
