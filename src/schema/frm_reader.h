@@ -2,6 +2,7 @@
 
 #include "core/recovery_context.h"
 #include "core/settings.h"
+#include "core/status.h"
 
 #include <filesystem>
 
@@ -14,5 +15,14 @@ namespace dunmore::schema {
 // Requires: the caller emptied columns, intervalValues and keys.
 bool readTableDefinition(core::RecoveryContext& ctx, const std::filesystem::path& path,
                          core::AppSettings& settings);
+
+// The same read with the reason of its outcome: ok when the definition was read;
+// IoError when the file cannot be opened and Unsupported when it is not a table
+// definition of a known format (in both cases nothing was changed); Corrupt when the
+// definition is damaged (message names the file and the offset). readTableDefinition
+// returns false exactly for Corrupt.
+core::Status readTableDefinitionStatus(core::RecoveryContext& ctx,
+                                       const std::filesystem::path& path,
+                                       core::AppSettings& settings);
 
 }  // namespace dunmore::schema

@@ -1,0 +1,100 @@
+// SQL type texts of .frm columns, by MySQL field-type code.
+#include "schema/column_type.h"
+
+namespace dunmore::schema {
+namespace {
+
+constexpr std::int32_t kBinaryCollation = 63;
+// Widths of the temporal values without fractional seconds ("hh:mm:ss" with the room
+// for 838 hours and a sign, "YYYY-MM-DD hh:mm:ss"); a longer field length is the point
+// and the fractional digits. MariaDB 5.3 wrote such lengths with the old type codes too.
+constexpr std::int32_t kTimeWidth = 10;
+constexpr std::int32_t kDateTimeWidth = 19;
+
+std::string withFsp(const char* name, std::int32_t length, std::int32_t baseWidth) {
+    const std::int32_t fsp = length - baseWidth - 1;
+    if (fsp <= 0) return name;
+    return std::string(name) + "(" + std::to_string(fsp) + ")";
+}
+
+std::string numericAttributes(const core::ColumnDefinition& column) {
+    std::string out;
+    if (column.isUnsigned) out += " UNSIGNED";
+    if (column.isZerofill) out += " ZEROFILL";
+    return out;
+}
+
+}  // namespace
+
+std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinition& column,
+                           const CollationTable& collations) {
+    std::uint32_t divisor = 0;
+    if (tableCharset != 0) {
+        const std::uint32_t number = static_cast<std::uint32_t>(column.charset) != tableCharset
+                                         ? static_cast<std::uint32_t>(column.charset)
+                                         : tableCharset;
+        if (const CollationEntry* e = collations.lookupCollation(number))
+            divisor = e->maxBytesPerChar;
+    }
+    const std::int32_t divided = (divisor != 0 && column.length != 0)
+                                     ? column.length / static_cast<std::int32_t>(divisor)
+                                     : column.length;
+    const bool binary = column.charset == kBinaryCollation;
+    const auto paren = [](std::int32_t n) { return "(" + std::to_string(n) + ")"; };
+
+    switch (column.typeCode) {
+        case 0:
+        case 246:
+            return "DECIMAL(" + std::to_string(column.precision) + "," +
+                   std::to_string(column.decimals) + ")" + numericAttributes(column);
+        case 1: return "TINYINT" + numericAttributes(column);
+        case 2: return "SMALLINT" + numericAttributes(column);
+        case 3: return "INT" + numericAttributes(column);
+        case 4:
+        case 5: {
+            std::string text = column.typeCode == 4 ? "FLOAT" : "DOUBLE";
+            if (column.decimals != 0)
+                text += "(" + std::to_string(column.precision) + "," +
+                        std::to_string(column.decimals) + ")";
+            return text + numericAttributes(column);
+        }
+        case 7:
+        case 17: return withFsp("TIMESTAMP", column.length, kDateTimeWidth);
+        case 8: return "BIGINT" + numericAttributes(column);
+        case 9: return "MEDIUMINT" + numericAttributes(column);
+        case 10:
+        case 14: return "DATE";
+        case 11:
+        case 19: return withFsp("TIME", column.length, kTimeWidth);
+        case 12:
+        case 18: return withFsp("DATETIME", column.length, kDateTimeWidth);
+        case 13: return "YEAR";
+        case 15: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
+        case 16: return "BIT" + paren(column.length);
+        case 245: return "JSON";
+        case 247:
+            return column.intervalText.empty() ? "ENUM" : "ENUM(" + column.intervalText + ")";
+        case 248:
+            return column.intervalText.empty() ? "SET" : "SET(" + column.intervalText + ")";
+        case 249: return binary ? "TINYBLOB" : "TINYTEXT";
+        case 250: return binary ? "MEDIUMBLOB" : "MEDIUMTEXT";
+        case 251: return binary ? "LONGBLOB" : "LONGTEXT";
+        case 252: return binary ? "BLOB" : "TEXT";
+        case 253: return std::string(binary ? "BINARY" : "CHAR") + paren(divided);
+        case 254: return binary ? "BINARY" + paren(column.length) : "CHAR" + paren(divided);
+        case 255:
+            switch (column.geometryType) {
+                case 1: return "POINT";
+                case 2: return "LINESTRING";
+                case 3: return "POLYGON";
+                case 4: return "MULTIPOINT";
+                case 5: return "MULTILINESTRING";
+                case 6: return "MULTIPOLYGON";
+                case 7: return "GEOMETRYCOLLECTION";
+                default: return "GEOMETRY";
+            }
+        default: return "UNKNOWN DATATYPE";
+    }
+}
+
+}  // namespace dunmore::schema
