@@ -24,7 +24,39 @@ std::string numericAttributes(const core::ColumnDefinition& column) {
     return out;
 }
 
+// "(" + the quoted members + ")" of an ENUM or SET. Every member is listed: leaving out
+// the empty one would make the stored value '' impossible to insert again.
+std::string memberListText(const core::ColumnDefinition& column) {
+    if (column.members.empty())
+        return column.intervalText.empty() ? std::string() : "(" + column.intervalText + ")";
+    std::string out = "(";
+    for (std::size_t i = 0; i < column.members.size(); ++i) {
+        if (i > 0) out += ",";
+        out += "'" + escapeSqlText(column.members[i]) + "'";
+    }
+    return out + ")";
+}
+
 }  // namespace
+
+std::string escapeSqlText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\\' || c == '\'') out.push_back(c);
+        out.push_back(c);
+    }
+    return out;
+}
+
+std::string quoteIdentifier(std::string_view name) {
+    std::string out = "`";
+    for (const char c : name) {
+        if (c == '`') out.push_back(c);
+        out.push_back(c);
+    }
+    return out + "`";
+}
 
 std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinition& column,
                            const CollationTable& collations) {
@@ -72,10 +104,8 @@ std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinit
         case 15: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
         case 16: return "BIT" + paren(column.length);
         case 245: return "JSON";
-        case 247:
-            return column.intervalText.empty() ? "ENUM" : "ENUM(" + column.intervalText + ")";
-        case 248:
-            return column.intervalText.empty() ? "SET" : "SET(" + column.intervalText + ")";
+        case 247: return "ENUM" + memberListText(column);
+        case 248: return "SET" + memberListText(column);
         case 249: return binary ? "TINYBLOB" : "TINYTEXT";
         case 250: return binary ? "MEDIUMBLOB" : "MEDIUMTEXT";
         case 251: return binary ? "LONGBLOB" : "LONGTEXT";

@@ -1,0 +1,118 @@
+// CREATE TABLE statements from a table definition read from its .frm file.
+#include "output/create_table.h"
+
+#include "schema/column_type.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace dunmore::output {
+namespace {
+
+constexpr std::int32_t kBinaryCollation = 63;
+
+bool takesCharsetClause(std::uint32_t typeCode) {
+    switch (typeCode) {
+        case 15: case 249: case 250: case 251: case 252: case 253: case 254:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isBlobType(std::uint32_t typeCode) { return typeCode >= 249 && typeCode <= 252; }
+
+// The prefix length, in characters, that a key part of the column indexes; 0 when it
+// indexes the whole column. A BLOB or TEXT column can only be a key part with a prefix,
+// and a shorter prefix of a character column is a different key, so both are kept.
+std::uint32_t keyPrefixChars(const core::TableDefinitionState& def,
+                             const core::ColumnDefinition& column, bool primary,
+                             const schema::CollationTable& collations) {
+    const bool blob = isBlobType(column.typeCode);
+    if (!blob && !takesCharsetClause(column.typeCode)) return 0;
+    for (const core::KeyInfo& key : def.keys) {
+        if (key.primary != primary || (!primary && !key.unique)) continue;
+        for (const core::KeyPart& part : key.parts) {
+            if (part.fieldNumber != column.index + 1 || part.length == 0) continue;
+            const bool prefix =
+                blob || part.length < static_cast<std::uint32_t>(std::max(column.length, 0));
+            if (!prefix) return 0;
+            std::uint32_t bytesPerChar = 1;
+            if (column.charset != kBinaryCollation) {
+                if (const auto* e = collations.lookupCollation(static_cast<std::uint32_t>(column.charset)))
+                    bytesPerChar = std::max<std::uint32_t>(e->maxBytesPerChar, 1);
+            }
+            return std::max<std::uint32_t>(part.length / bytesPerChar, 1);
+        }
+    }
+    return 0;
+}
+
+void trimTrailing(std::string& text, auto predicate) {
+    while (!text.empty() && predicate(static_cast<unsigned char>(text.back()))) text.pop_back();
+}
+
+}  // namespace
+
+std::string formatCreateTableStatement(const core::TableDefinitionState& def,
+                                       const std::string& tableName,
+                                       const schema::CollationTable& collations) {
+    std::string sql = "Create TABLE  " + schema::quoteIdentifier(tableName) + " (";
+    std::string primaryList;
+    std::string uniqueList;
+    for (const core::ColumnDefinition& column : def.columns) {
+        sql += schema::quoteIdentifier(column.name) + " " +
+               schema::columnTypeText(def.tableCharset, column, collations);
+        if (def.tableCharset != 0 &&
+            static_cast<std::uint32_t>(column.charset) != def.tableCharset &&
+            takesCharsetClause(column.typeCode) && column.charset != kBinaryCollation) {
+            if (const auto* e = collations.lookupCollation(static_cast<std::uint32_t>(column.charset)))
+                sql += " CHARSET " + e->charsetName + " COLLATE " + e->collationName;
+        }
+        if (column.nullable == 0) sql += " NOT NULL";
+        if (column.typeCode == 7 || column.typeCode == 17) sql += " DEFAULT CURRENT_TIMESTAMP";
+        if (!column.comment.empty())
+            sql += " COMMENT '" + schema::escapeSqlText(column.comment) + "'";
+        sql += ", ";
+
+        const bool primary = column.inPrimaryKey == 1;
+        if (primary || column.inUniqueKey == 1) {
+            std::string entry = schema::quoteIdentifier(column.name);
+            if (const auto prefix = keyPrefixChars(def, column, primary, collations))
+                entry += "(" + std::to_string(prefix) + ")";
+            (primary ? primaryList : uniqueList) += entry + ",";
+        }
+    }
+    const auto isComma = [](unsigned char c) { return c == ','; };
+    const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
+    if (!primaryList.empty()) {
+        trimTrailing(primaryList, isComma);
+        sql += "PRIMARY KEY (" + primaryList + "),";
+    }
+    if (!uniqueList.empty()) {
+        trimTrailing(uniqueList, isComma);
+        sql += "UNIQUE KEY (" + uniqueList + "),";
+    }
+    trimTrailing(sql, isSpace);
+    sql.erase(0, static_cast<std::size_t>(
+                     std::find_if_not(sql.begin(), sql.end(), isSpace) - sql.begin()));
+    trimTrailing(sql, isComma);
+    sql += ")";
+    if (def.engineCode == core::kEngineMyisam)
+        sql += "ENGINE=MYISAM";
+    else if (def.engineCode == core::kEngineInnodb)
+        sql += "ENGINE=InnoDB";
+    if (def.tableCharset != 0) {
+        if (const auto* e = collations.lookupCollation(def.tableCharset))
+            sql += " DEFAULT CHARSET " + e->charsetName + " COLLATE " + e->collationName;
+    }
+    sql += ";";
+    return sql;
+}
+
+std::string formatCreateTableStatement(const core::TableDefinitionState& def,
+                                       const std::string& tableName) {
+    return formatCreateTableStatement(def, tableName, schema::applicationCollations());
+}
+
+}  // namespace dunmore::output

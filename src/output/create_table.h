@@ -1,0 +1,25 @@
+#pragma once
+
+#include "core/recovery_context.h"
+#include "schema/collation_table.h"
+
+#include <string>
+
+namespace dunmore::output {
+
+// The CREATE TABLE statement of the table read last into def (a RecoveryContext will do),
+// on one line and ending in ";": "Create TABLE  `name` (" + the column clauses, one
+// PRIMARY KEY clause and one UNIQUE KEY clause (columns in column order) + ")" + the
+// engine clause ("ENGINE=MYISAM", "ENGINE=InnoDB", none for other engines) and the
+// DEFAULT CHARSET clause when the table's collation is known. Identifiers double their
+// back-quotes; comments escape apostrophes and backslashes. Never fails and never
+// returns an empty text.
+std::string formatCreateTableStatement(const core::TableDefinitionState& def,
+                                       const std::string& tableName,
+                                       const schema::CollationTable& collations);
+
+// The same with the application's collation table.
+std::string formatCreateTableStatement(const core::TableDefinitionState& def,
+                                       const std::string& tableName);
+
+}  // namespace dunmore::output
