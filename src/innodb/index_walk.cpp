@@ -1,0 +1,299 @@
+// The clustered index of a table: descent to the leftmost leaf and the leaf-chain walk.
+//
+// Node-pointer records (non-leaf pages) hold the clustering key fields, then the 4-byte
+// big-endian child page number. Leaf records hold the key, DB_TRX_ID (6), DB_ROLL_PTR (7)
+// and the other columns. Both are compact records: 5 header bytes below the origin, below
+// them the null bitmap (one bit per nullable field of the index, first byte nearest the
+// header) and the length entries of the variable-length fields, read downward.
+// Leaves of one index are chained by the FIL header's next-page field (offset 12).
+// Format notes: docs/formats/innodb.md.
+#include "innodb/index_walk.h"
+
+#include "innodb/field_decoder.h"
+#include "innodb/page.h"
+#include "innodb/record.h"
+
+#include <algorithm>
+#include <bitset>
+#include <unordered_set>
+#include <vector>
+
+namespace dunmore::innodb {
+
+namespace {
+
+constexpr std::uint32_t kMainTypeSys = 8;
+constexpr std::uint32_t kPreciseNotNull = 0x100;
+constexpr std::uint32_t kRowIdLength = 6;
+constexpr std::uint32_t kChildPointerSize = 4;
+// No real B-tree of 16 KiB pages comes near this depth.
+constexpr int kMaxTreeDepth = 64;
+
+bool isSystemField(const core::InnodbColumn& f) { return f.hidden || f.mainType == kMainTypeSys; }
+bool isNullableField(const core::InnodbColumn& f) { return (f.preciseType & kPreciseNotNull) == 0; }
+
+// Pages already met by one walk: a bitmap for files of ordinary size, a set beyond.
+class VisitedPages {
+public:
+    explicit VisitedPages(std::uint64_t pageCount) {
+        if (pageCount <= (std::uint64_t{1} << 27)) m_bits.assign(pageCount, false);
+    }
+    // True when page was met before; marks it.
+    bool testAndSet(std::uint32_t page) {
+        if (page < m_bits.size()) {
+            if (m_bits[page]) return true;
+            m_bits[page] = true;
+            return false;
+        }
+        return !m_set.insert(page).second;
+    }
+
+private:
+    std::vector<bool> m_bits;
+    std::unordered_set<std::uint32_t> m_set;
+};
+
+}  // namespace
+
+core::ReadOnlyFile& slotFile(core::RecoveryContext& ctx, TablespaceSlot slot) {
+    return slot == TablespaceSlot::TablespaceFile ? ctx.tablespaceFile : ctx.systemTablespace;
+}
+
+std::uint64_t slotPageCount(const core::RecoveryContext& ctx, TablespaceSlot slot) {
+    return slot == TablespaceSlot::TablespaceFile ? ctx.tablespacePageCount : ctx.systemPageCount;
+}
+
+std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx) {
+    std::uint32_t nullable = 0;
+    for (auto& f : ctx.clusteredFields) {
+        if (isNullableField(f)) {
+            ++nullable;
+            f.column.nullable = 1;
+        }
+    }
+    return (nullable + 7) / 8;
+}
+
+std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpan page,
+                                 std::uint32_t origin, std::uint32_t nullBitmapSize) {
+    const auto& fields = ctx.clusteredFields;
+    // The clustering key is what precedes the system columns; without a key of its own the
+    // index clusters on the hidden row id, which stands first.
+    if (fields.empty() || isSystemField(fields.front())) return kRowIdLength;
+    std::int64_t cursor = std::int64_t{origin} - 6 - nullBitmapSize;
+    std::uint32_t offset = 0;
+    for (const auto& f : fields) {
+        if (isSystemField(f)) break;
+        if (f.fixedLength != 0) {
+            offset += f.fixedLength;
+            continue;
+        }
+        const auto length = compactFieldLength(f, page, cursor);
+        if (!length) return core::kInnodbPageSize;  // no child can be found
+        offset += length->length;
+    }
+    return offset;
+}
+
+std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
+                               std::uint32_t rootPage) {
+    core::ReadOnlyFile& file = slotFile(ctx, slot);
+    const std::uint64_t pages = slotPageCount(ctx, slot);
+    const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
+    std::uint32_t current = rootPage;
+    std::uint32_t parentLevel = 0xFFFFFFFF;
+    for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
+        if (current >= pages) return 0;
+        auto page = readIndexPage(ctx, file, current);
+        if (!page || page->fil.pageType != kIndexPageType) return 0;
+        const std::uint32_t level = page->index.level;
+        if (level >= parentLevel) return 0;  // levels must go down towards the leaves
+        if (level == 0) return current;
+        const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
+        if (!isCompactIndexPage(view)) return 0;
+        const std::uint32_t origin = firstCompactRecord(view);
+        if (origin >= kPageSize || isCompactSupremum(view, origin)) return 0;
+        const std::uint64_t at =
+            std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
+        if (at + kChildPointerSize > kPageSize) return 0;
+        const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
+        if (child == 0 || child >= pages) return 0;
+        parentLevel = level;
+        current = child;
+    }
+    return 0;
+}
+
+void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+                      core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
+                      std::uint32_t nullBitmapSize) {
+    const std::int64_t nullBase = std::int64_t{origin} - 6;
+    std::int64_t lengthCursor = nullBase - nullBitmapSize;
+    std::uint64_t data = origin;
+    std::uint64_t consumed = 0;
+    std::uint32_t nullableSeen = 0;
+    bool headerLost = false;
+    const std::size_t columnCount = ctx.columns.size();
+
+    for (const auto& f : ctx.clusteredFields) {
+        const bool system = isSystemField(f);
+        const std::uint32_t slot = f.column.index;
+        core::ColumnDefinition* target =
+            !system && slot < columnCount ? &ctx.columns[slot] : nullptr;
+        auto setEmpty = [&] {
+            if (target) {
+                target->value.clear();
+                target->isNull = false;
+            }
+        };
+        if (headerLost || consumed >= fieldAreaLength) {
+            setEmpty();
+            continue;
+        }
+        if (isNullableField(f)) {
+            const std::int64_t at = nullBase - nullableSeen / 8;
+            const std::uint8_t mask = static_cast<std::uint8_t>(1u << (nullableSeen % 8));
+            ++nullableSeen;
+            if (at < 0 || at >= static_cast<std::int64_t>(page.size())) {
+                headerLost = true;
+                setEmpty();
+                continue;
+            }
+            if (page[static_cast<std::size_t>(at)] & mask) {
+                if (target) {
+                    target->value.assign("NULL");
+                    target->isNull = true;
+                }
+                continue;
+            }
+        }
+        std::uint32_t length = f.fixedLength;
+        bool external = false;
+        if (length == 0) {
+            const auto entry = compactFieldLength(f, page, lengthCursor);
+            if (!entry) {
+                headerLost = true;
+                setEmpty();
+                continue;
+            }
+            length = entry->length;
+            external = entry->external;
+        }
+        if (target) {
+            const std::uint64_t start = std::min<std::uint64_t>(data, page.size());
+            const std::uint64_t end = std::min<std::uint64_t>(data + length, page.size());
+            const core::ByteSpan bytes = page.subspan(start, end - start);
+            // An externally stored field that the page end cut has lost its reference.
+            decodeInnodbField(ctx, settings, bytes, f, external && end - start == length,
+                              target->value);
+            target->isNull = false;
+        }
+        data += length;
+        consumed += length;
+    }
+}
+
+core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
+                           const std::function<bool(core::ByteSpan, const LeafRecord&)>& onRecord,
+                           LeafWalkCounts& counts) {
+    core::ReadOnlyFile& file = slotFile(ctx, options.slot);
+    const std::uint64_t pages = slotPageCount(ctx, options.slot);
+    const bool ownFile = options.slot == TablespaceSlot::TablespaceFile;
+    std::vector<std::uint8_t> buffer(kPageSize);
+    const PageBuffer pageBuffer(buffer.data(), kPageSize);
+    const PageView view(buffer.data(), buffer.size());
+    VisitedPages visitedPages(pages);
+    std::bitset<kPageSize> visitedRecords;
+    bool haveIndexId = false;
+    std::uint64_t indexId = 0;
+    bool firstPage = true;
+
+    for (std::uint32_t p = options.firstPage; p != core::kFilNull;) {
+        if (options.beforePage && !options.beforePage(counts.pagesVisited)) break;
+        ++counts.pagesVisited;
+        if (p >= pages || counts.pagesVisited > pages) break;
+        if (!ownFile && p == 0) break;
+        if (visitedPages.testAndSet(p)) break;
+        if (auto st = readPage(file, p, pageBuffer); !st) return st;
+        const core::FilHeader fil = decodeFilHeader(view);
+        if (options.keepLastFilHeader) ctx.lastFilHeader = fil;
+
+        bool emptyLeaf = false;
+        if (fil.pageType == kIndexPageType) {
+            const core::IndexPageHeader index = decodeIndexHeader(view);
+            // A chain that leaves the leaf level of its index is damaged: rows of another
+            // index would be decoded with this table's layout.
+            if (index.level != 0 || (haveIndexId && index.indexId != indexId)) break;
+            haveIndexId = true;
+            indexId = index.indexId;
+            if (isCompactIndexPage(view)) {
+                const std::uint32_t first = firstCompactRecord(view);
+                std::uint32_t u =
+                    firstPage && options.resumeOffset != 0 ? options.resumeOffset : first;
+                if (u < kCompactStartLimit && u == first && isCompactSupremum(view, u)) {
+                    emptyLeaf = true;
+                } else if (u < kCompactStartLimit) {
+                    visitedRecords.reset();
+                    bool backwardSeen = false;
+                    std::uint32_t taken = 0;
+                    while (u > kCompactSupremum && u < kPageSize && taken < kMaxRecordsPerPage) {
+                        if (visitedRecords.test(u)) break;
+                        visitedRecords.set(u);
+                        const auto header = compactHeader(view, u);
+                        if (!header) break;
+                        const Successor next =
+                            nextRecordOffset(u, header->successor, ownFile && backwardSeen);
+                        if (ownFile && next.backward) backwardSeen = true;
+                        ++taken;
+                        if (header->infoBits & kInfoMinRecord) {
+                            // The metadata record of an instant ALTER TABLE: not a row.
+                        } else if (header->deleted()) {
+                            ++counts.deletedSkipped;
+                        } else {
+                            ++counts.recordsTaken;
+                            const LeafRecord record{p, u, next.fieldAreaLength, next.offset};
+                            if (!onRecord(view, record)) return core::Status::ok();
+                        }
+                        if (next.endsChain()) break;
+                        u = next.offset;
+                    }
+                }
+            }
+        }
+        firstPage = false;
+        if (emptyLeaf) break;
+        if (options.afterPage) options.afterPage();
+        if (ownFile && fil.prevPage == fil.nextPage) break;
+        p = fil.nextPage;
+    }
+    return core::Status::ok();
+}
+
+bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
+                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset) {
+    ctx.moreRows = false;
+    const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
+    LeafWalkOptions options;
+    options.slot = slot;
+    options.firstPage = startPage;
+    options.resumeOffset = settings.resumeAtOffset && resumeOffset < kPageSize
+                               ? static_cast<std::uint32_t>(resumeOffset)
+                               : 0;
+    // A saved position past the page (the last record of a page ended the screen) takes
+    // nothing from that page.
+    if (settings.resumeAtOffset && resumeOffset >= kPageSize) options.resumeOffset = kPageSize;
+    options.keepLastFilHeader = true;
+    options.afterPage = [&] { settings.resumeAtOffset = false; };
+    LeafWalkCounts counts;
+    (void)walkLeafChain(ctx, options, [&](core::ByteSpan page, const LeafRecord& record) {
+        decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength, nullBitmap);
+        ctx.previewRows.push_back(ctx.columns);
+        if (ctx.previewRows.size() < kPreviewScreenRows) return true;
+        ctx.moreRows = true;
+        if (!ctx.keepPositions) ctx.pageStack.push_back({record.page, record.successor});
+        return false;
+    }, counts);
+    return true;
+}
+
+}  // namespace dunmore::innodb

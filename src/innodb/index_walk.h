@@ -1,0 +1,97 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/recovery_context.h"
+#include "core/settings.h"
+#include "core/status.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace dunmore::innodb {
+
+// Which open tablespace of the context a walk reads.
+enum class TablespaceSlot { SystemTablespace, TablespaceFile };
+
+core::ReadOnlyFile& slotFile(core::RecoveryContext& ctx, TablespaceSlot slot);
+std::uint64_t slotPageCount(const core::RecoveryContext& ctx, TablespaceSlot slot);
+
+// Offset, from a node-pointer record's origin, of the child page number: the summed
+// lengths of the clustering key fields (the fields before the system columns; 6 for the
+// hidden row id). Requires: ctx.clusteredFields is the table's layout.
+std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpan page,
+                                 std::uint32_t origin, std::uint32_t nullBitmapSize);
+
+// Descends from rootPage through the leftmost node pointers to the leftmost leaf of the
+// clustered index in the slot's file. 0 when a page on the way is not a compact index
+// page, is empty, names a child out of range, or the levels do not go down.
+std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
+                               std::uint32_t rootPage);
+
+// The null-bitmap size of the layout's compact records; also marks the copied column of
+// every nullable field as nullable.
+std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx);
+
+// Decodes the compact leaf record at origin (field area fieldAreaLength bytes) into the
+// value (and isNull) of each column of ctx.columns that the layout names. Fields past the
+// field area, or whose header entries would lie before the page start, get the empty
+// text; a field reaching past the page end is cut there.
+void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+                      core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
+                      std::uint32_t nullBitmapSize);
+
+// What a leaf walk met.
+struct LeafWalkCounts {
+    std::uint64_t pagesVisited = 0;
+    std::uint64_t recordsTaken = 0;
+    std::uint64_t deletedSkipped = 0;
+};
+
+// One live record handed to the walk's consumer. successor is the origin of the next
+// record in the page chain (16384 or more when the page has no further record).
+struct LeafRecord {
+    std::uint32_t page = 0;
+    std::uint32_t origin = 0;
+    std::uint32_t fieldAreaLength = 0;
+    std::uint32_t successor = 0;
+};
+
+// The leaf-chain walk shared by the preview and the streams.
+struct LeafWalkOptions {
+    TablespaceSlot slot = TablespaceSlot::TablespaceFile;
+    std::uint32_t firstPage = 0;
+    // Start the first page at this record offset instead of its first record (0: none).
+    std::uint32_t resumeOffset = 0;
+    // Called before each page with the number of pages visited so far; false ends the
+    // walk (a stop request).
+    std::function<bool(std::uint64_t pagesVisited)> beforePage;
+    // Called at the end of each page whose records were all taken (the walk goes on).
+    std::function<void()> afterPage;
+    // Keeps the FIL header of each page in ctx.lastFilHeader.
+    bool keepLastFilHeader = false;
+};
+
+// Walks the leaf chain from options.firstPage and hands every live record to onRecord,
+// which returns false to end the walk. Delete-marked records and the instant-ALTER
+// metadata record are passed over and counted (deleted ones only). The walk ends at
+// the chain's end (0xFFFFFFFF), at a page number not below the file's page count (and at
+// page 0 in the system tablespace), at a page met twice, at a page whose previous and
+// next links are equal (file-per-table tablespaces), at an index page that belongs to
+// another index or level, at an empty leaf, or after as many pages as the file has.
+// Within a page at most 1,501 records are taken and no record is visited twice.
+// IoError when a page cannot be read.
+core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
+                           const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
+                           LeafWalkCounts& counts);
+
+// The rows of one preview screen: appends up to 1,000 rows to ctx.previewRows starting at
+// (startPage, resumeOffset; the offset is used while settings.resumeAtOffset is set). At
+// 1,000 rows it sets ctx.moreRows and, unless ctx.keepPositions is set, pushes the next
+// record's position onto ctx.pageStack. settings.resumeAtOffset is cleared at the end of
+// every page finished. Returns true.
+bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
+                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset);
+
+inline constexpr std::size_t kPreviewScreenRows = 1000;
+
+}  // namespace dunmore::innodb

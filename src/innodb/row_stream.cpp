@@ -1,0 +1,196 @@
+// InnoDB rows to INSERT statements: the leaf-chain walk of the clustered index feeding a
+// script file or a server connection, one statement per live record.
+#include "innodb/row_stream.h"
+
+#include "innodb/index_walk.h"
+#include "innodb/page.h"
+#include "values/sql_literal.h"
+
+#include <exception>
+#include <unordered_set>
+
+namespace dunmore::innodb {
+
+namespace {
+
+enum class Destination { Script, Server };
+
+struct StreamKind {
+    std::string_view name;
+    TablespaceSlot slot;
+    Destination destination;
+    std::string_view statementEnd;
+};
+
+constexpr StreamKind kParseIbdForScript{"parseibdfileforscript", TablespaceSlot::TablespaceFile,
+                                        Destination::Script, ");\r\n"};
+constexpr StreamKind kIbdataForScript{"getdatafromibdatafileforscript",
+                                      TablespaceSlot::SystemTablespace, Destination::Script,
+                                      ");\r\n"};
+constexpr StreamKind kParseIbdForServer{"parseibdfilefordatabase", TablespaceSlot::TablespaceFile,
+                                        Destination::Server, ");"};
+constexpr StreamKind kIbdataForServer{"getdatafromibdatafilefordatbase",
+                                      TablespaceSlot::SystemTablespace, Destination::Server,
+                                      ");\r\n"};
+
+void appendIdentifier(std::string_view name, std::string& out) {
+    out.push_back('`');
+    for (char c : name) {
+        if (c == '`') out.push_back('`');
+        out.push_back(c);
+    }
+    out.push_back('`');
+}
+
+void logFailure(core::MainFrame& frame, const StreamKind& kind, std::string_view reason) {
+    std::string text = "Error in processing function ";
+    text += kind.name;
+    text += "\r\n";
+    if (!reason.empty()) {
+        text += reason;
+        text += "\r\n";
+    }
+    frame.writeLog(text);
+}
+
+bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t firstLeaf,
+               std::uint64_t resumeOffset, std::string_view tableName) {
+    core::RecoveryContext& ctx = frame.context;
+    core::AppSettings& settings = frame.settings;
+    try {
+        const std::string head = insertStatementHead(ctx.columns, tableName);
+        const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
+        std::uint64_t rows = 0;
+        std::string statement;
+        statement.reserve(head.size() + 256);
+        std::string failure;
+
+        LeafWalkOptions options;
+        options.slot = kind.slot;
+        options.firstPage = firstLeaf;
+        options.resumeOffset = settings.resumeAtOffset && resumeOffset < kPageSize
+                                   ? static_cast<std::uint32_t>(resumeOffset)
+                                   : 0;
+        options.beforePage = [&](std::uint64_t visited) {
+            frame.frontend.setProgressPosition(static_cast<std::uint32_t>(visited));
+            return !frame.stopRequested();
+        };
+        options.afterPage = [&] { settings.resumeAtOffset = false; };
+
+        LeafWalkCounts counts;
+        const core::Status walked = walkLeafChain(
+            ctx, options,
+            [&](core::ByteSpan page, const LeafRecord& record) {
+                decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
+                                 nullBitmap);
+                statement.assign(head);
+                appendRowValues(ctx.columns, settings.savingFolder, statement);
+                statement += kind.statementEnd;
+                if (kind.destination == Destination::Script) {
+                    frame.scriptWriter.writeText(statement);
+                    if (frame.scriptWriter.failed()) {
+                        failure = "the script file could not be written";
+                        return false;
+                    }
+                    ++rows;
+                    return true;
+                }
+                if (frame.serverConnection == nullptr) {
+                    failure = "no server connection";
+                    return false;
+                }
+                if (frame.serverConnection->executeStatement(statement)) {
+                    ++rows;
+                } else {
+                    frame.writeLog("row not inserted after " + std::to_string(rows) +
+                                   "  row no.\r\n");
+                }
+                return true;
+            },
+            counts);
+        if (!walked) failure = walked.message();
+        if (!failure.empty()) {
+            logFailure(frame, kind, failure);
+            return false;
+        }
+        const std::string total = "Total Number of record inserted =  " + std::to_string(rows) + " .";
+        frame.writeLog(total + "\r\n\r\n");
+        frame.addOutputLine(total);
+        frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
+                       "\r\n");
+        return true;
+    } catch (const std::exception& e) {
+        logFailure(frame, kind, e.what());
+    } catch (...) {
+        logFailure(frame, kind, {});
+    }
+    return false;
+}
+
+std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::uint32_t firstLeaf) {
+    core::RecoveryContext& ctx = frame.context;
+    core::ReadOnlyFile& file = slotFile(ctx, slot);
+    const std::uint64_t pages = slotPageCount(ctx, slot);
+    std::unordered_set<std::uint32_t> visited;
+    std::uint32_t count = 0;
+    for (std::uint32_t p = firstLeaf; p != core::kFilNull;) {
+        ++count;
+        if (frame.stopRequested() || p >= pages || count > pages) break;
+        if (slot == TablespaceSlot::SystemTablespace && p == 0) break;
+        if (!visited.insert(p).second) break;
+        const auto fil = readFilHeader(file, p);
+        if (!fil) break;
+        p = fil->nextPage;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName) {
+    std::string head = "INSERT INTO ";
+    appendIdentifier(tableName, head);
+    head += "(";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) head.push_back(',');
+        appendIdentifier(columns[i].name, head);
+    }
+    head += ") VALUES(";
+    return head;
+}
+
+void appendRowValues(const std::vector<core::ColumnDefinition>& columns,
+                     std::string_view savingFolder, std::string& out) {
+    const std::size_t start = out.size();
+    for (const auto& column : columns) values::appendSqlLiteral(column, savingFolder, out);
+    // Each literal carries its comma; only the last one's is taken off, so an empty
+    // literal of the last column cannot take a separator with it.
+    if (out.size() > start && out.back() == ',') out.pop_back();
+}
+
+bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+                           std::uint64_t resumeOffset, std::string_view tableName) {
+    return runStream(frame, kParseIbdForScript, firstLeaf, resumeOffset, tableName);
+}
+bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+                                    std::uint64_t resumeOffset, std::string_view tableName) {
+    return runStream(frame, kIbdataForScript, firstLeaf, resumeOffset, tableName);
+}
+bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
+                             std::uint64_t resumeOffset, std::string_view tableName) {
+    return runStream(frame, kParseIbdForServer, firstLeaf, resumeOffset, tableName);
+}
+bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
+                                     std::uint64_t resumeOffset, std::string_view tableName) {
+    return runStream(frame, kIbdataForServer, firstLeaf, resumeOffset, tableName);
+}
+
+std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf) {
+    return countLeafPages(frame, TablespaceSlot::TablespaceFile, firstLeaf);
+}
+std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint32_t firstLeaf) {
+    return countLeafPages(frame, TablespaceSlot::SystemTablespace, firstLeaf);
+}
+
+}  // namespace dunmore::innodb

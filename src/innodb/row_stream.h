@@ -1,0 +1,45 @@
+#pragma once
+
+#include "core/column_definition.h"
+#include "core/main_frame.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dunmore::innodb {
+
+// "INSERT INTO `t`(`a`,`b`) VALUES(" for the columns; back-quotes inside names doubled.
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName);
+// Appends the SQL literals of the row's values, comma-separated (no trailing comma).
+void appendRowValues(const std::vector<core::ColumnDefinition>& columns,
+                     std::string_view savingFolder, std::string& out);
+
+// The row streams: every live record of the leaf chain from firstLeaf becomes one INSERT
+// statement, written to frame.scriptWriter (script variants) or executed on
+// frame.serverConnection (server variants). They send the pages visited as the progress
+// position, stop before the next page when a stop is requested, and end with the log and
+// output line "Total Number of record inserted =  N ." and the log line
+// "Deleted records skipped = N". A read failure (or a failed script write) logs
+// "Error in processing function <name>" and gives false.
+// Requires: ctx.columns read from the .frm and ctx.clusteredFields built; for the .ibd
+// variants tablespaceSelected set and tablespaceFile open.
+bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+                           std::uint64_t resumeOffset, std::string_view tableName);
+bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+                                    std::uint64_t resumeOffset, std::string_view tableName);
+bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
+                             std::uint64_t resumeOffset, std::string_view tableName);
+bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
+                                     std::uint64_t resumeOffset, std::string_view tableName);
+
+// Leaf pages of the chain from firstLeaf, for the progress range: the number of steps
+// taken, including the one that hit a bound (stop request, page out of range, a page met
+// twice, more steps than the file has pages; page 0 in the system tablespace).
+std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf);
+std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint32_t firstLeaf);
+
+}  // namespace dunmore::innodb
