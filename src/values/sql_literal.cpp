@@ -1,0 +1,246 @@
+// SQL literals of decoded column values, for the INSERT statements of a save.
+//
+// Quoted literals are escaped as MySQL's own client escaping does (backslash, NUL, line
+// feed, carriage return, Ctrl-Z and the double quote get a backslash; the apostrophe is
+// doubled, which reads the same with and without NO_BACKSLASH_ESCAPES), so no value can
+// end its literal early. The text is UTF-8 by then, and no UTF-8 sequence contains one of
+// the escaped bytes, so escaping byte by byte is safe. Values written without quotes
+// (numbers, hexadecimal binary values, bit strings) are checked to have that form and are
+// quoted like text when they do not.
+
+#include "values/sql_literal.h"
+
+#include <algorithm>
+
+namespace dunmore::values {
+
+namespace {
+
+constexpr std::int32_t kBinaryCollation = 63;
+
+enum class Kind { Number, Quoted, Binary, Bit, Blob, Text };
+
+Kind kindOf(std::uint32_t typeCode) {
+    switch (typeCode) {
+        case 0:
+        case 246:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 8:
+        case 9:
+        case 13:
+            return Kind::Number;
+        case 7:
+        case 17:
+        case 10:
+        case 14:
+        case 11:
+        case 19:
+        case 12:
+        case 18:
+            return Kind::Quoted;
+        case 255:
+            return Kind::Binary;
+        case 16:
+            return Kind::Bit;
+        case 249:
+        case 250:
+        case 251:
+        case 252:
+            return Kind::Blob;
+        case 15:
+        case 245:
+        case 253:
+        case 254:
+        case 247:
+        case 248:
+            return Kind::Text;
+        default:
+            return Kind::Number;
+    }
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// [+-]digits[.digits][e[+-]digits], at least one digit before the exponent.
+bool isNumberText(std::string_view t) {
+    std::size_t i = 0;
+    if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+    std::size_t digits = 0;
+    while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && isDigit(t[i])) ++i, ++digits;
+    }
+    if (digits == 0) return false;
+    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
+        ++i;
+        if (i < t.size() && (t[i] == '-' || t[i] == '+')) ++i;
+        std::size_t expDigits = 0;
+        while (i < t.size() && isDigit(t[i])) ++i, ++expDigits;
+        if (expDigits == 0) return false;
+    }
+    return i == t.size();
+}
+
+bool isHexText(std::string_view t) {
+    if (t.size() < 3 || t[0] != '0' || t[1] != 'x') return false;
+    return std::all_of(t.begin() + 2, t.end(), [](char c) {
+        return isDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+    });
+}
+
+bool isBitText(std::string_view t) {
+    return std::all_of(t.begin(), t.end(), [](char c) { return c == '0' || c == '1'; });
+}
+
+// Character types whose values can be the four letters NULL; only the null flag makes
+// them SQL NULL.
+bool canHoldNullWord(const core::ColumnDefinition& column) {
+    switch (column.typeCode) {
+        case 15:
+        case 245:
+        case 253:
+        case 254:
+        case 249:
+        case 250:
+        case 251:
+        case 252:
+            return column.charset != kBinaryCollation;
+        case 247:
+        case 248:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The path of a blob file written by this save: the saving folder, "blobdata" and the
+// file's number. Only such a path becomes a LOAD_FILE call, so a TEXT value that merely
+// names a file (even one under the saving folder) stays text.
+bool isBlobFilePath(std::string_view t, std::string_view savingFolder) {
+    while (!savingFolder.empty() && isSeparator(savingFolder.back()))
+        savingFolder.remove_suffix(1);
+    if (savingFolder.empty() || !t.starts_with(savingFolder)) return false;
+    t.remove_prefix(savingFolder.size());
+    std::size_t i = 0;
+    while (i < t.size() && isSeparator(t[i])) ++i;
+    if (i == 0) return false;
+    t.remove_prefix(i);
+    constexpr std::string_view kBlobFolder = "blobdata";
+    if (!t.starts_with(kBlobFolder)) return false;
+    t.remove_prefix(kBlobFolder.size());
+    i = 0;
+    while (i < t.size() && isSeparator(t[i])) ++i;
+    if (i == 0 || i == t.size()) return false;
+    return std::all_of(t.begin() + static_cast<std::ptrdiff_t>(i), t.end(), isDigit);
+}
+
+void appendEscaped(std::string_view t, std::string& out) {
+    for (const char c : t) {
+        switch (c) {
+            case '\'':
+                out.append("''");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\0':
+                out.append("\\0");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\032':
+                out.append("\\Z");
+                break;
+            default:
+                out.push_back(c);
+        }
+    }
+}
+
+void appendQuoted(std::string_view t, std::string& out) {
+    out.push_back('\'');
+    appendEscaped(t, out);
+    out.append("',");
+}
+
+// A value written bare when it has the form check demands; '' when empty; quoted text
+// otherwise.
+template <typename Check>
+void appendBare(std::string_view t, Check check, std::string& out) {
+    if (t.empty()) {
+        out.append("'',");
+    } else if (check(t)) {
+        out.append(t);
+        out.push_back(',');
+    } else {
+        appendQuoted(t, out);
+    }
+}
+
+}  // namespace
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
+                      std::string& out) {
+    std::string_view t = column.value;
+    const bool isNull = column.isNull || (t == "NULL" && !canHoldNullWord(column));
+    if (isNull) {
+        // A key column cannot hold NULL; its value is written empty instead.
+        if (!column.inPrimaryKey) {
+            out.append("NULL,");
+            return;
+        }
+        t = {};
+    }
+    switch (kindOf(column.typeCode)) {
+        case Kind::Number:
+            return appendBare(t, isNumberText, out);
+        case Kind::Quoted:
+            return appendQuoted(t, out);
+        case Kind::Binary:
+            return appendBare(t, isHexText, out);
+        case Kind::Bit:
+            if (!isBitText(t)) return appendQuoted(t, out);
+            out.append("b'");
+            out.append(t);
+            out.append("',");
+            return;
+        case Kind::Blob:
+            if (isBlobFilePath(t, savingFolder)) {
+                std::string path(t);
+                std::replace(path.begin(), path.end(), '\\', '/');
+                out.append("LOAD_FILE('");
+                appendEscaped(path, out);
+                out.append("'),");
+                return;
+            }
+            if (column.charset == kBinaryCollation) return appendBare(t, isHexText, out);
+            return appendQuoted(t, out);
+        case Kind::Text:
+            if (column.charset == kBinaryCollation && column.typeCode != 245 &&
+                column.typeCode != 247 && column.typeCode != 248)
+                return appendBare(t, isHexText, out);
+            return appendQuoted(t, out);
+    }
+}
+
+std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder) {
+    std::string out;
+    appendSqlLiteral(column, savingFolder, out);
+    return out;
+}
+
+}  // namespace dunmore::values

@@ -1,0 +1,767 @@
+// Stored column values to their texts, for MyISAM rows and InnoDB fields alike.
+//
+// Byte layouts, by MySQL type code:
+// - integers (1 TINYINT, 2 SMALLINT, 9 MEDIUMINT, 3 INT, 8 BIGINT): 1, 2, 3, 4, 8 bytes,
+//   little-endian two's complement (the InnoDB reader first turns its big-endian,
+//   sign-flipped form into this one). Signed or unsigned by the column's attribute.
+// - 4 FLOAT, 5 DOUBLE: IEEE 754, little-endian.
+// - 246 NEWDECIMAL: MySQL's packed decimal (groups of nine digits in four bytes, partial
+//   groups in 1-4 bytes, big-endian, sign in the top bit, negative values inverted).
+//   0 DECIMAL (before MySQL 5.0): the number as ASCII text, padded to the field length.
+// - 14 NEWDATE: 3 bytes little-endian, day in bits 0-4, month 5-8, year above.
+//   10 DATE (before MySQL 5.0): 4 bytes little-endian, the number YYYYMMDD.
+// - 11 TIME: 3 bytes little-endian signed, the number [-]HHMMSS. With fractional seconds
+//   (MariaDB 5.3 to 10.0, field length above 10) big-endian of
+//   (microseconds since -838:59:59.999999) / 10^(6-fsp), 3 to 6 bytes.
+// - 19 TIME2 (MySQL 5.6): 3 bytes big-endian, bias 0x800000, hour in bits 12-21,
+//   minute 6-11, second 0-5, then (fsp+1)/2 bytes of fraction.
+// - 12 DATETIME: 8 bytes little-endian, the number YYYYMMDDhhmmss. With fractional seconds
+//   (MariaDB, field length above 19) big-endian of the packed time
+//   (((((year*13+month)*32+day)*24+hour)*60+minute)*60+second)*10^6+us) / 10^(6-fsp).
+// - 18 DATETIME2: 5 bytes big-endian, bias 2^39, ((year*13+month) << 22 | day << 17 |
+//   hour << 12 | minute << 6 | second), then (fsp+1)/2 bytes of fraction.
+// - 7 TIMESTAMP: 4 bytes little-endian seconds since 1970 UTC (0 is the zero value); with
+//   fractional seconds (MariaDB) 4 bytes big-endian then the fraction, big-endian.
+//   17 TIMESTAMP2: 4 bytes big-endian, then (fsp+1)/2 bytes of fraction.
+// - 13 YEAR: 1 byte, 0 for 0000 else year - 1900.
+// - 16 BIT: (n+7)/8 bytes big-endian.
+// - 247 ENUM: 1-based member index, 1 byte, 2 bytes for more than 255 members.
+// - 248 SET: member bit mask, 1, 2, 3, 4 or 8 bytes little-endian.
+// - character, BLOB and GEOMETRY types: the bytes as given.
+
+#include "values/value_decoder.h"
+
+#include "values/charset.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <limits>
+
+namespace dunmore::values {
+
+namespace {
+
+namespace type {
+constexpr std::uint32_t kDecimal = 0;
+constexpr std::uint32_t kTiny = 1;
+constexpr std::uint32_t kShort = 2;
+constexpr std::uint32_t kLong = 3;
+constexpr std::uint32_t kFloat = 4;
+constexpr std::uint32_t kDouble = 5;
+constexpr std::uint32_t kTimestamp = 7;
+constexpr std::uint32_t kLongLong = 8;
+constexpr std::uint32_t kInt24 = 9;
+constexpr std::uint32_t kDate = 10;
+constexpr std::uint32_t kTime = 11;
+constexpr std::uint32_t kDatetime = 12;
+constexpr std::uint32_t kYear = 13;
+constexpr std::uint32_t kNewDate = 14;
+constexpr std::uint32_t kVarchar = 15;
+constexpr std::uint32_t kBit = 16;
+constexpr std::uint32_t kTimestamp2 = 17;
+constexpr std::uint32_t kDatetime2 = 18;
+constexpr std::uint32_t kTime2 = 19;
+constexpr std::uint32_t kJson = 245;
+constexpr std::uint32_t kNewDecimal = 246;
+constexpr std::uint32_t kEnum = 247;
+constexpr std::uint32_t kSet = 248;
+constexpr std::uint32_t kTinyBlob = 249;
+constexpr std::uint32_t kMediumBlob = 250;
+constexpr std::uint32_t kLongBlob = 251;
+constexpr std::uint32_t kBlob = 252;
+constexpr std::uint32_t kVarString = 253;
+constexpr std::uint32_t kString = 254;
+constexpr std::uint32_t kGeometry = 255;
+}  // namespace type
+
+constexpr std::int32_t kBinaryCollation = 63;
+// Preview placeholders for long values; saving always writes them whole.
+constexpr std::size_t kPreviewBinaryLimit = 99;
+constexpr std::size_t kPreviewBlobLimit = 999;
+
+// Display widths of the temporal types without fractional seconds; a longer field
+// length carries fsp = length - width - 1.
+constexpr std::int32_t kTimeWidth = 10;
+constexpr std::int32_t kDatetimeWidth = 19;
+
+// Bytes of the MariaDB fractional-second formats, by fsp 0..6.
+constexpr std::array<std::uint32_t, 7> kTimeHiresBytes = {3, 4, 4, 5, 5, 5, 6};
+constexpr std::array<std::uint32_t, 7> kDatetimeHiresBytes = {5, 6, 6, 7, 7, 7, 8};
+constexpr std::array<std::uint32_t, 7> kSecPartBytes = {0, 1, 1, 2, 2, 3, 3};
+// TIME's range ends at 838:59:59; MariaDB's fractional TIME counts from below it.
+constexpr std::int64_t kTimeMaxValueSeconds = 838 * 3600 + 59 * 60 + 59;
+
+// MySQL 5.6 temporal biases.
+constexpr std::int64_t kTimefIntOffset = 0x800000;
+constexpr std::int64_t kTimefOffset = 0x800000000000LL;
+constexpr std::int64_t kDatetimefIntOffset = 0x8000000000LL;
+
+constexpr std::array<std::uint32_t, 10> kDigitsToBytes = {0, 1, 1, 2, 2, 3, 3, 4, 4, 4};
+constexpr std::array<std::int64_t, 10> kPowersOf10 = {
+    1, 10, 100, 1000, 10000, 100000, 1000000, 10000000, 100000000, 1000000000};
+constexpr std::uint32_t kDigitsPerGroup = 9;
+constexpr std::uint32_t kGroupBytes = 4;
+constexpr std::uint32_t kMaxGroupValue = 999999999;
+// Bound on digits taken from a definition; MySQL allows 65 and 30.
+constexpr std::int32_t kMaxDecimalDigits = 81;
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// A copy of the first N bytes of a value, zero-filled beyond what was given, so that
+// fixed-width layouts never read outside the caller's bytes.
+template <std::size_t N>
+struct Padded {
+    explicit Padded(core::ByteSpan bytes) {
+        const std::size_t n = std::min(bytes.size(), N);
+        if (n > 0) std::memcpy(data.data(), bytes.data(), n);
+    }
+    core::ByteSpan span(std::size_t width) const { return {data.data(), std::min(width, N)}; }
+    std::array<std::uint8_t, N> data{};
+};
+
+template <typename T>
+void appendNumber(std::string& out, T value) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, r.ptr);
+}
+
+// value with at least width digits (leading zeros); negative values as they are.
+void appendPadded(std::string& out, std::int64_t value, int width) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    const int len = static_cast<int>(r.ptr - buf);
+    if (value >= 0 && len < width) out.append(static_cast<std::size_t>(width - len), '0');
+    out.append(buf, r.ptr);
+}
+
+void appendHex(core::ByteSpan bytes, std::string& out) {
+    const std::size_t start = out.size();
+    out.resize(start + 2 + 2 * bytes.size());
+    char* p = out.data() + start;
+    *p++ = '0';
+    *p++ = 'x';
+    for (const std::uint8_t b : bytes) {
+        *p++ = kHexDigits[b >> 4];
+        *p++ = kHexDigits[b & 0x0F];
+    }
+}
+
+std::int64_t signExtend(std::uint64_t v, std::size_t bytes) {
+    if (bytes == 0 || bytes >= 8) return static_cast<std::int64_t>(v);
+    const unsigned bits = static_cast<unsigned>(8 * bytes);
+    const std::uint64_t sign = std::uint64_t{1} << (bits - 1);
+    return static_cast<std::int64_t>((v ^ sign) - sign);
+}
+
+int fractionalPrecision(const core::ColumnDefinition& column, std::int32_t width) {
+    const std::int32_t fsp = column.length - width - 1;
+    return std::clamp(fsp, 0, 6);
+}
+
+// ".ffffff" cut to fsp digits.
+void appendFraction(std::string& out, std::int64_t micro, int fsp) {
+    if (fsp <= 0) return;
+    char digits[6];
+    std::int64_t v = std::clamp<std::int64_t>(micro, 0, 999999);
+    for (int i = 5; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    out.push_back('.');
+    out.append(digits, static_cast<std::size_t>(fsp));
+}
+
+void appendDate(std::string& out, std::int64_t year, std::int64_t month, std::int64_t day) {
+    appendPadded(out, year, 4);
+    out.push_back('-');
+    appendPadded(out, month, 2);
+    out.push_back('-');
+    appendPadded(out, day, 2);
+}
+
+void appendClock(std::string& out, std::int64_t hour, std::int64_t minute, std::int64_t second) {
+    appendPadded(out, hour, 2);
+    out.push_back(':');
+    appendPadded(out, minute, 2);
+    out.push_back(':');
+    appendPadded(out, second, 2);
+}
+
+void appendTime(std::string& out, bool negative, std::int64_t hour, std::int64_t minute,
+                std::int64_t second, std::int64_t micro, int fsp) {
+    if (negative) out.push_back('-');
+    appendClock(out, hour, minute, second);
+    appendFraction(out, micro, fsp);
+}
+
+void appendOldDatetime(std::string& out, std::uint64_t n) {
+    const std::uint64_t t = n % 1000000;
+    const std::uint64_t d = n / 1000000;
+    const std::uint64_t year = d / 10000;
+    char text[19];
+    text[0] = static_cast<char>('0' + year / 1000 % 10);
+    text[1] = static_cast<char>('0' + year / 100 % 10);
+    text[2] = static_cast<char>('0' + year / 10 % 10);
+    text[3] = static_cast<char>('0' + year % 10);
+    text[4] = '-';
+    auto two = [&](int at, std::uint64_t v) {
+        text[at] = static_cast<char>('0' + v / 10 % 10);
+        text[at + 1] = static_cast<char>('0' + v % 10);
+    };
+    two(5, d / 100 % 100);
+    text[7] = '-';
+    two(8, d % 100);
+    text[10] = ' ';
+    two(11, t / 10000);
+    text[13] = ':';
+    two(14, t / 100 % 100);
+    text[16] = ':';
+    two(17, t % 100);
+    out.append(text, sizeof text);
+}
+
+// The broken-down packed time of MariaDB's fractional DATETIME.
+void appendPackedDatetime(std::string& out, std::uint64_t packed, int fsp) {
+    const std::int64_t micro = static_cast<std::int64_t>(packed % 1000000);
+    packed /= 1000000;
+    const std::uint64_t second = packed % 60;
+    packed /= 60;
+    const std::uint64_t minute = packed % 60;
+    packed /= 60;
+    const std::uint64_t hour = packed % 24;
+    packed /= 24;
+    const std::uint64_t day = packed % 32;
+    packed /= 32;
+    const std::uint64_t month = packed % 13;
+    const std::uint64_t year = packed / 13;
+    appendDate(out, static_cast<std::int64_t>(year), static_cast<std::int64_t>(month),
+               static_cast<std::int64_t>(day));
+    out.push_back(' ');
+    appendClock(out, static_cast<std::int64_t>(hour), static_cast<std::int64_t>(minute),
+                static_cast<std::int64_t>(second));
+    appendFraction(out, micro, fsp);
+}
+
+void appendTimestamp(std::string& out, std::uint32_t seconds, std::int64_t micro, int fsp,
+                     bool saving) {
+    if (seconds == 0 && micro == 0) {
+        // MySQL stores the zero TIMESTAMP as 0; 1970-01-01 00:00:00 UTC is outside its range.
+        out.append("0000-00-00 00:00:00");
+        appendFraction(out, 0, fsp);
+        return;
+    }
+    const time_t t = static_cast<time_t>(seconds);
+    struct tm tm {};
+    // Saved values are UTC (the scripts set the session time zone to +00:00); the preview
+    // shows the computer's local time.
+    const bool converted = saving ? gmtime_r(&t, &tm) != nullptr : localtime_r(&t, &tm) != nullptr;
+    if (!converted) {
+        out.append(timestampText(0, 0, 0, -1, -1, -1));
+        return;
+    }
+    appendDate(out, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    out.push_back(' ');
+    appendClock(out, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    appendFraction(out, micro, fsp);
+}
+
+// The fraction bytes that follow a MySQL 5.6 temporal value, as microseconds.
+std::int64_t mysql56Fraction(core::ByteReader& r, int fsp) {
+    switch (fsp) {
+        case 1:
+        case 2:
+            return signExtend(r.u8(), 1) * 10000;
+        case 3:
+        case 4:
+            return signExtend(r.u16be(), 2) * 100;
+        case 5:
+        case 6:
+            return signExtend(r.u24be(), 3);
+        default:
+            return 0;
+    }
+}
+
+void decodeInteger(const core::ColumnDefinition& column, core::ByteSpan bytes, std::size_t width,
+                   std::string& out) {
+    const Padded<8> p(bytes);
+    core::ByteReader r(p.span(width));
+    const std::uint64_t v = r.uleN(width);
+    if (column.isUnsigned)
+        appendNumber(out, v);
+    else
+        appendNumber(out, signExtend(v, width));
+}
+
+void decodeFloat(core::ByteSpan bytes, bool isDouble, std::string& out) {
+    const Padded<8> p(bytes);
+    core::ByteReader r(p.span(isDouble ? 8 : 4));
+    if (isDouble)
+        appendNumber(out, std::bit_cast<double>(r.u64le()));
+    else
+        appendNumber(out, std::bit_cast<float>(r.u32le()));
+}
+
+void decodeDate(core::ByteSpan bytes, bool oldDate, std::string& out) {
+    const Padded<4> p(bytes);
+    core::ByteReader r(p.span(4));
+    if (oldDate) {
+        const std::uint32_t v = r.u32le();
+        appendDate(out, v / 10000, v / 100 % 100, v % 100);
+        return;
+    }
+    const std::uint32_t v = r.u24le();
+    appendDate(out, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
+}
+
+void decodeTime(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
+    const int fsp = fractionalPrecision(column, kTimeWidth);
+    const Padded<8> p(bytes);
+    if (column.typeCode == type::kTime2) {
+        core::ByteReader r(p.span(8));
+        std::int64_t packed = 0;
+        if (fsp >= 5) {
+            packed = static_cast<std::int64_t>(r.u48be()) - kTimefOffset;
+        } else {
+            std::int64_t intPart = static_cast<std::int64_t>(r.u24be()) - kTimefIntOffset;
+            std::int64_t frac = 0;
+            if (fsp >= 3) {
+                frac = r.u16be();
+                if (intPart < 0 && frac != 0) {
+                    ++intPart;
+                    frac -= 0x10000;
+                }
+                frac *= 100;
+            } else if (fsp >= 1) {
+                frac = r.u8();
+                if (intPart < 0 && frac != 0) {
+                    ++intPart;
+                    frac -= 0x100;
+                }
+                frac *= 10000;
+            }
+            packed = intPart * (std::int64_t{1} << 24) + frac;
+        }
+        const bool negative = packed < 0;
+        const std::uint64_t magnitude =
+            negative ? 0 - static_cast<std::uint64_t>(packed) : static_cast<std::uint64_t>(packed);
+        const std::uint64_t hms = magnitude >> 24;
+        const std::int64_t micro = static_cast<std::int64_t>(magnitude & 0xFFFFFF);
+        appendTime(out, negative, static_cast<std::int64_t>((hms >> 12) & 0x3FF),
+                   static_cast<std::int64_t>((hms >> 6) & 0x3F),
+                   static_cast<std::int64_t>(hms & 0x3F), micro, fsp);
+        return;
+    }
+    if (fsp > 0) {
+        const std::uint32_t width = kTimeHiresBytes[static_cast<std::size_t>(fsp)];
+        core::ByteReader r(p.span(width));
+        const std::int64_t scale = kPowersOf10[static_cast<std::size_t>(6 - fsp)];
+        const std::int64_t zeroPoint = (kTimeMaxValueSeconds + 1) * 1000000 / scale;
+        const std::int64_t v = (static_cast<std::int64_t>(r.ubeN(width)) - zeroPoint) * scale;
+        const bool negative = v < 0;
+        const std::int64_t a = negative ? -v : v;
+        const std::int64_t secs = a / 1000000;
+        appendTime(out, negative, secs / 3600, secs / 60 % 60, secs % 60, a % 1000000, fsp);
+        return;
+    }
+    core::ByteReader r(p.span(3));
+    const std::int64_t v = signExtend(r.u24le(), 3);
+    const bool negative = v < 0;
+    const std::int64_t a = negative ? -v : v;
+    appendTime(out, negative, a / 10000, a / 100 % 100, a % 100, 0, 0);
+}
+
+void decodeDatetime(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                    std::string& out) {
+    const int fsp = fractionalPrecision(column, kDatetimeWidth);
+    const Padded<8> p(bytes);
+    if (column.typeCode == type::kDatetime2) {
+        core::ByteReader r(p.span(8));
+        std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
+        std::int64_t micro = mysql56Fraction(r, fsp);
+        if (intPart < 0) {
+            // DATETIME has no negative values; show the magnitude with its sign.
+            out.push_back('-');
+            intPart = -intPart;
+            micro = -micro;
+        }
+        const std::int64_t ymd = intPart >> 17;
+        const std::int64_t ym = ymd >> 5;
+        const std::int64_t hms = intPart & 0x1FFFF;
+        appendDate(out, ym / 13, ym % 13, ymd & 0x1F);
+        out.push_back(' ');
+        appendClock(out, hms >> 12, (hms >> 6) & 0x3F, hms & 0x3F);
+        appendFraction(out, micro, fsp);
+        return;
+    }
+    if (fsp > 0) {
+        const std::uint32_t width = kDatetimeHiresBytes[static_cast<std::size_t>(fsp)];
+        core::ByteReader r(p.span(width));
+        const std::uint64_t scale = static_cast<std::uint64_t>(kPowersOf10[static_cast<std::size_t>(6 - fsp)]);
+        appendPackedDatetime(out, r.ubeN(width) * scale, fsp);
+        return;
+    }
+    core::ByteReader r(p.span(8));
+    appendOldDatetime(out, r.u64le());
+}
+
+void decodeTimestamp(const core::ColumnDefinition& column, core::ByteSpan bytes, bool saving,
+                     std::string& out) {
+    const int fsp = fractionalPrecision(column, kDatetimeWidth);
+    const Padded<8> p(bytes);
+    core::ByteReader r(p.span(8));
+    if (column.typeCode == type::kTimestamp2) {
+        const std::uint32_t seconds = r.u32be();
+        const std::int64_t micro = mysql56Fraction(r, fsp);
+        appendTimestamp(out, seconds, micro, fsp, saving);
+        return;
+    }
+    if (fsp > 0) {
+        const std::uint32_t seconds = r.u32be();
+        const std::size_t width = kSecPartBytes[static_cast<std::size_t>(fsp)];
+        const std::int64_t micro = static_cast<std::int64_t>(r.ubeN(width)) *
+                                   kPowersOf10[static_cast<std::size_t>(6 - fsp)];
+        appendTimestamp(out, seconds, micro, fsp, saving);
+        return;
+    }
+    appendTimestamp(out, r.u32le(), 0, 0, saving);
+}
+
+void decodeBit(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
+    const int bits = std::clamp(column.length, 0, 64);
+    // All bits of the given bytes, big-endian; a value wider than 64 bits keeps its low end.
+    const core::ByteSpan tail = bytes.size() > 8 ? bytes.subspan(bytes.size() - 8) : bytes;
+    core::ByteReader r(tail);
+    const std::uint64_t v = r.ubeN(tail.size());
+    for (int i = bits - 1; i >= 0; --i) out.push_back(((v >> i) & 1) != 0 ? '1' : '0');
+}
+
+std::uint32_t enumWidth(const core::ColumnDefinition& column) {
+    return column.members.size() > 255 ? 2 : 1;
+}
+
+std::uint32_t setWidth(const core::ColumnDefinition& column) {
+    const std::size_t w = (std::min<std::size_t>(column.members.size(), 64) + 7) / 8;
+    if (w == 0) return 1;
+    return w > 4 ? 8 : static_cast<std::uint32_t>(w);
+}
+
+void decodeEnum(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
+    const std::uint32_t width = enumWidth(column);
+    const Padded<2> p(bytes);
+    core::ByteReader r(p.span(width));
+    const std::uint64_t k = r.uleN(width);
+    if (k >= 1 && k <= column.members.size()) out.append(column.members[k - 1]);
+}
+
+void decodeSet(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
+    const std::uint32_t width = setWidth(column);
+    const Padded<8> p(bytes);
+    core::ByteReader r(p.span(width));
+    const std::uint64_t mask = r.uleN(width);
+    const std::size_t count = std::min<std::size_t>(column.members.size(), 64);
+    bool first = true;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (((mask >> i) & 1) == 0) continue;
+        if (!first) out.push_back(',');
+        out.append(column.members[i]);
+        first = false;
+    }
+}
+
+void decodeOldDecimal(core::ByteSpan bytes, std::string& out) {
+    // The number as ASCII, right-aligned in blanks (or zero-filled).
+    std::size_t begin = 0;
+    std::size_t end = bytes.size();
+    while (begin < end && (bytes[begin] == ' ' || bytes[begin] == 0)) ++begin;
+    while (end > begin && (bytes[end - 1] == ' ' || bytes[end - 1] == 0)) --end;
+    for (std::size_t i = begin; i < end; ++i) {
+        const std::uint8_t c = bytes[i];
+        const bool numeric = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+';
+        out.push_back(numeric ? static_cast<char>(c) : '?');
+    }
+    if (begin == end) out.push_back('0');
+}
+
+void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                     const DecodeOptions& options, std::string& out) {
+    if (column.charset == kBinaryCollation && column.typeCode != type::kJson) {
+        if (bytes.empty()) return;
+        if (!options.saving && bytes.size() > kPreviewBinaryLimit) {
+            out.append("0x<Binarydata>");
+            return;
+        }
+        appendHex(bytes, out);
+        return;
+    }
+    // JSON is text in MariaDB (utf8mb4); MySQL's JSON is stored with the binary collation.
+    const std::uint32_t collation =
+        column.typeCode == type::kJson && column.charset == kBinaryCollation
+            ? 45
+            : static_cast<std::uint32_t>(column.charset);
+    textToUtf8(collation, bytes, out);
+    if (column.typeCode == type::kString || column.typeCode == type::kVarString) {
+        // CHAR values are stored padded with blanks, which MySQL removes when reading.
+        std::size_t end = out.size();
+        while (end > 0 && out[end - 1] == ' ') --end;
+        out.resize(end);
+    }
+}
+
+void decodeBlob(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                const DecodeOptions& options, std::string& out) {
+    if (!options.saving && bytes.size() > kPreviewBlobLimit) {
+        out.append("Large Blob Data");
+        return;
+    }
+    if (column.charset == kBinaryCollation) {
+        if (!bytes.empty()) appendHex(bytes, out);
+        return;
+    }
+    textToUtf8(static_cast<std::uint32_t>(column.charset), bytes, out);
+}
+
+void decodeGeometry(core::ByteSpan bytes, const DecodeOptions& options, std::string& out) {
+    if (!options.saving) {
+        out.append("Spatial Data");
+        return;
+    }
+    if (std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0; })) {
+        out.append("NULL");
+        return;
+    }
+    appendHex(bytes, out);
+}
+
+void appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
+                         std::string& out) {
+    const std::int32_t frac = std::clamp(decimals, 0, kMaxDecimalDigits);
+    const std::int32_t intg = std::clamp(precision - frac, 0, kMaxDecimalDigits);
+    const std::uint32_t intg0 = static_cast<std::uint32_t>(intg) / kDigitsPerGroup;
+    const std::uint32_t intg0x = static_cast<std::uint32_t>(intg) % kDigitsPerGroup;
+    const std::uint32_t frac0 = static_cast<std::uint32_t>(frac) / kDigitsPerGroup;
+    const std::uint32_t frac0x = static_cast<std::uint32_t>(frac) % kDigitsPerGroup;
+    const std::uint32_t size = packedDecimalSize(precision, decimals);
+
+    Padded<96> copy(bytes);
+    const bool negative = (copy.data[0] & 0x80) == 0;
+    copy.data[0] ^= 0x80;
+    const std::uint64_t mask = negative ? ~std::uint64_t{0} : 0;
+    core::ByteReader r(copy.span(size));
+    auto group = [&](std::uint32_t width) {
+        const std::uint64_t widthMask =
+            width >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width)) - 1;
+        return (r.ubeN(width) ^ mask) & widthMask;
+    };
+
+    // Digits are checked before anything is written, so damage yields "0" alone.
+    std::array<std::uint64_t, 2 * kMaxDecimalDigits / kDigitsPerGroup + 2> groups{};
+    std::size_t count = 0;
+    const std::uint64_t lead = group(kDigitsToBytes[intg0x]);
+    if (lead >= static_cast<std::uint64_t>(kPowersOf10[intg0x])) {
+        out.push_back('0');
+        return;
+    }
+    for (std::uint32_t i = 0; i < intg0 + frac0; ++i) {
+        groups[count] = group(kGroupBytes);
+        if (groups[count] > kMaxGroupValue) {
+            out.push_back('0');
+            return;
+        }
+        ++count;
+    }
+    const std::uint64_t trail = group(kDigitsToBytes[frac0x]);
+    if (trail >= static_cast<std::uint64_t>(kPowersOf10[frac0x])) {
+        out.push_back('0');
+        return;
+    }
+
+    if (negative) out.push_back('-');
+    bool started = false;
+    if (lead != 0) {
+        appendNumber(out, lead);
+        started = true;
+    }
+    for (std::uint32_t i = 0; i < intg0; ++i) {
+        if (started) {
+            appendPadded(out, static_cast<std::int64_t>(groups[i]), kDigitsPerGroup);
+        } else if (groups[i] != 0) {
+            appendNumber(out, groups[i]);
+            started = true;
+        }
+    }
+    if (!started) out.push_back('0');
+    if (frac > 0) {
+        out.push_back('.');
+        for (std::uint32_t i = intg0; i < intg0 + frac0; ++i)
+            appendPadded(out, static_cast<std::int64_t>(groups[i]), kDigitsPerGroup);
+        if (frac0x > 0) appendPadded(out, static_cast<std::int64_t>(trail), static_cast<int>(frac0x));
+    }
+}
+
+}  // namespace
+
+std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals) {
+    const std::int32_t frac = std::clamp(decimals, 0, kMaxDecimalDigits);
+    const std::int32_t intg = std::clamp(precision - frac, 0, kMaxDecimalDigits);
+    return kDigitsToBytes[static_cast<std::uint32_t>(intg) % kDigitsPerGroup] +
+           kGroupBytes * (static_cast<std::uint32_t>(intg) / kDigitsPerGroup) +
+           kGroupBytes * (static_cast<std::uint32_t>(frac) / kDigitsPerGroup) +
+           kDigitsToBytes[static_cast<std::uint32_t>(frac) % kDigitsPerGroup];
+}
+
+std::string packedDecimalText(core::ByteSpan bytes, std::int32_t precision,
+                              std::int32_t decimals) {
+    std::string out;
+    appendPackedDecimal(bytes, precision, decimals, out);
+    return out;
+}
+
+std::string timestampText(int year, int month, int day, int hour, int minute, int second) {
+    std::string out;
+    appendDate(out, year, month, day);
+    out.push_back(' ');
+    appendClock(out, hour, minute, second);
+    return out;
+}
+
+std::string oldDatetimeText(std::uint64_t value) {
+    std::string out;
+    appendOldDatetime(out, value);
+    return out;
+}
+
+std::string geometryText(core::ByteSpan bytes) {
+    std::string out;
+    appendHex(bytes, out);
+    return out;
+}
+
+std::uint32_t storedWidth(const core::ColumnDefinition& column) {
+    switch (column.typeCode) {
+        case type::kTiny:
+        case type::kYear:
+            return 1;
+        case type::kShort:
+            return 2;
+        case type::kInt24:
+        case type::kNewDate:
+            return 3;
+        case type::kLong:
+        case type::kFloat:
+        case type::kDate:
+            return 4;
+        case type::kLongLong:
+        case type::kDouble:
+            return 8;
+        case type::kDecimal:
+            return static_cast<std::uint32_t>(std::max(column.length, 0));
+        case type::kNewDecimal:
+            return packedDecimalSize(column.precision, column.decimals);
+        case type::kTimestamp: {
+            const int fsp = fractionalPrecision(column, kDatetimeWidth);
+            return 4 + kSecPartBytes[static_cast<std::size_t>(fsp)];
+        }
+        case type::kTime:
+            return kTimeHiresBytes[static_cast<std::size_t>(fractionalPrecision(column, kTimeWidth))];
+        case type::kDatetime: {
+            const int fsp = fractionalPrecision(column, kDatetimeWidth);
+            return fsp > 0 ? kDatetimeHiresBytes[static_cast<std::size_t>(fsp)] : 8;
+        }
+        case type::kTimestamp2:
+            return 4 + static_cast<std::uint32_t>(fractionalPrecision(column, kDatetimeWidth) + 1) / 2;
+        case type::kDatetime2:
+            return 5 + static_cast<std::uint32_t>(fractionalPrecision(column, kDatetimeWidth) + 1) / 2;
+        case type::kTime2:
+            return 3 + static_cast<std::uint32_t>(fractionalPrecision(column, kTimeWidth) + 1) / 2;
+        case type::kBit:
+            return static_cast<std::uint32_t>(std::clamp(column.length, 0, 64) + 7) / 8;
+        case type::kEnum:
+            return enumWidth(column);
+        case type::kSet:
+            return setWidth(column);
+        default:
+            return 0;
+    }
+}
+
+void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                       const DecodeOptions& options, std::string& out) {
+    out.clear();
+    switch (column.typeCode) {
+        case type::kTiny:
+            return decodeInteger(column, bytes, 1, out);
+        case type::kShort:
+            return decodeInteger(column, bytes, 2, out);
+        case type::kInt24:
+            return decodeInteger(column, bytes, 3, out);
+        case type::kLong:
+            return decodeInteger(column, bytes, 4, out);
+        case type::kLongLong:
+            return decodeInteger(column, bytes, 8, out);
+        case type::kDecimal:
+            return decodeOldDecimal(bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column))), out);
+        case type::kNewDecimal:
+            return appendPackedDecimal(bytes, column.precision, column.decimals, out);
+        case type::kFloat:
+            return decodeFloat(bytes, false, out);
+        case type::kDouble:
+            return decodeFloat(bytes, true, out);
+        case type::kTimestamp:
+        case type::kTimestamp2:
+            return decodeTimestamp(column, bytes, options.saving, out);
+        case type::kDate:
+        case type::kNewDate:
+            return decodeDate(bytes, column.typeCode == type::kDate, out);
+        case type::kTime:
+        case type::kTime2:
+            return decodeTime(column, bytes, out);
+        case type::kDatetime:
+        case type::kDatetime2:
+            return decodeDatetime(column, bytes, out);
+        case type::kYear: {
+            const std::uint8_t b = bytes.empty() ? 0 : core::ByteReader(bytes).u8();
+            // YEAR stores 0 for the zero year 0000 and year - 1900 otherwise.
+            if (b == 0)
+                out.append("0000");
+            else
+                appendNumber(out, 1900 + int{b});
+            return;
+        }
+        case type::kBit:
+            return decodeBit(column, bytes, out);
+        case type::kEnum:
+            return decodeEnum(column, bytes, out);
+        case type::kSet:
+            return decodeSet(column, bytes, out);
+        case type::kVarchar:
+        case type::kJson:
+        case type::kVarString:
+        case type::kString:
+            return decodeCharacter(column, bytes, options, out);
+        case type::kTinyBlob:
+        case type::kMediumBlob:
+        case type::kLongBlob:
+        case type::kBlob:
+            return decodeBlob(column, bytes, options, out);
+        case type::kGeometry:
+            return decodeGeometry(bytes, options, out);
+        default:
+            return;
+    }
+}
+
+std::string decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                              const DecodeOptions& options) {
+    std::string out;
+    decodeColumnValue(column, bytes, options, out);
+    return out;
+}
+
+}  // namespace dunmore::values
