@@ -1,0 +1,269 @@
+#pragma once
+
+// Hand-built .frm images for the reader's edge cases and failure paths.
+//
+//   FrmBuilder b;
+//   b.column("id", 3, 11).packFlags = 0x401b;
+//   auto image = b.build();          // image.bytes, image.formPos, ...
+//
+// The layout follows the real format: 64-byte header, the form-name block with the
+// form position, the key section, the 288-byte form information block, then screens,
+// column records, the column-name list, the member lists and the comments.
+
+#include "core/byte_reader.h"
+#include "schema/collation_table.h"
+#include "support/fixture.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace dunmore::test {
+
+struct FrmColumnSpec {
+    std::string name;
+    std::uint8_t typeCode = 3;
+    std::uint16_t length = 11;
+    std::uint32_t recordPos = 0;  // 0: placed after the previous column
+    std::uint16_t packFlags = 0x0001;
+    std::uint16_t charset = 8;
+    std::uint8_t intervalNumber = 0;
+    std::uint8_t geometryType = 0;
+    std::string comment;
+};
+
+struct FrmKeySpec {
+    std::string name;
+    bool unique = false;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> parts;  // field number, length
+};
+
+struct FrmImage {
+    core::Bytes bytes;
+    std::size_t formPos = 0;
+    std::size_t keyOffset = 0;
+    std::size_t columnSection = 0;  // first column record
+    std::size_t namesOffset = 0;
+};
+
+inline void putU16le(core::Bytes& b, std::size_t pos, std::uint32_t v) {
+    if (pos + 2 > b.size()) b.resize(pos + 2);
+    b[pos] = static_cast<std::uint8_t>(v);
+    b[pos + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void putU24le(core::Bytes& b, std::size_t pos, std::uint32_t v) {
+    putU16le(b, pos, v & 0xFFFF);
+    if (pos + 3 > b.size()) b.resize(pos + 3);
+    b[pos + 2] = static_cast<std::uint8_t>(v >> 16);
+}
+inline void putU32le(core::Bytes& b, std::size_t pos, std::uint32_t v) {
+    putU16le(b, pos, v & 0xFFFF);
+    putU16le(b, pos + 2, v >> 16);
+}
+inline core::Bytes truncateAt(core::Bytes b, std::size_t size) {
+    if (b.size() > size) b.resize(size);
+    return b;
+}
+
+// A separator list as MySQL writes it: 0xFF before each item, 0xFF 0x00 at the end.
+inline std::string nameList(const std::vector<std::string>& items) {
+    if (items.empty()) return std::string(1, '\0');
+    std::string out;
+    for (const auto& item : items) out += "\xFF" + item;
+    out += "\xFF";
+    out.push_back('\0');
+    return out;
+}
+
+class FrmBuilder {
+public:
+    std::uint8_t version = 10;
+    std::uint8_t engine = 9;
+    std::uint16_t tableCharset = 8;
+    std::uint8_t oldCharsetLayout = 0;  // header byte 32
+    std::uint16_t createOptions = 0;
+    std::uint32_t mysqlVersion = 101119;
+    std::uint16_t recordLength = 0;  // 0: computed
+    std::uint16_t formNames = 1;
+    std::uint16_t screensLength = 7;
+    std::vector<FrmColumnSpec> columns;
+    std::vector<std::vector<std::string>> intervals;
+    std::vector<FrmKeySpec> keys;
+    // Declared counts that differ from the real ones (damage).
+    int declaredFieldCount = -1;
+    int declaredKeyParts = -1;
+    // Raw column-name list in place of the built one.
+    std::string rawNames;
+
+    FrmColumnSpec& column(std::string name, std::uint8_t type, std::uint16_t length,
+                          std::uint16_t packFlags = 0x0001, std::uint16_t charset = 8) {
+        FrmColumnSpec c;
+        c.name = std::move(name);
+        c.typeCode = type;
+        c.length = length;
+        c.packFlags = packFlags;
+        c.charset = charset;
+        columns.push_back(c);
+        return columns.back();
+    }
+
+    FrmImage build() const {
+        const bool newLayout = version >= 9;
+        const std::size_t recordSize = newLayout ? 17 : 11;
+        FrmImage img;
+        core::Bytes& b = img.bytes;
+        b.assign(64, 0);
+        b[0] = 0xFE;
+        b[1] = 0x01;
+        b[2] = version;
+        b[3] = engine;
+        const std::size_t formBlock = 4;  // L
+        putU16le(b, 4, formBlock);
+        putU16le(b, 8, formNames);
+        putU16le(b, 30, createOptions);
+        b[32] = oldCharsetLayout;
+        b[38] = static_cast<std::uint8_t>(tableCharset);
+        b[41] = static_cast<std::uint8_t>(tableCharset >> 8);
+        putU32le(b, 51, mysqlVersion);
+        b.resize(64 + formBlock + 4 * formNames, 0);
+
+        // Key section.
+        img.keyOffset = b.size();
+        core::Bytes k(6, 0);
+        std::size_t partCount = 0;
+        for (const auto& key : keys) partCount += key.parts.size();
+        k[0] = static_cast<std::uint8_t>(keys.size());
+        k[1] = static_cast<std::uint8_t>(declaredKeyParts >= 0 ? declaredKeyParts : partCount);
+        for (const auto& key : keys) {
+            const std::uint16_t flags = key.unique ? 0 : 1;  // stored inverted
+            if (version >= 9) {
+                const std::size_t at = k.size();
+                putU16le(k, at, flags);
+                putU16le(k, at + 2, 4);
+                k.push_back(static_cast<std::uint8_t>(key.parts.size()));
+                k.push_back(0);
+                putU16le(k, k.size(), 0);
+            } else {
+                k.push_back(static_cast<std::uint8_t>(flags));
+                putU16le(k, k.size(), 4);
+                k.push_back(static_cast<std::uint8_t>(key.parts.size()));
+            }
+            for (const auto& [field, length] : key.parts) {
+                putU16le(k, k.size(), field | 0x4000);  // high bits are not the number
+                putU16le(k, k.size(), 1);
+                if (version >= 7) {
+                    k.push_back(0);
+                    putU16le(k, k.size(), 0);
+                    putU16le(k, k.size(), length);
+                } else {
+                    k.push_back(static_cast<std::uint8_t>(length));
+                    putU16le(k, k.size(), 0);
+                }
+            }
+        }
+        std::vector<std::string> keyNames;
+        for (const auto& key : keys) keyNames.push_back(key.name);
+        const std::string kn = nameList(keyNames);
+        k.insert(k.end(), kn.begin(), kn.end());
+        putU16le(b, 6, img.keyOffset);
+        putU16le(b, 28, k.size());
+        b.insert(b.end(), k.begin(), k.end());
+
+        // Form information block.
+        img.formPos = b.size();
+        putU32le(b, 64 + formBlock, img.formPos);
+        b.resize(img.formPos + 288, 0);
+        std::vector<std::string> names;
+        std::string comments;
+        for (const auto& c : columns) {
+            names.push_back(c.name);
+            comments += c.comment;
+        }
+        const std::string nl = rawNames.empty() ? nameList(names) : rawNames;
+        std::string il;
+        std::size_t members = 0;
+        for (const auto& list : intervals) {
+            il += nameList(list);
+            members += list.size();
+        }
+        putU16le(b, img.formPos + 258, declaredFieldCount >= 0 ? declaredFieldCount : columns.size());
+        putU16le(b, img.formPos + 260, screensLength);
+        std::uint32_t pos = 1;
+        std::vector<std::uint32_t> positions;
+        for (const auto& c : columns) {
+            positions.push_back(c.recordPos ? c.recordPos : pos);
+            pos = positions.back() + std::max<std::uint32_t>(1, c.length);
+        }
+        putU16le(b, img.formPos + 266, recordLength ? recordLength : pos);
+        putU16le(b, img.formPos + 268, nl.size());
+        putU16le(b, img.formPos + 270, intervals.size());
+        putU16le(b, img.formPos + 272, members);
+        putU16le(b, img.formPos + 274, il.size());
+        putU16le(b, img.formPos + 284, comments.size());
+
+        // Column section.
+        b.resize(b.size() + screensLength, 0x20);
+        img.columnSection = b.size();
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const auto& c = columns[i];
+            const std::size_t at = b.size();
+            b.resize(at + recordSize, 0);
+            if (newLayout) {
+                putU16le(b, at + 3, c.length);
+                putU24le(b, at + 5, positions[i]);
+                putU16le(b, at + 8, c.packFlags);
+                b[at + 11] = static_cast<std::uint8_t>(c.charset >> 8);
+                b[at + 12] = c.intervalNumber;
+                b[at + 13] = c.typeCode;
+                b[at + 14] = c.typeCode == 255 ? c.geometryType
+                                               : static_cast<std::uint8_t>(c.charset);
+                putU16le(b, at + 15, c.comment.size());
+            } else {
+                b[at + 3] = static_cast<std::uint8_t>(c.length);
+                putU16le(b, at + 4, positions[i]);
+                putU16le(b, at + 6, c.packFlags);
+                b[at + 10] = c.intervalNumber;
+            }
+        }
+        img.namesOffset = b.size();
+        b.insert(b.end(), nl.begin(), nl.end());
+        b.insert(b.end(), il.begin(), il.end());
+        b.insert(b.end(), comments.begin(), comments.end());
+        return img;
+    }
+};
+
+inline void writeBytes(const std::filesystem::path& path, const core::Bytes& bytes) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// The collation list of the MariaDB server installed here, as the server itself reports
+// it (information_schema), for tests that must not depend on the shipped data file.
+inline schema::CollationTable serverCollations() {
+    const auto fx = makeFixture(
+        "server_collations", "SELECT 1;\n",
+        "SELECT c.ID, c.CHARACTER_SET_NAME, c.COLLATION_NAME, s.MAXLEN "
+        "FROM information_schema.COLLATIONS c JOIN information_schema.CHARACTER_SETS s "
+        "ON s.CHARACTER_SET_NAME = c.CHARACTER_SET_NAME WHERE c.ID IS NOT NULL;\n");
+    schema::CollationTable table;
+    const auto rows = parseBatch(fx.resultText());
+    for (std::size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].size() < 4) continue;
+        schema::CollationEntry e;
+        e.charsetName = rows[i][1];
+        e.collationName = rows[i][2];
+        e.maxBytesPerChar = static_cast<std::uint32_t>(std::stoul(rows[i][3]));
+        e.minBytesPerChar = e.charsetName == "utf32" ? 4
+                            : (e.charsetName == "ucs2" || e.charsetName.rfind("utf16", 0) == 0)
+                                ? 2
+                                : 1;
+        table.insert(static_cast<std::uint32_t>(std::stoul(rows[i][0])), e);
+    }
+    return table;
+}
+
+}  // namespace dunmore::test
