@@ -1,0 +1,83 @@
+// A .TRG file is a text file of key=value lines ("TYPE=TRIGGERS" first). Its
+// "triggers=" value lists the table's trigger statements as the server stored them:
+// each in apostrophes, separated by blanks, each beginning "CREATE DEFINER=" + the
+// definer + " TRIGGER", escaped like every value of these files (\\ \n \0 \z \').
+#include "schema/trigger_statements.h"
+
+#include "core/main_frame.h"
+#include "schema/ctoken.h"
+#include "schema/view_statement.h"
+
+#include <optional>
+
+namespace dunmore::schema {
+
+namespace {
+
+constexpr std::string_view kStatementHead = "CREATE DEFINER=";
+constexpr std::string_view kTriggerWord = "TRIGGER";
+
+// The quoted statement from position from up to its closing apostrophe, unescaped;
+// nullopt when the token ends before the statement does (the head text occurred inside
+// the statement itself, so the split was not a statement boundary).
+std::optional<std::string> quotedStatementFrom(std::string_view token, std::size_t from) {
+    for (std::size_t i = from; i < token.size(); ++i) {
+        if (token[i] == '\\') {
+            ++i;
+            continue;
+        }
+        if (token[i] == '\'') return unescapeDefinitionText(token.substr(from, i - from));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::vector<std::string> triggerBodies(std::string_view list) {
+    std::vector<std::string> bodies;
+    CToken tokens{std::string(list)};
+    tokens.setDelimiter(std::string(kStatementHead));
+    std::string pending;
+    while (tokens.hasMoreTokens()) {
+        std::string token = tokens.nextToken();
+        if (!pending.empty()) {
+            // Put back the character of the head that the split consumed.
+            token = pending + kStatementHead.front() + token;
+            pending.clear();
+        }
+        const auto t = token.find(kTriggerWord);
+        if (t == std::string::npos) continue;
+        if (auto body = quotedStatementFrom(token, t)) {
+            bodies.push_back(std::move(*body));
+        } else if (tokens.hasMoreTokens()) {
+            pending = std::move(token);
+        } else {
+            // A damaged file whose last statement lost its closing apostrophe.
+            bodies.push_back(unescapeDefinitionText(std::string_view(token).substr(t)));
+        }
+    }
+    return bodies;
+}
+
+std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
+    std::string text;
+    if (!readDefinitionLines(path, text)) return {};
+    const std::string_view list = definitionValue(text, "triggers=");
+    if (list.empty()) return {};
+    std::string result;
+    for (const std::string& body : triggerBodies(list)) {
+        if (frame.settings.savingToServer) {
+            const bool created =
+                frame.serverConnection && frame.serverConnection->executeStatement("CREATE " + body);
+            const std::string line =
+                created ? "Trigger Created Successfully." : "Error executing Trigger.";
+            frame.addOutputLine(line);
+            frame.writeLog(line + "\r\n");
+            continue;
+        }
+        result += "DELIMITER $$\nCREATE " + body + "\n$$\nDELIMITER ;\n";
+    }
+    return result;
+}
+
+}  // namespace dunmore::schema

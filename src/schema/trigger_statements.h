@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dunmore::core {
+class MainFrame;
+}
+
+namespace dunmore::schema {
+
+// The trigger statements of a .TRG file's "triggers=" value, in file order, each from
+// its word TRIGGER to the end of the stored statement, unescaped (line breaks are line
+// feeds again) and without the CREATE DEFINER=... head. A statement that spells TRIGGER
+// in another case is passed over.
+std::vector<std::string> triggerBodies(std::string_view list);
+
+// The triggers of the .TRG file at path. Saving as a script or previewing: each trigger
+// as "DELIMITER $$\nCREATE " + body + "\n$$\nDELIMITER ;\n", in file order. Saving into
+// a server (settings.savingToServer): each "CREATE " + body is executed on the frame's
+// server connection with the output and log line "Trigger Created Successfully." or
+// "Error executing Trigger.", and the result is empty. The empty text also when the file
+// cannot be read or has no non-empty "triggers=" line.
+std::string triggerStatements(core::MainFrame& frame, const std::string& path);
+
+}  // namespace dunmore::schema

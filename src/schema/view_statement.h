@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace dunmore::schema {
+
+// The prefix of every recreated database: a script never touches the original.
+inline constexpr std::string_view kReplacementPrefix = "rep_";
+
+// A text value of a view or trigger definition file with its backslash escapes decoded:
+// \\ \' \" \n \t \r \0 \b \z (Ctrl-Z); a backslash before any other character stands
+// for that character, and a lone backslash at the end stays.
+std::string unescapeDefinitionText(std::string_view text);
+
+// The query with every back-quoted reference to database `from` used as a qualifier
+// (`from`.`t`) renamed to `to`. Quoted strings, and identifiers that follow a dot
+// (a table or column that happens to have the database's name), are left alone.
+std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
+                                    std::string_view to);
+
+// An identifier between back-quotes, with back-quotes inside it doubled.
+std::string backQuoted(std::string_view name);
+
+// The CREATE VIEW statement of the view definition file at path, recreated in the
+// replacement database: the file's "query=" line unescaped, its qualifiers naming the
+// view's own database (the file's folder) renamed to "rep_" + that name, with the fixed
+// clauses ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER. The
+// empty text when the file cannot be read.
+std::string viewStatement(const std::string& path);
+
+// Reads a view or trigger definition file (read-only) into text as UTF-8, bytes that are
+// not UTF-8 taken as Windows-1252. False when it cannot be read or is too large to be one.
+bool readDefinitionLines(const std::string& path, std::string& text);
+
+// The rest of the first line of text that begins with key (a trailing CR dropped); the
+// empty text when there is none.
+std::string_view definitionValue(std::string_view text, std::string_view key);
+
+}  // namespace dunmore::schema
