@@ -9,9 +9,12 @@
 // Format notes: docs/formats/innodb.md.
 #include "innodb/index_walk.h"
 
+#include "innodb/column_layout.h"
+#include "innodb/dictionary.h"
 #include "innodb/field_decoder.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
+#include "schema/collation_table.h"
 
 #include <algorithm>
 #include <bitset>
@@ -22,14 +25,16 @@ namespace dunmore::innodb {
 
 namespace {
 
-constexpr std::uint32_t kMainTypeSys = 8;
-constexpr std::uint32_t kPreciseNotNull = 0x100;
+constexpr std::uint32_t kMainTypeSys = kMainSys;
 constexpr std::uint32_t kRowIdLength = 6;
 constexpr std::uint32_t kChildPointerSize = 4;
 // No real B-tree of 16 KiB pages comes near this depth.
 constexpr int kMaxTreeDepth = 64;
 
 bool isSystemField(const core::InnodbColumn& f) { return f.hidden || f.mainType == kMainTypeSys; }
+bool isTrxIdField(const core::InnodbColumn& f) {
+    return f.mainType == kMainTypeSys && f.preciseType == kPreciseTrxId;
+}
 bool isNullableField(const core::InnodbColumn& f) { return (f.preciseType & kPreciseNotNull) == 0; }
 
 // Pages already met by one walk: a bitmap for files of ordinary size, a set beyond.
@@ -77,18 +82,18 @@ std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx) {
 std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpan page,
                                  std::uint32_t origin, std::uint32_t nullBitmapSize) {
     const auto& fields = ctx.clusteredFields;
-    // The clustering key is what precedes the system columns; without a key of its own the
-    // index clusters on the hidden row id, which stands first.
-    if (fields.empty() || isSystemField(fields.front())) return kRowIdLength;
+    // The node pointer holds the fields that precede DB_TRX_ID in the leaf: the clustering
+    // key (a column prefix among them), or the hidden row id.
+    const auto trxId = std::find_if(fields.begin(), fields.end(), isTrxIdField);
+    if (trxId == fields.begin() || trxId == fields.end()) return kRowIdLength;
     std::int64_t cursor = std::int64_t{origin} - 6 - nullBitmapSize;
     std::uint32_t offset = 0;
-    for (const auto& f : fields) {
-        if (isSystemField(f)) break;
-        if (f.fixedLength != 0) {
-            offset += f.fixedLength;
+    for (auto f = fields.begin(); f != trxId; ++f) {
+        if (f->fixedLength != 0) {
+            offset += f->fixedLength;
             continue;
         }
-        const auto length = compactFieldLength(f, page, cursor);
+        const auto length = compactFieldLength(*f, page, cursor);
         if (!length) return core::kInnodbPageSize;  // no child can be found
         offset += length->length;
     }
@@ -294,6 +299,64 @@ bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
         return false;
     }, counts);
     return true;
+}
+
+TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+                             const std::string& tableName) {
+    TableStart start;
+    ctx.clusteredFields.clear();
+    ctx.tablespaceSelected = false;
+    ctx.tablespaceFile.close();
+    ctx.tablespacePageCount = 0;
+    const TableLocation where = locateTable(ctx, dbFolder.string(), tableName);
+    if (!where.found) {
+        if (ctx.systemTablespace.isOpen()) start.lookup = TableLookup::TableIdNotFound;
+        return start;
+    }
+    if (where.inOwnFile) {
+        if (!ctx.tablespaceFile.open(where.ibdPath)) return start;
+        ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size());
+    } else if (!ctx.systemTablespace.isOpen()) {
+        return start;
+    }
+    start.inOwnFile = where.inOwnFile;
+    if (where.tableId != 0)
+        buildColumnsFromDictionary(ctx, where.tableId);
+    else
+        buildColumnsFromDefinition(ctx, schema::applicationCollations());
+    if (where.rootPage == 0) {
+        start.lookup = TableLookup::ClusterPageNotFound;
+        return start;
+    }
+    const TablespaceSlot slot = where.inOwnFile ? TablespaceSlot::TablespaceFile
+                                                : TablespaceSlot::SystemTablespace;
+    start.firstLeaf = findLeftmostLeaf(ctx, slot, where.rootPage);
+    start.lookup = start.firstLeaf != 0 ? TableLookup::Found : TableLookup::LeafPageNotFound;
+    return start;
+}
+
+bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+                        const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile) {
+    frame.writeLog("Opening File\t" + (dbFolder / (tableName + ".ibd")).string() + "\r\n");
+    const TableStart start = locateInnodbTable(frame.context, dbFolder, tableName);
+    firstLeaf = start.firstLeaf;
+    inOwnFile = start.inOwnFile;
+    switch (start.lookup) {
+        case TableLookup::Found:
+            return true;
+        case TableLookup::NoTablespace:
+            return false;
+        case TableLookup::TableIdNotFound:
+            frame.writeLog("Table id not found.\r\n");
+            return false;
+        case TableLookup::ClusterPageNotFound:
+            frame.writeLog("Cluster page number not found.\r\n");
+            return false;
+        case TableLookup::LeafPageNotFound:
+            frame.writeLog("Leaf page number not found.\r\n");
+            return false;
+    }
+    return false;
 }
 
 }  // namespace dunmore::innodb

@@ -1,12 +1,15 @@
 #pragma once
 
 #include "core/byte_reader.h"
+#include "core/main_frame.h"
 #include "core/recovery_context.h"
 #include "core/settings.h"
 #include "core/status.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <string>
 
 namespace dunmore::innodb {
 
@@ -93,5 +96,36 @@ bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
                      TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset);
 
 inline constexpr std::size_t kPreviewScreenRows = 1000;
+
+// Where a table's clustered index was found, or why it was not.
+enum class TableLookup {
+    Found,
+    NoTablespace,         // neither the table's .ibd nor ibdata1 is open
+    TableIdNotFound,      // not in SYS_TABLES
+    ClusterPageNotFound,  // no clustered index in SYS_INDEXES
+    LeafPageNotFound,     // the descent from the root found no leaf
+};
+struct TableStart {
+    TableLookup lookup = TableLookup::NoTablespace;
+    std::uint32_t firstLeaf = 0;
+    bool inOwnFile = false;  // the pages are in the .ibd (tablespaceSelected while reading)
+};
+
+// Locates a table's pages: opens dbFolder/tableName.ibd read-only into tablespaceFile
+// (closing what the slot held) and, by which of it and ibdata1 are open, builds the
+// column layout from the definition (.ibd alone, root page 3) or from the dictionary
+// (root from SYS_INDEXES), then descends to the leftmost leaf in the file that holds the
+// table. The dictionary key is the database folder's name, a separator and tableName.
+// Requires: ctx.columns holds the table's definition (readTableDefinition).
+TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+                             const std::string& tableName);
+
+// locateInnodbTable for the save jobs: logs "Opening File\t" + the .ibd path, and on a
+// failed lookup one of "Table id not found.", "Cluster page number not found." or
+// "Leaf page number not found." (each with "\r\n"); nothing when neither file is there.
+// True when firstLeaf names the table's first leaf; inOwnFile then says whether the
+// .ibd variants of the streams (and tablespaceSelected) apply.
+bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+                        const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile);
 
 }  // namespace dunmore::innodb

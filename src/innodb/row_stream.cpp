@@ -193,4 +193,32 @@ std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint
     return countLeafPages(frame, TablespaceSlot::SystemTablespace, firstLeaf);
 }
 
+bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+                         const std::string& tableName, std::string_view statementName,
+                         bool toServer) {
+    core::RecoveryContext& ctx = frame.context;
+    std::uint32_t firstLeaf = 0;
+    bool inOwnFile = false;
+    if (!prepareInnodbTable(frame, dbFolder, tableName, firstLeaf, inOwnFile))
+        return !ctx.tablespaceFile.isOpen() && !ctx.systemTablespace.isOpen();
+    frame.writeLog("Saving Data...\r\n");
+    bool ok = false;
+    if (inOwnFile) {
+        ctx.tablespaceSelected = true;
+        const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, firstLeaf);
+        frame.frontend.setProgressRange(leaves);
+        ok = toServer ? parseibdfilefordatabase(frame, firstLeaf, 0, statementName)
+                      : parseibdfileforscript(frame, firstLeaf, 0, statementName);
+        frame.frontend.setProgressPosition(leaves);
+        ctx.tablespaceSelected = false;
+    } else {
+        const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, firstLeaf);
+        frame.frontend.setProgressRange(leaves);
+        ok = toServer ? getdatafromibdatafilefordatbase(frame, firstLeaf, 0, statementName)
+                      : getdatafromibdatafileforscript(frame, firstLeaf, 0, statementName);
+        frame.frontend.setProgressPosition(leaves);
+    }
+    return ok;
+}
+
 }  // namespace dunmore::innodb

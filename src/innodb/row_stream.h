@@ -42,4 +42,16 @@ bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t first
 std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf);
 std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint32_t firstLeaf);
 
+// The InnoDB rows of one table in a save job: prepareInnodbTable (its log lines), then
+// "Saving Data...", the progress range 0 .. the leaf-page count, the stream of the file
+// that holds the table (the server variants when toServer is set) with tablespaceSelected
+// set while an .ibd is read, and the progress position at that count. statementName is
+// the table name used in the statements (the save job shortens long names).
+// Requires: ctx.columns read from the table's .frm.
+// Returns false when the table could not be located (except when neither the .ibd nor
+// ibdata1 exists: nothing is written then, and true) or the stream failed.
+bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+                         const std::string& tableName, std::string_view statementName,
+                         bool toServer);
+
 }  // namespace dunmore::innodb
