@@ -121,6 +121,9 @@ struct CharsetInfo {
     // Bytes per code unit of the fixed-unit encodings, so that an undecodable unit is
     // kept whole and the units after it stay aligned.
     std::size_t unitBytes = 1;
+    // MySQL's sjis reads the bytes below 0x80 as ASCII (iconv's SHIFT_JIS gives the yen
+    // sign and overline for 0x5C and 0x7E) and 0x815F as the backslash.
+    bool sjisAscii = false;
 };
 
 // MySQL character-set names to the converter that reads them.
@@ -156,7 +159,7 @@ CharsetInfo charsetInfo(std::string_view name) {
     for (const auto& e : kEntries) {
         if (e.mysql != name) continue;
         const std::size_t unit = name == "utf32" ? 4 : (name == "ucs2" || name == "utf16" || name == "utf16le") ? 2 : 1;
-        return {e.converter, e.iconv, unit};
+        return {e.converter, e.iconv, unit, name == "sjis"};
     }
     return {};
 }
@@ -251,6 +254,35 @@ void iconvToUtf8(iconv_t cd, std::size_t unitBytes, core::ByteSpan bytes, std::s
     out.append(buffer, static_cast<std::size_t>(dst - buffer));
 }
 
+bool isSjisLead(std::uint8_t b) { return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC); }
+
+void sjisToUtf8(iconv_t cd, core::ByteSpan bytes, std::string& out) {
+    std::size_t i = 0;
+    std::size_t runStart = 0;
+    auto flush = [&](std::size_t end) {
+        if (end > runStart) iconvToUtf8(cd, 1, bytes.subspan(runStart, end - runStart), out);
+    };
+    while (i < bytes.size()) {
+        const std::uint8_t b = bytes[i];
+        if (b < 0x80) {
+            flush(i);
+            out.push_back(static_cast<char>(b));
+            runStart = ++i;
+        } else if (isSjisLead(b) && i + 1 < bytes.size()) {
+            if (b == 0x81 && bytes[i + 1] == 0x5F) {
+                flush(i);
+                out.push_back('\\');
+                runStart = i += 2;
+            } else {
+                i += 2;
+            }
+        } else {
+            ++i;
+        }
+    }
+    flush(bytes.size());
+}
+
 }  // namespace
 
 void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out) {
@@ -273,7 +305,10 @@ void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out)
         cp1252ToUtf8(bytes, out);
         return;
     }
-    iconvToUtf8(cd, info.unitBytes, bytes, out);
+    if (info.sjisAscii)
+        sjisToUtf8(cd, bytes, out);
+    else
+        iconvToUtf8(cd, info.unitBytes, bytes, out);
 }
 
 std::string textToUtf8(std::uint32_t collation, core::ByteSpan bytes) {
