@@ -241,6 +241,80 @@ inline void writeBytes(const std::filesystem::path& path, const core::Bytes& byt
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// A database "alltypes" with every column type the .frm format knows, in MyISAM, InnoDB
+// and Aria tables, made by the real server: all integer widths signed and unsigned,
+// DECIMAL up to (65,30), FLOAT/DOUBLE with and without decimals, every temporal type
+// with each fractional-second precision, BIT(1..64), CHAR/VARCHAR/TEXT in latin1,
+// utf8mb3, utf8mb4, binary and the wide sets, every BLOB size, ENUM/SET with quotes,
+// backslashes, empty and non-ASCII members, geometry, JSON, comments, non-ASCII and
+// back-quoted names, prefix and multi-column keys, virtual columns and a view.
+inline const char* allTypesSql() {
+    return R"SQL(CREATE DATABASE alltypes DEFAULT CHARACTER SET utf8mb4;
+USE alltypes;
+CREATE TABLE t_int (
+  i1 TINYINT, u1 TINYINT UNSIGNED, i2 SMALLINT NOT NULL, u2 SMALLINT UNSIGNED,
+  i3 MEDIUMINT, u3 MEDIUMINT UNSIGNED, i4 INT, u4 INT UNSIGNED, i8 BIGINT, u8 BIGINT UNSIGNED,
+  z4 INT(8) ZEROFILL, PRIMARY KEY (i2)
+) ENGINE=MyISAM;
+CREATE TABLE t_num (
+  d1 DECIMAL(10,2) NOT NULL, d2 DECIMAL(65,30), d3 DECIMAL(5,0), d4 DECIMAL(20,10) UNSIGNED,
+  d5 DECIMAL(65,0), d6 DECIMAL(1,1),
+  f1 FLOAT, f2 FLOAT(7,3), f3 FLOAT UNSIGNED, e1 DOUBLE, e2 DOUBLE(20,5), e3 DOUBLE(30,30)
+) ENGINE=InnoDB;
+CREATE TABLE t_time (
+  id INT NOT NULL PRIMARY KEY, d DATE, y YEAR,
+  t0 TIME, t1 TIME(1), t2 TIME(2), t3 TIME(3), t4 TIME(4), t5 TIME(5), t6 TIME(6),
+  dt0 DATETIME, dt1 DATETIME(1), dt2 DATETIME(2), dt3 DATETIME(3), dt4 DATETIME(4), dt5 DATETIME(5), dt6 DATETIME(6),
+  ts0 TIMESTAMP NULL, ts1 TIMESTAMP(1) NULL, ts2 TIMESTAMP(2) NULL, ts3 TIMESTAMP(3) NOT NULL DEFAULT CURRENT_TIMESTAMP(3),
+  ts4 TIMESTAMP(4) NULL, ts5 TIMESTAMP(5) NULL, ts6 TIMESTAMP(6) NULL
+) ENGINE=InnoDB;
+CREATE TABLE t_time_myisam (d DATE NOT NULL, t3 TIME(3), dt6 DATETIME(6), ts TIMESTAMP NOT NULL DEFAULT CURRENT_TIMESTAMP, y YEAR) ENGINE=MyISAM;
+CREATE TABLE t_bit (b1 BIT(1), b7 BIT(7), b8 BIT(8) NOT NULL, b10 BIT(10), b33 BIT(33), b64 BIT(64)) ENGINE=MyISAM;
+CREATE TABLE t_bit_innodb (b1 BIT(1) NOT NULL, b9 BIT(9), b64 BIT(64)) ENGINE=InnoDB;
+CREATE TABLE t_text_latin1 (
+  c CHAR(10), v VARCHAR(100) NOT NULL, t TEXT, tt TINYTEXT,
+  c8 CHAR(10) CHARACTER SET utf8mb4, v3 VARCHAR(40) CHARACTER SET utf8mb3, vb VARBINARY(30), cb BINARY(4),
+  v_bin VARCHAR(20) COLLATE latin1_bin
+) ENGINE=MyISAM DEFAULT CHARSET=latin1;
+CREATE TABLE t_text_utf8mb4 (
+  id INT NOT NULL, c CHAR(10), v VARCHAR(300), tt TINYTEXT, t TEXT, mt MEDIUMTEXT, lt LONGTEXT,
+  c3 CHAR(5) CHARACTER SET utf8mb3, v1 VARCHAR(20) CHARACTER SET latin1, b BINARY(8), vb VARBINARY(50),
+  vu VARCHAR(10) COLLATE utf8mb4_unicode_ci, PRIMARY KEY (id), UNIQUE KEY uv (v)
+) ENGINE=InnoDB;
+CREATE TABLE t_text_utf8mb3 (c CHAR(20), v VARCHAR(255), t TEXT, c4 CHAR(3) CHARACTER SET utf8mb4) ENGINE=InnoDB DEFAULT CHARSET=utf8mb3;
+CREATE TABLE t_text_binary (c CHAR(10), v VARCHAR(10), t TEXT) ENGINE=MyISAM DEFAULT CHARSET=binary;
+CREATE TABLE t_blob (tb TINYBLOB, b BLOB, mb MEDIUMBLOB, lb LONGBLOB NOT NULL) ENGINE=MyISAM;
+CREATE TABLE t_blob_innodb (tb TINYBLOB, b BLOB, mb MEDIUMBLOB, lb LONGBLOB) ENGINE=InnoDB;
+CREATE TABLE t_enum (
+  e1 ENUM('a','b''c','d\\e','') NOT NULL, s1 SET('x','y''z'), e2 ENUM('é','ü','日本'),
+  s2 SET('one','two','three') NOT NULL
+) ENGINE=InnoDB;
+CREATE TABLE t_enum_latin1 (e ENUM('café','b') , s SET('é','x')) ENGINE=MyISAM DEFAULT CHARSET=latin1;
+CREATE TABLE t_geo (g GEOMETRY, p POINT NOT NULL, l LINESTRING, pg POLYGON, mp MULTIPOINT, ml MULTILINESTRING, mpg MULTIPOLYGON, gc GEOMETRYCOLLECTION) ENGINE=MyISAM;
+CREATE TABLE t_geo_innodb (g GEOMETRY, p POINT) ENGINE=InnoDB;
+CREATE TABLE t_json (id INT NOT NULL PRIMARY KEY, j JSON) ENGINE=InnoDB;
+CREATE TABLE t_misc (
+  a INT NOT NULL COMMENT 'it''s "quoted" \\ back',
+  b VARCHAR(20) NOT NULL COMMENT 'ünïcödé ✓',
+  `prénom` VARCHAR(10), `名前` CHAR(4), `a``b` INT,
+  t TEXT NOT NULL,
+  PRIMARY KEY (b, a), UNIQUE KEY u1 (`a``b`), UNIQUE KEY u2 (t(10)), KEY k (`prénom`)
+) ENGINE=InnoDB COMMENT='table comment';
+CREATE TABLE t_prefix (t TEXT NOT NULL, v VARCHAR(100) NOT NULL, PRIMARY KEY (t(20)), UNIQUE KEY (v(5))) ENGINE=MyISAM;
+CREATE TABLE t_wide (
+  u VARCHAR(10) CHARACTER SET ucs2, u16 VARCHAR(10) CHARACTER SET utf16, u16le CHAR(3) CHARACTER SET utf16le,
+  u32 VARCHAR(5) CHARACTER SET utf32, eu ENUM('x','ÿ','€') CHARACTER SET ucs2,
+  c1251 VARCHAR(10) CHARACTER SET cp1251, sj VARCHAR(10) CHARACTER SET sjis
+) ENGINE=InnoDB;
+CREATE TABLE t_nokey (a INT, b INT) ENGINE=MyISAM;
+CREATE TABLE t_empty_enum_only (e ENUM('','a')) ENGINE=InnoDB;
+CREATE TABLE t_aria (a INT) ENGINE=Aria;
+CREATE TABLE t_vcol (a INT, b INT AS (a+1) VIRTUAL, c INT AS (a*2) PERSISTENT, d INT DEFAULT (a+3), CHECK (a > 0)) ENGINE=InnoDB;
+CREATE VIEW v1 AS SELECT * FROM t_int;
+CREATE TABLE t_int_copy LIKE t_int;
+)SQL";
+}
+
 // The collation list of the MariaDB server installed here, as the server itself reports
 // it (information_schema), for tests that must not depend on the shipped data file.
 inline schema::CollationTable serverCollations() {
