@@ -1,0 +1,365 @@
+// MyISAM records of the dynamic (packed) format, as mi_dynrec.c writes them.
+//
+// The .MYD is a sequence of blocks, each starting at a multiple of 4 with a header whose
+// first byte is the block type (0 deleted, 1-4 whole record, 5/6/13 first part of a
+// chained record, 7-10 last part, 11/12 middle part); lengths and positions are
+// big-endian. A record is the concatenation of its blocks' data. It starts with
+// `packBits` flag bytes, then the fields in MyisamColumn order: normal fields at their
+// length, VARCHARs with a 1-byte (or 1/3-byte) length, space-stripped CHARs with a
+// length when their flag bit is set, skip-zero fields absent when their flag bit is set,
+// BLOBs as a 1-4 byte length and the data (absent, meaning empty, when the flag bit is
+// set). See docs/formats/myisam.md for the header table.
+#include "myisam/dynamic_record.h"
+
+#include "values/value_decoder.h"
+
+#include <algorithm>
+#include <unordered_set>
+
+namespace dunmore::myisam {
+namespace {
+
+constexpr std::int16_t kFieldNormal = 0;
+constexpr std::int16_t kFieldSkipEndspace = 1;
+constexpr std::int16_t kFieldSkipPrespace = 2;
+constexpr std::int16_t kFieldSkipZero = 3;
+constexpr std::int16_t kFieldBlob = 4;
+constexpr std::int16_t kFieldVarchar = 8;
+constexpr std::int16_t kFieldCheck = 9;
+// A BLOB field in the unpacked record is its length (1-4 bytes) and a memory pointer.
+constexpr std::uint32_t kBlobPointerSize = 8;
+constexpr std::uint8_t kLongVarcharMark = 255;
+constexpr std::uint32_t kMaxFieldLength = 65535;
+constexpr std::size_t kLinearVisitLimit = 64;
+
+const std::vector<std::uint8_t>& zeroBytes() {
+    static const std::vector<std::uint8_t> zeros(kMaxFieldLength + 1, 0);
+    return zeros;
+}
+
+// Block positions of the chain being collected, so that a chain can never revisit one.
+class VisitedBlocks {
+public:
+    void clear() {
+        m_list.clear();
+        m_set.clear();
+    }
+    // False when position was visited already.
+    bool insert(std::uint64_t position) {
+        if (m_list.size() < kLinearVisitLimit) {
+            if (std::find(m_list.begin(), m_list.end(), position) != m_list.end()) return false;
+            m_list.push_back(position);
+            return true;
+        }
+        if (m_set.empty()) m_set.insert(m_list.begin(), m_list.end());
+        return m_set.insert(position).second;
+    }
+
+private:
+    std::vector<std::uint64_t> m_list;
+    std::unordered_set<std::uint64_t> m_set;
+};
+
+}  // namespace
+
+std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position) {
+    core::ByteReader r(info.header);
+    const std::uint8_t type = r.u8();
+    std::uint32_t flags = 0;
+    const bool firstType = type <= 6 || type == 13;
+    if (info.secondRead ? firstType : !firstType) flags |= kBlockSyncError;
+    switch (type) {
+    case 0:
+        info.blockLength = r.u24be();
+        r.seek(4);
+        info.nextPosition = r.u64be();
+        info.previousPosition = r.u64be();
+        info.dataPosition = position;
+        if (info.blockLength < kMinBlockLength || info.blockLength % kBlockAlignment != 0)
+            return kBlockError;
+        return flags | kBlockDeleted;
+    case 1:
+        info.recLength = info.dataLength = info.blockLength = r.u16be();
+        info.dataPosition = position + 3;
+        return flags | kBlockFirst | kBlockLast;
+    case 2:
+        info.recLength = info.dataLength = info.blockLength = r.u24be();
+        info.dataPosition = position + 4;
+        return flags | kBlockFirst | kBlockLast;
+    case 3:
+        info.recLength = info.dataLength = r.u16be();
+        info.blockLength = info.recLength + r.u8();
+        info.dataPosition = position + 4;
+        return flags | kBlockFirst | kBlockLast;
+    case 4:
+        info.recLength = info.dataLength = r.u24be();
+        info.blockLength = info.recLength + r.u8();
+        info.dataPosition = position + 5;
+        return flags | kBlockFirst | kBlockLast;
+    case 5:
+        info.recLength = r.u16be();
+        info.dataLength = info.blockLength = r.u16be();
+        info.nextPosition = r.u64be();
+        info.secondRead = true;
+        info.dataPosition = position + 13;
+        return flags | kBlockFirst;
+    case 6:
+        info.recLength = r.u24be();
+        info.dataLength = info.blockLength = r.u24be();
+        info.nextPosition = r.u64be();
+        info.secondRead = true;
+        info.dataPosition = position + 15;
+        return flags | kBlockFirst;
+    case 7:
+        info.dataLength = info.blockLength = r.u16be();
+        info.dataPosition = position + 3;
+        return flags | kBlockLast;
+    case 8:
+        info.dataLength = info.blockLength = r.u24be();
+        info.dataPosition = position + 4;
+        return flags | kBlockLast;
+    case 9:
+        info.dataLength = r.u16be();
+        info.blockLength = info.dataLength + r.u8();
+        info.dataPosition = position + 4;
+        return flags | kBlockLast;
+    case 10:
+        info.dataLength = r.u24be();
+        info.blockLength = info.dataLength + r.u8();
+        info.dataPosition = position + 5;
+        return flags | kBlockLast;
+    case 11:
+        info.dataLength = info.blockLength = r.u16be();
+        info.nextPosition = r.u64be();
+        info.secondRead = true;
+        info.dataPosition = position + 11;
+        return flags;
+    case 12:
+        info.dataLength = info.blockLength = r.u24be();
+        info.nextPosition = r.u64be();
+        info.secondRead = true;
+        info.dataPosition = position + 12;
+        return flags;
+    case 13:
+        info.recLength = r.u32be();
+        info.dataLength = info.blockLength = r.u24be();
+        info.nextPosition = r.u64be();
+        info.secondRead = true;
+        info.dataPosition = position + 16;
+        return flags | kBlockFirst;
+    default:
+        return kBlockError;
+    }
+}
+
+std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::uint64_t position) {
+    file.readAt(position, info.header);
+    return decodeBlockHeader(info, position);
+}
+
+std::uint32_t readBlockHeader(core::RecoveryContext& ctx, BlockInfo& info, std::uint64_t position) {
+    return readBlockHeader(ctx.dataFile, info, position);
+}
+
+void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+                        core::ByteSpan fieldBytes, core::ByteSpan nullArea) {
+    if (k >= layout.tableColumnOf.size() || layout.tableColumnOf[k] < 0) return;
+    const std::size_t column = static_cast<std::size_t>(layout.tableColumnOf[k]);
+    if (column >= ctx.columns.size()) return;
+    core::ColumnDefinition& col = ctx.columns[column];
+    col.isNull = false;
+    const MyisamColumnPlace& place = layout.places[column];
+    if (place.bitCount > 0) {
+        std::vector<std::uint8_t> bits;
+        assembleBitValue(place, nullArea, fieldBytes, bits);
+        values::decodeColumnValue(col, bits, layout.options, col.value);
+    } else {
+        values::decodeColumnValue(col, fieldBytes, layout.options, col.value);
+    }
+    applyNullRule(ctx, layout, column, nullArea);
+}
+
+bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                         core::ByteSpan record) {
+    const std::vector<core::MyisamColumn>& fields = ctx.myisamColumns;
+    if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
+        return false;
+    thread_local std::vector<core::ByteSpan> spans;
+    spans.assign(fields.size(), core::ByteSpan{});
+    const core::ByteSpan zeros = zeroBytes();
+
+    core::ByteReader r(record);
+    r.skip(ctx.packBits);
+    std::int64_t minPack = static_cast<std::int64_t>(ctx.minPackLength) - ctx.packBits;
+    std::size_t flagPos = 0;
+    std::uint32_t bit = 1;
+    const auto flagSet = [&] { return (core::readLeAt(record, flagPos, 1) & bit) != 0; };
+    const auto nextBit = [&] {
+        bit <<= 1;
+        if (bit > 128) {
+            bit = 1;
+            ++flagPos;
+        }
+    };
+    const auto enough = [&](std::int64_t need) {
+        return need <= static_cast<std::int64_t>(r.remaining());
+    };
+
+    for (std::size_t j = 0; j < fields.size(); ++j) {
+        const std::int16_t type = fields[j].fieldType;
+        const std::uint32_t length = fields[j].fieldLength;
+        if (type == kFieldNormal || type == kFieldCheck) {
+            if (!enough(std::max<std::int64_t>(minPack, length))) return false;
+            minPack -= length;
+            spans[j] = r.bytes(length);
+            continue;
+        }
+        if (type == kFieldVarchar) {
+            std::uint32_t stored = 0;
+            if (length <= 256) {
+                stored = r.u8();
+                if (!r.ok() || length < 1 || stored > length - 1) return false;
+            } else {
+                stored = r.u8();
+                if (stored == kLongVarcharMark) stored = r.u16be();
+                if (!r.ok() || stored > length - 2) return false;
+            }
+            if (stored > r.remaining()) return false;
+            spans[j] = r.bytes(stored);
+            --minPack;
+            continue;
+        }
+        if (flagSet()) {
+            if (type == kFieldSkipZero) {
+                spans[j] = zeros.first(length);
+            } else if (type == kFieldBlob) {
+                spans[j] = {};  // an empty BLOB: length 0
+            } else if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) {
+                std::uint32_t stored = 0;
+                if (length > 255 && (r.peekU8(r.position()) & 128) && r.remaining() > 0) {
+                    if (r.remaining() < 2) return false;
+                    const std::uint32_t low = r.u8() & 127;
+                    stored = low + (static_cast<std::uint32_t>(r.u8()) << 7);
+                } else {
+                    if (r.remaining() == 0) return false;
+                    stored = r.u8();
+                }
+                --minPack;
+                if (stored >= length || !enough(minPack + stored)) return false;
+                spans[j] = r.bytes(stored);
+            }
+        } else if (type == kFieldBlob) {
+            if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return false;
+            const std::size_t sizeLength = length - kBlobPointerSize;
+            if (r.remaining() < sizeLength) return false;
+            const std::uint64_t blobLength = r.uleN(sizeLength);
+            if (blobLength > r.remaining() ||
+                static_cast<std::int64_t>(r.remaining() - blobLength) < minPack)
+                return false;
+            spans[j] = r.bytes(static_cast<std::size_t>(blobLength));
+        } else {
+            if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) --minPack;
+            if (!enough(std::max<std::int64_t>(minPack + length, length))) return false;
+            spans[j] = r.bytes(length);
+        }
+        nextBit();
+    }
+    // A record whose fields do not use it up exactly is not what MyISAM wrote.
+    if (!r.ok() || r.remaining() != 0) return false;
+
+    core::ByteSpan nullArea;
+    if (layout.tableColumnOf.size() == fields.size() && layout.tableColumnOf[0] < 0)
+        nullArea = spans[0];
+    // Columns without bytes of their own (BIT(1..7)) or without a MyisamColumn still get a
+    // value: their bits, or nothing, and their null flag.
+    for (std::size_t k = 0; k < ctx.columns.size(); ++k) {
+        if (layout.places[k].myisamIndex >= 0) continue;
+        core::ColumnDefinition& col = ctx.columns[k];
+        col.isNull = false;
+        std::vector<std::uint8_t> bits;
+        assembleBitValue(layout.places[k], nullArea, {}, bits);
+        values::decodeColumnValue(col, bits, layout.options, col.value);
+        applyNullRule(ctx, layout, k, nullArea);
+    }
+    for (std::size_t j = 0; j < fields.size(); ++j) decodeDynamicField(ctx, layout, j, spans[j], nullArea);
+    ctx.previewRows.push_back(ctx.columns);
+    return true;
+}
+
+WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                           std::uint64_t startPosition, const WalkOptions& options) {
+    WalkCounts counts;
+    core::ReadOnlyFile& file = ctx.dataFile;
+    const std::uint64_t fileLength = file.size();
+    std::vector<std::uint8_t> record;
+    VisitedBlocks visited;
+    const auto resync = [](std::uint64_t p) {
+        return (p / kBlockAlignment + 1) * kBlockAlignment;
+    };
+
+    for (std::uint64_t p = startPosition; p < fileLength;) {
+        if (options.beforeRecord && !options.beforeRecord()) break;
+        BlockInfo info;
+        std::uint32_t flags = readBlockHeader(file, info, p);
+        if (flags & kBlockError) {
+            // Not a header: look for the next one at the block alignment.
+            ++counts.damagedSkipped;
+            p = resync(p);
+            continue;
+        }
+        if (flags & (kBlockDeleted | kBlockSyncError)) {
+            // A deleted block, or a later part of a record met in file order.
+            if (flags & kBlockDeleted) ++counts.deletedSkipped;
+            const std::uint64_t next = info.dataPosition + info.blockLength;
+            p = next > p ? next : resync(p);
+            continue;
+        }
+
+        // The first block of a record: collect its chain.
+        const std::uint64_t resume = info.dataPosition + info.blockLength;
+        ctx.nullAreaFirst = !layout.tableColumnOf.empty() && layout.tableColumnOf[0] < 0;
+        record.clear();
+        visited.clear();
+        visited.insert(p);
+        std::uint64_t left = info.recLength;
+        bool intact = info.recLength <= fileLength;
+        while (intact) {
+            if (info.dataLength > left || info.dataPosition > fileLength ||
+                info.dataLength > fileLength - info.dataPosition) {
+                intact = false;
+                break;
+            }
+            if (info.dataLength > 0) {
+                const std::size_t at = record.size();
+                record.resize(at + info.dataLength);
+                file.readAt(info.dataPosition, std::span(record).subspan(at));
+            }
+            left -= info.dataLength;
+            if (left == 0) break;
+            if (flags & kBlockLast) {
+                intact = false;
+                break;
+            }
+            const std::uint64_t next = info.nextPosition;
+            if (next >= fileLength || !visited.insert(next)) {
+                intact = false;
+                break;
+            }
+            flags = readBlockHeader(file, info, next);
+            if (flags & (kBlockError | kBlockDeleted | kBlockSyncError | kBlockFirst)) intact = false;
+        }
+
+        const std::uint64_t nextPosition = resume > p ? resume : resync(p);
+        if (intact && unpackDynamicRecord(ctx, layout, record)) {
+            ++counts.rows;
+            p = nextPosition;
+            if (options.onRow && !options.onRow(nextPosition)) break;
+        } else {
+            ++counts.damagedSkipped;
+            p = nextPosition;
+        }
+    }
+    return counts;
+}
+
+}  // namespace dunmore::myisam

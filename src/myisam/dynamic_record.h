@@ -1,0 +1,63 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/read_only_file.h"
+#include "core/recovery_context.h"
+#include "myisam/myisam_record_reader.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace dunmore::myisam {
+
+// Result flags of a block header.
+inline constexpr std::uint32_t kBlockFirst = 1;
+inline constexpr std::uint32_t kBlockLast = 2;
+inline constexpr std::uint32_t kBlockDeleted = 4;
+// Not a valid header: a type above 13, or a deleted block whose length is below the
+// smallest block or not a multiple of the block alignment.
+inline constexpr std::uint32_t kBlockError = 8;
+inline constexpr std::uint32_t kBlockSyncError = 16;
+
+inline constexpr std::size_t kBlockHeaderSize = 20;
+// Every block starts at a multiple of 4 and is at least 20 bytes long.
+inline constexpr std::uint64_t kBlockAlignment = 4;
+inline constexpr std::uint32_t kMinBlockLength = 20;
+
+// One decoded block header of a dynamic-format .MYD.
+struct BlockInfo {
+    std::array<std::uint8_t, kBlockHeaderSize> header{};
+    std::uint32_t recLength = 0;
+    std::uint32_t dataLength = 0;
+    std::uint32_t blockLength = 0;
+    std::uint64_t dataPosition = 0;
+    std::uint64_t nextPosition = 0;
+    std::uint64_t previousPosition = 0;
+    bool secondRead = false;
+};
+
+// Decodes the header bytes in info.header for a block at position; returns the flags.
+// Reads nothing outside info.header.
+std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position);
+// Reads the 20 header bytes at position of file (zeros past its end) and decodes them.
+std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::uint64_t position);
+std::uint32_t readBlockHeader(core::RecoveryContext& ctx, BlockInfo& info, std::uint64_t position);
+
+// Splits a complete dynamic record into its fields (MyISAM's packed-record layout, as
+// _mi_rec_unpack checks it: every length bounded by the record, and the fields using the
+// record up exactly), decodes them and appends the row to previewRows. Returns false,
+// appending nothing, for a malformed record.
+bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                         core::ByteSpan record);
+
+// Decodes one unpacked field of MyisamColumn k into its table column's value (nothing when
+// k belongs to no table column), then applies the null rule with nullArea.
+void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+                        core::ByteSpan fieldBytes, core::ByteSpan nullArea);
+
+// The dynamic half of walkMyisamRows.
+WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                           std::uint64_t startPosition, const WalkOptions& options);
+
+}  // namespace dunmore::myisam

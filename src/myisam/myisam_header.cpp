@@ -1,0 +1,127 @@
+// The head of a MyISAM index file (.MYI), as mi_open.c reads it; all integers big-endian.
+//
+//   0   header, 24 bytes: signature 4, options 2 (bit 1 packed records, bit 4 compressed
+//       records), header length 2, state-info length 2, base-info length 2, base-info
+//       position 2, key parts 2, unique key parts 2, keys 1, uniques 1, language 1,
+//       max block size index 1, full-text keys 1, not used 1
+//   24  state information (skipped)
+//   basePos  base information, 100 bytes (record lengths, field count, pack bits, ...)
+//   then per key a 12-byte definition and its 18-byte segments, per unique a 4-byte
+//   definition and its segments, then per column a 7-byte record definition (type 2,
+//   length 2, null bit 1, null position 2).
+// See docs/formats/myisam.md.
+#include "myisam/myisam_header.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace dunmore::myisam {
+namespace {
+
+constexpr std::size_t kHeaderSize = 24;
+constexpr std::size_t kOptionsOffset = 4;
+constexpr std::size_t kBasePosOffset = 12;
+constexpr std::size_t kUniqueCountOffset = 19;
+constexpr std::uint16_t kOptionPackRecord = 1;
+constexpr std::uint16_t kOptionCompressRecord = 4;
+constexpr std::size_t kKeyDefinitionSize = 12;
+constexpr std::size_t kKeySegmentSize = 18;
+constexpr std::size_t kUniqueDefinitionSize = 4;
+constexpr std::size_t kColumnDefinitionSize = 7;
+constexpr std::size_t kBaseInfoTrailer = 6;
+// The definitions of the largest MyISAM table (64 keys of 32 segments, 4096 columns) fit
+// well inside this; nothing past it belongs to the head.
+constexpr std::size_t kMaxHeadRead = 1 << 20;
+
+}  // namespace
+
+bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& s) {
+    if (head.size() <= kHeaderSize || fileLength <= kHeaderSize) return false;
+    core::ByteReader r(head);
+    r.seek(kOptionsOffset);
+    const std::uint16_t options = r.u16be();
+    r.seek(kBasePosOffset);
+    const std::uint16_t basePos = r.u16be();
+    r.seek(kUniqueCountOffset);
+    const std::uint8_t uniqueCount = r.u8();
+
+    const std::uint8_t optionBits = static_cast<std::uint8_t>(options & 0xFF);
+    if (optionBits & kOptionCompressRecord)
+        s.myisamRowFormat = 2;
+    else if (optionBits & kOptionPackRecord)
+        s.myisamRowFormat = 1;
+    else
+        s.myisamRowFormat = 0;
+
+    if (basePos >= fileLength || basePos >= head.size()) return true;
+    r.seek(basePos);
+    s.keyStart = r.u64be();
+    s.maxDataFileLength = r.u64be();
+    s.maxKeyFileLength = r.u64be();
+    s.createRecords = r.u64be();
+    s.createReloc = r.u64be();
+    s.meanRowLength = r.u32be();
+    s.myisamRecordLength = r.u32be();
+    s.packedRecordLength = r.u32be();
+    s.minPackLength = r.u32be();
+    s.maxPackLength = r.u32be();
+    s.minBlockLength = r.u32be();
+    s.fieldCount = r.u32be();
+    s.packFieldCount = r.u32be();
+    s.recordRefLength = r.u8();
+    s.keyRefLength = r.u8();
+    s.keyCount = r.u8();
+    s.autoKey = r.u8();
+    s.packBits = r.u16be();
+    s.blobCount = r.u16be();
+    s.maxKeyBlockLength = r.u16be();
+    s.maxKeyLength = r.u16be();
+    s.extraAllocBytes = r.u16be();
+    const core::ByteSpan raid = r.bytes(sizeof s.raidBytes);
+    std::copy(raid.begin(), raid.end(), s.raidBytes);
+    r.skip(kBaseInfoTrailer);
+    // A head cut short inside the base information keeps what was read; the
+    // definitions that would follow are not there.
+    if (!r.ok()) return true;
+
+    // Definitions end at whichever comes first: the bytes read or the file.
+    const std::size_t end =
+        static_cast<std::size_t>(std::min<std::uint64_t>(head.size(), fileLength));
+    const auto atEnd = [&] { return !r.ok() || r.position() >= end; };
+
+    for (unsigned k = 0; k < s.keyCount && !atEnd(); ++k) {
+        const std::uint8_t segments = r.u8();
+        r.skip(kKeyDefinitionSize - 1);
+        for (unsigned g = 0; g < segments && r.ok(); ++g) r.skip(kKeySegmentSize);
+    }
+    for (unsigned u = 0; u < uniqueCount && !atEnd(); ++u) {
+        const std::uint16_t segments = r.u16be();
+        r.skip(kUniqueDefinitionSize - 2);
+        for (unsigned g = 0; g < segments && r.ok(); ++g) r.skip(kKeySegmentSize);
+    }
+    for (std::uint32_t c = 0; c < s.fieldCount && !atEnd(); ++c) {
+        if (r.remaining() < kColumnDefinitionSize) break;
+        core::MyisamColumn col;
+        col.fieldType = static_cast<std::int16_t>(r.u16be());
+        col.fieldLength = r.u16be();
+        col.nullBit = r.u8();
+        col.nullPos = r.u16be();
+        s.myisamColumns.push_back(std::move(col));
+    }
+    return true;
+}
+
+bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& indexPath) {
+    ctx.indexFile.close();
+    if (!ctx.indexFile.open(indexPath)) return false;
+    const std::uint64_t length = ctx.indexFile.size();
+    if (length <= kHeaderSize) {
+        ctx.indexFile.close();
+        return false;
+    }
+    const std::vector<std::uint8_t> head = ctx.indexFile.readVector(0, kMaxHeadRead);
+    ctx.indexFile.close();
+    return parseMyisamHeader(head, length, ctx);
+}
+
+}  // namespace dunmore::myisam

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/recovery_context.h"
+#include "core/status.h"
+
+#include <filesystem>
+
+namespace dunmore::myisam {
+
+// Row formats announced by the .MYI options (RecoveryContext::myisamRowFormat).
+inline constexpr std::int32_t kRowFormatFixed = 0;
+inline constexpr std::int32_t kRowFormatDynamic = 1;
+inline constexpr std::int32_t kRowFormatCompressed = 2;
+
+// Reads the head of the .MYI file at indexPath (through ctx.indexFile, closed again before
+// returning) into ctx: myisamRowFormat, the base information and myisamColumns (appended
+// in file order). Returns false when the file cannot be opened or is 24 bytes long or
+// shorter (ctx unchanged then); true otherwise, also when the file ends inside the
+// definitions (the columns read so far are kept) or before the base information (only
+// myisamRowFormat is set). The signature is not checked.
+// Requires: the caller emptied myisamColumns for this table.
+bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& indexPath);
+
+// The same parse over bytes already in memory: the first bytes of a .MYI file (at least
+// the header, base information and definitions; fileLength is the length of the whole
+// file). Returns false for fewer than 25 bytes.
+bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& state);
+
+}  // namespace dunmore::myisam

@@ -1,0 +1,248 @@
+// MyISAM records of the fixed-length format (mi_statrec.c) and the record layout shared
+// with the dynamic format.
+//
+// A fixed-length .MYD is a sequence of slots of the table's record length. A slot starts
+// with the null-flag bytes, whose bit 0 of the first byte is always set in a live record;
+// a deleted slot has its first byte 0, followed by the free-list link. The columns follow
+// at their .frm record positions: integers, floats and temporal types at their stored
+// widths, DECIMAL packed, VARCHAR as a 1-byte (byte length below 256) or 2-byte
+// little-endian length and its data, CHAR/BINARY padded to their length. A BIT column
+// keeps its whole bytes in the record and its remaining bits in the null-flag area,
+// right after its own null bit (unless the bits are stored as characters).
+// See docs/formats/myisam.md.
+#include "myisam/myisam_record_reader.h"
+
+#include "myisam/dynamic_record.h"
+#include "myisam/myisam_header.h"
+
+#include <algorithm>
+
+namespace dunmore::myisam {
+namespace {
+
+constexpr std::uint32_t kTypeVarchar = 15;
+constexpr std::uint32_t kTypeBit = 16;
+constexpr std::uint32_t kTypeDecimal = 0;
+constexpr std::uint32_t kTypeJson = 245;
+constexpr std::uint32_t kTypeVarString = 253;
+constexpr std::uint32_t kTypeString = 254;
+constexpr std::uint32_t kTypeGeometry = 255;
+constexpr std::uint16_t kPackBitAsChar = 1u << 12;
+constexpr std::uint8_t kDeleteMarkClear = 0;
+
+bool bitsStoredInNullArea(const core::ColumnDefinition& col) {
+    return col.typeCode == kTypeBit && !(col.packFlags & kPackBitAsChar);
+}
+
+// The bytes column col occupies at its record position in a fixed-length record.
+std::uint32_t fixedWidth(const core::ColumnDefinition& col) {
+    const std::uint32_t length = col.length > 0 ? static_cast<std::uint32_t>(col.length) : 0;
+    switch (col.typeCode) {
+    case kTypeVarchar: return (length < 256 ? 1 : 2) + length;
+    case kTypeBit: return bitsStoredInNullArea(col) ? length / 8 : (length + 7) / 8;
+    // The DECIMAL of servers before 5.0.3 is stored as its text, `length` characters.
+    case kTypeDecimal: return length;
+    case kTypeString:
+    case kTypeVarString:
+    case kTypeJson:
+    case kTypeGeometry: return length;
+    default: return values::storedWidth(col);
+    }
+}
+
+std::uint32_t recordOffset(const core::ColumnDefinition& col) {
+    return col.recordPos > 0 ? col.recordPos - 1 : 0;
+}
+
+// One span of a record, clipped to it.
+core::ByteSpan slice(core::ByteSpan record, std::size_t offset, std::size_t count) {
+    if (offset >= record.size()) return {};
+    return record.subspan(offset, std::min(count, record.size() - offset));
+}
+
+void appendRow(core::RecoveryContext& ctx) { ctx.previewRows.push_back(ctx.columns); }
+
+}  // namespace
+
+MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
+                               const values::DecodeOptions& options) {
+    MyisamRowLayout layout;
+    layout.options = options;
+    const std::size_t columnCount = ctx.columns.size();
+    layout.places.resize(columnCount);
+
+    // Null bits in column order, as the server assigns them when it opens the table.
+    std::uint32_t bytePos = 0;
+    std::uint32_t bitIndex = ctx.myisamRowFormat == kRowFormatFixed ? 1 : 0;
+    for (std::size_t k = 0; k < columnCount; ++k) {
+        const core::ColumnDefinition& col = ctx.columns[k];
+        MyisamColumnPlace& place = layout.places[k];
+        if (col.nullable) {
+            place.nullPos = bytePos;
+            place.nullBit = static_cast<std::uint8_t>(1u << bitIndex);
+            bitIndex = (bitIndex + 1) & 7;
+            if (bitIndex == 0) ++bytePos;
+        }
+        if (bitsStoredInNullArea(col) && col.length > 0 && (col.length & 7) != 0) {
+            place.bitPos = bytePos;
+            place.bitOffset = static_cast<std::uint8_t>(bitIndex);
+            place.bitCount = static_cast<std::uint8_t>(col.length & 7);
+            bitIndex += place.bitCount;
+            if (bitIndex > 7) {
+                ++bytePos;
+                bitIndex -= 8;
+            }
+        }
+    }
+
+    // MyisamColumns lie end to end from offset 0; match them to table columns by offset.
+    const std::size_t fieldCount = ctx.myisamColumns.size();
+    layout.tableColumnOf.assign(fieldCount, -1);
+    layout.fieldOffsets.resize(fieldCount);
+    std::uint32_t offset = 0;
+    for (std::size_t j = 0; j < fieldCount; ++j) {
+        layout.fieldOffsets[j] = offset;
+        offset += ctx.myisamColumns[j].fieldLength;
+    }
+    for (std::size_t k = 0; k < columnCount; ++k) {
+        const core::ColumnDefinition& col = ctx.columns[k];
+        if (bitsStoredInNullArea(col) && col.length < 8) continue;  // no bytes of its own
+        const std::uint32_t start = recordOffset(col);
+        const auto it =
+            std::lower_bound(layout.fieldOffsets.begin(), layout.fieldOffsets.end(), start);
+        if (it == layout.fieldOffsets.end() || *it != start) continue;
+        // Skip empty entries that share the offset.
+        std::size_t j = static_cast<std::size_t>(it - layout.fieldOffsets.begin());
+        while (j < fieldCount && layout.fieldOffsets[j] == start &&
+               ctx.myisamColumns[j].fieldLength == 0)
+            ++j;
+        if (j >= fieldCount || layout.fieldOffsets[j] != start || layout.tableColumnOf[j] >= 0)
+            continue;
+        layout.tableColumnOf[j] = static_cast<int>(k);
+        MyisamColumnPlace& place = layout.places[k];
+        place.myisamIndex = static_cast<int>(j);
+        const core::MyisamColumn& field = ctx.myisamColumns[j];
+        // The index file's own record of the null flag wins over the derived one.
+        if (col.nullable && field.nullBit != 0) {
+            place.nullPos = field.nullPos;
+            place.nullBit = field.nullBit;
+        }
+    }
+
+    layout.nullAreaLength = ctx.nullBitmapBytes;
+    if (fieldCount > 0 && layout.tableColumnOf[0] < 0)
+        layout.nullAreaLength = std::max<std::uint32_t>(layout.nullAreaLength,
+                                                        ctx.myisamColumns[0].fieldLength);
+    return layout;
+}
+
+void applyNullRule(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+                   core::ByteSpan nullFlags) {
+    if (k >= ctx.columns.size() || k >= layout.places.size()) return;
+    const MyisamColumnPlace& place = layout.places[k];
+    if (place.nullBit == 0 || place.nullPos >= nullFlags.size()) return;
+    if ((nullFlags[place.nullPos] & place.nullBit) != place.nullBit) return;
+    core::ColumnDefinition& col = ctx.columns[k];
+    col.value = "NULL";
+    col.isNull = true;
+}
+
+void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
+                      core::ByteSpan wholeBytes, std::vector<std::uint8_t>& out) {
+    out.clear();
+    if (place.bitCount > 0) {
+        const std::uint32_t low = core::readLeAt(nullFlags, place.bitPos, 1);
+        const std::uint32_t high = core::readLeAt(nullFlags, place.bitPos + 1, 1);
+        const std::uint32_t bits = ((high << 8 | low) >> place.bitOffset) &
+                                   ((1u << place.bitCount) - 1);
+        out.push_back(static_cast<std::uint8_t>(bits));
+    }
+    out.insert(out.end(), wholeBytes.begin(), wholeBytes.end());
+}
+
+bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                    core::ByteSpan record) {
+    if (record.empty() || record[0] == kDeleteMarkClear) return false;
+    const core::ByteSpan nullFlags = slice(record, 0, layout.nullAreaLength);
+    std::vector<std::uint8_t> bitBytes;
+    for (std::size_t k = 0; k < ctx.columns.size(); ++k) {
+        core::ColumnDefinition& col = ctx.columns[k];
+        col.isNull = false;
+        const std::uint32_t start = recordOffset(col);
+        core::ByteSpan bytes;
+        if (col.typeCode == kTypeVarchar) {
+            const std::size_t prefix = col.length < 256 ? 1 : 2;
+            const std::size_t stored = core::readLeAt(record, start, prefix);
+            const std::size_t length =
+                std::min<std::size_t>(stored, col.length > 0 ? col.length : 0);
+            bytes = slice(record, start + prefix, length);
+        } else {
+            bytes = slice(record, start, fixedWidth(col));
+        }
+        if (bitsStoredInNullArea(col)) {
+            assembleBitValue(layout.places[k], nullFlags, bytes, bitBytes);
+            bytes = bitBytes;
+        }
+        values::decodeColumnValue(col, bytes, layout.options, col.value);
+        applyNullRule(ctx, layout, k, nullFlags);
+    }
+    appendRow(ctx);
+    return true;
+}
+
+bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                    std::uint64_t rowPosition) {
+    std::vector<std::uint8_t> record(ctx.recordLength ? ctx.recordLength : ctx.myisamRecordLength);
+    const std::size_t got = ctx.dataFile.readAt(rowPosition, record);
+    if (got == 0) return false;
+    return decodeFixedRow(ctx, layout, record);
+}
+
+std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileLength) {
+    const std::uint64_t frmLength = ctx.recordLength;
+    const std::uint64_t packed = ctx.packedRecordLength;
+    if (frmLength == packed || packed >= fileLength || packed == 0) return frmLength;
+    return packed;
+}
+
+namespace {
+
+WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                         std::uint64_t startPosition, const WalkOptions& options) {
+    WalkCounts counts;
+    const std::uint64_t fileLength = ctx.dataFile.size();
+    const std::uint64_t step = fixedRowStep(ctx, fileLength);
+    if (step == 0) return counts;
+    std::size_t slotLength = ctx.recordLength ? ctx.recordLength : ctx.myisamRecordLength;
+    if (slotLength == 0) slotLength = static_cast<std::size_t>(step);
+    std::vector<std::uint8_t> record(slotLength);
+    for (std::uint64_t p = startPosition; p < fileLength;) {
+        if (options.beforeRecord && !options.beforeRecord()) break;
+        const std::uint64_t next = p + step;
+        ctx.dataFile.readAt(p, record);
+        if (decodeFixedRow(ctx, layout, record)) {
+            ++counts.rows;
+            if (options.onRow && !options.onRow(next)) break;
+        } else {
+            ++counts.deletedSkipped;
+        }
+        if (next <= p) break;
+        p = next;
+    }
+    return counts;
+}
+
+}  // namespace
+
+WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
+                          const WalkOptions& options) {
+    if (!ctx.dataFile.isOpen()) return {};
+    const MyisamRowLayout layout = buildRowLayout(ctx, options.decode);
+    switch (ctx.myisamRowFormat) {
+    case kRowFormatFixed: return walkFixedRows(ctx, layout, startPosition, options);
+    case kRowFormatDynamic: return walkDynamicRows(ctx, layout, startPosition, options);
+    default: return {};
+    }
+}
+
+}  // namespace dunmore::myisam

@@ -1,0 +1,92 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/recovery_context.h"
+#include "values/value_decoder.h"
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+namespace dunmore::myisam {
+
+// Where one table column lives in a MyISAM record, worked out once per table.
+struct MyisamColumnPlace {
+    // The MyisamColumn that holds the column's bytes (matched by record offset), or -1
+    // (a BIT(1..7) column has no bytes of its own, or the .MYI head was not read).
+    int myisamIndex = -1;
+    // The column's null flag: byte offset in the record and mask; mask 0 = NOT NULL.
+    std::uint32_t nullPos = 0;
+    std::uint8_t nullBit = 0;
+    // The bits of a BIT column that do not fill a whole byte: they follow the column's
+    // null bit in the null-flag area (bitCount 0 when there are none).
+    std::uint32_t bitPos = 0;
+    std::uint8_t bitOffset = 0;
+    std::uint8_t bitCount = 0;
+};
+
+struct MyisamRowLayout {
+    std::vector<MyisamColumnPlace> places;  // per table column
+    std::vector<int> tableColumnOf;         // per MyisamColumn: table column or -1
+    std::vector<std::uint32_t> fieldOffsets;  // per MyisamColumn: offset in the record
+    // Bytes of the null-flag area at the start of the record.
+    std::uint32_t nullAreaLength = 0;
+    values::DecodeOptions options;
+};
+
+// What a walk passed over besides the rows it appended.
+struct WalkCounts {
+    std::uint64_t rows = 0;
+    std::uint64_t deletedSkipped = 0;  // deleted slots (fixed) or deleted blocks (dynamic)
+    std::uint64_t damagedSkipped = 0;  // unreadable headers, broken chains, bad records
+};
+
+struct WalkOptions {
+    values::DecodeOptions decode;
+    // Asked before each row (fixed-length) or record (dynamic); false abandons the walk.
+    std::function<bool()> beforeRecord;
+    // Called after each row appended to previewRows with the position at which the walk
+    // would continue; false ends the walk.
+    std::function<bool(std::uint64_t nextPosition)> onRow;
+};
+
+// The layout of ctx's table: table columns matched to MyisamColumns by record offset,
+// null flags and BIT bits as the server places them (bit 0 of the first null-flag byte
+// is reserved for the delete mark in fixed-length tables). Never fails; columns it
+// cannot place have myisamIndex -1 and read from their .frm position.
+MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
+                               const values::DecodeOptions& options);
+
+// The null rule: when the null flag of table column k is set in nullFlags, its value
+// becomes "NULL" and isNull is set, whatever its decoded text. Flags outside nullFlags
+// count as clear.
+void applyNullRule(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+                   core::ByteSpan nullFlags);
+
+// The full big-endian bytes of a BIT column: the bits kept in the null-flag area (when
+// the column has them) followed by its whole bytes from the record.
+void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
+                      core::ByteSpan wholeBytes, std::vector<std::uint8_t>& out);
+
+// Decodes the fixed-length record in `record` (one slot, starting at its null-flag
+// bytes) and appends it to previewRows. A deleted slot (first byte 0, MyISAM's delete
+// mark) appends nothing and returns false.
+bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                    core::ByteSpan record);
+// The same for the slot at rowPosition of ctx.dataFile.
+bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                    std::uint64_t rowPosition);
+
+// Walks ctx.dataFile from startPosition: fixed-length slots, dynamic blocks or, for a
+// compressed table, nothing. Live rows only; the walk always moves forward and ends at
+// the end of the file, when onRow or beforeRecord says stop, or when the file is not
+// open. Returns what it passed.
+WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
+                          const WalkOptions& options);
+
+// The distance between fixed-length slots: the .frm record length when it equals the
+// .MYI packed record length or the latter is not below the file length, else the packed
+// record length; 0 when neither is usable.
+std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileLength);
+
+}  // namespace dunmore::myisam

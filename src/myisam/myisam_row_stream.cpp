@@ -1,0 +1,181 @@
+// MyISAM rows to their three destinations: a preview page of up to 1,000 rows, INSERT
+// statements in a script file, and INSERT statements executed on a server. Each walks
+// the .MYD with walkMyisamRows; the output streams keep one row in memory at a time.
+#include "myisam/myisam_row_stream.h"
+
+#include "myisam/myisam_record_reader.h"
+#include "values/sql_literal.h"
+
+#include <exception>
+
+namespace dunmore::myisam {
+namespace {
+
+enum class Destination { Script, Server };
+
+// The progress bar moves in about this many steps over a table.
+constexpr std::uint64_t kProgressSteps = 1024;
+
+void appendIdentifier(std::string_view name, std::string& out) {
+    out.push_back('`');
+    for (char c : name) {
+        if (c == '`') out.push_back('`');
+        out.push_back(c);
+    }
+    out.push_back('`');
+}
+
+values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
+    return {settings.version56OrLater, settings.saving()};
+}
+
+void logFailure(core::MainFrame& frame, std::string_view name, std::string_view reason) {
+    std::string text = "Error in processing function ";
+    text += name;
+    text += "\r\n";
+    if (!reason.empty()) {
+        text += reason;
+        text += "\r\n";
+    }
+    frame.writeLog(text);
+}
+
+bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
+               std::string_view tableName, Destination destination) {
+    const std::string_view name =
+        destination == Destination::Script ? "mydfileforscript" : "mydfilefordatabase";
+    core::RecoveryContext& ctx = frame.context;
+    core::AppSettings& settings = frame.settings;
+    try {
+        if (!ctx.dataFile.open(dataPath)) return true;
+        const std::string head = insertStatementHead(ctx.columns, tableName);
+        const std::string_view statementEnd = destination == Destination::Script ? ");\r\n" : ");";
+        const std::uint64_t fileLength = ctx.dataFile.size();
+        const std::uint32_t range = static_cast<std::uint32_t>(fileLength);
+        frame.frontend.setProgressRange(range);
+        frame.frontend.setProgressPosition(0);
+        const std::uint64_t progressStep = std::max<std::uint64_t>(1, fileLength / kProgressSteps);
+        std::uint64_t lastProgress = 0;
+
+        std::uint64_t rows = 0;
+        std::string statement;
+        std::string failure;
+        ctx.previewRows.clear();
+
+        WalkOptions options;
+        options.decode = decodeOptions(settings);
+        options.beforeRecord = [&] { return !frame.stopRequested(); };
+        options.onRow = [&](std::uint64_t nextPosition) {
+            for (const core::RowValues& row : ctx.previewRows) {
+                statement.assign(head);
+                appendRowValues(row, settings.savingFolder, statement);
+                statement += statementEnd;
+                if (destination == Destination::Script) {
+                    frame.scriptWriter.writeText(statement);
+                    if (frame.scriptWriter.failed()) {
+                        failure = "the script file could not be written";
+                        return false;
+                    }
+                    ++rows;
+                } else if (frame.serverConnection == nullptr) {
+                    failure = "no server connection";
+                    return false;
+                } else if (frame.serverConnection->executeStatement(statement)) {
+                    ++rows;
+                } else {
+                    frame.writeLog("row not inserted after " + std::to_string(rows) +
+                                   "  row no.\r\n");
+                }
+            }
+            ctx.previewRows.clear();
+            if (nextPosition - lastProgress >= progressStep || nextPosition < lastProgress) {
+                lastProgress = nextPosition;
+                frame.frontend.setProgressPosition(static_cast<std::uint32_t>(nextPosition));
+            }
+            return true;
+        };
+        const WalkCounts counts = walkMyisamRows(ctx, 0, options);
+        ctx.previewRows.clear();
+        frame.frontend.setProgressPosition(range);
+        if (!failure.empty()) {
+            logFailure(frame, name, failure);
+            return false;
+        }
+        if (destination == Destination::Script) {
+            frame.scriptWriter.writeText("COMMIT;\r\n\r\n");
+            if (frame.scriptWriter.failed()) {
+                logFailure(frame, name, "the script file could not be written");
+                return false;
+            }
+        }
+        const std::string total = "Total Number of record inserted =  " + std::to_string(rows) + " .";
+        frame.writeLog(total + "\r\n\r\n");
+        frame.addOutputLine(total);
+        frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
+                       "\r\n");
+        return true;
+    } catch (const std::exception& e) {
+        ctx.previewRows.clear();
+        logFailure(frame, name, e.what());
+    } catch (...) {
+        ctx.previewRows.clear();
+        logFailure(frame, name, {});
+    }
+    return false;
+}
+
+}  // namespace
+
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName) {
+    std::string head = "INSERT INTO ";
+    appendIdentifier(tableName, head);
+    head += "(";
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        if (k > 0) head += ",";
+        appendIdentifier(columns[k].name, head);
+    }
+    head += ") VALUES(";
+    return head;
+}
+
+void appendRowValues(const core::RowValues& row, std::string_view savingFolder, std::string& out) {
+    for (const core::ColumnDefinition& col : row) values::appendSqlLiteral(col, savingFolder, out);
+    // Each literal comes with its comma; the last one goes.
+    if (!row.empty() && !out.empty() && out.back() == ',') out.pop_back();
+}
+
+bool loadMyisamPreviewPage(core::MainFrame& frame, const std::filesystem::path& dataPath) {
+    core::RecoveryContext& ctx = frame.context;
+    if (!ctx.dataFile.open(dataPath)) return true;
+    ctx.pageStack.push_back({0, 0});
+    readMyisamPreviewPage(frame, 0);
+    return true;
+}
+
+void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition) {
+    core::RecoveryContext& ctx = frame.context;
+    if (!ctx.dataFile.isOpen()) return;
+    ctx.moreRows = false;
+    WalkOptions options;
+    options.decode = decodeOptions(frame.settings);
+    options.onRow = [&](std::uint64_t nextPosition) {
+        if (ctx.previewRows.size() < kPreviewPageRows) return true;
+        ctx.moreRows = true;
+        if (!ctx.keepPositions) ctx.pageStack.push_back({0, nextPosition});
+        return false;
+    };
+    (void)walkMyisamRows(ctx, startPosition, options);
+}
+
+bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                      std::string_view tableName) {
+    return runStream(frame, dataPath, tableName, Destination::Script);
+}
+
+bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                        std::string_view tableName) {
+    return runStream(frame, dataPath, tableName, Destination::Server);
+}
+
+}  // namespace dunmore::myisam

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "core/column_definition.h"
+#include "core/main_frame.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dunmore::myisam {
+
+inline constexpr std::size_t kPreviewPageRows = 1000;
+
+// "INSERT INTO `t`(`a`,`b`) VALUES(" for the table's columns; back-quotes inside names
+// are doubled.
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName);
+// Appends the SQL literals of a row's values, separated by commas (none after the last).
+void appendRowValues(const core::RowValues& row, std::string_view savingFolder, std::string& out);
+
+// Opens the .MYD at dataPath into ctx.dataFile (it stays open for later pages), pushes
+// {0, 0} on pageStack and reads the first page into previewRows. Returns true, also when
+// the file cannot be opened (no rows then).
+// Requires: the table's .frm and .MYI were read into frame.context.
+bool loadMyisamPreviewPage(core::MainFrame& frame, const std::filesystem::path& dataPath);
+
+// Reads up to 1,000 live rows from startPosition of the open ctx.dataFile into
+// previewRows. At the 1,000th row it sets moreRows and, unless keepPositions is set,
+// pushes {0, position of the next row} on pageStack. Nothing happens when dataFile is
+// not open. Requires: the caller emptied previewRows.
+void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition);
+
+// Every live row of the .MYD at dataPath as one INSERT statement ending in ");\r\n",
+// written through frame.scriptWriter, then "COMMIT;" and two line ends. Logs and shows
+// "Total Number of record inserted =  N ." and logs "Deleted records skipped = N".
+// Stops before the next row once a stop is requested. Returns true on completion (also
+// when the file cannot be opened: nothing is written then) and false, with
+// "Error in processing function mydfileforscript" in the log, when it failed.
+bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                      std::string_view tableName);
+
+// The same rows executed one by one on frame.serverConnection (statements end in ");").
+// A rejected row logs "row not inserted after N  row no." and the walk goes on; the
+// total counts the rows the server accepted.
+bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                        std::string_view tableName);
+
+}  // namespace dunmore::myisam
