@@ -1,0 +1,264 @@
+// The save-as-script job. It visits the checked nodes of the database tree in pre-order;
+// a node's tag and its parent's tag say what it is: under "Trigger" (-3) the n-th trigger
+// file, under "Views" (-4) the n-th view file, any other positive tag the n-th table.
+// Structural, "Keys" and folder nodes add nothing by themselves.
+#include "output/script_save_job.h"
+
+#include "core/scan.h"
+#include "innodb/row_stream.h"
+#include "myisam/myisam_header.h"
+#include "myisam/myisam_row_stream.h"
+#include "output/create_table.h"
+#include "output/script_output.h"
+#include "schema/frm_reader.h"
+#include "schema/trigger_statements.h"
+#include "schema/view_statement.h"
+
+#include <filesystem>
+
+namespace dunmore::output {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kLongNameLimit = 64;
+constexpr std::size_t kShortenedNameLength = 63;
+
+std::string parentFolder(const std::string& path) {
+    const std::string name = core::lastPathPart(path);
+    if (name.size() >= path.size()) return {};
+    return path.substr(0, path.size() - name.size() - 1);
+}
+
+// A view or trigger section: a line end, the text, a line end.
+void writeSection(core::ScriptWriter& writer, const std::string& text) {
+    writer.writeLineEnd();
+    writer.writeText(text);
+    writer.writeLineEnd();
+}
+
+void saveMyisamRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
+                    const std::string& statementName) {
+    const core::Catalogue& cat = frame.catalogue;
+    const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
+    const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
+    frame.writeLog("Processing File\t" + indexPath + "\r\n");
+    const bool header = myisam::readMyisamHeader(frame.context, indexPath);
+    frame.writeLog("Processing File\t" + dataPath + "\r\n");
+    if (!header) {
+        // Without the index header the record layout is unknown: rows read from the
+        // data file would be guesses, so none are written.
+        reportFailure(frame, state,
+                      "Rows of table " + table.name + " not saved: " + indexPath + " cannot be read.");
+        return;
+    }
+    core::ReadOnlyFile probe;
+    if (!probe.open(dataPath).isOk()) {
+        reportFailure(frame, state,
+                      "Rows of table " + table.name + " not saved: " + dataPath + " cannot be read.");
+        return;
+    }
+    probe.close();
+    if (!myisam::mydfileforscript(frame, dataPath, statementName))
+        reportFailure(frame, state, "Rows of table " + table.name + " not saved completely.");
+}
+
+void saveInnodbRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
+                    const std::string& databaseFolder, const std::string& statementName) {
+    const std::string ibdPath = core::tableFilePath(frame.catalogue, table, ".ibd");
+    std::error_code ec;
+    if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespace.isOpen()) {
+        reportFailure(frame, state, "Rows of table " + table.name + " not saved: neither " + ibdPath +
+                                        " nor ibdata1 can be read.");
+        return;
+    }
+    if (!innodb::saveInnodbTableRows(frame, databaseFolder, table.name, statementName, false))
+        reportFailure(frame, state, "Rows of table " + table.name + " not saved completely.");
+}
+
+void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
+    const core::Catalogue& cat = frame.catalogue;
+    if (table.databaseIndex < 0 ||
+        static_cast<std::size_t>(table.databaseIndex) >= cat.databaseFolders.size()) {
+        reportFailure(frame, state, "Table " + table.name + " not saved: no database folder.");
+        return;
+    }
+    const std::string& databaseFolder = cat.databaseFolders[table.databaseIndex];
+    startDatabaseScript(frame, state, databaseFolder);
+    core::ScriptWriter& writer = frame.scriptWriter;
+    if (!writer.isOpen()) {
+        // The database's script could not be created (already reported).
+        ++state.failures;
+        return;
+    }
+    const std::string processing = "Processing Table " + table.name;
+    frame.addOutputLine(processing);
+    frame.writeLog(processing + "\r\n");
+
+    core::RecoveryContext& ctx = frame.context;
+    ctx.clearTable();
+    const core::Status read = schema::readTableDefinitionStatus(
+        ctx, core::tableFilePath(cat, table, ".frm"), frame.settings);
+    if (!read.isOk() || ctx.columns.empty()) {
+        // A statement without columns would stop the replay of the whole script.
+        reportFailure(frame, state,
+                      "Table " + table.name + " not saved: " +
+                          (read.isOk() ? std::string("its definition has no columns") : read.message()) +
+                          ".");
+        return;
+    }
+    const std::string statementName = statementTableName(table.name);
+    writer.writeText(formatCreateTableStatement(ctx, statementName));
+    writer.writeLineEnd();
+    writer.writeLineEnd();
+
+    if (ctx.engineCode == core::kEngineMyisam)
+        saveMyisamRows(frame, state, table, statementName);
+    else if (ctx.engineCode == core::kEngineInnodb)
+        saveInnodbRows(frame, state, table, databaseFolder, statementName);
+}
+
+void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {
+    // A view goes into the script of its own database, which it starts when none of the
+    // database's tables was saved before it.
+    startDatabaseScript(frame, state, parentFolder(path));
+    if (!frame.scriptWriter.isOpen()) {
+        ++state.failures;
+        return;
+    }
+    const std::string text = schema::viewStatement(path);
+    if (text.empty()) {
+        reportFailure(frame, state, "View not saved: " + path + " cannot be read.");
+        return;
+    }
+    writeSection(frame.scriptWriter, text);
+}
+
+void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::TriggerEntry& entry) {
+    startDatabaseScript(frame, state, entry.databaseFolder);
+    if (!frame.scriptWriter.isOpen()) {
+        ++state.failures;
+        return;
+    }
+    const std::string path = core::joinPath(entry.databaseFolder, entry.fileName);
+    const std::string text = schema::triggerStatements(frame, path);
+    if (text.empty()) {
+        std::string unused;
+        if (!schema::readDefinitionLines(path, unused))
+            reportFailure(frame, state, "Triggers not saved: " + path + " cannot be read.");
+        return;
+    }
+    writeSection(frame.scriptWriter, text);
+}
+
+void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::NodeId node) {
+    const core::CheckTree& tree = frame.tree;
+    const core::Catalogue& cat = frame.catalogue;
+    const std::int32_t tag = tree.node(node).tag;
+    const core::CheckTree::NodeId parent = tree.parent(node);
+    const std::int32_t parentTag = parent == core::CheckTree::kNone ? 0 : tree.node(parent).tag;
+    const std::int64_t index = tag > 0 ? tag - 1 : tag;
+    if (parentTag == core::kTagTriggerFolder) {
+        if (index >= 0 && static_cast<std::size_t>(index) < cat.triggers.size())
+            saveTriggers(frame, state, cat.triggers[index]);
+    } else if (parentTag == core::kTagViewsFolder) {
+        if (index >= 0 && static_cast<std::size_t>(index) < cat.viewFiles.size())
+            saveView(frame, state, cat.viewFiles[index]);
+    } else if (index >= 0 && static_cast<std::size_t>(index) < cat.tables.size()) {
+        saveTable(frame, state, cat.tables[index]);
+    }
+}
+
+}  // namespace
+
+std::string statementTableName(const std::string& name) {
+    std::size_t characters = 0;
+    std::size_t cut = name.size();
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) == 0x80) continue;
+        if (characters == kShortenedNameLength) cut = i;
+        ++characters;
+    }
+    return characters > kLongNameLimit ? name.substr(0, cut) : name;
+}
+
+std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath) {
+    if (outcome.failures > 0)
+        return "Script Created with errors: " + std::to_string(outcome.failures) +
+               " item(s) not saved completely. See the log file " + logFilePath;
+    if (outcome.stopped)
+        return "Script saving stopped: the items after the stop were not saved. See the log file " +
+               logFilePath;
+    return std::string(kScriptCreated);
+}
+
+ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
+    core::AppSettings& settings = frame.settings;
+    core::Frontend& frontend = frame.frontend;
+    core::RecoveryContext& ctx = frame.context;
+    frontend.enableTree(false);
+    frontend.showProgress(true);
+    frame.scriptWriter.resetFailure();
+
+    ScriptJobState state;
+    startScriptOutput(frame, state);
+    for (auto node = frame.tree.firstCheckedNode(); node != core::CheckTree::kNone;
+         node = frame.tree.nextCheckedNode(node)) {
+        ctx.dataFile.close();
+        ctx.tablespaceFile.close();
+        frontend.resetRecordsPane();
+        ctx.clearTable();
+        if (frame.stopRequested()) break;
+        saveNode(frame, state, node);
+    }
+    // A stop during the last item ends its rows early too.
+    state.stopped = frame.stopRequested();
+    ctx.dataFile.close();
+    ctx.tablespaceFile.close();
+    finishScriptOutput(frame, state);
+
+    const ScriptSaveOutcome outcome{state.failures, state.stopped};
+    const std::string message = completionMessage(outcome, settings.logFilePath);
+    if (!outcome.complete()) frame.writeLog(message + "\r\n");
+    frontend.showProgress(false);
+    frontend.showMessage(message);
+    settings.savingScript = false;
+    frontend.enableTree(true);
+    settings.stopRequested = 0;
+    settings.busy = 0;
+    return outcome;
+}
+
+bool saveCommand(core::MainFrame& frame, const std::function<bool()>& saveDialog,
+                 const std::function<void(core::MainFrame&)>& serverJob,
+                 ScriptSaveOutcome* outcome) {
+    core::AppSettings& settings = frame.settings;
+    if (settings.busy.load() != 0) {
+        frame.frontend.showMessage(core::kPleaseWait);
+        return false;
+    }
+    if (frame.tree.firstCheckedNode() == core::CheckTree::kNone) {
+        frame.frontend.showMessage("Please select folder to save the database");
+        return false;
+    }
+    if (!saveDialog || !saveDialog()) return false;
+    const std::string started = "Saving process started. ";
+    frame.addOutputLine(started);
+    frame.writeLog(started + "\r\n");
+    if (settings.savingScript) {
+        frame.writeLog("Saving Script path: " + settings.savingFolder + "\r\n");
+        return frame.startJob([outcome](core::MainFrame& f) {
+            const ScriptSaveOutcome result = runScriptSaveJob(f);
+            if (outcome) *outcome = result;
+        });
+    }
+    if (!serverJob) return false;
+    while (settings.savingFolder.size() > 1 && settings.savingFolder.back() == '/')
+        settings.savingFolder.pop_back();
+    std::error_code ec;
+    fs::create_directories(core::joinPath(settings.savingFolder, "blobdata"), ec);
+    return frame.startJob(serverJob);
+}
+
+}  // namespace dunmore::output
