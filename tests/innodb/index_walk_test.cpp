@@ -332,4 +332,331 @@ TEST_F(InnodbRows, RedundantUserPagesYieldNoRows) {
     }
 }
 
+// ---- Preview screens -------------------------------------------------------------
+
+struct RecordPlace {
+    std::uint32_t page;
+    std::uint32_t origin;
+    std::uint32_t successor;
+    std::string id;
+};
+
+// Every live record of a table in chain order, with the first column's value.
+std::vector<RecordPlace> recordPlaces(Reader& reader, const fs::path& db, const std::string& name,
+                                      std::uint32_t& firstLeaf) {
+    auto& ctx = *reader.ctx;
+    ctx.clearTable();
+    EXPECT_TRUE(schema::readTableDefinition(ctx, db / (name + ".frm"), reader.settings));
+    const auto start = innodb::locateInnodbTable(ctx, db, name);
+    EXPECT_EQ(start.lookup, innodb::TableLookup::Found);
+    firstLeaf = start.firstLeaf;
+    const std::uint32_t nullBitmap = innodb::prepareWalkLayout(ctx);
+    std::vector<RecordPlace> places;
+    innodb::LeafWalkOptions options;
+    options.firstPage = start.firstLeaf;
+    innodb::LeafWalkCounts counts;
+    EXPECT_TRUE(innodb::walkLeafChain(ctx, options,
+                                      [&](core::ByteSpan page, const innodb::LeafRecord& r) {
+                                          innodb::decodeLeafRecord(ctx, reader.settings, page,
+                                                                   r.origin, r.fieldAreaLength,
+                                                                   nullBitmap);
+                                          places.push_back({r.page, r.origin, r.successor,
+                                                            ctx.columns[0].value});
+                                          return true;
+                                      },
+                                      counts)
+                    .isOk());
+    return places;
+}
+
+std::vector<std::string> screenIds(const core::RecoveryContext& ctx) {
+    std::vector<std::string> ids;
+    for (const auto& row : ctx.previewRows) ids.push_back(row[0].value);
+    return ids;
+}
+
+std::vector<std::string> idRange(const std::vector<RecordPlace>& places, std::size_t from,
+                                 std::size_t to) {
+    std::vector<std::string> ids;
+    for (std::size_t i = from; i < to && i < places.size(); ++i) ids.push_back(places[i].id);
+    return ids;
+}
+
+TEST_F(InnodbRows, PreviewScreensOf2500RowsPageBy1000WithTheirPositions) {
+    Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_preview");
+    reader.settings.savingScript = false;
+    auto& ctx = *reader.ctx;
+    auto& settings = reader.settings;
+    const fs::path db = s_withoutIbdata / "rt";
+    std::uint32_t leaf = 0;
+    const auto places = recordPlaces(reader, db, "t_2500", leaf);
+    ASSERT_EQ(places.size(), 2500u);
+    ASSERT_NE(places.front().page, places.back().page);
+    ctx.tablespaceSelected = true;
+
+    // First screen, as the preview starts a table.
+    ctx.pageStack.clear();
+    ctx.pageStack.push_back({leaf, 0});
+    ctx.keepPositions = false;
+    settings.resumeAtOffset = false;
+    ctx.previewRows.clear();
+    EXPECT_TRUE(innodb::loadPreviewRows(ctx, settings, innodb::TablespaceSlot::TablespaceFile, leaf, 0));
+    EXPECT_EQ(screenIds(ctx), idRange(places, 0, 1000));
+    EXPECT_TRUE(ctx.moreRows);
+    ASSERT_EQ(ctx.pageStack.size(), 2u);
+    // The position pushed names the record after the 1,000th.
+    EXPECT_EQ(ctx.pageStack.back().page, places[999].page);
+    EXPECT_EQ(ctx.pageStack.back().offset, places[999].successor);
+
+    struct Screen { std::size_t from, to; bool more; std::size_t stack; };
+    const Screen kNext[] = {{1000, 2000, true, 3}, {2000, 2500, false, 3}};
+    for (const auto& next : kNext) {
+        SCOPED_TRACE(next.from);
+        const auto top = ctx.pageStack.back();
+        settings.resumeAtOffset = true;
+        ctx.keepPositions = false;
+        ctx.previewRows.clear();
+        innodb::loadPreviewRows(ctx, settings, innodb::TablespaceSlot::TablespaceFile, top.page, top.offset);
+        EXPECT_EQ(screenIds(ctx), idRange(places, next.from, next.to));
+        EXPECT_EQ(ctx.moreRows, next.more);
+        EXPECT_EQ(ctx.pageStack.size(), next.stack);
+        EXPECT_FALSE(settings.resumeAtOffset);
+    }
+    // Previous Records reloads the middle screen from its saved start and pushes nothing.
+    const auto middle = ctx.pageStack[1];
+    settings.resumeAtOffset = true;
+    ctx.keepPositions = true;
+    ctx.previewRows.clear();
+    innodb::loadPreviewRows(ctx, settings, innodb::TablespaceSlot::TablespaceFile, middle.page, middle.offset);
+    EXPECT_EQ(screenIds(ctx), idRange(places, 1000, 2000));
+    EXPECT_EQ(ctx.pageStack.size(), 3u);
+}
+
+TEST_F(InnodbRows, AScreenEndingOnTheLastRecordOfAPageResumesOnTheNextPage) {
+    Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_preview_end");
+    reader.settings.savingScript = false;
+    auto& ctx = *reader.ctx;
+    auto& settings = reader.settings;
+    std::uint32_t leaf = 0;
+    const auto places = recordPlaces(reader, s_withoutIbdata / "rt", "t_2500", leaf);
+    ASSERT_EQ(places.size(), 2500u);
+    // The first record that closes a page and has 999 records before it.
+    std::size_t last = 999;
+    while (last + 1 < places.size() && places[last + 1].page == places[last].page) ++last;
+    ASSERT_LT(last + 1, places.size());
+    const RecordPlace& start = places[last - 999];
+    ctx.tablespaceSelected = true;
+    ctx.pageStack.clear();
+    ctx.keepPositions = false;
+    settings.resumeAtOffset = true;
+    ctx.previewRows.clear();
+    innodb::loadPreviewRows(ctx, settings, innodb::TablespaceSlot::TablespaceFile, start.page, start.origin);
+    EXPECT_EQ(screenIds(ctx), idRange(places, last - 999, last + 1));
+    ASSERT_EQ(ctx.pageStack.size(), 1u);
+    EXPECT_EQ(ctx.pageStack.back().page, places[last].page);
+    EXPECT_EQ(ctx.pageStack.back().offset, innodb::kCompactSupremum);
+
+    const auto top = ctx.pageStack.back();
+    settings.resumeAtOffset = true;
+    ctx.previewRows.clear();
+    innodb::loadPreviewRows(ctx, settings, innodb::TablespaceSlot::TablespaceFile, top.page, top.offset);
+    ASSERT_FALSE(ctx.previewRows.empty());
+    EXPECT_EQ(screenIds(ctx).front(), places[last + 1].id);
+    EXPECT_NE(places[last + 1].page, places[last].page);
+}
+
+// ---- Damaged files -----------------------------------------------------------------
+
+void setU32be(std::string& image, std::uint64_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) image[at + i] = static_cast<char>(v >> (24 - 8 * i));
+}
+void setU16be(std::string& image, std::uint64_t at, std::uint16_t v) {
+    image[at] = static_cast<char>(v >> 8);
+    image[at + 1] = static_cast<char>(v);
+}
+std::uint16_t u16be(const std::string& image, std::uint64_t at) {
+    return static_cast<std::uint16_t>((static_cast<unsigned char>(image[at]) << 8) |
+                                      static_cast<unsigned char>(image[at + 1]));
+}
+constexpr std::uint64_t kPage = 16384;
+
+// A copy of db/table (.frm and .ibd) with its .ibd image changed by damage.
+fs::path damagedCopy(const fs::path& db, const std::string& table, const std::string& name,
+                     const std::function<void(std::string&)>& damage) {
+    const fs::path dir = fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damaged" / name / "rt";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::copy_file(db / (table + ".frm"), dir / (table + ".frm"));
+    std::string image = test::readFileText(db / (table + ".ibd"));
+    damage(image);
+    test::writeFileText(dir / (table + ".ibd"), image);
+    return dir;
+}
+
+TEST_F(InnodbRows, DamagedTablespacesEndTheWalkAndKeepTheRowsBeforeTheDamage) {
+    const fs::path db = s_withoutIbdata / "rt";
+    Reader base(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_base");
+    std::uint32_t leaf = 0;
+    const auto places = recordPlaces(base, db, "t_big", leaf);
+    std::vector<std::uint32_t> leaves;
+    for (const auto& p : places)
+        if (leaves.empty() || leaves.back() != p.page) leaves.push_back(p.page);
+    ASSERT_GE(leaves.size(), 6u);
+    auto rowsThrough = [&](std::size_t leafCount) {
+        std::vector<std::string> ids;
+        for (const auto& p : places)
+            if (std::find(leaves.begin(), leaves.begin() + leafCount, p.page) != leaves.begin() + leafCount)
+                ids.push_back(p.id);
+        return ids;
+    };
+    const std::uint32_t first = places.front().origin;
+    const std::uint32_t second = places[1].origin;
+
+    struct Case {
+        const char* name;
+        std::function<void(std::string&)> damage;
+        // The rows expected: those of the first n leaves; -1 = every row, in any state.
+        int leavesKept;
+        bool exactCount;
+    };
+    const Case kCases[] = {
+        {"zeroed leaf page",
+         [&](std::string& img) { std::fill_n(img.begin() + leaves[3] * kPage, kPage, '\0'); }, 3, true},
+        {"leaf chain loops back to the first leaf",
+         [&](std::string& img) { setU32be(img, leaves[2] * kPage + 12, leaves[0]); }, 3, true},
+        {"leaf chain points to itself",
+         [&](std::string& img) { setU32be(img, leaves[1] * kPage + 12, leaves[1]); }, 2, true},
+        {"previous equals next",
+         [&](std::string& img) { setU32be(img, leaves[1] * kPage + 8, leaves[2]); }, 2, true},
+        {"next page beyond the file",
+         [&](std::string& img) { setU32be(img, leaves[4] * kPage + 12, 0x7FFFFFF0); }, 5, true},
+        {"file cut in the middle of the chain",
+         [&](std::string& img) { img.resize(leaves[2] * kPage + 1000); }, 2, true},
+        {"length entry reaching past the page",
+         [&](std::string& img) {
+             // vc is the one variable-length column: its entry is the first below the
+             // 1-byte null bitmap; 0xBF 0xFF claims 16,383 bytes.
+             img[leaves[0] * kPage + first - 7] = static_cast<char>(0xBF);
+             img[leaves[0] * kPage + first - 8] = static_cast<char>(0xFF);
+         }, -1, false},
+        {"record successor loops inside the page",
+         [&](std::string& img) {
+             setU16be(img, leaves[0] * kPage + second - 2,
+                      static_cast<std::uint16_t>(first - second));
+         }, -1, false},
+        {"successor far past the page end",
+         [&](std::string& img) { setU16be(img, leaves[0] * kPage + first - 2, 0x3FF0); }, -1, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = damagedCopy(db, "t_big", c.name, c.damage);
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+        const auto got = reader.read(dir, "t_big");
+        ASSERT_EQ(got.lookup, innodb::TableLookup::Found);
+        std::vector<std::string> ids;
+        for (const auto& row : got.rows) ids.push_back(row[0]);
+        std::set<std::string> unique(ids.begin(), ids.end());
+        EXPECT_EQ(unique.size(), ids.size()) << "a row came twice";
+        if (c.leavesKept >= 0) {
+            const auto want = rowsThrough(static_cast<std::size_t>(c.leavesKept));
+            if (c.exactCount) EXPECT_EQ(ids, want);
+        } else {
+            EXPECT_LE(ids.size(), places.size());
+            // Every leaf after the first is untouched and read whole.
+            const auto tail = idRange(places, rowsThrough(1).size(), places.size());
+            ASSERT_GE(ids.size(), tail.size());
+            EXPECT_TRUE(std::equal(tail.rbegin(), tail.rend(), ids.rbegin()));
+        }
+    }
+}
+
+TEST_F(InnodbRows, ADamagedRootOrEmptyFileFindsNoLeaf) {
+    const fs::path db = s_withoutIbdata / "rt";
+    struct Case { const char* name; std::function<void(std::string&)> damage; };
+    const Case kCases[] = {
+        {"zeroed root", [](std::string& img) { std::fill_n(img.begin() + 3 * kPage, kPage, '\0'); }},
+        {"root names a child past the file",
+         [](std::string& img) {
+             // The root of t_big is a node-pointer page: its first record's child page
+             // number stands 4 bytes after the origin (the INT key).
+             const std::uint64_t origin = 99 + u16be(img, 3 * kPage + 97);
+             setU32be(img, 3 * kPage + origin + 4, 0x00FFFFFF);
+         }},
+        {"only the first two pages", [](std::string& img) { img.resize(2 * kPage); }},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = damagedCopy(db, "t_big", c.name, c.damage);
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+        const auto got = reader.read(dir, "t_big");
+        EXPECT_EQ(got.lookup, innodb::TableLookup::LeafPageNotFound);
+        EXPECT_TRUE(got.rows.empty());
+    }
+}
+
+TEST_F(InnodbRows, DeleteMarkedRecordsAreNotRowsAndAreCounted) {
+    const fs::path db = s_withoutIbdata / "rt";
+    Reader base(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_deleted_base");
+    std::uint32_t leaf = 0;
+    const auto places = recordPlaces(base, db, "t_2500", leaf);
+    ASSERT_EQ(places.size(), 2500u);
+    // The first record, one in the middle and the last record of the first page.
+    std::size_t lastOfFirst = 0;
+    while (places[lastOfFirst + 1].page == places[0].page) ++lastOfFirst;
+    const std::size_t marked[] = {0, 5, lastOfFirst};
+    const fs::path dir = damagedCopy(db, "t_2500", "delete marks", [&](std::string& img) {
+        for (std::size_t i : marked) img[places[i].page * kPage + places[i].origin - 5] |= 0x20;
+    });
+    Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_deleted_out");
+    const auto got = reader.read(dir, "t_2500");
+    EXPECT_EQ(got.counts.deletedSkipped, 3u);
+    std::vector<std::string> want;
+    for (std::size_t i = 0; i < places.size(); ++i)
+        if (std::find(std::begin(marked), std::end(marked), i) == std::end(marked))
+            want.push_back(places[i].id);
+    std::vector<std::string> ids;
+    for (const auto& row : got.rows) ids.push_back(row[0]);
+    EXPECT_EQ(ids, want);
+}
+
+TEST_F(InnodbRows, ABlobChainLeavingTheFileKeepsTheRowAndThePartsBefore) {
+    const fs::path db = s_withoutIbdata / "rt";
+    Reader base(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_blob_base");
+    const auto whole = base.read(db, "t_blob");
+    ASSERT_EQ(whole.rows.size(), 9u);
+    // prefix: each damaged value is a prefix of the whole one (a part that claims more
+    // than its page holds also brings the page's unused tail bytes).
+    struct Case { const char* name; std::uint32_t next; std::uint32_t length; bool prefix; };
+    const Case kCases[] = {
+        {"next part beyond the file", 0x7FFFFFF0, 0, true},
+        {"next part is page 0", 0, 0, true},
+        {"next part is the same page", 0xFFFFFFFE, 0, true},
+        {"part length past the page", 0xFFFFFFFF, 0xFFFFFFFF, false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = damagedCopy(db, "t_blob", c.name, [&](std::string& img) {
+            for (std::uint64_t p = 0; p < img.size() / kPage; ++p) {
+                if (u16be(img, p * kPage + 24) != 10) continue;  // BLOB pages only
+                const std::uint32_t next = c.next == 0xFFFFFFFE ? static_cast<std::uint32_t>(p) : c.next;
+                if (c.next != 0xFFFFFFFF) setU32be(img, p * kPage + 38 + 4, next);
+                if (c.length != 0) setU32be(img, p * kPage + 38, c.length);
+            }
+        });
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_blob_out");
+        const auto got = reader.read(dir, "t_blob");
+        ASSERT_EQ(got.rows.size(), whole.rows.size());
+        auto sorted = got.rows;
+        auto wholeSorted = whole.rows;
+        std::sort(sorted.begin(), sorted.end());
+        std::sort(wholeSorted.begin(), wholeSorted.end());
+        for (std::size_t i = 0; i < sorted.size() && c.prefix; ++i) {
+            for (std::size_t k = 1; k < sorted[i].size(); ++k) {
+                EXPECT_EQ(wholeSorted[i][k].compare(0, sorted[i][k].size(), sorted[i][k]), 0)
+                    << "row " << i << " column " << k;
+            }
+        }
+    }
+}
+
 }  // namespace
