@@ -62,6 +62,10 @@ struct SysTablesRecord {
     std::uint64_t mixId = 0;
     std::uint32_t mixLength = 0;
     std::uint32_t space = 0;
+    // N_COLS had its top bit set: the table's records are in the compact format.
+    bool compact = false;
+    // The record carries the delete mark (a dropped table not yet purged).
+    bool deleted = false;
 };
 
 struct SysColumnsRecord {
@@ -77,6 +81,7 @@ struct SysColumnsRecord {
     std::uint32_t mbMaxLen = 0;
     std::uint32_t length = 0;
     std::uint32_t precision = 0;
+    bool deleted = false;
 };
 
 struct SysIndexesRecord {
@@ -89,6 +94,7 @@ struct SysIndexesRecord {
     std::uint32_t type = 0;
     std::uint32_t space = 0;
     std::uint32_t rootPage = 0;
+    bool deleted = false;
 };
 
 // How InnoDB stores one column of the clustered index.

@@ -1,0 +1,374 @@
+// The column layout of a table's clustered index: for each column the InnoDB main type,
+// precise type (MySQL type code in the low byte, 0x100 NOT NULL, 0x200 UNSIGNED,
+// 0x400 BINARY, 0x1000 two-byte true VARCHAR, collation in bits 16..23), stored length
+// and fixed length, and the order of the fields in a clustered record: the clustering
+// key's parts in key order (or the hidden DB_ROW_ID), DB_TRX_ID, DB_ROLL_PTR, then the
+// remaining columns. The definition-only mapping follows what InnoDB records in
+// SYS_COLUMNS when it creates a table (ha_innodb.cc get_innobase_type_from_mysql_type);
+// see docs/formats/innodb.md.
+
+#include "innodb/column_layout.h"
+
+#include "core/recovery_context.h"
+#include "schema/collation_table.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace dunmore::innodb {
+namespace {
+
+constexpr std::uint32_t kCollationBinary = 63;
+constexpr std::uint32_t kCollationLatin1 = 8;
+constexpr std::uint32_t kNoSlot = 0xFFFFFFFF;
+
+// MySQL type codes of a .frm file.
+enum : std::uint32_t {
+    kTypeDecimal = 0, kTypeTiny = 1, kTypeShort = 2, kTypeLong = 3, kTypeFloat = 4,
+    kTypeDouble = 5, kTypeNull = 6, kTypeTimestamp = 7, kTypeLongLong = 8, kTypeInt24 = 9,
+    kTypeDate = 10, kTypeTime = 11, kTypeDatetime = 12, kTypeYear = 13, kTypeNewDate = 14,
+    kTypeVarchar = 15, kTypeBit = 16, kTypeTimestamp2 = 17, kTypeDatetime2 = 18,
+    kTypeTime2 = 19, kTypeNewDecimal = 246, kTypeEnum = 247, kTypeSet = 248,
+    kTypeTinyBlob = 249, kTypeMediumBlob = 250, kTypeLongBlob = 251, kTypeBlob = 252,
+    kTypeVarString = 253, kTypeString = 254, kTypeGeometry = 255,
+};
+
+bool isBlobType(std::uint32_t t) { return t >= kTypeTinyBlob && t <= kTypeBlob; }
+
+bool isCharacterMainType(std::uint32_t m) { return m <= kMainBlob || m == kMainVarMysql || m == kMainMysql; }
+
+std::uint32_t packedDecimalBytes(std::int32_t precision, std::int32_t scale) {
+    static constexpr std::uint32_t kDigitBytes[10] = {0, 1, 1, 2, 2, 3, 3, 4, 4, 4};
+    precision = std::clamp(precision, 1, 65);
+    scale = std::clamp(scale, 0, precision);
+    const std::int32_t intg = precision - scale;
+    return static_cast<std::uint32_t>((intg / 9) * 4 + kDigitBytes[intg % 9] + (scale / 9) * 4 +
+                                      kDigitBytes[scale % 9]);
+}
+
+// Fractional-second digits of TIME2 / DATETIME2 / TIMESTAMP2 from the field length.
+std::uint32_t fractionDigits(const core::ColumnDefinition& c, std::int32_t base) {
+    const std::int32_t fsp = c.length - base - 1;
+    return fsp > 0 ? static_cast<std::uint32_t>(std::min(fsp, 6)) : 0;
+}
+
+// Bytes of the length prefix of a BLOB/TEXT column of the given maximum byte length.
+std::uint32_t blobLengthBytes(std::uint32_t maxLength) {
+    if (maxLength <= 0xFF) return 1;
+    if (maxLength <= 0xFFFF) return 2;
+    if (maxLength <= 0xFFFFFF) return 3;
+    return 4;
+}
+
+core::InnodbColumn hiddenField(const char* name, std::uint32_t preciseType, std::uint32_t length) {
+    core::InnodbColumn f;
+    f.mainType = kMainSys;
+    f.preciseType = preciseType;
+    f.length = length;
+    f.fixedLength = length;
+    f.column.name = name;
+    f.column.index = kNoSlot;
+    f.hidden = true;
+    return f;
+}
+
+bool isPrimaryKey(const core::KeyInfo& key) {
+    if (key.primary) return true;
+    std::string upper = key.name;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char ch) {
+        return static_cast<char>(std::toupper(ch));
+    });
+    return upper == "PRIMARY";
+}
+
+// The key part stores only a prefix of its column (InnoDB then keeps the whole column
+// among the non-key fields as well).
+bool isPrefixPart(const core::ColumnDefinition& c, const core::KeyPart& part) {
+    if (isBlobType(c.typeCode) || c.typeCode == kTypeGeometry) return true;
+    if (c.typeCode == kTypeVarchar || c.typeCode == kTypeVarString || c.typeCode == kTypeString)
+        return part.length < static_cast<std::uint32_t>(std::max(c.length, 0));
+    return false;
+}
+
+const core::ColumnDefinition* partColumn(const core::RecoveryContext& ctx, const core::KeyPart& part) {
+    if (part.fieldNumber == 0 || part.fieldNumber > ctx.columns.size()) return nullptr;
+    return &ctx.columns[part.fieldNumber - 1];
+}
+
+// A UNIQUE key that MySQL promotes to the primary key when there is none: every part a
+// whole NOT NULL column (a NOT NULL BLOB whose part covers the whole field counts).
+bool isPromotableUnique(const core::RecoveryContext& ctx, const core::KeyInfo& key) {
+    if (!key.unique || key.parts.empty()) return false;
+    for (const auto& part : key.parts) {
+        const auto* c = partColumn(ctx, part);
+        if (!c || c->nullable) return false;
+        if (isBlobType(c->typeCode) && part.length == static_cast<std::uint32_t>(c->length)) continue;
+        if (isPrefixPart(*c, part)) return false;
+    }
+    return true;
+}
+
+// The key InnoDB clusters on, or null for the hidden row id.
+const core::KeyInfo* clusteringKey(const core::RecoveryContext& ctx) {
+    for (const auto& key : ctx.keys)
+        if (isPrimaryKey(key) && !key.parts.empty()) return &key;
+    for (const auto& key : ctx.keys)
+        if (isPromotableUnique(ctx, key)) return &key;
+    return nullptr;
+}
+
+}  // namespace
+
+std::uint32_t fixedLengthOf(std::uint32_t mainType, std::uint32_t preciseType,
+                            std::uint32_t length, std::uint32_t mbMinMaxLen) {
+    std::uint32_t fixed = 0;
+    switch (mainType) {
+        case kMainChar:
+        case kMainFixBinary:
+        case kMainInt:
+        case kMainSys:
+        case kMainFloat:
+        case kMainDouble:
+        case 15:  // DATA_POINT (MySQL 5.7)
+            fixed = length;
+            break;
+        case kMainMysql: {
+            // Fixed only when every character takes the same number of bytes.
+            const std::uint32_t mbMin = mbMinMaxLen % 5;
+            const std::uint32_t mbMax = mbMinMaxLen / 5;
+            if ((preciseType & kPreciseBinary) || mbMin == mbMax) fixed = length;
+            break;
+        }
+        default:
+            break;
+    }
+    return fixed <= kMaxFixedColumnLength ? fixed : 0;
+}
+
+core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
+                                        const schema::CollationTable& collations) {
+    core::InnodbColumn f;
+    f.position = c.index;
+    f.precision = static_cast<std::uint32_t>(std::max(c.precision, 0));
+    f.column = c;
+    const std::uint32_t byteLength = static_cast<std::uint32_t>(c.length);
+    std::uint32_t collation = static_cast<std::uint32_t>(c.charset) & 0xFF;
+    if (collation == 0) collation = kCollationLatin1;
+    const bool binaryCharset = collation == kCollationBinary;
+    std::uint32_t mysqlType = c.typeCode;
+    std::uint32_t flags = 0;
+    bool isUnsigned = c.isUnsigned;
+    bool binaryFlag = true;  // numeric and temporal fields count as binary
+
+    switch (c.typeCode) {
+        case kTypeTiny: f.mainType = kMainInt; f.length = 1; break;
+        case kTypeShort: f.mainType = kMainInt; f.length = 2; break;
+        case kTypeInt24: f.mainType = kMainInt; f.length = 3; break;
+        case kTypeLong: f.mainType = kMainInt; f.length = 4; break;
+        case kTypeLongLong: f.mainType = kMainInt; f.length = 8; break;
+        case kTypeYear: f.mainType = kMainInt; f.length = 1; isUnsigned = true; break;
+        case kTypeNewDate:
+            f.mainType = kMainInt; f.length = 3; mysqlType = kTypeDate; break;
+        case kTypeDate: f.mainType = kMainInt; f.length = 4; break;
+        case kTypeTime: f.mainType = kMainInt; f.length = 3; break;
+        case kTypeDatetime: f.mainType = kMainInt; f.length = 8; break;
+        case kTypeTimestamp: f.mainType = kMainInt; f.length = 4; isUnsigned = true; break;
+        case kTypeFloat: f.mainType = kMainFloat; f.length = 4; break;
+        case kTypeDouble: f.mainType = kMainDouble; f.length = 8; break;
+        case kTypeDecimal: f.mainType = kMainDecimal; f.length = byteLength; break;
+        case kTypeNewDecimal:
+            f.mainType = kMainFixBinary;
+            f.length = packedDecimalBytes(c.precision, c.decimals);
+            collation = kCollationLatin1;
+            break;
+        case kTypeTime2:
+            f.mainType = kMainFixBinary;
+            f.length = 3 + (fractionDigits(c, 10) + 1) / 2;
+            mysqlType = kTypeTime;
+            collation = kCollationLatin1;
+            break;
+        case kTypeDatetime2:
+            f.mainType = kMainFixBinary;
+            f.length = 5 + (fractionDigits(c, 19) + 1) / 2;
+            mysqlType = kTypeDatetime;
+            collation = kCollationLatin1;
+            break;
+        case kTypeTimestamp2:
+            f.mainType = kMainFixBinary;
+            f.length = 4 + (fractionDigits(c, 19) + 1) / 2;
+            mysqlType = kTypeTimestamp;
+            collation = kCollationLatin1;
+            isUnsigned = true;
+            break;
+        case kTypeBit:
+            f.mainType = kMainFixBinary;
+            f.length = (byteLength + 7) / 8;
+            collation = kCollationBinary;
+            isUnsigned = true;
+            break;
+        case kTypeEnum:
+            f.mainType = kMainInt;
+            f.length = c.members.size() > 255 ? 2 : 1;
+            mysqlType = kTypeString;
+            isUnsigned = true;
+            binaryFlag = false;
+            break;
+        case kTypeSet: {
+            f.mainType = kMainInt;
+            const std::uint32_t bytes = (static_cast<std::uint32_t>(c.members.size()) + 7) / 8;
+            f.length = bytes == 0 ? 1 : (bytes > 4 ? 8 : bytes);
+            mysqlType = kTypeString;
+            isUnsigned = true;
+            binaryFlag = false;
+            break;
+        }
+        case kTypeVarchar:
+        case kTypeVarString:
+            f.mainType = binaryCharset ? kMainBinary
+                                       : (collation == kCollationLatin1 ? kMainVarchar : kMainVarMysql);
+            f.length = byteLength;
+            // The MySQL row keeps a two-byte length for more than 255 bytes.
+            if (c.typeCode == kTypeVarchar && byteLength > 255) flags |= kPreciseLongTrueVarchar;
+            isUnsigned = false;
+            binaryFlag = binaryCharset;
+            break;
+        case kTypeString:
+            f.mainType = binaryCharset ? kMainFixBinary
+                                       : (collation == kCollationLatin1 ? kMainChar : kMainMysql);
+            f.length = byteLength;
+            isUnsigned = false;
+            binaryFlag = binaryCharset;
+            break;
+        case kTypeTinyBlob:
+        case kTypeMediumBlob:
+        case kTypeLongBlob:
+        case kTypeBlob:
+            f.mainType = kMainBlob;
+            f.length = blobLengthBytes(byteLength) + 8;
+            mysqlType = kTypeBlob;
+            isUnsigned = false;
+            binaryFlag = binaryCharset;
+            break;
+        case kTypeGeometry:
+            f.mainType = kMainGeometry;
+            f.length = 4 + 8;
+            isUnsigned = false;
+            break;
+        default:
+            f.mainType = kMainInt;
+            f.length = byteLength;
+            break;
+    }
+    if (!isCharacterMainType(f.mainType)) collation = 0;
+    if (!c.nullable) flags |= kPreciseNotNull;
+    if (isUnsigned) flags |= kPreciseUnsigned;
+    if (binaryFlag) flags |= kPreciseBinary;
+    f.preciseType = (collation << 16) | flags | (mysqlType & 0xFF);
+    if (collation != 0) {
+        if (const auto* entry = collations.lookupCollation(collation))
+            f.mbMinMaxLen = entry->minBytesPerChar + 5 * entry->maxBytesPerChar;
+    }
+    f.fixedLength = fixedLengthOf(f.mainType, f.preciseType, f.length, f.mbMinMaxLen);
+    return f;
+}
+
+void buildColumnsFromDefinition(core::RecoveryContext& ctx,
+                                const schema::CollationTable& collations) {
+    ctx.innodbColumns.clear();
+    for (const auto& c : ctx.columns) {
+        if (c.typeCode == kTypeNull) continue;
+        ctx.innodbColumns.push_back(columnFromDefinition(c, collations));
+    }
+    buildClusteredFields(ctx);
+}
+
+void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableId) {
+    ctx.tableSysColumns.clear();
+    ctx.innodbColumns.clear();
+    for (const auto& r : ctx.sysColumns)
+        if (r.tableId == tableId && tableId != 0 && (r.preciseType & kPreciseVirtual) == 0)
+            ctx.tableSysColumns.push_back(r);
+    for (const auto& c : ctx.columns) {
+        const core::SysColumnsRecord* match = nullptr;
+        for (const auto& r : ctx.tableSysColumns) {
+            if (r.position != c.index) continue;
+            if (!match || (match->deleted && !r.deleted)) match = &r;
+            if (!match->deleted) break;
+        }
+        if (!match) continue;
+        core::InnodbColumn f;
+        f.mainType = match->mainType;
+        f.preciseType = match->preciseType;
+        f.length = match->length;
+        f.precision = match->precision;
+        f.position = match->position;
+        f.mbMinMaxLen = match->mbMinMaxLen;
+        f.fixedLength = fixedLengthOf(f.mainType, f.preciseType, f.length, f.mbMinMaxLen);
+        f.column = c;
+        ctx.innodbColumns.push_back(std::move(f));
+    }
+    ctx.tableSysColumns.clear();
+    buildClusteredFields(ctx);
+}
+
+void buildClusteredFields(core::RecoveryContext& ctx) {
+    auto& columns = ctx.innodbColumns;
+    const auto entryOf = [&](std::uint32_t index) -> core::InnodbColumn* {
+        for (auto& f : columns)
+            if (f.column.index == index) return &f;
+        return nullptr;
+    };
+
+    std::vector<core::InnodbColumn> keyFields;
+    if (const core::KeyInfo* key = clusteringKey(ctx)) {
+        for (const auto& part : key->parts) {
+            const auto* c = partColumn(ctx, part);
+            core::InnodbColumn* f = c ? entryOf(c->index) : nullptr;
+            if (!f) continue;
+            if (isPrefixPart(*c, part)) {
+                // Only the first bytes are in the key field; the whole value follows
+                // among the other columns, where it is decoded.
+                core::InnodbColumn prefix = *f;
+                prefix.hidden = true;
+                if (prefix.fixedLength > part.length) prefix.fixedLength = part.length;
+                keyFields.push_back(std::move(prefix));
+            } else if (!f->placed) {
+                f->placed = true;
+                keyFields.push_back(*f);
+            }
+        }
+    } else if (ctx.keys.empty()) {
+        // No key list: the key flags of the columns, in table order.
+        for (auto& f : columns)
+            if (f.column.inPrimaryKey) {
+                f.placed = true;
+                keyFields.push_back(f);
+            }
+        if (keyFields.empty())
+            for (auto& f : columns)
+                if (f.column.inUniqueKey && !f.column.nullable) {
+                    f.placed = true;
+                    keyFields.push_back(f);
+                }
+    }
+
+    if (keyFields.empty()) ctx.clusteredFields.push_back(hiddenField("DB_ROW_ID", kPreciseRowId, 6));
+    for (auto& f : keyFields) {
+        f.placed = false;
+        ctx.clusteredFields.push_back(std::move(f));
+    }
+    ctx.clusteredFields.push_back(hiddenField("DB_TRX_ID", kPreciseTrxId, 6));
+    ctx.clusteredFields.push_back(hiddenField("DB_ROLL_PTR", kPreciseRollPtr, 7));
+    for (auto& f : columns)
+        if (!f.placed) ctx.clusteredFields.push_back(std::move(f));
+    columns.clear();
+}
+
+std::uint32_t nullBitmapSize(const core::RecoveryContext& ctx) {
+    std::uint32_t nullable = 0;
+    for (const auto& f : ctx.clusteredFields)
+        if ((f.preciseType & kPreciseNotNull) == 0) ++nullable;
+    return (nullable + 7) / 8;
+}
+
+}  // namespace dunmore::innodb

@@ -1,0 +1,138 @@
+// InnoDB pages. A tablespace is cut into 16 KiB pages; page n starts at byte n * 16384
+// (64-bit). Every page begins with the 38-byte FIL header (checksum, page number, prev,
+// next, LSN, page type, flush LSN, space id; all big-endian). An index page (type 17855)
+// continues with the 56-byte index header (directory slots, heap top, record counts,
+// level at 64, index id at 66) and then the infimum and supremum system records: compact
+// pages keep the infimum origin at 99 and the supremum at 112, redundant pages at 101 and
+// 116. See docs/formats/innodb.md.
+
+#include "innodb/page.h"
+
+#include "core/recovery_context.h"
+
+#include <algorithm>
+#include <array>
+#include <string_view>
+
+namespace dunmore::innodb {
+namespace {
+
+constexpr std::string_view kInfimum = "infimum";
+constexpr std::string_view kSupremum = "supremum";
+
+// The zero-terminated text at pos equals text exactly (the terminator must be inside the
+// page).
+bool textAt(PageView page, std::size_t pos, std::string_view text) {
+    if (pos > page.size() || page.size() - pos < text.size() + 1) return false;
+    core::ByteReader r(page);
+    r.seek(pos);
+    const auto bytes = r.bytes(text.size());
+    const auto terminator = r.u8();
+    return r.ok() && terminator == 0 && core::asText(bytes) == text;
+}
+
+}  // namespace
+
+core::FilHeader decodeFilHeader(PageView page) {
+    core::ByteReader r(page);
+    core::FilHeader h;
+    h.checksum = r.u32be();
+    h.pageNumber = r.u32be();
+    h.prevPage = r.u32be();
+    h.nextPage = r.u32be();
+    h.lsn = r.u64be();
+    h.pageType = r.u16be();
+    h.flushLsn = r.u64be();
+    h.spaceId = r.u32be();
+    if (!r.ok()) return core::FilHeader{.nextPage = 0, .pageType = 0};
+    return h;
+}
+
+core::IndexPageHeader decodeIndexHeader(PageView page) {
+    core::ByteReader r(page);
+    r.seek(kPageHeaderOffset);
+    core::IndexPageHeader h;
+    h.dirSlots = r.u16be();
+    h.heapTop = r.u16be();
+    h.heapRecords = r.u16be();
+    h.freeList = r.u16be();
+    h.garbage = r.u16be();
+    h.lastInsert = r.u16be();
+    h.direction = r.u16be();
+    h.directionCount = r.u16be();
+    h.recordCount = r.u16be();
+    h.maxTrxId = r.u64be();
+    h.level = r.u16be();
+    h.indexId = r.u64be();
+    if (!r.ok()) return {};
+    return h;
+}
+
+core::Result<core::FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page) {
+    if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
+    std::array<std::uint8_t, kFilHeaderSize> bytes{};
+    (void)file.readAt(pageOffset(page), bytes);
+    return decodeFilHeader(bytes);
+}
+
+core::Result<core::IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file,
+                                                    std::uint32_t page) {
+    if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
+    std::array<std::uint8_t, kPageHeaderOffset + kIndexHeaderSize> bytes{};
+    (void)file.readAt(pageOffset(page), bytes);
+    return decodeIndexHeader(bytes);
+}
+
+core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer out) {
+    std::fill(out.begin(), out.end(), std::uint8_t{0});
+    if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
+    // Bytes past the end of the file stay zero: such a page reads as page type 0.
+    (void)file.readAt(pageOffset(page), out);
+    return core::Status::ok();
+}
+
+core::Status readPage(core::RecoveryContext& ctx, core::ReadOnlyFile& file, std::uint32_t page) {
+    return readPage(file, page, PageBuffer(ctx.pageBuffer));
+}
+
+core::Result<core::InnodbPage> readIndexPage(core::RecoveryContext& ctx,
+                                             core::ReadOnlyFile& file, std::uint32_t page) {
+    if (auto s = readPage(ctx, file, page); !s) return s;
+    core::InnodbPage p;
+    p.fil = decodeFilHeader(ctx.pageBuffer);
+    ctx.lastFilHeader = p.fil;
+    if (p.fil.pageType == kIndexPageType) p.index = decodeIndexHeader(ctx.pageBuffer);
+    return p;
+}
+
+bool isCompactIndexPage(PageView page) { return textAt(page, kCompactInfimum, kInfimum); }
+
+bool isRedundantIndexPage(PageView page) { return textAt(page, kRedundantInfimum, kInfimum); }
+
+std::uint16_t firstCompactRecord(PageView page) {
+    const auto e = static_cast<std::uint16_t>(core::readBeAt(page, kCompactInfimum - 2, 2));
+    return static_cast<std::uint16_t>(kCompactInfimum + e);
+}
+
+std::uint16_t firstRedundantRecord(PageView page) {
+    return static_cast<std::uint16_t>(core::readBeAt(page, kRedundantInfimum - 2, 2));
+}
+
+bool isCompactSupremum(PageView page, std::size_t origin) {
+    if (origin <= kCompactSupremum) return true;
+    if (origin > page.size() || page.size() - origin < kSupremum.size()) return false;
+    return core::asText(page.subspan(origin, kSupremum.size())) == kSupremum;
+}
+
+bool isRedundantSupremum(PageView page, std::size_t origin) {
+    return textAt(page, origin, kSupremum);
+}
+
+RecordFormat pageRecordFormat(PageView page) {
+    if (decodeFilHeader(page).pageType != kIndexPageType) return RecordFormat::Unknown;
+    if (isCompactIndexPage(page)) return RecordFormat::Compact;
+    if (isRedundantIndexPage(page)) return RecordFormat::Redundant;
+    return RecordFormat::Unknown;
+}
+
+}  // namespace dunmore::innodb
