@@ -109,6 +109,8 @@ constexpr std::uint32_t kGroupBytes = 4;
 constexpr std::uint32_t kMaxGroupValue = 999999999;
 // Bound on digits taken from a definition; MySQL allows 65 and 30.
 constexpr std::int32_t kMaxDecimalDigits = 81;
+// The old text DECIMAL holds up to 255 digits, a sign and a point.
+constexpr std::int32_t kMaxOldDecimalLength = 257;
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
@@ -661,7 +663,7 @@ std::uint32_t storedWidth(const core::ColumnDefinition& column) {
         case type::kDouble:
             return 8;
         case type::kDecimal:
-            return static_cast<std::uint32_t>(std::max(column.length, 0));
+            return static_cast<std::uint32_t>(std::clamp(column.length, 0, kMaxOldDecimalLength));
         case type::kNewDecimal:
             return packedDecimalSize(column.precision, column.decimals);
         case type::kTimestamp: {
