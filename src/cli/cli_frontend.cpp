@@ -17,6 +17,7 @@ void CliFrontend::clearProgressLine() {
 }
 
 void CliFrontend::addOutputLine(std::string_view text) {
+    if (m_quietLines) return;
     clearProgressLine();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fputc('\n', stdout);

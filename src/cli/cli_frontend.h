@@ -27,6 +27,9 @@ public:
 
     // Messages are printed to standard error unless quiet (tests of the plain output).
     void setQuietMessages(bool quiet) { m_quietMessages = quiet; }
+    // Output lines are not printed (commands whose standard output is a result, such as
+    // schema and preview, while they scan).
+    void setQuietLines(bool quiet) { m_quietLines = quiet; }
 
 private:
     void clearProgressLine();
@@ -35,6 +38,7 @@ private:
     bool m_terminal = false;
     bool m_progressShown = false;
     bool m_quietMessages = false;
+    bool m_quietLines = false;
     std::uint32_t m_upper = 0;
     int m_lastPercent = -1;
 };

@@ -1,10 +1,13 @@
 #include "innodb_hook.h"
 
+#include "innodb/dictionary.h"
+
 namespace dunmore::cli {
 
 std::function<bool(core::RecoveryContext&, const std::string&)> openSystemTablespaceHook() {
-    // Opens the file only; the dictionary is loaded once the InnoDB module provides it.
-    return {};
+    return [](core::RecoveryContext& ctx, const std::string& path) {
+        return innodb::openSystemTablespace(ctx, path);
+    };
 }
 
 }  // namespace dunmore::cli

@@ -1,15 +1,41 @@
 // `dunmore schema`: the CREATE TABLE statement of one table, as a save would write it.
 #include "cli/cli_session.h"
 #include "cli/commands.h"
+#include "core/scan.h"
+#include "output/create_table.h"
+#include "schema/frm_reader.h"
 
 #include <cstdio>
 
 namespace dunmore::cli {
 
 int runSchema(const CommonOptions& options, const std::string& table) {
-    (void)options;
-    std::fprintf(stderr, "dunmore: schema of %s is not available in this build\n", table.c_str());
-    return 2;
+    const auto dot = table.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == table.size()) {
+        std::fprintf(stderr, "dunmore: expected DB.TABLE, got '%s'\n", table.c_str());
+        return 2;
+    }
+    CliSession session(options);
+    session.frontend.setQuietMessages(true);
+    session.frontend.setQuietLines(true);
+    if (const int status = session.scan(); status != 0) return status;
+    const auto& cat = session.frame.catalogue;
+    const int index = findTable(cat, table.substr(0, dot), table.substr(dot + 1));
+    if (index < 0) {
+        std::fprintf(stderr, "dunmore: no table %s in the data folder\n", table.c_str());
+        return 2;
+    }
+    core::RecoveryContext& ctx = session.frame.context;
+    ctx.clearTable();
+    const core::TableEntry& entry = cat.tables[index];
+    if (!schema::readTableDefinition(ctx, core::tableFilePath(cat, entry, ".frm"), session.settings)) {
+        std::fprintf(stderr, "dunmore: the definition of %s is damaged; what could be read:\n",
+                     table.c_str());
+        std::printf("%s\n", output::formatCreateTableStatement(ctx, entry.name).c_str());
+        return 1;
+    }
+    std::printf("%s\n", output::formatCreateTableStatement(ctx, entry.name).c_str());
+    return 0;
 }
 
 }  // namespace dunmore::cli
