@@ -1,0 +1,104 @@
+#include "support/fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the dunmore executable with args (already quoted) from a scratch folder.
+CliRun dunmore(const std::string& args) {
+    const fs::path dir = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_runs";
+    fs::create_directories(dir);
+    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    const std::string cmd = "cd '" + dir.string() + "' && '" DUNMORE_BINARY_DIR "/bin/dunmore' " + args +
+                            " >'" + out.string() + "' 2>'" + err.string() + "' </dev/null";
+    const int raw = std::system(cmd.c_str());
+    CliRun r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    r.out = dunmore::test::readFileText(out);
+    r.err = dunmore::test::readFileText(err);
+    return r;
+}
+
+const char* const kSql = R"SQL(
+CREATE DATABASE shop;
+CREATE TABLE shop.items (id INT UNSIGNED PRIMARY KEY, name VARCHAR(30), price DECIMAL(8,2)) ENGINE=InnoDB;
+CREATE TABLE shop.notes (id SMALLINT, body TEXT) ENGINE=MyISAM;
+SET GLOBAL innodb_file_per_table = 0;
+CREATE TABLE shop.shared (id INT PRIMARY KEY) ENGINE=InnoDB;
+SET GLOBAL innodb_file_per_table = 1;
+CREATE VIEW shop.cheap AS SELECT * FROM shop.items WHERE price < 10;
+)SQL";
+
+TEST(Cli, ScanPrintsTheTreeTheLinesAndWhereInnodbRowsLive) {
+    const auto fx = dunmore::test::makeFixture("cli_shop", kSql,
+        "SELECT NAME, TABLE_ID FROM information_schema.INNODB_SYS_TABLES WHERE NAME LIKE 'shop/%' ORDER BY NAME;");
+    const CliRun r = dunmore("scan '" + fx.dataDir.string() + "' --log-folder .");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Finding Database and tables\n"), std::string::npos);
+    EXPECT_NE(r.out.find("scanning completed.\n"), std::string::npos);
+    EXPECT_NE(r.out.find("MYSQL database [-1]\n"), std::string::npos);
+    // Leaf tags number the catalogue's lists over all databases (the sys schema has views too).
+    const auto views = r.out.find("    shop [-1]\n");
+    ASSERT_NE(views, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("      Views [-4]\n        cheap [", views), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  shop.notes\tMyISAM\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("  shop.items\tInnoDB\trows in " + (fx.dataDir / "shop" / "items.ibd").string()),
+              std::string::npos) << r.out;
+    // The table ids are the server's own.
+    for (const auto& row : dunmore::test::parseBatch(fx.resultText())) {
+        if (row.size() != 2 || row[0] == "NAME") continue;
+        const std::string table = row[0].substr(5);
+        const std::string where = table == "shared" ? "ibdata1" : (fx.dataDir / "shop" / (table + ".ibd")).string();
+        EXPECT_NE(r.out.find("  shop." + table + "\tInnoDB\trows in " + where + "\ttable id " + row[1] + "\t"),
+                  std::string::npos) << table << "\n" << r.out;
+    }
+    EXPECT_NE(r.out.find("Log file: "), std::string::npos);
+}
+
+TEST(Cli, SchemaPrintsTheStatementOnly) {
+    const auto fx = dunmore::test::makeFixture("cli_shop", kSql,
+        "SELECT NAME, TABLE_ID FROM information_schema.INNODB_SYS_TABLES WHERE NAME LIKE 'shop/%' ORDER BY NAME;");
+    const CliRun r = dunmore("schema '" + fx.dataDir.string() + "' shop.items --log-folder .");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("Create TABLE  `items` (`id` INT UNSIGNED NOT NULL", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.find("scanning completed."), std::string::npos);
+}
+
+TEST(Cli, UsageErrorsAndUnreadableFoldersExitTwo) {
+    struct Case { const char* name; std::string args; const char* errPart; };
+    const fs::path file = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_runs" / "plain_file";
+    dunmore::test::writeFileText(file, "x");
+    const auto fx = dunmore::test::makeFixture("cli_shop", kSql,
+        "SELECT NAME, TABLE_ID FROM information_schema.INNODB_SYS_TABLES WHERE NAME LIKE 'shop/%' ORDER BY NAME;");
+    const Case cases[] = {
+        {"no command", "", "subcommand"},
+        {"unknown command", "frobnicate x", ""},
+        {"missing data folder", "scan /nonexistent/dunmore", "cannot read the data folder"},
+        {"data folder is a file", "scan '" + file.string() + "'", "cannot read the data folder"},
+        {"missing log folder", "scan '" + fx.dataDir.string() + "' --log-folder /nonexistent/x", "log folder"},
+        {"schema without a dot", "schema '" + fx.dataDir.string() + "' items", "DB.TABLE"},
+        {"schema of an unknown table", "schema '" + fx.dataDir.string() + "' shop.nope", "no table shop.nope"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliRun r = dunmore(c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(c.errPart), std::string::npos) << r.err;
+    }
+}
+
+}  // namespace
