@@ -110,7 +110,9 @@ std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinit
         case 250: return binary ? "MEDIUMBLOB" : "MEDIUMTEXT";
         case 251: return binary ? "LONGBLOB" : "LONGTEXT";
         case 252: return binary ? "BLOB" : "TEXT";
-        case 253: return std::string(binary ? "BINARY" : "CHAR") + paren(divided);
+        // The VARCHAR of servers before 5.0 (still found in tables they created). CHAR or
+        // BINARY in its place would pad every value on the way back.
+        case 253: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
         case 254: return binary ? "BINARY" + paren(column.length) : "CHAR" + paren(divided);
         case 255:
             switch (column.geometryType) {
