@@ -121,11 +121,17 @@ std::uint16_t firstRedundantRecord(PageView page) {
 bool isCompactSupremum(PageView page, std::size_t origin) {
     if (origin <= kCompactSupremum) return true;
     if (origin > page.size() || page.size() - origin < kSupremum.size()) return false;
-    return core::asText(page.subspan(origin, kSupremum.size())) == kSupremum;
+    if (core::asText(page.subspan(origin, kSupremum.size())) != kSupremum) return false;
+    // A user record whose first field begins with the text "supremum" is not the
+    // supremum: the system record also carries status 3 in its header.
+    return (core::readBeAt(page, origin - 3, 1) & 0x07) == 3;
 }
 
 bool isRedundantSupremum(PageView page, std::size_t origin) {
-    return textAt(page, origin, kSupremum);
+    if (origin == kRedundantSupremum) return true;
+    if (!textAt(page, origin, kSupremum) || origin < 4) return false;
+    // The supremum is heap record 1; a user record holding the text has a higher number.
+    return (core::readBeAt(page, origin - 5, 2) >> 3) == 1;
 }
 
 RecordFormat pageRecordFormat(PageView page) {

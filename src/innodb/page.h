@@ -74,9 +74,11 @@ std::uint16_t firstCompactRecord(PageView page);
 // Redundant: the big-endian absolute offset at bytes 99..100.
 std::uint16_t firstRedundantRecord(PageView page);
 
-// Compact: the 8 bytes at origin are "supremum", or origin is 112 or less.
+// Compact: origin is 112 or less, or the 8 bytes at origin are "supremum" in a record of
+// supremum status (a user key that begins with that text is not the supremum).
 bool isCompactSupremum(PageView page, std::size_t origin);
-// Redundant: the zero-terminated text at origin is exactly "supremum".
+// Redundant: origin is 116, or the zero-terminated text at origin is exactly "supremum"
+// in heap record 1.
 bool isRedundantSupremum(PageView page, std::size_t origin);
 
 // Whether a page is a B-tree leaf or node-pointer page of a given format: an index page

@@ -110,6 +110,24 @@ Successor nextRecordOffset(std::uint32_t origin, std::uint16_t e, bool backwardS
     return s;
 }
 
+std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t start,
+                                            bool useBackwardFlag) {
+    std::vector<CompactChainEntry> out;
+    if (!isCompactIndexPage(page)) return out;
+    std::uint32_t u = start != 0 ? start : firstCompactRecord(page);
+    if (u >= kCompactStartLimit || isCompactSupremum(page, u)) return out;
+    bool backwardSeen = false;
+    while (u > kCompactSupremum && u < kPageSize && out.size() < kMaxRecordsPerPage) {
+        const auto e = static_cast<std::uint16_t>(core::readBeAt(page, u - 2, 2));
+        const Successor s = nextRecordOffset(u, e, useBackwardFlag && backwardSeen);
+        if (s.backward) backwardSeen = true;
+        out.push_back({u, s.fieldAreaLength, s.offset});
+        if (s.endsChain() || isCompactSupremum(page, s.offset)) break;
+        u = s.offset;
+    }
+    return out;
+}
+
 bool isLargeMainType(std::uint32_t mainType) {
     // DATA_BLOB, DATA_GEOMETRY (MariaDB, MySQL 5.7) and DATA_VAR_POINT (MySQL 5.7).
     return mainType == 5 || mainType == 14 || mainType == 16;
@@ -125,7 +143,7 @@ core::Result<FieldLength> compactFieldLength(const core::InnodbColumn& column,
     if (cursor < 0 || cursor >= static_cast<std::int64_t>(page.size()))
         return core::Status::corrupt("compact length entry outside the page at offset " +
                                      std::to_string(cursor));
-    const std::uint8_t b = page[static_cast<std::size_t>(cursor)];
+    const auto b = static_cast<std::uint8_t>(core::readBeAt(page, static_cast<std::size_t>(cursor), 1));
     if (column.length <= 255 && !isLargeMainType(column.mainType)) {
         --cursor;
         out.length = b;
@@ -134,7 +152,7 @@ core::Result<FieldLength> compactFieldLength(const core::InnodbColumn& column,
     if (b & 0x80) {
         if (cursor < 1)
             return core::Status::corrupt("two-byte compact length entry cut at the page start");
-        const std::uint8_t c = page[static_cast<std::size_t>(cursor - 1)];
+        const auto c = static_cast<std::uint8_t>(core::readBeAt(page, static_cast<std::size_t>(cursor - 1), 1));
         cursor -= 2;
         out.length = ((std::uint32_t{b} << 8) | c) & 0x3FFF;
         out.external = (b & 0x40) != 0;

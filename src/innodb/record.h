@@ -91,6 +91,21 @@ struct FieldLength {
 core::Result<FieldLength> compactFieldLength(const core::InnodbColumn& column,
                                              core::ByteSpan page, std::int64_t& cursor);
 
+// One record of a compact page's chain.
+struct CompactChainEntry {
+    std::uint32_t origin = 0;
+    std::uint32_t fieldAreaLength = 0;
+    std::uint32_t successor = 0;  // may be 16384 or more (the chain ended after this record)
+};
+
+// The records of a compact index page in chain order, from start (0: the first record
+// after the infimum): nothing when the page fails the compact infimum test, when start is
+// 16376 or more, or when the first record is the supremum. Records are taken while the
+// origin is above 112 and below 16384, at most 1,501 per page. useBackwardFlag: after a
+// backward link every later field area runs to the page end (the .ibd walks).
+std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t start,
+                                            bool useBackwardFlag);
+
 // Main types of the InnoDB dictionary whose length entries may take two bytes whatever
 // their declared length.
 bool isLargeMainType(std::uint32_t mainType);
