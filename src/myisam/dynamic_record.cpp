@@ -31,6 +31,8 @@ constexpr std::uint32_t kBlobPointerSize = 8;
 constexpr std::uint8_t kLongVarcharMark = 255;
 constexpr std::uint32_t kMaxFieldLength = 65535;
 constexpr std::size_t kLinearVisitLimit = 64;
+// The link of a deleted block that has no neighbour.
+constexpr std::uint64_t kNoBlock = ~std::uint64_t{0};
 
 const std::vector<std::uint8_t>& zeroBytes() {
     static const std::vector<std::uint8_t> zeros(kMaxFieldLength + 1, 0);
@@ -293,25 +295,36 @@ WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& la
     const std::uint64_t fileLength = file.size();
     std::vector<std::uint8_t> record;
     VisitedBlocks visited;
-    const auto resync = [](std::uint64_t p) {
+    const auto nextAligned = [](std::uint64_t p) {
         return (p / kBlockAlignment + 1) * kBlockAlignment;
     };
+    // A deleted block's links are the free-list neighbours: none, or blocks in the file.
+    const auto plausibleLink = [&](std::uint64_t link) {
+        return link == kNoBlock || (link < fileLength && link % kBlockAlignment == 0);
+    };
+    // After damage the walk searches for the next block it can trust: a deleted block
+    // with plausible links or a record that unpacks. Lengths of anything else are not
+    // followed, so that one bad header cannot make the walk jump over good records.
+    bool searching = false;
 
     for (std::uint64_t p = startPosition; p < fileLength;) {
         if (options.beforeRecord && !options.beforeRecord()) break;
         BlockInfo info;
         std::uint32_t flags = readBlockHeader(file, info, p);
+        if ((flags & kBlockDeleted) &&
+            !(plausibleLink(info.nextPosition) && plausibleLink(info.previousPosition)))
+            flags = kBlockError;
         if (flags & kBlockError) {
-            // Not a header: look for the next one at the block alignment.
-            ++counts.damagedSkipped;
-            p = resync(p);
+            if (!searching) ++counts.damagedSkipped;
+            searching = true;
+            p = nextAligned(p);
             continue;
         }
         if (flags & (kBlockDeleted | kBlockSyncError)) {
             // A deleted block, or a later part of a record met in file order.
             if (flags & kBlockDeleted) ++counts.deletedSkipped;
             const std::uint64_t next = info.dataPosition + info.blockLength;
-            p = next > p ? next : resync(p);
+            p = (searching && !(flags & kBlockDeleted)) || next <= p ? nextAligned(p) : next;
             continue;
         }
 
@@ -349,14 +362,15 @@ WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& la
             if (flags & (kBlockError | kBlockDeleted | kBlockSyncError | kBlockFirst)) intact = false;
         }
 
-        const std::uint64_t nextPosition = resume > p ? resume : resync(p);
         if (intact && unpackDynamicRecord(ctx, layout, record)) {
+            searching = false;
             ++counts.rows;
-            p = nextPosition;
-            if (options.onRow && !options.onRow(nextPosition)) break;
+            p = resume > p ? resume : nextAligned(p);
+            if (options.onRow && !options.onRow(p)) break;
         } else {
-            ++counts.damagedSkipped;
-            p = nextPosition;
+            if (!searching) ++counts.damagedSkipped;
+            searching = true;
+            p = nextAligned(p);
         }
     }
     return counts;

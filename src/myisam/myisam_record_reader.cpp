@@ -219,7 +219,11 @@ WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layo
     for (std::uint64_t p = startPosition; p < fileLength;) {
         if (options.beforeRecord && !options.beforeRecord()) break;
         const std::uint64_t next = p + step;
-        ctx.dataFile.readAt(p, record);
+        if (ctx.dataFile.readAt(p, record) < record.size()) {
+            // A slot cut short by the end of the file: its missing bytes were never stored.
+            ++counts.damagedSkipped;
+            break;
+        }
         if (decodeFixedRow(ctx, layout, record)) {
             ++counts.rows;
             if (options.onRow && !options.onRow(next)) break;
