@@ -118,12 +118,14 @@ struct ColumnRecord {
     std::uint32_t commentLength = 0;
 };
 
-// count bytes at offset; bytes past the end of the file read as zero (got says how many
-// were real). Every count comes from u16 fields of the file, so it stays small.
-std::vector<std::uint8_t> readZeroFilled(core::ReadOnlyFile& file, std::uint64_t offset,
-                                         std::size_t count, std::size_t& got) {
-    std::vector<std::uint8_t> buffer(count, 0);
+// Up to count bytes at offset, as many as the file holds there (got says how many).
+// Every count comes from u16 fields of the file, so it stays small.
+std::vector<std::uint8_t> readClipped(core::ReadOnlyFile& file, std::uint64_t offset,
+                                      std::size_t count, std::size_t& got) {
+    const std::uint64_t available = offset < file.size() ? file.size() - offset : 0;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(count, available)), 0);
     got = file.readAt(offset, buffer);
+    buffer.resize(got);
     return buffer;
 }
 
@@ -178,10 +180,11 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     if (formPos == 0) return Status::corrupt("form position 0 in " + where(path, formPosOffset));
 
     std::size_t got = 0;
-    const auto formInfo = readZeroFilled(file, formPos, kFormInfoSize, got);
+    auto formInfo = readClipped(file, formPos, kFormInfoSize, got);
     if (got == 0)
         return Status::corrupt("form information block past the end of " +
                                where(path, formPos));
+    formInfo.resize(kFormInfoSize, 0);  // a block cut short reads as zeros
 
     ctx.mysqlVersion = mysqlVersion;
     settings.version56OrLater = mysqlVersion >= 50600;
@@ -200,12 +203,13 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     fi.seek(284);
     const std::uint16_t commentLength = fi.u16le();
 
-    // Key section, read in one request.
-    const auto keyBytes = readZeroFilled(file, keySectionOffset, keySectionLength, got);
+    // Key section, read in one request. Only the bytes the file holds are decoded: keys
+    // made up from bytes past its end would be taken for real ones.
+    const auto keyBytes = readClipped(file, keySectionOffset, keySectionLength, got);
     std::vector<KeyDescription> keyDescriptions;
     std::vector<std::string> keyNames;
     std::uint32_t declaredKeyParts = 0;
-    if (keySectionLength >= kKeySectionHeaderSize) {
+    if (keyBytes.size() >= kKeySectionHeaderSize) {
         ByteReader k(keyBytes);
         const std::uint8_t b0 = k.u8();
         const std::uint8_t b1 = k.u8();
@@ -258,11 +262,12 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     const std::size_t commentsStart = intervalsStart + intervalLength;
     const std::size_t sectionLength = commentsStart + commentLength;
     const std::uint64_t sectionOffset = std::uint64_t{formPos} + kFormInfoSize;
-    const auto section = readZeroFilled(file, sectionOffset, sectionLength, got);
+    auto section = readClipped(file, sectionOffset, sectionLength, got);
     if (got < intervalsStart)
         return Status::corrupt("column records and names need " + std::to_string(intervalsStart) +
                                " bytes, the file holds " + std::to_string(got) + " at " +
                                where(path, sectionOffset));
+    section.resize(sectionLength, 0);  // members and comments cut off read as empty
     const ByteSpan sectionSpan(section);
 
     ByteReader names(sectionSpan.subspan(namesStart, namesLength));
