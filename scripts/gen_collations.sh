@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Writes data/"collation (2)", the collation table file Dunmore ships, from the collation
-# list of a real MariaDB server: scripts/gen_collations.sh [OUTFILE]
+# list of a real MariaDB server: scripts/gen_collations.sh [--check] [OUTFILE]
+# With --check, writes a fresh table to a temporary file and fails unless it equals the
+# shipped one (a test runs this).
 #
 # A throwaway server is started by tests/fixtures/make_datadir.sh and asked for every
 # collation with its character set's maximum bytes per character. Each collation becomes
@@ -12,10 +14,19 @@
 # by other server lines are not invented here.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-out=${1:-$root/data/collation (2)}
+shipped="$root/data/collation (2)"
+check=0
+if [ "${1:-}" = --check ]; then
+    check=1
+    shift
+fi
+out=${1:-$shipped}
 
 work=$(mktemp -d /tmp/dunmore-collations.XXXXXX)
 trap 'rm -rf "$work"' EXIT
+if [ "$check" = 1 ]; then
+    out=$work/collation.new
+fi
 echo 'SELECT 1;' >"$work/setup.sql"
 cat >"$work/query.sql" <<'SQL'
 SELECT c.ID, c.CHARACTER_SET_NAME, c.COLLATION_NAME, s.MAXLEN
@@ -55,3 +66,13 @@ with open(dst, "wb") as f:
 print("gen_collations: %d collations, ids %d..%d -> %s"
       % (len(records), records[0][0], records[-1][0], dst))
 PY
+
+if [ "$check" = 1 ]; then
+    if cmp -s "$out" "$shipped"; then
+        echo "gen_collations: the shipped table equals the server's list"
+    else
+        echo "gen_collations: the shipped table differs from the server's list;" \
+             "run scripts/gen_collations.sh" >&2
+        exit 1
+    fi
+fi
