@@ -80,36 +80,67 @@ std::size_t utf8SequenceLength(const std::uint8_t* s, std::size_t n) {
     return 0;
 }
 
-void utf8Validated(core::ByteSpan bytes, std::string& out) {
-    const std::uint8_t* s = bytes.data();
-    std::size_t n = bytes.size();
+// Length of the run of ASCII bytes at the start of s, eight bytes at a time.
+std::size_t asciiRun(const std::uint8_t* s, std::size_t n) {
+    constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
     std::size_t i = 0;
-    while (i < n) {
-        // Copy the longest run of ASCII at once: most text is mostly ASCII.
-        std::size_t run = i;
-        while (run < n && s[run] < 0x80) ++run;
-        if (run > i) {
-            out.append(reinterpret_cast<const char*>(s + i), run - i);
-            i = run;
-            continue;
-        }
-        const std::size_t len = utf8SequenceLength(s + i, n - i);
-        if (len == 0) {
-            appendCp1252(s[i], out);
-            ++i;
-        } else {
-            out.append(reinterpret_cast<const char*>(s + i), len);
-            i += len;
-        }
+    while (i + 8 <= n) {
+        std::uint64_t word;
+        std::memcpy(&word, s + i, 8);
+        if ((word & kHighBits) != 0) break;
+        i += 8;
     }
+    while (i < n && s[i] < 0x80) ++i;
+    return i;
 }
 
+void utf8Validated(core::ByteSpan bytes, std::string& out) {
+    const std::uint8_t* s = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    std::size_t validFrom = 0;  // start of the well-formed stretch not yet copied
+    while (i < n) {
+        i += asciiRun(s + i, n - i);
+        if (i >= n) break;
+        const std::size_t len = utf8SequenceLength(s + i, n - i);
+        if (len != 0) {
+            i += len;
+            continue;
+        }
+        out.append(reinterpret_cast<const char*>(s + validFrom), i - validFrom);
+        appendCp1252(s[i], out);
+        validFrom = ++i;
+    }
+    out.append(reinterpret_cast<const char*>(s + validFrom), n - validFrom);
+}
+
+// UTF-8 of every Windows-1252 byte, built once.
+struct Cp1252Table {
+    Cp1252Table() {
+        for (int b = 0; b < 256; ++b) {
+            std::string utf8;
+            appendCp1252(static_cast<std::uint8_t>(b), utf8);
+            length[b] = static_cast<std::uint8_t>(utf8.size());
+            std::memcpy(bytes[b], utf8.data(), utf8.size());
+        }
+    }
+    char bytes[256][4] = {};
+    std::uint8_t length[256] = {};
+};
+
 void cp1252ToUtf8(core::ByteSpan bytes, std::string& out) {
-    for (const std::uint8_t b : bytes) {
-        if (b < 0x80)
-            out.push_back(static_cast<char>(b));
-        else
-            appendCp1252(b, out);
+    static const Cp1252Table table;
+    const std::uint8_t* s = bytes.data();
+    const std::size_t n = bytes.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t run = asciiRun(s + i, n - i);
+        out.append(reinterpret_cast<const char*>(s + i), run);
+        i += run;
+        while (i < n && s[i] >= 0x80) {
+            out.append(table.bytes[s[i]], table.length[s[i]]);
+            ++i;
+        }
     }
 }
 
@@ -197,15 +228,39 @@ std::string_view builtInCharsetName(std::uint32_t collation) {
         {160, 183, "utf32"},    {192, 215, "utf8mb3"}, {223, 223, "utf8mb3"},
         {224, 247, "utf8mb4"},  {248, 250, "gb18030"}, {255, 328, "utf8mb4"},
     };
-    for (const auto& r : kRanges)
-        if (collation >= r.first && collation <= r.last) return r.name;
-    return {};
+    // The ranges as one index per collation number, built once.
+    constexpr std::uint32_t kSize = 512;
+    struct Index {
+        Index() {
+            for (std::size_t k = 0; k < std::size(kRanges); ++k)
+                for (std::uint32_t c = kRanges[k].first; c <= kRanges[k].last && c < 512; ++c)
+                    range[c] = static_cast<std::uint8_t>(k + 1);
+        }
+        std::uint8_t range[512] = {};
+    };
+    static const Index index;
+    if (collation >= kSize || index.range[collation] == 0) return {};
+    return kRanges[index.range[collation] - 1].name;
+}
+
+// The converter of the character set last asked for, by name: the decoders ask for the
+// same column's set row after row.
+CharsetInfo cachedCharsetInfo(std::string_view name) {
+    thread_local std::string lastName;
+    thread_local CharsetInfo lastInfo;
+    thread_local bool filled = false;
+    if (!filled || name != lastName) {
+        lastInfo = charsetInfo(name);
+        lastName.assign(name);
+        filled = true;
+    }
+    return lastInfo;
 }
 
 CharsetInfo charsetOfCollation(std::uint32_t collation) {
     const auto* entry = schema::applicationCollations().lookupCollation(collation);
-    if (entry != nullptr && !entry->charsetName.empty()) return charsetInfo(entry->charsetName);
-    return charsetInfo(builtInCharsetName(collation));
+    if (entry != nullptr && !entry->charsetName.empty()) return cachedCharsetInfo(entry->charsetName);
+    return cachedCharsetInfo(builtInCharsetName(collation));
 }
 
 // One iconv converter per character set and thread; iconv_t keeps shift state and must
