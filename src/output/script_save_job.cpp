@@ -117,6 +117,9 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
         saveMyisamRows(frame, state, table, statementName);
     else if (ctx.engineCode == core::kEngineInnodb)
         saveInnodbRows(frame, state, table, databaseFolder, statementName);
+    else
+        reportFailure(frame, state, "Rows of table " + table.name +
+                                        " not saved: its storage engine is neither MyISAM nor InnoDB.");
 }
 
 void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {

@@ -1,0 +1,432 @@
+// Round trips through the `dunmore` executable: a real MariaDB server writes a data
+// folder, `dunmore save-script` turns it into scripts, a fresh server that never held
+// the originals loads the scripts with the plain mariadb client, and every table, view
+// and trigger of the "rep_" copies is compared with the original by the same queries.
+#include "support/fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace dunmore::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDunmore = DUNMORE_BINARY_DIR "/bin/dunmore";
+
+struct Column {
+    std::string name;
+    std::string type;
+};
+
+struct Table {
+    std::string db;
+    std::string name;
+    std::string options;  // ENGINE=... and row format
+    std::vector<Column> columns;
+    std::string keys;     // ", PRIMARY KEY (...)" or empty
+    std::string orderBy;
+};
+
+const std::vector<Column> kEveryType = {
+    {"id", "INT NOT NULL"},
+    {"ti", "TINYINT"}, {"tiu", "TINYINT UNSIGNED"}, {"si", "SMALLINT"},
+    {"siu", "SMALLINT UNSIGNED"}, {"mi", "MEDIUMINT"}, {"miu", "MEDIUMINT UNSIGNED"},
+    {"i", "INT"}, {"iu", "INT UNSIGNED"}, {"bi", "BIGINT"}, {"biu", "BIGINT UNSIGNED"},
+    {"d1", "DECIMAL(10,2)"}, {"d2", "DECIMAL(30,10) UNSIGNED"}, {"d3", "DECIMAL(65,30)"},
+    {"f", "FLOAT"}, {"db", "DOUBLE"},
+    {"b1", "BIT(1)"}, {"b13", "BIT(13)"}, {"b64", "BIT(64)"},
+    {"dt", "DATE"}, {"tm", "TIME"}, {"tm3", "TIME(3)"}, {"dtm", "DATETIME"},
+    {"dtm6", "DATETIME(6)"}, {"ts", "TIMESTAMP NULL"}, {"ts6", "TIMESTAMP(6) NULL"},
+    {"yr", "YEAR"},
+    {"ch", "CHAR(10)"}, {"vc", "VARCHAR(200)"}, {"bn", "BINARY(8)"}, {"vb", "VARBINARY(300)"},
+    {"tb", "TINYBLOB"}, {"bl", "BLOB"}, {"mb", "MEDIUMBLOB"}, {"lb", "LONGBLOB"},
+    {"tt", "TINYTEXT"}, {"tx", "TEXT"}, {"mt", "MEDIUMTEXT"}, {"lt", "LONGTEXT"},
+    {"en", "ENUM('a','b','it''s')"}, {"st", "SET('x','y','z')"},
+    {"g", "GEOMETRY"}, {"js", "JSON"},
+};
+
+// Rows of every type: extremes, NULLs, zero values, escapes and long values.
+const char* kEveryTypeRows = R"SQL(
+(1, -128, 255, -32768, 65535, -8388608, 16777215, -2147483648, 4294967295,
+ -9223372036854775808, 18446744073709551615, -99999999.99, 99999999999999999999.9999999999,
+ -12345678901234567890123456789012345.123456789012345678901234567890,
+ -3.4e38, 1e-300, b'1', b'1010101010101', b'1111111111111111111111111111111111111111111111111111111111111111',
+ '0000-00-00', '-838:59:59', '-00:00:00.001', '1000-01-01 00:00:00', '9999-12-31 23:59:59.999999',
+ '1970-01-01 00:00:01', '2038-01-19 03:14:07.999999', 1901,
+ 'it''s', 'a\\b\nc\rd\te\Z', 0x00FF27225C0A, 0x000102035C27, 0x27, 0x5C, 0x00, 0x1A,
+ '''quoted''', 'back\\slash', 'line1\nline2', 'NULL',
+ 'it''s', 'x,z', ST_GeomFromText('POINT(1 2)'), '{"k": "v\\"q", "n": [1, 2.5]}'),
+(2, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+ NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,
+ NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL),
+(3, 127, 0, 32767, 0, 8388607, 0, 2147483647, 0, 9223372036854775807, 0, 0.00, 0, 0,
+ 0.1, 0.30000000000000004, b'0', b'0', b'0', '2024-02-29', '838:59:59', '12:34:56.789',
+ '2000-01-01 12:00:00', '2024-06-30 23:59:59.000001', '2024-03-10 02:30:00',
+ '2024-03-10 02:30:00.5', 2155, '', '', '', '', '', '', '', '', '', '', '', '', 'a', '',
+ ST_GeomFromText('LINESTRING(0 0, 1 1, 2 5)'), '[]'),
+(4, -1, 1, -1, 1, -1, 1, -1, 1, -1, 1, -0.01, 0.0000000001, 0.000000000000000000000000000001,
+ -1.5e-45, -2.2250738585072014e-308, b'1', b'1111111111111', b'1000000000000000000000000000000000000000000000000000000000000001',
+ '1000-01-01', '00:00:00', '-838:59:58.999', '2024-12-31 23:59:59', '1000-01-01 00:00:00.000000',
+ '2001-09-09 01:46:40', '1999-12-31 23:59:59.123456', 0,
+ 'abc', 'Ünïcødé € ÿ', 0x41, 0xC0FFEE, REPEAT(0xAB, 255), REPEAT(0xCD, 4000), REPEAT(0xEF, 70000),
+ REPEAT(0x5A, 300000), REPEAT('t', 255), REPEAT('text ', 2000), REPEAT('mt', 40000),
+ REPEAT('long text ', 30000), 'b', 'x,y,z', ST_GeomFromText('POLYGON((0 0,4 0,4 4,0 4,0 0))'),
+ CONCAT('[', REPEAT('1,', 20000), '1]'))
+)SQL";
+
+std::vector<Table> tables() {
+    const std::string myisam = "ENGINE=MyISAM";
+    const std::string innodb = "ENGINE=InnoDB";
+    return {
+        {"rt_latin", "every_myisam", myisam, kEveryType, ", PRIMARY KEY (id)", "id"},
+        {"rt_latin", "every_innodb", innodb, kEveryType, ", PRIMARY KEY (id)", "id"},
+        {"rt_latin", "fixed_myisam", myisam + " ROW_FORMAT=FIXED",
+         {{"id", "INT NOT NULL"}, {"c", "CHAR(5)"}, {"n", "DECIMAL(8,3)"}, {"d", "DATE"},
+          {"b", "BIT(5)"}, {"f", "DOUBLE"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_latin", "orders", myisam,
+         {{"id", "INT NOT NULL"}, {"note", "VARCHAR(100)"}}, ", PRIMARY KEY (id)", "id"},
+        {"rt_utf8", "every_dynamic", innodb + " ROW_FORMAT=DYNAMIC", kEveryType,
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_utf8", "long_compact", innodb + " ROW_FORMAT=COMPACT",
+         {{"id", "INT NOT NULL"}, {"vc", "VARCHAR(200)"}, {"lb", "LONGBLOB"}, {"tx", "TEXT"},
+          {"js", "JSON"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_utf8", "texts_myisam", myisam,
+         {{"id", "INT NOT NULL"}, {"c", "CHAR(20)"}, {"v", "VARCHAR(300)"}, {"t", "TEXT"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_utf8", "wide_innodb", innodb,
+         {{"id", "INT NOT NULL"}, {"c", "CHAR(20)"}, {"v", "VARCHAR(3000)"},
+          {"vb", "VARBINARY(20000)"}, {"t", "TEXT"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_utf8", "key_order", innodb,
+         {{"a", "INT NOT NULL"}, {"b", "VARCHAR(10) NOT NULL"}, {"c", "BIGINT UNSIGNED"}},
+         ", PRIMARY KEY (b, a)", "b, a"},
+        {"rt_utf8", "no_key", innodb, {{"a", "INT"}, {"b", "VARCHAR(10)"}}, "", "a, b"},
+        {"rt_sys", "in_ibdata", innodb,
+         {{"id", "INT NOT NULL"}, {"name", "VARCHAR(50)"}, {"amount", "DECIMAL(12,4)"},
+          {"at", "DATETIME(3)"}, {"data", "LONGBLOB"}},
+         ", PRIMARY KEY (id)", "id"},
+    };
+}
+
+bool isHexed(const std::string& type) {
+    for (const char* word : {"CHAR", "TEXT", "BLOB", "BINARY", "BIT", "GEOMETRY", "JSON"})
+        if (type.find(word) != std::string::npos) return true;
+    return false;
+}
+
+// A SELECT of the table that prints every stored value exactly: strings, binary values
+// and bits as hexadecimal bytes, FLOAT as the double it converts to exactly.
+std::string selectExact(const Table& t, const std::string& prefix) {
+    std::string sql = "SELECT '" + t.name + "' AS tbl";
+    for (const auto& c : t.columns) {
+        const std::string col = "`" + c.name + "`";
+        if (isHexed(c.type))
+            sql += ", HEX(" + col + ")";
+        else if (c.type.rfind("FLOAT", 0) == 0)
+            sql += ", CAST(" + col + " AS DOUBLE)";
+        else
+            sql += ", " + col;
+    }
+    return sql + " FROM `" + prefix + t.db + "`.`" + t.name + "` ORDER BY " + t.orderBy + ";\n";
+}
+
+const char* kDataSql = R"SQL(
+SET time_zone = '+00:00';
+INSERT INTO rt_latin.every_myisam VALUES @EVERY@;
+INSERT INTO rt_latin.every_innodb VALUES @EVERY@;
+INSERT INTO rt_utf8.every_dynamic VALUES @EVERY@;
+INSERT INTO rt_utf8.long_compact SELECT id, vc, lb, tx, js FROM rt_utf8.every_dynamic;
+INSERT INTO rt_latin.fixed_myisam VALUES (1, 'ab', -12345.678, '2020-02-02', b'10101', -1.25),
+  (2, NULL, NULL, NULL, NULL, NULL), (3, 'abcde', 99999.999, '9999-12-31', b'11111', 1e308);
+INSERT INTO rt_latin.orders VALUES (1, 'first'), (2, NULL), (3, 'it''s');
+DELETE FROM rt_latin.orders WHERE id = 2;
+INSERT INTO rt_utf8.texts_myisam VALUES (1, 'ÄÖÜ €', 'Ελληνικά русский 日本語 😀', 'text with ''quote'' and \\ backslash'),
+  (2, '', '', ''), (3, NULL, NULL, NULL);
+INSERT INTO rt_utf8.wide_innodb VALUES (1, '日本', REPEAT('é', 3000), REPEAT(0x7F, 15000), REPEAT('😀', 3000)),
+  (2, 'x', 'short', 0x00, 'short');
+INSERT INTO rt_utf8.key_order VALUES (2, 'b', 1), (1, 'b', 2), (3, 'a', 18446744073709551615), (1, 'c', NULL);
+INSERT INTO rt_utf8.no_key VALUES (1, 'one'), (NULL, 'null'), (2, NULL), (1, 'one');
+INSERT INTO rt_sys.in_ibdata VALUES (1, 'Привет', 12345678.1234, '2021-05-06 07:08:09.123', REPEAT(0x42, 50000)),
+  (2, 'мир', -0.0001, '1000-01-01 00:00:00.000', NULL), (3, NULL, NULL, NULL, '');
+USE rt_big;
+INSERT INTO rt_big.big SELECT seq, CONCAT('row ', seq), seq * 3 FROM seq_1_to_600000;
+)SQL";
+
+// Views and triggers: a view whose query holds an escaped apostrophe and a backslash,
+// a view over two tables, triggers with multi-line bodies and quoted strings.
+const char* kObjectsSql = R"SQL(
+USE rt_latin;
+CREATE VIEW v_quote AS SELECT id, vc, 'it''s a \\ back\\slash "dq"' AS q FROM every_myisam
+  WHERE vc <> 'O\'Brien' OR vc IS NULL;
+CREATE VIEW v_join AS SELECT o.id, o.note, e.ch FROM orders o JOIN every_innodb e ON e.id = o.id;
+DELIMITER $$
+CREATE TRIGGER orders_bi BEFORE INSERT ON orders FOR EACH ROW
+BEGIN
+  IF NEW.note IS NULL THEN
+    SET NEW.note = 'it''s \\ "new"';
+  END IF;
+  SET NEW.note = CONCAT(NEW.note, '\tend');
+END$$
+CREATE TRIGGER orders_bu BEFORE UPDATE ON orders FOR EACH ROW SET NEW.note = 'x\'y'$$
+CREATE TRIGGER orders_bi2 BEFORE INSERT ON orders FOR EACH ROW FOLLOWS orders_bi
+BEGIN
+  -- a comment with 'quotes'
+  SET @last = CONCAT('inserted ', NEW.id, "\n");
+END$$
+DELIMITER ;
+USE rt_utf8;
+CREATE VIEW v_texts AS SELECT id, CONCAT(c, '|', v) AS cv FROM texts_myisam;
+DELIMITER $$
+CREATE TRIGGER texts_bi BEFORE INSERT ON texts_myisam FOR EACH ROW
+BEGIN
+  SET NEW.c = CONCAT('«', NEW.c, '»');
+END$$
+DELIMITER ;
+)SQL";
+
+std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
+    for (auto p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
+        text.replace(p, from.size(), to);
+    return text;
+}
+
+std::string fixtureSql() {
+    std::string sql = R"SQL(
+CREATE DATABASE rt_latin CHARACTER SET latin1 COLLATE latin1_swedish_ci;
+CREATE DATABASE rt_utf8 CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
+CREATE DATABASE rt_sys CHARACTER SET cp1251 COLLATE cp1251_general_ci;
+CREATE DATABASE rt_big CHARACTER SET latin1;
+CREATE TABLE rt_big.big (id INT NOT NULL PRIMARY KEY, name VARCHAR(20), n BIGINT) ENGINE=MyISAM;
+)SQL";
+    for (const auto& t : tables()) {
+        if (t.db == "rt_sys") sql += "SET GLOBAL innodb_file_per_table = 0;\n";
+        sql += "CREATE TABLE " + t.db + "." + t.name + " (";
+        for (std::size_t i = 0; i < t.columns.size(); ++i)
+            sql += (i ? ", `" : "`") + t.columns[i].name + "` " + t.columns[i].type;
+        sql += t.keys + ") " + t.options + ";\n";
+        if (t.db == "rt_sys") sql += "SET GLOBAL innodb_file_per_table = 1;\n";
+    }
+    sql += replaceAll(kDataSql, "@EVERY@", kEveryTypeRows);
+    sql += kObjectsSql;
+    return sql;
+}
+
+// The comparison queries over the databases named, with every database name prefixed.
+std::string compareQuery(const std::vector<std::string>& dbs, const std::string& prefix) {
+    std::string q = "SET time_zone = '+00:00';\n";
+    for (const auto& db : dbs) {
+        for (const auto& t : tables())
+            if (t.db == db) {
+                q += "SELECT '" + t.name + "' AS tbl, COUNT(*) FROM `" + prefix + db + "`.`" + t.name + "`;\n";
+                q += selectExact(t, prefix);
+            }
+        const std::string schema = prefix + db;
+        q += "SELECT TABLE_NAME, REPLACE(VIEW_DEFINITION, '`" + schema + "`.', '`" + db +
+             "`.') AS definition FROM information_schema.VIEWS WHERE TABLE_SCHEMA = '" + schema + "' ORDER BY 1;\n";
+        q += "SELECT TRIGGER_NAME, EVENT_MANIPULATION, EVENT_OBJECT_TABLE, ACTION_ORDER, ACTION_TIMING, "
+             "ACTION_STATEMENT FROM information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = '" + schema +
+             "' ORDER BY 1;\n";
+    }
+    if (std::find(dbs.begin(), dbs.end(), "rt_latin") != dbs.end()) {
+        q += "SELECT * FROM `" + prefix + "rt_latin`.v_quote ORDER BY id;\n";
+        q += "SELECT * FROM `" + prefix + "rt_latin`.v_join ORDER BY id;\n";
+    }
+    if (std::find(dbs.begin(), dbs.end(), "rt_utf8") != dbs.end())
+        q += "SELECT * FROM `" + prefix + "rt_utf8`.v_texts ORDER BY id;\n";
+    return q;
+}
+
+struct CommandRun {
+    int status = -1;
+    std::string out;
+};
+
+CommandRun run(const std::string& command) {
+    CommandRun r;
+    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (!p) return r;
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int w = ::pclose(p);
+    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
+    return r;
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+fs::path scratch(const std::string& name) {
+    const fs::path p = fs::path(DUNMORE_FIXTURE_ROOT) / "roundtrip_scratch" / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+}
+
+CommandRun saveScript(const fs::path& dataDir, const fs::path& out, const std::vector<std::string>& items,
+               const fs::path& logDir) {
+    std::string cmd = kDunmore + " save-script --log-folder " + quoted(logDir) + " " +
+                      quoted(dataDir) + " " + quoted(out);
+    for (const auto& i : items) cmd += " " + i;
+    return run(cmd);
+}
+
+// Every script of a save, in name order, as one replay text.
+std::string scriptsOf(const fs::path& out) {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(out / "Scriptdata"))
+        if (e.path().extension() == ".sql") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    std::string all;
+    for (const auto& f : files) all += readFileText(f) + "\n";
+    return all;
+}
+
+// Size and a 64-bit FNV-1a hash of every file under dir.
+std::map<std::string, std::pair<std::uintmax_t, std::uint64_t>> checksums(const fs::path& dir) {
+    std::map<std::string, std::pair<std::uintmax_t, std::uint64_t>> sums;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        if (!e.is_regular_file()) continue;
+        std::uint64_t h = 14695981039346656037ull;
+        for (unsigned char c : readFileText(e.path())) h = (h ^ c) * 1099511628211ull;
+        sums[fs::relative(e.path(), dir).string()] = {e.file_size(), h};
+    }
+    return sums;
+}
+
+// Compares two query outputs line by line and names the first difference.
+void expectSameResults(const std::string& original, const std::string& copy) {
+    std::istringstream a(original), b(copy);
+    std::string la, lb;
+    int line = 0;
+    while (true) {
+        const bool ga = static_cast<bool>(std::getline(a, la));
+        const bool gb = static_cast<bool>(std::getline(b, lb));
+        ++line;
+        if (!ga && !gb) break;
+        ASSERT_EQ(ga, gb) << "results differ in length at line " << line;
+        ASSERT_EQ(la.substr(0, 3000), lb.substr(0, 3000)) << "line " << line;
+        ASSERT_EQ(la, lb) << "line " << line << " (beyond the first 3000 characters)";
+    }
+}
+
+const std::vector<std::string> kAllDbs = {"rt_latin", "rt_utf8", "rt_sys"};
+
+Fixture original() { return makeFixture("roundtrip_source", fixtureSql(), compareQuery(kAllDbs, "")); }
+
+TEST(ScriptRoundTrip, FreshServerHoldsEveryValueViewAndTrigger) {
+    const Fixture fx = original();
+    const std::string expected = fx.resultText();
+    // Not a vacuous comparison: the originals hold rows, views and triggers.
+    ASSERT_NE(expected.find("every_innodb\t4"), std::string::npos);
+    ASSERT_NE(expected.find("orders_bi2"), std::string::npos);
+    ASSERT_NE(expected.find("v_quote"), std::string::npos);
+
+    const auto before = checksums(fx.dataDir);
+    const fs::path out = scratch("full");
+    const CommandRun save = saveScript(fx.dataDir, out, kAllDbs, out);
+    EXPECT_EQ(save.status, 0) << save.out;
+    EXPECT_NE(save.out.find("Script Created successfully"), std::string::npos) << save.out;
+    EXPECT_EQ(checksums(fx.dataDir), before) << "the data folder changed";
+    EXPECT_EQ(readFileText(out / "Scriptdata" / "ActualSaveFilepath.txt"),
+              fs::canonical(out / "Scriptdata").string());
+
+    const Fixture copy =
+        makeFixture("roundtrip_copy", scriptsOf(out), compareQuery(kAllDbs, "rep_"));
+    expectSameResults(expected, copy.resultText());
+}
+
+TEST(ScriptRoundTrip, FilePerTableTablesWithoutIbdata1) {
+    const Fixture fx = original();
+    const fs::path data = scratch("no_ibdata1") / "data";
+    fs::copy(fx.dataDir, data, fs::copy_options::recursive);
+    fs::remove(data / "ibdata1");
+    const std::vector<std::string> dbs = {"rt_latin", "rt_utf8"};
+    const fs::path out = data.parent_path() / "out";
+    const CommandRun save = saveScript(data, out, dbs, data.parent_path());
+    EXPECT_EQ(save.status, 0) << save.out;
+
+    const Fixture expected = makeFixture("roundtrip_source_fpt", fixtureSql(), compareQuery(dbs, ""));
+    const Fixture copy = makeFixture("roundtrip_copy_fpt", scriptsOf(out), compareQuery(dbs, "rep_"));
+    expectSameResults(expected.resultText(), copy.resultText());
+}
+
+TEST(ScriptRoundTrip, UnwritableOutputFolderIsAFailure) {
+    const Fixture fx = original();
+    const fs::path dir = scratch("unwritable");
+    const fs::path notAFolder = dir / "plain_file";
+    writeFileText(notAFolder, "x");
+    const CommandRun save = saveScript(fx.dataDir, notAFolder / "out", {"rt_latin.orders"}, dir);
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Sctipt File for Database rt_latin not created."), std::string::npos)
+        << save.out;
+    EXPECT_EQ(save.out.find("Script Created successfully"), std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("See the log file"), std::string::npos) << save.out;
+}
+
+TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
+    const Fixture fx = original();
+    const fs::path out = scratch("interrupt");
+    int pipeFds[2];
+    ASSERT_EQ(::pipe(pipeFds), 0);
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::dup2(pipeFds[1], 1);
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        const std::string data = fx.dataDir.string(), o = out.string(), log = out.string();
+        ::execl(kDunmore.c_str(), "dunmore", "save-script", "--log-folder", log.c_str(),
+                data.c_str(), o.c_str(), "rt_big.big", "rt_latin", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(pipeFds[1]);
+    std::string output;
+    bool interrupted = false;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
+        output.append(buf, static_cast<std::size_t>(n));
+        if (!interrupted && output.find("Processing Table big") != std::string::npos) {
+            ::usleep(50000);
+            ::kill(pid, SIGINT);
+            interrupted = true;
+        }
+    }
+    ::close(pipeFds[0]);
+    int w = 0;
+    ::waitpid(pid, &w, 0);
+    ASSERT_TRUE(interrupted) << output;
+    ASSERT_TRUE(WIFEXITED(w));
+    EXPECT_EQ(WEXITSTATUS(w), 1) << output;
+
+    const std::string totalText = "Total Number of record inserted =  ";
+    const auto t = output.find(totalText);
+    ASSERT_NE(t, std::string::npos) << output;
+    const unsigned long long total = std::stoull(output.substr(t + totalText.size()));
+    EXPECT_GT(total, 0u);
+    EXPECT_LT(total, 600000u);
+    // No item after the stop was visited.
+    EXPECT_EQ(output.find("Processing Table", t), std::string::npos) << output;
+    const std::string script = readFileText(out / "Scriptdata" / "rt_big.sql");
+    std::size_t rows = 0;
+    for (auto p = script.find("INSERT INTO "); p != std::string::npos; p = script.find("INSERT INTO ", p + 1))
+        ++rows;
+    EXPECT_EQ(rows, total);
+    EXPECT_TRUE(script.ends_with(");\r\nCOMMIT;\r\n\r\n")) << script.substr(script.size() - 200);
+}
+
+}  // namespace
+}  // namespace dunmore::test
