@@ -359,10 +359,12 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
             col.charset = static_cast<std::int32_t>(rec.charset);
             if (rec.typeCode == kTypeGeometry) col.geometryType = rec.charsetLow;
             if (rec.commentLength != 0) {
-                const std::size_t available =
-                    commentCursor < sectionLength ? sectionLength - commentCursor : 0;
-                const std::size_t take = std::min<std::size_t>(rec.commentLength, available);
-                ByteSpan comment = sectionSpan.subspan(commentCursor, take);
+                // Comment lengths that add up to more than the comment text are cut at
+                // its end.
+                const std::size_t start = std::min(commentCursor, sectionLength);
+                const std::size_t take =
+                    std::min<std::size_t>(rec.commentLength, sectionLength - start);
+                ByteSpan comment = sectionSpan.subspan(start, take);
                 const auto zero = std::find(comment.begin(), comment.end(), 0);
                 comment = comment.first(static_cast<std::size_t>(zero - comment.begin()));
                 col.comment = utf8OrWindows1252(comment);

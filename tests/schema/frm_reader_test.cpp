@@ -107,7 +107,6 @@ TEST(FrmReader, FailurePaths) {
         {"name list without terminator", noTerminator.build().bytes, core::StatusCode::Ok, true},
         {"key section past the file", withU16(6, 0xFF00), core::StatusCode::Ok, true},
         {"key count beyond the section", withByte(good.keyOffset, 100), core::StatusCode::Ok, true},
-        {"comments cut off", test::truncateAt(good.bytes, good.bytes.size()), core::StatusCode::Ok, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -164,6 +163,20 @@ TEST(FrmReader, ReadsColumnsKeysAndHeader) {
     ASSERT_EQ(ctx.keys[0].parts.size(), 1u);
     EXPECT_EQ(ctx.keys[0].parts[0].fieldNumber, 1u);
     EXPECT_EQ(ctx.keys[0].parts[0].length, 4u);
+
+    // A file cut inside the comment text keeps what is there.
+    const auto cut = readImage(test::truncateAt(b.build().bytes, b.build().bytes.size() - 3));
+    ASSERT_TRUE(cut->status) << cut->status.message();
+    EXPECT_EQ(cut->ctx.columns[1].comment, "the n");
+    // Comment lengths beyond the comment text are cut at its end.
+    FrmBuilder longer = b;
+    longer.columns[0].comment = "";
+    core::Bytes claims = longer.build().bytes;
+    test::putU16le(claims, longer.build().columnSection + 15, 500);
+    const auto over = readImage(claims);
+    ASSERT_TRUE(over->status) << over->status.message();
+    EXPECT_EQ(over->ctx.columns[0].comment, "the name");
+    EXPECT_EQ(over->ctx.columns[1].comment, "");
 
     b.mysqlVersion = 50599;
     EXPECT_FALSE(readImage(b.build().bytes)->settings.version56OrLater);
