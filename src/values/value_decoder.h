@@ -11,29 +11,45 @@ namespace dunmore::values {
 
 // The application-wide flags a decode depends on.
 struct DecodeOptions {
+    // Kept for the callers that carry it; the temporal layouts follow the type code
+    // (7/11/12 the older layouts, 17/18/19 those of MySQL 5.6), whatever server wrote the
+    // definition.
     bool version56OrLater = true;
     // Saving (script or server) rather than previewing: long binary and spatial values
     // are written whole, TIMESTAMP values in UTC.
     bool saving = false;
 };
 
-// The text of one stored column value. Never fails: every stored value yields a text.
-// Bytes beyond the given span read as zero.
+// The text of one stored column value, UTF-8. Never fails: every stored value yields a
+// text, damaged bytes included. Bytes a fixed-width type needs beyond the given span read
+// as zero; nothing outside the span is read. Integers, ENUM and SET come little-endian
+// (the InnoDB reader converts its big-endian form first), BIT and the MySQL 5.6 temporal
+// types big-endian as stored. Integers honour column.isUnsigned. Binary values are
+// "0x" + hex; preview placeholders: "0x<Binarydata>" (binary character values over 99
+// bytes), "Large Blob Data" (BLOB/TEXT over 999 bytes), "Spatial Data" (GEOMETRY). A
+// saved GEOMETRY is the hex of its bytes, "NULL" when they are empty or all zero.
+// TIMESTAMP values are UTC while saving and local time (TZ) in preview.
 std::string decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
                               const DecodeOptions& options);
-// The same, written into out (its capacity is reused).
+// The same, written into out (its capacity is reused; out may be column.value).
 void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
                        const DecodeOptions& options, std::string& out);
 
-// Bytes of a packed DECIMAL(precision, decimals).
+// Bytes of a packed DECIMAL(precision, decimals); out-of-range arguments are clamped.
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals);
+// The text of a packed DECIMAL ("-" sign, integer digits or "0", "." and exactly
+// `decimals` digits); "0" when a digit group is out of range.
 std::string packedDecimalText(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals);
+// "YYYY-MM-DD hh:mm:ss", each part at least two digits (four for the year).
 std::string timestampText(int year, int month, int day, int hour, int minute, int second);
+// The text of a pre-5.6 DATETIME number YYYYMMDDhhmmss.
 std::string oldDatetimeText(std::uint64_t value);
+// A spatial value as a hexadecimal literal of its stored bytes ("0x...").
 std::string geometryText(core::ByteSpan bytes);
 
 // Bytes a fixed-width type occupies in a row (integers, FLOAT, DOUBLE, temporal types by
-// their layout, BIT, ENUM, SET, DECIMAL); 0 for variable types.
+// their layout and fractional-second precision, YEAR, BIT (n+7)/8, ENUM 1 or 2, SET 1-4
+// or 8, packed DECIMAL, the old text DECIMAL its length); 0 for variable types.
 std::uint32_t storedWidth(const core::ColumnDefinition& column);
 
 }  // namespace dunmore::values
