@@ -13,7 +13,9 @@
 #include "schema/collation_table.h"
 
 #include <algorithm>
+#include <bitset>
 #include <filesystem>
+#include <unordered_set>
 #include <vector>
 
 namespace dunmore::innodb {
@@ -224,16 +226,22 @@ core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firs
     const PageBuffer page(buffer.data(), kPageSize);
     std::uint64_t visits = 0;
     std::uint32_t p = firstLeaf;
+    // A looping chain ends at the first page met again, so no record is appended twice.
+    std::unordered_set<std::uint32_t> seen;
     while (true) {
         ++visits;
         if (p >= ctx.systemPageCount || p == 0 || visits > pages || p > pages) break;
+        if (!seen.insert(p).second) break;
         if (auto s = readPage(ctx.systemTablespace, p, page); !s) return s;
         const core::FilHeader fil = decodeFilHeader(page);
         if (fil.pageType == kIndexPageType && isRedundantIndexPage(page)) {
+            // A damaged chain may loop on the page: no origin is taken twice.
+            std::bitset<kPageSize> visited;
             std::uint32_t o = firstRedundantRecord(page);
             for (std::uint32_t taken = 0; o != 0 && o < kPageSize && taken < kMaxRedundantRecordsPerPage;
                  ++taken) {
-                if (isRedundantSupremum(page, o)) break;
+                if (visited.test(o) || isRedundantSupremum(page, o)) break;
+                visited.set(o);
                 const auto rec = redundantFields(page, o);
                 if (!rec) break;
                 appendRecord(ctx, kind, page, *rec, collations);

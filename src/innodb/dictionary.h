@@ -57,7 +57,7 @@ std::uint32_t findLeftmostLeafRedundant(core::RecoveryContext& ctx, std::uint32_
 
 // Walks the leaf chain from firstLeaf and appends every record to the kind's list
 // (delete-marked ones too, flagged). The walk ends at FIL_NULL, page 0, a page outside
-// the file, or after as many page visits as the file has pages. An I/O failure ends it
+// the file, at a page already visited, or after as many page visits as the file has pages. An I/O failure ends it
 // with that Status.
 core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firstLeaf,
                                   DictionaryKind kind, const schema::CollationTable& collations);

@@ -17,6 +17,7 @@
 
 #include "innodb/page.h"
 
+#include <bitset>
 #include <string>
 
 namespace dunmore::innodb {
@@ -117,7 +118,11 @@ std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t s
     std::uint32_t u = start != 0 ? start : firstCompactRecord(page);
     if (u >= kCompactStartLimit || isCompactSupremum(page, u)) return out;
     bool backwardSeen = false;
-    while (u > kCompactSupremum && u < kPageSize && out.size() < kMaxRecordsPerPage) {
+    // A damaged chain may loop: a record met again ends the page, so no row repeats.
+    std::bitset<kPageSize> visited;
+    while (u > kCompactSupremum && u < kPageSize && out.size() < kMaxRecordsPerPage &&
+           !visited.test(u)) {
+        visited.set(u);
         const auto e = static_cast<std::uint16_t>(core::readBeAt(page, u - 2, 2));
         const Successor s = nextRecordOffset(u, e, useBackwardFlag && backwardSeen);
         if (s.backward) backwardSeen = true;

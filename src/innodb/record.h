@@ -101,7 +101,8 @@ struct CompactChainEntry {
 // The records of a compact index page in chain order, from start (0: the first record
 // after the infimum): nothing when the page fails the compact infimum test, when start is
 // 16376 or more, or when the first record is the supremum. Records are taken while the
-// origin is above 112 and below 16384, at most 1,501 per page. useBackwardFlag: after a
+// origin is above 112 and below 16384, at most 1,501 per page, and a record met a second
+// time (a looping chain) ends the page. useBackwardFlag: after a
 // backward link every later field area runs to the page end (the .ibd walks).
 std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t start,
                                             bool useBackwardFlag);

@@ -225,11 +225,21 @@ TEST(InnodbRecord, CompactChainEndRules) {
         EXPECT_GE(chain[0].successor, 16384u);
     }
     {
-        SCOPED_TRACE("a loop is cut at 1,501 records");
+        SCOPED_TRACE("a loop ends at the first record met again");
         PageBuilder p(PageBuilder::Format::Compact);
         p.chainCompact({200, 220});
         p.linkCompact(220, 200);
-        EXPECT_EQ(compactChain(p.bytes(), 0, true).size(), kMaxRecordsPerPage);
+        EXPECT_EQ(origins(compactChain(p.bytes(), 0, true)), (std::vector<std::uint32_t>{200, 220}));
+    }
+    {
+        SCOPED_TRACE("at most 1,501 records are taken from a page");
+        PageBuilder p(PageBuilder::Format::Compact);
+        std::vector<std::size_t> chain;
+        for (std::size_t o = 200; chain.size() < 1600; o += 8) chain.push_back(o);
+        p.chainCompact(chain);
+        const auto taken = compactChain(p.bytes(), 0, true);
+        ASSERT_EQ(taken.size(), kMaxRecordsPerPage);
+        EXPECT_EQ(taken.back().origin, 200u + 8 * 1500);
     }
     {
         SCOPED_TRACE("a redundant page read by a compact walk yields nothing");
