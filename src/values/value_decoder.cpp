@@ -39,6 +39,7 @@
 #include <array>
 #include <bit>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -304,10 +305,23 @@ void decodeInteger(const core::ColumnDefinition& column, core::ByteSpan bytes, s
 void decodeFloat(core::ByteSpan bytes, bool isDouble, std::string& out) {
     const Padded<8> p(bytes);
     core::ByteReader r(p.span(isDouble ? 8 : 4));
-    if (isDouble)
+    if (isDouble) {
         appendNumber(out, std::bit_cast<double>(r.u64le()));
-    else
-        appendNumber(out, std::bit_cast<float>(r.u32le()));
+        return;
+    }
+    const float f = std::bit_cast<float>(r.u32le());
+    char buf[32];
+    const auto shortest = std::to_chars(buf, buf + sizeof buf, f);
+    // The server reads a FLOAT literal as a double and refuses one above FLT_MAX; the
+    // shortest text of a float near FLT_MAX is such a double (3.4028235e+38), so those
+    // are written with the digits of the float's exact value instead.
+    double asDouble = 0;
+    std::from_chars(buf, shortest.ptr, asDouble);
+    if (std::isfinite(f) && std::fabs(asDouble) > std::numeric_limits<float>::max()) {
+        appendNumber(out, static_cast<double>(f));
+        return;
+    }
+    out.append(buf, shortest.ptr);
 }
 
 void decodeDate(core::ByteSpan bytes, bool oldDate, std::string& out) {

@@ -7,6 +7,8 @@
 
 #include "values/value_decoder.h"
 
+#include "values/sql_literal.h"
+
 #include "core/recovery_context.h"
 #include "core/settings.h"
 #include "schema/frm_reader.h"
@@ -65,7 +67,8 @@ INSERT INTO t_dec VALUES
 CREATE TABLE t_float (a FLOAT NOT NULL, b DOUBLE NOT NULL) ENGINE=MyISAM ROW_FORMAT=FIXED;
 INSERT INTO t_float VALUES (0.1, 0.1), (1.4e-45, 1e-300), (1.17549435e-38, 4.9e-324),
   (3.40282e38, 1.7976931348623157e308), (-3.14, -2.2250738585072014e-308), (0, 0),
-  (16777216, 123456789012345678);
+  (16777216, 123456789012345678), (3.4028234663852886e38, -1.7976931348623157e308),
+  (-3.4028234663852886e38, 1e308);
 CREATE TABLE t_time (a DATE NOT NULL, b TIME NOT NULL, c TIME(6) NOT NULL, d TIME(1) NOT NULL,
   e TIME(3) NOT NULL, f DATETIME NOT NULL, g DATETIME(6) NOT NULL, h DATETIME(2) NOT NULL,
   i DATETIME(4) NOT NULL, j TIMESTAMP NOT NULL DEFAULT '1970-01-01 00:00:01',
@@ -233,7 +236,7 @@ public:
         return out;
     }
     static std::vector<ResultSet> results() {
-        return splitResults(s_fixture->resultText(), {4, 5, 7, 4, 4, 4, 4, 3, 4});
+        return splitResults(s_fixture->resultText(), {4, 5, 9, 4, 4, 4, 4, 3, 4});
     }
 
     static test::Fixture* s_fixture;
@@ -368,6 +371,42 @@ TEST_F(ServerValues, TextInItsOwnCharacterSet) {
     EXPECT_EQ(saving.rows[0][2], "Привет");
     EXPECT_EQ(saving.rows[0][3], "日本語");
     EXPECT_EQ(saving.rows[0][5], "0x00275CFF");
+}
+
+// The whole road of a saved row: the stored bytes decoded while saving, turned into SQL
+// literals, executed by the server (default, strict SQL mode; session time zone UTC as the
+// scripts set it) into copies of the tables, which must then hold the very same bytes.
+TEST_F(ServerValues, SavedRowsStoreTheSameBytes) {
+    const char* tables[] = {"t_int", "t_dec", "t_float", "t_time", "t_oldtime", "t_bit", "t_enum", "t_text"};
+    DecodeOptions saving;
+    saving.saving = true;
+    std::string sql = fixtureSql();
+    sql += "SET sql_mode=DEFAULT;\nSET time_zone='+00:00';\nCREATE DATABASE w;\n";
+    for (const char* table : tables) {
+        const std::string t = table;
+        if (t == "t_oldtime") sql += "SET GLOBAL mysql56_temporal_format=OFF;\n";
+        sql += "CREATE TABLE w." + t + " LIKE v." + t + ";\n";
+        if (t == "t_oldtime") sql += "SET GLOBAL mysql56_temporal_format=ON;\n";
+        auto decoded = decodeTable(t, saving);
+        for (const auto& row : decoded.rows) {
+            std::string values;
+            for (std::size_t c = 0; c < row.size(); ++c) {
+                core::ColumnDefinition column = decoded.columns[c];
+                column.value = row[c];
+                appendSqlLiteral(column, "", values);
+            }
+            values.pop_back();
+            sql += "INSERT INTO w.`" + t + "` VALUES(" + values + ");\n";
+        }
+    }
+    const auto copy = test::makeFixture("values_saved_rows", sql);
+    for (const char* table : tables) {
+        SCOPED_TRACE(table);
+        const std::string original = readFileText(s_fixture->dataDir / "v" / (std::string(table) + ".MYD"));
+        const std::string saved = readFileText(copy.dataDir / "w" / (std::string(table) + ".MYD"));
+        ASSERT_FALSE(original.empty());
+        EXPECT_EQ(hexOf(saved), hexOf(original));
+    }
 }
 
 }  // namespace
