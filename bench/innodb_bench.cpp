@@ -49,7 +49,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const auto& run : runs) {
-            Measured& m = results()[run.benchmark_name()];
+            Measured& m = results()[run.run_name.function_name];
             if (auto it = run.counters.find("bytes_per_second"); it != run.counters.end())
                 m.bytesPerSecond = it->second.value;
             if (auto it = run.counters.find("rows"); it != run.counters.end())
