@@ -271,6 +271,7 @@ public:
         for (auto& [name, cd] : m_converters)
             if (cd != kNone) iconv_close(cd);
     }
+    // name is one of the static names of charsetInfo, so its address is its identity.
     iconv_t get(const char* name) {
         auto it = m_converters.find(name);
         if (it == m_converters.end())
@@ -280,7 +281,7 @@ public:
     static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
 
 private:
-    std::unordered_map<std::string, iconv_t> m_converters;
+    std::unordered_map<const char*, iconv_t> m_converters;
 };
 
 void iconvToUtf8(iconv_t cd, std::size_t unitBytes, core::ByteSpan bytes, std::string& out) {
