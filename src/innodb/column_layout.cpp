@@ -52,12 +52,14 @@ std::uint32_t fractionDigits(const core::ColumnDefinition& c, std::int32_t base)
     return fsp > 0 ? static_cast<std::uint32_t>(std::min(fsp, 6)) : 0;
 }
 
-// Bytes of the length prefix of a BLOB/TEXT column of the given maximum byte length.
-std::uint32_t blobLengthBytes(std::uint32_t maxLength) {
-    if (maxLength <= 0xFF) return 1;
-    if (maxLength <= 0xFFFF) return 2;
-    if (maxLength <= 0xFFFFFF) return 3;
-    return 4;
+// Bytes of the length prefix of a BLOB/TEXT column: the .frm type code names the kind.
+std::uint32_t blobLengthBytes(std::uint32_t typeCode) {
+    switch (typeCode) {
+        case kTypeTinyBlob: return 1;
+        case kTypeMediumBlob: return 3;
+        case kTypeLongBlob: return 4;
+        default: return 2;
+    }
 }
 
 core::InnodbColumn hiddenField(const char* name, std::uint32_t preciseType, std::uint32_t length) {
@@ -244,7 +246,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
         case kTypeLongBlob:
         case kTypeBlob:
             f.mainType = kMainBlob;
-            f.length = blobLengthBytes(byteLength) + 8;
+            f.length = blobLengthBytes(c.typeCode) + 8;
             mysqlType = kTypeBlob;
             isUnsigned = false;
             binaryFlag = binaryCharset;
