@@ -1,0 +1,267 @@
+#include "output/script_save_job.h"
+
+#include "core/scan.h"
+#include "innodb/dictionary.h"
+#include "output/script_output.h"
+#include "schema/collation_table.h"
+#include "support/fixture.h"
+#include "support/recording_frontend.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+namespace dunmore::output {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path scratch(const std::string& name) {
+    const fs::path p = fs::path(DUNMORE_FIXTURE_ROOT) / "script_job_scratch" / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+}
+
+// A scanned data folder with the job's frame, as the Open command leaves it.
+struct Session {
+    core::AppSettings settings;
+    test::RecordingFrontend& frontend;
+    core::MainFrame frame;
+
+    Session(test::RecordingFrontend& fe, const fs::path& dataDir, const fs::path& logDir)
+        : frontend(fe), frame(settings, fe) {
+        schema::loadApplicationCollations(DUNMORE_BINARY_DIR "/bin");
+        settings.chosenFolder = dataDir.string() + "/";
+        settings.logFolder = logDir.string() + "/";
+        core::ScanHooks hooks;
+        hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
+            return innodb::openSystemTablespace(ctx, path);
+        };
+        EXPECT_TRUE(core::openCommand(frame, [] { return true; }, hooks));
+        frame.waitForJob();
+    }
+
+    // Checks the node at the path of texts below the data-folder node.
+    void check(std::initializer_list<std::string> path) {
+        auto node = frame.tree.node(frame.tree.roots().at(0)).children.at(0);
+        for (const auto& text : path) {
+            node = frame.tree.findChild(node, text);
+            ASSERT_NE(node, core::CheckTree::kNone) << text;
+        }
+        frame.tree.setCheck(node, true);
+    }
+
+    ScriptSaveOutcome save(const fs::path& folder) {
+        ScriptSaveOutcome outcome;
+        frontend.lines.clear();
+        frontend.messages.clear();
+        const bool started = saveCommand(
+            frame,
+            [&] {
+                settings.savingScript = true;
+                settings.savingFolder = folder.string();
+                return true;
+            },
+            {}, &outcome);
+        EXPECT_TRUE(started);
+        frame.waitForJob();
+        return outcome;
+    }
+};
+
+const char* kTinySql = R"SQL(
+CREATE DATABASE tiny CHARACTER SET latin1 COLLATE latin1_german1_ci;
+USE tiny;
+CREATE TABLE t1 (id INT NOT NULL PRIMARY KEY, s VARCHAR(10)) ENGINE=MyISAM;
+INSERT INTO t1 VALUES (1, 'a''b'), (2, NULL);
+CREATE TABLE t2 (id INT NOT NULL PRIMARY KEY) ENGINE=InnoDB;
+INSERT INTO t2 VALUES (7);
+CREATE VIEW v1 AS SELECT id FROM t2;
+CREATE TRIGGER t1_bi BEFORE INSERT ON t1 FOR EACH ROW SET NEW.s = 'x';
+CREATE DATABASE other;
+CREATE TABLE other.t3 (id INT) ENGINE=MyISAM;
+CREATE VIEW other.v3 AS SELECT 1 AS one;
+)SQL";
+
+// The sections of the tiny database's script, by item; the job writes them in tree order.
+const std::string kTinyHead =
+    "SET NAMES utf8mb4;\r\n"
+    "SET TIME_ZONE='+00:00';\r\n"
+    "CREATE SCHEMA `rep_tiny` CHARACTER SET latin1 COLLATE latin1_german1_ci;\r\n"
+    "USE `rep_tiny`;\r\n";
+const std::map<std::string, std::string> kTinySections = {
+    {"t1",
+     "Create TABLE  `t1` (`id` INT NOT NULL, `s` VARCHAR(10), PRIMARY KEY (`id`))"
+     "ENGINE=MYISAM DEFAULT CHARSET latin1 COLLATE latin1_german1_ci;\r\n\r\n"
+     "INSERT INTO `t1`(`id`,`s`) VALUES(1,'a''b');\r\n"
+     "INSERT INTO `t1`(`id`,`s`) VALUES(2,NULL);\r\n"
+     "COMMIT;\r\n\r\n"},
+    {"t2",
+     "Create TABLE  `t2` (`id` INT NOT NULL, PRIMARY KEY (`id`))"
+     "ENGINE=InnoDB DEFAULT CHARSET latin1 COLLATE latin1_german1_ci;\r\n\r\n"
+     "INSERT INTO `t2`(`id`) VALUES(7);\r\n"},
+    {"v1",
+     "\r\nCREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW `v1` AS "
+     "select `rep_tiny`.`t2`.`id` AS `id` from `rep_tiny`.`t2`;\r\n"},
+    {"t1_trg",
+     "\r\nDELIMITER $$\nCREATE TRIGGER t1_bi BEFORE INSERT ON t1 FOR EACH ROW SET NEW.s = 'x'\n"
+     "$$\nDELIMITER ;\n\r\n"},
+};
+
+TEST(ScriptSaveJob, TinyDatabaseGolden) {
+    const auto fx = test::makeFixture("script_job_tiny", kTinySql);
+    const fs::path work = scratch("golden");
+    test::RecordingFrontend frontend;
+    Session s(frontend, fx.dataDir, work);
+    s.check({"tiny"});
+    s.check({"other", "Views", "v3"});
+    const ScriptSaveOutcome outcome = s.save(work / "out");
+    EXPECT_TRUE(outcome.complete());
+    EXPECT_EQ(frontend.messages, std::vector<std::string>{"Script Created successfully"});
+
+    const fs::path folder = work / "out" / "Scriptdata";
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ActualSaveFilepath.txt", "blobdata", "other.sql",
+                                               "tiny.sql"}));
+    EXPECT_TRUE(fs::is_directory(folder / "blobdata"));
+    EXPECT_EQ(test::readFileText(folder / "ActualSaveFilepath.txt"), folder.string());
+    EXPECT_EQ(s.settings.savingFolder, folder.string());
+
+    // Tables first, then the views and trigger folders in the order the scan met them.
+    const auto& tree = s.frame.tree;
+    const auto dataNode = tree.node(tree.roots().at(0)).children.at(0);
+    const auto tiny = tree.findChild(dataNode, "tiny");
+    std::string expected = kTinyHead;
+    std::vector<std::string> tableOrder;
+    for (auto folder : tree.node(tiny).children) {
+        for (auto leaf : tree.node(folder).children) {
+            const auto& text = tree.node(leaf).text;
+            expected += kTinySections.at(text == "t1" && tree.node(folder).text == "Trigger" ? "t1_trg" : text);
+            if (tree.node(folder).text == "Tables") tableOrder.push_back(text);
+        }
+    }
+    EXPECT_EQ(test::readFileText(folder / "tiny.sql"), expected);
+
+    // A database whose only checked item is a view gets its own script.
+    EXPECT_EQ(test::readFileText(folder / "other.sql"),
+              "SET NAMES utf8mb4;\r\nSET TIME_ZONE='+00:00';\r\n"
+              "CREATE SCHEMA `rep_other` CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;\r\n"
+              "USE `rep_other`;\r\n"
+              "\r\nCREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW "
+              "`v3` AS select 1 AS `one`;\r\n");
+
+    std::vector<std::string> lines = {"Saving process started. ", "Creating Script File For Database tiny"};
+    for (const auto& t : tableOrder) {
+        lines.push_back("Processing Table " + t);
+        lines.push_back(t == "t1" ? "Total Number of record inserted =  2 ."
+                                  : "Total Number of record inserted =  1 .");
+    }
+    lines.push_back("Creating Script File For Database other");
+    EXPECT_EQ(frontend.lines, lines);
+    EXPECT_EQ(s.settings.busy.load(), 0);
+    EXPECT_FALSE(s.settings.savingScript);
+}
+
+// Requests a stop at the first progress step of table `big` that lies past its first row,
+// and keeps the position (the data-file offset the walk goes on from).
+class StoppingFrontend : public test::RecordingFrontend {
+public:
+    core::AppSettings* settings = nullptr;
+    bool inBig = false;
+    std::uint32_t stopPosition = 0;
+    void addOutputLine(std::string_view text) override {
+        RecordingFrontend::addOutputLine(text);
+        if (text == "Processing Table big") inBig = true;
+    }
+    void setProgressPosition(std::uint32_t pos) override {
+        RecordingFrontend::setProgressPosition(pos);
+        if (inBig && pos > 0 && settings && stopPosition == 0) {
+            stopPosition = pos;
+            settings->stopRequested = 1;
+        }
+    }
+};
+
+TEST(ScriptSaveJob, StopEndsAfterTheCurrentRowWithTheTotalLine) {
+    const auto fx = test::makeFixture("script_job_stop", R"SQL(
+CREATE DATABASE s;
+CREATE TABLE s.big (id INT NOT NULL PRIMARY KEY, v CHAR(20)) ENGINE=MyISAM ROW_FORMAT=FIXED;
+USE s;
+INSERT INTO s.big SELECT seq, CONCAT('v', seq) FROM seq_1_to_5000;
+CREATE TABLE s.later (id INT) ENGINE=MyISAM;
+)SQL");
+    const fs::path work = scratch("stop");
+    StoppingFrontend frontend;
+    Session s(frontend, fx.dataDir, work);
+    frontend.settings = &s.settings;
+    s.check({"s"});
+    const ScriptSaveOutcome outcome = s.save(work / "out");
+    EXPECT_TRUE(outcome.stopped);
+    EXPECT_EQ(outcome.failures, 0u);
+
+    const std::string script = test::readFileText(work / "out" / "Scriptdata" / "s.sql");
+    std::size_t rows = 0;
+    for (auto p = script.find("INSERT INTO"); p != std::string::npos; p = script.find("INSERT INTO", p + 1))
+        ++rows;
+    // Fixed-length slots of equal size: the rows before the stop position are the rows
+    // read before the request; the walk ends before the next one.
+    const auto slot = fs::file_size(fx.dataDir / "s" / "big.MYD") / 5000;
+    ASSERT_GT(frontend.stopPosition, 0u);
+    const std::size_t rowsBeforeStop = frontend.stopPosition / slot;
+    EXPECT_GT(rowsBeforeStop, 0u);
+    EXPECT_LT(rowsBeforeStop, 5000u);
+    EXPECT_EQ(rows, rowsBeforeStop);
+    const auto& lines = frontend.lines;
+    const auto big = std::find(lines.begin(), lines.end(), "Processing Table big");
+    ASSERT_NE(big, lines.end());
+    ASSERT_EQ(lines.end() - big, 2);
+    EXPECT_EQ(big[1], "Total Number of record inserted =  " + std::to_string(rows) + " .");
+    ASSERT_EQ(frontend.messages.size(), 1u);
+    EXPECT_NE(frontend.messages[0].find("stopped"), std::string::npos);
+    EXPECT_EQ(s.settings.stopRequested.load(), 0);
+    EXPECT_EQ(s.settings.busy.load(), 0);
+}
+
+TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
+    struct Case {
+        const char* name;
+        std::string dbOpt;  // empty: no db.opt
+        std::string characterSet, collation;
+    };
+    const Case kCases[] = {
+        {"prefixed keys", "default-character-set=latin1\ndefault-collation=latin1_bin\n", "latin1",
+         "latin1_bin"},
+        {"later line wins", "character-set=a\ncharacter-set=utf8mb4\n", "utf8mb4", ""},
+        {"CR line ends", "default-character-set=cp1251\r\ndefault-collation=cp1251_bin\r\n", "cp1251",
+         "cp1251_bin"},
+        {"hostile value dropped", "default-character-set=latin1; DROP DATABASE x\ndefault-collation=x`y\n",
+         "", ""},
+        {"no file", "", "", ""},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = scratch("dbopt");
+        if (!c.dbOpt.empty()) test::writeFileText(dir / "db.opt", c.dbOpt);
+        const DatabaseOptions o = readDatabaseOptions(dir.string());
+        EXPECT_EQ(o.characterSet, c.characterSet);
+        EXPECT_EQ(o.collation, c.collation);
+    }
+    EXPECT_EQ(scriptHead("a`b", {}),
+              "SET NAMES utf8mb4;\r\nSET TIME_ZONE='+00:00';\r\nCREATE SCHEMA `rep_a``b`;\r\n"
+              "USE `rep_a``b`;\r\n");
+
+    const std::string n64(64, 'n');
+    EXPECT_EQ(statementTableName(n64), n64);
+    EXPECT_EQ(statementTableName(n64 + "x"), std::string(63, 'n'));
+    std::string wide;
+    for (int i = 0; i < 65; ++i) wide += "\xC3\xA9";  // 65 two-byte characters
+    EXPECT_EQ(statementTableName(wide), wide.substr(0, 126));
+    EXPECT_EQ(statementTableName(wide.substr(0, 128)), wide.substr(0, 128));
+}
+
+}  // namespace
+}  // namespace dunmore::output
