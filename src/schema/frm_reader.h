@@ -8,9 +8,13 @@
 
 namespace dunmore::schema {
 
-// Reads the .frm file at path into the TableDefinition parts of ctx (engineCode,
-// tableCharset, columns, intervalValues, keys, recordLength, nullBitmapBytes) and sets
-// settings.version56OrLater. Returns true also when the file is not a table definition
+// Reads the .frm file at path (format versions 6, 7, 9, 10 and 11) into the
+// TableDefinition parts of ctx (engineCode, tableCharset, columns, intervalValues, keys,
+// recordLength, nullBitmapBytes, mysqlVersion) and sets settings.version56OrLater. The
+// file is opened read-only in ctx.definitionFile and closed before returning. ENUM/SET
+// members are decoded in their column's character set as applicationCollations() names
+// it (latin1, utf8*, ucs2/utf16/utf16le/utf32; others as UTF-8 with a Windows-1252
+// fallback), names and comments as UTF-8 with a Windows-1252 fallback. Returns true also when the file is not a table definition
 // at all (nothing changed then); false when a definition turned out damaged part way.
 // Requires: the caller emptied columns, intervalValues and keys.
 bool readTableDefinition(core::RecoveryContext& ctx, const std::filesystem::path& path,
