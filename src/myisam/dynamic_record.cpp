@@ -284,7 +284,7 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
         applyNullRule(ctx, layout, k, nullArea);
     }
     for (std::size_t j = 0; j < fields.size(); ++j) decodeDynamicField(ctx, layout, j, spans[j], nullArea);
-    ctx.previewRows.push_back(ctx.columns);
+    appendRow(ctx);
     return true;
 }
 

@@ -60,9 +60,27 @@ core::ByteSpan slice(core::ByteSpan record, std::size_t offset, std::size_t coun
     return record.subspan(offset, std::min(count, record.size() - offset));
 }
 
-void appendRow(core::RecoveryContext& ctx) { ctx.previewRows.push_back(ctx.columns); }
+// The row buffers handed back by the last recycleRows of this thread.
+thread_local core::RowValues t_spareRow;
 
 }  // namespace
+
+void appendRow(core::RecoveryContext& ctx) {
+    core::RowValues row = std::move(t_spareRow);
+    t_spareRow.clear();
+    if (row.size() != ctx.columns.size()) {
+        row = ctx.columns;
+    } else {
+        // Copy-assignment keeps the capacity of every string and list.
+        for (std::size_t k = 0; k < row.size(); ++k) row[k] = ctx.columns[k];
+    }
+    ctx.previewRows.push_back(std::move(row));
+}
+
+void recycleRows(core::RecoveryContext& ctx) {
+    if (!ctx.previewRows.empty()) t_spareRow = std::move(ctx.previewRows.back());
+    ctx.previewRows.clear();
+}
 
 MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
                                const values::DecodeOptions& options) {

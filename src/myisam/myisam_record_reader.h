@@ -68,6 +68,13 @@ void applyNullRule(core::RecoveryContext& ctx, const MyisamRowLayout& layout, st
 void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
                       core::ByteSpan wholeBytes, std::vector<std::uint8_t>& out);
 
+// Appends a copy of ctx.columns (the row just decoded) to previewRows, reusing the buffers
+// of a row handed back by recycleRows.
+void appendRow(core::RecoveryContext& ctx);
+// Empties previewRows, keeping the buffers of one row for the next appendRow, so that a
+// stream that drains the list after every row allocates nothing per row.
+void recycleRows(core::RecoveryContext& ctx);
+
 // Decodes the fixed-length record in `record` (one slot, starting at its null-flag
 // bytes) and appends it to previewRows. A deleted slot (first byte 0, MyISAM's delete
 // mark) appends nothing and returns false.

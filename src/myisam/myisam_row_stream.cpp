@@ -87,7 +87,7 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
                                    "  row no.\r\n");
                 }
             }
-            ctx.previewRows.clear();
+            recycleRows(ctx);
             if (nextPosition - lastProgress >= progressStep || nextPosition < lastProgress) {
                 lastProgress = nextPosition;
                 frame.frontend.setProgressPosition(static_cast<std::uint32_t>(nextPosition));
