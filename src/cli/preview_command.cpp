@@ -1,13 +1,253 @@
+// `dunmore preview`: what the records pane shows for one tree item. A table shows one
+// page of up to 1,000 rows (a line of column names, then one tab-separated line per
+// row); page N is reached as N - 1 presses of Next Records would reach it. DB.NAME.Keys
+// shows the table's column grid; a view or a trigger file shows its SQL text. The page
+// goes to standard output, the output-pane lines and messages to standard error.
+#include "cli/cli_frontend.h"
 #include "cli/commands.h"
+#include "cli/innodb_hook.h"
+#include "core/main_frame.h"
+#include "core/scan.h"
+#include "innodb/index_walk.h"
+#include "myisam/myisam_header.h"
+#include "myisam/myisam_row_stream.h"
+#include "schema/collation_table.h"
+#include "schema/column_type.h"
+#include "schema/frm_reader.h"
+#include "schema/trigger_statements.h"
+#include "schema/view_statement.h"
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 
 namespace dunmore::cli {
 
-// Not built yet: reported as bad usage so that nothing claims success.
-int runPreview(const CommonOptions&, const std::string&, int) {
-    std::fprintf(stderr, "dunmore: preview is not available in this build\n");
-    return 2;
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint32_t kEndMark = 0xFFFFFFFF;
+constexpr std::size_t kPageRows = 1000;
+
+// The terminal front end with the output-pane lines on standard error, so that standard
+// output holds the page alone.
+class PreviewFrontend : public CliFrontend {
+public:
+    using CliFrontend::CliFrontend;
+    void addOutputLine(std::string_view text) override {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fputc('\n', stderr);
+    }
+};
+
+// A value on one line: tab, line feed, carriage return and backslash as \t \n \r \\.
+void printField(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '\t': out += "\\t"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\\': out += "\\\\"; break;
+            default: out.push_back(c);
+        }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+void printLine(const std::vector<std::string>& fields) {
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i) std::fputc('\t', stdout);
+        printField(fields[i]);
+    }
+    std::fputc('\n', stdout);
+}
+
+struct Preview {
+    core::AppSettings settings;
+    PreviewFrontend frontend;
+    core::MainFrame frame;
+    explicit Preview(const CommonOptions& options) : frontend(options.ibdata1), frame(settings, frontend) {}
+};
+
+std::string withSeparator(std::string folder) {
+    if (folder.empty() || folder.back() != '/') folder.push_back('/');
+    return folder;
+}
+
+// The Open command on the data folder; 2 when it cannot be read.
+int scan(Preview& p, const CommonOptions& options) {
+    std::error_code ec;
+    const fs::path data = options.dataDir;
+    if (data.empty() || !fs::is_directory(data, ec) || ::access(data.c_str(), R_OK | X_OK) != 0) {
+        std::fprintf(stderr, "dunmore: cannot read the data folder '%s'\n", options.dataDir.c_str());
+        return 2;
+    }
+    const std::string logFolder = options.logFolder.empty() ? "." : options.logFolder;
+    if (!fs::is_directory(logFolder, ec)) {
+        std::fprintf(stderr, "dunmore: the log folder '%s' does not exist\n", logFolder.c_str());
+        return 2;
+    }
+    p.settings.chosenFolder = withSeparator(fs::absolute(data).lexically_normal().string());
+    p.settings.tempFolder = p.settings.chosenFolder;
+    p.settings.logFolder = withSeparator(fs::absolute(logFolder).lexically_normal().string());
+    p.frontend.setQuietMessages(true);
+    core::ScanHooks hooks;
+    hooks.openSystemTablespace = openSystemTablespaceHook();
+    if (!core::openCommand(p.frame, [] { return true; }, hooks)) return 2;
+    p.frame.waitForJob();
+    p.frontend.setQuietMessages(false);
+    return 0;
+}
+
+int printKeys(Preview& p, const core::TableEntry& table) {
+    core::RecoveryContext& ctx = p.frame.context;
+    const auto read = schema::readTableDefinitionStatus(
+        ctx, core::tableFilePath(p.frame.catalogue, table, ".frm"), p.settings);
+    printLine({"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"});
+    if (!read.isOk()) {
+        std::fprintf(stderr, "dunmore: %s\n", read.message().c_str());
+        return 1;
+    }
+    for (const auto& c : ctx.columns)
+        printLine({c.name, schema::columnTypeText(ctx.tableCharset, c, schema::applicationCollations()),
+                   std::to_string(c.length), c.nullable == 1 ? "True" : "False",
+                   c.inPrimaryKey == 1 ? "Primary Key" : c.inUniqueKey == 1 ? "Unique Key" : ""});
+    return 0;
+}
+
+// Reads the page that starts at the top of the page stack, as Next Records does.
+void readNextPage(Preview& p, bool myisamTable) {
+    core::RecoveryContext& ctx = p.frame.context;
+    const core::PagePosition top = ctx.pageStack.back();
+    ctx.keepPositions = false;
+    p.settings.resumeAtOffset = true;
+    ctx.previewRows.clear();
+    if (myisamTable) {
+        myisam::readMyisamPreviewPage(p.frame, top.offset);
+    } else if (ctx.tablespaceFile.isOpen()) {
+        ctx.tablespaceSelected = true;
+        innodb::loadPreviewRows(ctx, p.settings, innodb::TablespaceSlot::TablespaceFile, top.page,
+                                top.offset);
+        ctx.tablespaceSelected = false;
+    } else if (ctx.systemTablespace.isOpen()) {
+        innodb::loadPreviewRows(ctx, p.settings, innodb::TablespaceSlot::SystemTablespace, top.page,
+                                top.offset);
+    }
+    if (ctx.previewRows.size() < kPageRows || !ctx.moreRows) ctx.pageStack.push_back({kEndMark, top.offset});
+}
+
+int printTablePage(Preview& p, const core::TableEntry& table, int page) {
+    core::MainFrame& frame = p.frame;
+    core::RecoveryContext& ctx = frame.context;
+    const core::Catalogue& cat = frame.catalogue;
+    const auto read =
+        schema::readTableDefinitionStatus(ctx, core::tableFilePath(cat, table, ".frm"), p.settings);
+    if (!read.isOk()) {
+        std::fprintf(stderr, "dunmore: %s\n", read.message().c_str());
+        return 1;
+    }
+    const bool myisamTable = ctx.engineCode == core::kEngineMyisam;
+    if (myisamTable) {
+        myisam::readMyisamHeader(ctx, core::tableFilePath(cat, table, ".MYI"));
+        myisam::loadMyisamPreviewPage(frame, core::tableFilePath(cat, table, ".MYD"));
+    } else if (ctx.engineCode == core::kEngineInnodb) {
+        const auto start =
+            innodb::locateInnodbTable(ctx, cat.databaseFolders.at(table.databaseIndex), table.name);
+        if (start.lookup == innodb::TableLookup::Found) {
+            ctx.tablespaceSelected = start.inOwnFile;
+            ctx.pageStack.push_back({start.firstLeaf, 0});
+            innodb::loadPreviewRows(ctx, p.settings,
+                                    start.inOwnFile ? innodb::TablespaceSlot::TablespaceFile
+                                                    : innodb::TablespaceSlot::SystemTablespace,
+                                    start.firstLeaf, 0);
+            ctx.tablespaceSelected = false;
+        }
+    }
+    bool past = false;
+    for (int i = 1; i < page && !past; ++i) {
+        if (ctx.pageStack.size() < 2 || ctx.pageStack.back().page == kEndMark) {
+            past = true;
+            break;
+        }
+        readNextPage(p, myisamTable);
+    }
+    std::vector<std::string> header;
+    for (const auto& c : ctx.columns) header.push_back(c.name);
+    printLine(header);
+    if (past) {
+        p.frontend.showMessage("No more records in table");
+        return 0;
+    }
+    for (const auto& row : ctx.previewRows) {
+        std::vector<std::string> fields;
+        for (const auto& c : row) fields.push_back(c.value);
+        printLine(fields);
+    }
+    if (page > 1 && ctx.pageStack.back().page == kEndMark) p.frontend.showMessage("No more records in table");
+    return 0;
+}
+
+}  // namespace
+
+int runPreview(const CommonOptions& options, const std::string& item, int page) {
+    Preview p(options);
+    if (const int status = scan(p, options); status != 0) return status;
+    const core::Catalogue& cat = p.frame.catalogue;
+    const auto dot = item.find('.');
+    if (dot == std::string::npos) {
+        std::fprintf(stderr, "dunmore: preview needs DB.NAME, not '%s'\n", item.c_str());
+        return 2;
+    }
+    const std::string db = item.substr(0, dot);
+    std::string name = item.substr(dot + 1);
+    const auto inDb = [&](const std::string& folder) { return core::lastPathPart(folder) == db; };
+
+    const std::string scanning = "Please wait while " + name + " folder is scanning.";
+    p.frame.addOutputLine(scanning);
+    p.frame.writeLog(scanning + "\r\n");
+    int status = -1;
+    constexpr std::string_view kKeys = ".Keys";
+    for (std::size_t i = 0; i < cat.tables.size() && status < 0; ++i) {
+        const auto& t = cat.tables[i];
+        if (t.databaseIndex < 0 || static_cast<std::size_t>(t.databaseIndex) >= cat.databaseFolders.size() ||
+            !inDb(cat.databaseFolders[t.databaseIndex]))
+            continue;
+        if (t.name == name)
+            status = printTablePage(p, t, page);
+        else if (name.size() > kKeys.size() && name.ends_with(kKeys) &&
+                 t.name == name.substr(0, name.size() - kKeys.size()))
+            status = printKeys(p, t);
+    }
+    for (const auto& path : cat.viewFiles) {
+        if (status >= 0) break;
+        const std::string file = core::lastPathPart(path);
+        const std::string folder = path.substr(0, path.size() - file.size());
+        if (file.substr(0, file.rfind('.')) == name && inDb(folder.substr(0, folder.size() - 1))) {
+            const std::string text = schema::viewStatement(path);
+            std::printf("%s\n", text.c_str());
+            status = text.empty() ? 1 : 0;
+        }
+    }
+    for (const auto& t : cat.triggers) {
+        if (status >= 0) break;
+        if (t.fileName == name && inDb(t.databaseFolder)) {
+            const std::string path = core::joinPath(t.databaseFolder, t.fileName);
+            std::string unused;
+            std::fputs(schema::triggerStatements(p.frame, path).c_str(), stdout);
+            status = schema::readDefinitionLines(path, unused) ? 0 : 1;
+        }
+    }
+    if (status < 0) {
+        std::fprintf(stderr, "dunmore: no table, view or trigger file '%s'\n", item.c_str());
+        return 2;
+    }
+    p.frame.addOutputLine("Scanning process completed.");
+    p.frame.writeLog("Scanning process completed.\r\n");
+    return status;
 }
 
 }  // namespace dunmore::cli
