@@ -32,6 +32,7 @@
 #include "values/value_decoder.h"
 
 #include "values/charset.h"
+#include "values/mysql_json.h"
 
 #include <time.h>
 
@@ -516,7 +517,10 @@ void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
         appendHex(bytes, out);
         return;
     }
-    // JSON is text in MariaDB (utf8mb4); MySQL's JSON is stored with the binary collation.
+    // Type 245 is MySQL 5.7's JSON, stored in its binary form; a value that is not a
+    // well-formed binary document is kept as the text it holds.
+    if (column.typeCode == type::kJson && mysqlJsonText(bytes, out)) return;
+    out.clear();
     const std::uint32_t collation =
         column.typeCode == type::kJson && column.charset == kBinaryCollation
             ? 45
