@@ -430,3 +430,42 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
 
 }  // namespace
 }  // namespace dunmore::test
+
+namespace dunmore::test {
+namespace {
+
+CommandRun preview(const fs::path& dataDir, const std::string& item, int page, bool withErrors) {
+    const fs::path log = scratch("preview_log");
+    const std::string cmd = kDunmore + " preview --log-folder " + quoted(log) + " " + quoted(dataDir) +
+                            " " + item + " --page " + std::to_string(page);
+    return run(withErrors ? cmd : "(" + cmd + " 2>/dev/null)");
+}
+
+TEST(PreviewCommand, PagesColumnGridAndTexts) {
+    const Fixture fx = original();
+    // rt_big.big holds (n, 'row n', 3n) for n = 1 .. 600000: page 2 is rows 1001 to 2000.
+    std::string expected = "id\tname\tn\n";
+    for (int n = 1001; n <= 2000; ++n)
+        expected += std::to_string(n) + "\trow " + std::to_string(n) + "\t" + std::to_string(3 * n) + "\n";
+    EXPECT_EQ(preview(fx.dataDir, "rt_big.big", 2, false).out, expected);
+    // The last page is full; the page after it has no rows.
+    const CommandRun past = preview(fx.dataDir, "rt_big.big", 601, true);
+    EXPECT_EQ(past.status, 0);
+    EXPECT_NE(past.out.find("No more records in table"), std::string::npos) << past.out;
+    EXPECT_EQ(preview(fx.dataDir, "rt_big.big", 601, false).out, "id\tname\tn\n");
+
+    EXPECT_EQ(preview(fx.dataDir, "rt_latin.orders.Keys", 1, false).out,
+              "Column Name\tData Type\tsize\tAllow Nulls\tKey Name\n"
+              "id\tINT\t11\tFalse\tPrimary Key\nnote\tVARCHAR(100)\t100\tTrue\t\n");
+    const CommandRun view = preview(fx.dataDir, "rt_latin.v_join", 1, false);
+    EXPECT_EQ(view.out.rfind("CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY "
+                             "DEFINER VIEW `v_join` AS select ", 0), 0u) << view.out;
+    const CommandRun triggers = preview(fx.dataDir, "rt_latin.orders.TRG", 1, false);
+    EXPECT_NE(triggers.out.find("DELIMITER $$\nCREATE TRIGGER orders_bu BEFORE UPDATE ON orders FOR "
+                                "EACH ROW SET NEW.note = 'x\\'y'\n$$\nDELIMITER ;\n"),
+              std::string::npos) << triggers.out;
+    EXPECT_EQ(preview(fx.dataDir, "rt_latin.nothing", 1, false).status, 2);
+}
+
+}  // namespace
+}  // namespace dunmore::test
