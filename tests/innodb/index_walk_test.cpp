@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -221,11 +222,12 @@ struct Reader {
         innodb::LeafWalkCounts counts;
     };
 
-    Table read(const fs::path& db, const std::string& name) {
+    // The table of db, or with the .frm of db and the .ibd of ibdDir.
+    Table read(const fs::path& db, const std::string& name, const fs::path& ibdDir = {}) {
         Table t;
         ctx->clearTable();
         EXPECT_TRUE(schema::readTableDefinition(*ctx, db / (name + ".frm"), settings));
-        const auto start = innodb::locateInnodbTable(*ctx, db, name);
+        const auto start = innodb::locateInnodbTable(*ctx, ibdDir.empty() ? db : ibdDir, name);
         t.lookup = start.lookup;
         t.inOwnFile = start.inOwnFile;
         if (start.lookup != innodb::TableLookup::Found) return t;
@@ -740,6 +742,89 @@ TEST(InnodbPeerFiles, SakilaTablesOfMysql50And55ReadWithoutIbdata1) {
     }
     setenv("TZ", "UTC", 1);
     tzset();
+}
+
+struct PeerTable {
+    const char* script;   // under mysql56/ of the peer files
+    const char* table;
+    const char* columns;  // the SELECT list that shows the values as the reader gives them
+    // The server shows FLOAT with 6 significant digits (and FLOAT(M,D), DOUBLE(M,D) with
+    // D decimals), the reader in the shortest form that reads back exactly: compared as
+    // numbers to the server's 6 digits.
+    bool numbers = false;
+};
+
+// Numbers to 6 significant digits, so that 3.14 and 3.1400 compare equal.
+Rows canonicalNumbers(Rows rows) {
+    for (auto& row : rows) {
+        for (auto& v : row) {
+            char* end = nullptr;
+            const double d = std::strtod(v.c_str(), &end);
+            if (!v.empty() && end == v.c_str() + v.size()) {
+                char buf[40];
+                std::snprintf(buf, sizeof buf, "%.6g", d);
+                v = buf;
+            }
+        }
+    }
+    return rows;
+}
+const PeerTable kPeerTables[] = {
+    {"column/int/tb02.sql", "tb02", "*"},
+    {"column/float/tb15.sql", "tb15", "*", true},
+    {"column/decimal/tb19.sql", "tb19", "*"},
+    {"column/time/tb03.sql", "tb03", "*"},
+    {"column/time/tb16.sql", "tb16", "*"},
+    {"column/time/tb17.sql", "tb17", "*"},
+    {"column/char/tb05.sql", "tb05", "*"},
+    {"column/boolean/tb18.sql", "tb18", "*"},
+    {"column/enum/tb25.sql", "tb25", "*"},
+    {"column/set/tb26.sql", "tb26", "*"},
+    {"column/bit/tb27.sql", "tb27",
+     "id, LPAD(BIN(a),1,'0'), LPAD(BIN(b),2,'0'), LPAD(BIN(c),7,'0'), LPAD(BIN(d),9,'0'), "
+     "LPAD(BIN(e),64,'0')"},
+    {"column/binary/tb07.sql", "tb07", "id, HEX(a), HEX(b), HEX(c), HEX(d), HEX(e)"},
+    {"nullcolumn/tb12.sql", "tb12", "*"},
+    {"nullcolumn/tb14.sql", "tb14", "*"},
+    {"simple/tb01.sql", "tb01", "*"},
+    {"simple/emp.sql", "emp", "*"},
+    {"deletion/tb13.sql", "tb13", "*"},
+};
+
+TEST(InnodbPeerFiles, OneTypePerFileTablesOfMysql56And57DecodeToTheirScriptsValues) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    schema::loadApplicationCollations(fs::path(DUNMORE_SOURCE_DIR) / "data");
+    const fs::path peer = fs::path(DUNMORE_PEER_FIXTURES) / "innodb-java-reader";
+    // The scripts that made the files, run on the fixture server for its .frm files and
+    // its SELECT of the same rows (without strict mode, as the 5.6 server ran them).
+    std::string sql = "CREATE DATABASE jr;\nUSE jr;\nSET sql_mode='';\n";
+    std::string query = "SET time_zone='+00:00';\n";
+    for (const auto& t : kPeerTables) {
+        std::string script = test::readFileText(peer / "mysql56" / t.script);
+        // Some scripts end with the console output of a SELECT.
+        if (const auto console = script.find("\nmysql>"); console != std::string::npos)
+            script.resize(console + 1);
+        sql += script + "\ndelimiter ;\nSET sql_mode='';\n";
+        query += std::string("SELECT '#") + t.table + "' AS marker;\n";
+        query += std::string("SELECT ") + t.columns + " FROM jr." + t.table + ";\n";
+    }
+    const auto fixture = test::makeFixture("innodb_java_reader", sql, query);
+    const auto expected = expectedRows(fixture.resultText());
+    for (const char* version : {"mysql56", "mysql57"}) {
+        for (const auto& t : kPeerTables) {
+            const fs::path ibdDir = (peer / version / t.script).parent_path();
+            if (!fs::exists(ibdDir / (std::string(t.table) + ".ibd"))) continue;
+            SCOPED_TRACE(std::string(version) + " " + t.table);
+            Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_java_reader_out");
+            const auto got = reader.read(fixture.dataDir / "jr", t.table, ibdDir);
+            ASSERT_EQ(got.lookup, innodb::TableLookup::Found);
+            if (t.numbers)
+                expectSameRows(canonicalNumbers(got.rows), canonicalNumbers(expected.at(t.table)));
+            else
+                expectSameRows(got.rows, expected.at(t.table));
+        }
+    }
 }
 
 }  // namespace
