@@ -137,5 +137,29 @@ TEST(MysqlJson, DamagedDocuments) {
     EXPECT_EQ(decodeColumnValue(column, core::asBytes(text), {}), text);
 }
 
+// Every byte of a valid document replaced by a few values, and every truncation: each
+// decode ends, and a document that still decodes has a bounded text.
+TEST(MysqlJson, MutatedDocumentsEnd) {
+    const Bytes valid = {0x00, 0x02, 0x00, 0x34, 0x00, 0x12, 0x00, 0x01, 0x00, 0x13, 0x00, 0x01, 0x00, 0x00,
+                         0x14, 0x00, 0x00, 0x30, 0x00, 0x6F, 0x65, 0x01, 0x00, 0x1C, 0x00, 0x0B, 0x00, 0x01,
+                         0x00, 0x00, 0x0C, 0x00, 0x70, 0x01, 0x00, 0x10, 0x00, 0x0B, 0x00, 0x01, 0x00, 0x02,
+                         0x0C, 0x00, 0x71, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00, 0x04, 0x00};
+    std::size_t decoded = 0;
+    for (std::size_t at = 0; at < valid.size(); ++at) {
+        for (const std::uint8_t v : {0x00, 0x01, 0x02, 0x0C, 0x0F, 0x7F, 0x80, 0xFF}) {
+            Bytes doc = valid;
+            doc[at] = v;
+            std::string out;
+            if (mysqlJsonText(doc, out)) {
+                ++decoded;
+                EXPECT_LE(out.size(), 16 * doc.size() + 4096);
+            }
+        }
+        std::string out;
+        EXPECT_FALSE(mysqlJsonText(core::ByteSpan(valid).first(at), out)) << "truncated at " << at;
+    }
+    EXPECT_GT(decoded, 0u);
+}
+
 }  // namespace
 }  // namespace dunmore::values
