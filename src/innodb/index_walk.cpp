@@ -314,7 +314,11 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
         return start;
     }
     if (where.inOwnFile) {
-        if (!ctx.tablespaceFile.open(where.ibdPath)) return start;
+        if (!ctx.tablespaceFile.open(where.ibdPath)) {
+            // Its root page number belongs to that file: ibdata1 must not be read instead.
+            start.lookup = TableLookup::TablespaceFileMissing;
+            return start;
+        }
         ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size());
     } else if (!ctx.systemTablespace.isOpen()) {
         return start;
@@ -345,6 +349,9 @@ bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbF
         case TableLookup::Found:
             return true;
         case TableLookup::NoTablespace:
+            return false;
+        case TableLookup::TablespaceFileMissing:
+            frame.writeLog("Tablespace file not found.\r\n");
             return false;
         case TableLookup::TableIdNotFound:
             frame.writeLog("Table id not found.\r\n");

@@ -101,6 +101,7 @@ inline constexpr std::size_t kPreviewScreenRows = 1000;
 enum class TableLookup {
     Found,
     NoTablespace,         // neither the table's .ibd nor ibdata1 is open
+    TablespaceFileMissing,  // the dictionary puts the table in its own .ibd, which is not there
     TableIdNotFound,      // not in SYS_TABLES
     ClusterPageNotFound,  // no clustered index in SYS_INDEXES
     LeafPageNotFound,     // the descent from the root found no leaf
@@ -122,7 +123,9 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
 
 // locateInnodbTable for the save jobs: logs "Opening File\t" + the .ibd path, and on a
 // failed lookup one of "Table id not found.", "Cluster page number not found." or
-// "Leaf page number not found." (each with "\r\n"); nothing when neither file is there.
+// "Leaf page number not found." (each with "\r\n"), or "Tablespace file not found.\r\n"
+// when the dictionary names an .ibd that cannot be opened; nothing when neither file is
+// there.
 // True when firstLeaf names the table's first leaf; inOwnFile then says whether the
 // .ibd variants of the streams (and tablespaceSelected) apply.
 bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,

@@ -305,31 +305,40 @@ TEST_F(InnodbStream, ReadAndWriteFailuresLogTheStreamsFailureText) {
 }
 
 TEST_F(InnodbStream, TheRowsStepOfASaveLocatesCountsAndStreams) {
+    // The database without t.ibd, whose dictionary entry still names its own tablespace.
+    const fs::path lost = fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_stream_lost_ibd" / "st";
+    fs::remove_all(lost);
+    fs::create_directories(lost);
+    for (const auto& e : fs::directory_iterator(db()))
+        if (e.path().filename() != "t.ibd") fs::copy_file(e.path(), lost / e.path().filename());
     struct Case {
         const char* table;
         bool withDictionary;
         bool result;
         const char* logged;
+        bool lostIbd = false;
     };
     const Case kCases[] = {
         {"t_many", false, true, "Saving Data...\r\n"},
         {"s_t", true, true, "Saving Data...\r\n"},
         {"missing", true, false, "Table id not found.\r\n"},
         {"missing", false, true, ""},
+        {"t", true, false, "Tablespace file not found.\r\n", true},
     };
     for (const auto& c : kCases) {
+        const fs::path folder = c.lostIbd ? lost : db();
         SCOPED_TRACE(std::string(c.table) + (c.withDictionary ? " with ibdata1" : ""));
         Save save(std::string("step_") + c.table + (c.withDictionary ? "_dict" : ""));
         if (c.withDictionary)
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
         save.frame->context.clearTable();
-        if (fs::exists(db() / (std::string(c.table) + ".frm")))
+        if (fs::exists(folder / (std::string(c.table) + ".frm")))
             ASSERT_TRUE(schema::readTableDefinition(save.frame->context,
-                                                    db() / (std::string(c.table) + ".frm"), save.settings));
-        EXPECT_EQ(innodb::saveInnodbTableRows(*save.frame, db(), c.table, c.table, false), c.result);
+                                                    folder / (std::string(c.table) + ".frm"), save.settings));
+        EXPECT_EQ(innodb::saveInnodbTableRows(*save.frame, folder, c.table, c.table, false), c.result);
         EXPECT_FALSE(save.frame->context.tablespaceSelected);
         const std::string log = save.log();
-        EXPECT_NE(log.find(std::string("Opening File\t") + (db() / c.table).string() + ".ibd\r\n"),
+        EXPECT_NE(log.find(std::string("Opening File\t") + (folder / c.table).string() + ".ibd\r\n"),
                   std::string::npos);
         EXPECT_NE(log.find(c.logged), std::string::npos) << log;
         if (std::string(c.logged) == "Saving Data...\r\n") {
