@@ -106,9 +106,50 @@ void startScriptOutput(core::MainFrame& frame, ScriptJobState& state) {
     frame.writeLog("Script Saving Path:\t" + settings.savingFolder + "\r\n");
 }
 
+void addViewSection(ScriptJobState& state, std::string viewName, std::string statement) {
+    state.pendingViews.emplace_back(std::move(viewName), std::move(statement));
+}
+
+namespace {
+
+// Writes the queued views: repeatedly the first one whose statement names no view still
+// waiting (a cycle cannot be created by a server; should one be met, the rest follow in
+// their order).
+void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
+    auto pending = std::move(state.pendingViews);
+    state.pendingViews.clear();
+    const std::string qualifier =
+        schema::backQuoted(std::string(schema::kReplacementPrefix) + state.currentDatabase) + ".";
+    const auto names = [&](const std::string& statement, const std::string& view) {
+        return statement.find(qualifier + schema::backQuoted(view)) != std::string::npos;
+    };
+    while (!pending.empty()) {
+        std::size_t next = 0;
+        for (std::size_t i = 0; i < pending.size(); ++i) {
+            bool ready = true;
+            for (std::size_t j = 0; j < pending.size() && ready; ++j)
+                if (j != i && names(pending[i].second, pending[j].first)) ready = false;
+            if (ready) {
+                next = i;
+                break;
+            }
+        }
+        frame.scriptWriter.writeLineEnd();
+        frame.scriptWriter.writeText(pending[next].second);
+        frame.scriptWriter.writeLineEnd();
+        pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(next));
+    }
+}
+
+}  // namespace
+
 void closeDatabaseScript(core::MainFrame& frame, ScriptJobState& state) {
     core::ScriptWriter& writer = frame.scriptWriter;
-    if (!writer.isOpen()) return;
+    if (!writer.isOpen()) {
+        state.pendingViews.clear();
+        return;
+    }
+    writePendingViews(frame, state);
     writer.close();
     if (writer.failed()) {
         writer.resetFailure();
@@ -123,6 +164,7 @@ void startDatabaseScript(core::MainFrame& frame, ScriptJobState& state,
     if (path == state.currentScriptPath) return;
     closeDatabaseScript(frame, state);
     state.currentScriptPath = path;
+    state.currentDatabase = database;
     const std::string creating = "Creating Script File For Database " + database;
     frame.addOutputLine(creating);
     frame.writeLog("\r\n" + creating + "\r\n");

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace dunmore::output {
 
@@ -42,9 +44,18 @@ bool writeMarkerFile(const std::string& folder);
 // The state of one save-as-script job.
 struct ScriptJobState {
     std::string currentScriptPath;
+    std::string currentDatabase;
     std::uint32_t failures = 0;
     bool stopped = false;
+    // CREATE VIEW statements of the current database (view name, statement), written when
+    // its script closes.
+    std::vector<std::pair<std::string, std::string>> pendingViews;
 };
+
+// Queues a view section of the current database. The views of a database are written
+// after its other sections, each after the views of the same database that its query
+// names, so that a replay creates every view after what it reads from.
+void addViewSection(ScriptJobState& state, std::string viewName, std::string statement);
 
 // Starts the output of a save: settings.savingFolder becomes the absolute path of
 // savingFolder/Scriptdata, that folder and its blobdata folder are created, the marker
@@ -59,7 +70,8 @@ void startScriptOutput(core::MainFrame& frame, ScriptJobState& state);
 void startDatabaseScript(core::MainFrame& frame, ScriptJobState& state,
                          const std::string& databaseFolder);
 
-// Closes the current script; a write that failed in it is logged and counted.
+// Writes the queued views and closes the current script; a write that failed in it is
+// logged and counted.
 void closeDatabaseScript(core::MainFrame& frame, ScriptJobState& state);
 
 // Ends the output of a save: the script is closed, "Script Saving Completed..." and the

@@ -135,7 +135,8 @@ void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& 
         reportFailure(frame, state, "View not saved: " + path + " cannot be read.");
         return;
     }
-    writeSection(frame.scriptWriter, text);
+    const std::string fileName = core::lastPathPart(path);
+    addViewSection(state, fileName.substr(0, fileName.rfind('.')), text);
 }
 
 void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::TriggerEntry& entry) {

@@ -172,6 +172,9 @@ USE rt_latin;
 CREATE VIEW v_quote AS SELECT id, vc, 'it''s a \\ back\\slash "dq"' AS q FROM every_myisam
   WHERE vc <> 'O\'Brien' OR vc IS NULL;
 CREATE VIEW v_join AS SELECT o.id, o.note, e.ch FROM orders o JOIN every_innodb e ON e.id = o.id;
+CREATE VIEW a_over_views AS SELECT j.id, j.note, q.q FROM v_join j JOIN v_quote q ON q.id = j.id;
+CREATE VIEW z_base AS SELECT id FROM orders;
+CREATE VIEW m_over_z AS SELECT id FROM z_base;
 DELIMITER $$
 CREATE TRIGGER orders_bi BEFORE INSERT ON orders FOR EACH ROW
 BEGIN
@@ -243,6 +246,8 @@ std::string compareQuery(const std::vector<std::string>& dbs, const std::string&
     if (std::find(dbs.begin(), dbs.end(), "rt_latin") != dbs.end()) {
         q += "SELECT * FROM `" + prefix + "rt_latin`.v_quote ORDER BY id;\n";
         q += "SELECT * FROM `" + prefix + "rt_latin`.v_join ORDER BY id;\n";
+        q += "SELECT * FROM `" + prefix + "rt_latin`.a_over_views ORDER BY id;\n";
+        q += "SELECT * FROM `" + prefix + "rt_latin`.m_over_z ORDER BY id;\n";
     }
     if (std::find(dbs.begin(), dbs.end(), "rt_utf8") != dbs.end())
         q += "SELECT * FROM `" + prefix + "rt_utf8`.v_texts ORDER BY id;\n";
