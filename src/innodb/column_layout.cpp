@@ -13,6 +13,7 @@
 #include "schema/collation_table.h"
 
 #include <algorithm>
+#include <cctype>
 #include <optional>
 
 namespace dunmore::innodb {
@@ -72,6 +73,15 @@ core::InnodbColumn hiddenField(const char* name, std::uint32_t preciseType, std:
     f.column.index = kNoSlot;
     f.hidden = true;
     return f;
+}
+
+// MySQL column names compare without regard to case.
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 bool isPrimaryKey(const core::KeyInfo& key) {
@@ -290,10 +300,17 @@ void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableI
     for (const auto& r : ctx.sysColumns)
         if (r.tableId == tableId && tableId != 0 && (r.preciseType & kPreciseVirtual) == 0)
             ctx.tableSysColumns.push_back(r);
+    // Columns are matched by name: after an instant ADD/DROP/reorder or with virtual
+    // columns the SYS_COLUMNS positions are not the .frm column numbers. Positions serve
+    // only when no name matches at all (names that did not survive).
+    bool byName = false;
+    for (const auto& c : ctx.columns)
+        for (const auto& r : ctx.tableSysColumns)
+            if (sameName(r.name, c.name)) byName = true;
     for (const auto& c : ctx.columns) {
         const core::SysColumnsRecord* match = nullptr;
         for (const auto& r : ctx.tableSysColumns) {
-            if (r.position != c.index) continue;
+            if (byName ? !sameName(r.name, c.name) : r.position != c.index) continue;
             if (!match || (match->deleted && !r.deleted)) match = &r;
             if (!match->deleted) break;
         }

@@ -62,9 +62,11 @@ void buildColumnsFromDefinition(core::RecoveryContext& ctx,
 core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& column,
                                         const schema::CollationTable& collations);
 
-// Builds ctx.innodbColumns from the SYS_COLUMNS records of tableId (live records before
-// delete-marked ones of the same position; virtual columns are not stored and left out),
-// then buildClusteredFields. A column without a record gets no field.
+// Builds ctx.innodbColumns from the SYS_COLUMNS records of tableId, then
+// buildClusteredFields. A column takes the record of its name (case-insensitive; by
+// position only when no name of the table matches), a live record before a delete-marked
+// one. Virtual columns are not stored and get no field; nor does a column without a
+// record.
 // Requires: as buildColumnsFromDefinition.
 void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableId);
 

@@ -84,9 +84,11 @@ std::vector<std::string> fieldNames(const std::vector<core::InnodbColumn>& field
 TEST(InnodbColumnLayout, DefinitionLayoutEqualsDictionaryLayout) {
     auto& l = openFixture();
     const auto tables = fixtureTables();
-    ASSERT_EQ(tables.size(), 13u);
+    ASSERT_EQ(tables.size(), 14u);
     std::size_t compared = 0;
     for (const auto& table : tables) {
+        // A .frm column list does not say which columns are virtual (not stored).
+        if (table == "virt") continue;
         SCOPED_TRACE(table);
         const auto fromDictionary = dictionaryLayout(l, table);
         const auto fromDefinition = definitionLayout(l, table);
@@ -246,6 +248,7 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
     struct Case {
         const char* table;
         std::vector<std::string> order;  // leading clustered fields
+        bool definitionToo = true;
     };
     const Case kCases[] = {
         {"pk_ba", {"b", "a", "DB_TRX_ID", "DB_ROLL_PTR", "c"}},
@@ -255,6 +258,7 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
         {"nokey", {"DB_ROW_ID", "DB_TRX_ID", "DB_ROLL_PTR", "a", "b"}},
         {"pk_prefix", {"v(prefix)", "DB_TRX_ID", "DB_ROLL_PTR", "v", "n"}},
         {"sup", {"k", "DB_TRX_ID", "DB_ROLL_PTR", "n"}},
+        {"virt", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "s", "z"}, false},
         {"shared_c", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "b"}},
         {"shared_r", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "b"}},
         {"shared_d", {"b", "DB_TRX_ID", "DB_ROLL_PTR", "a"}},
@@ -265,6 +269,7 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.table);
         for (bool fromDictionary : {true, false}) {
+            if (!fromDictionary && !c.definitionToo) continue;
             SCOPED_TRACE(fromDictionary ? "dictionary" : "definition");
             const auto fields = fromDictionary ? dictionaryLayout(l, c.table) : definitionLayout(l, c.table);
             const auto names = fieldNames(fields);
