@@ -174,6 +174,20 @@ void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::No
     }
 }
 
+// Whether folder is base or lies below it, after resolving links and dot parts.
+bool isWithin(const std::string& folder, const std::string& base) {
+    if (folder.empty() || base.empty()) return false;
+    std::error_code ec;
+    const fs::path f = fs::weakly_canonical(fs::absolute(folder, ec), ec);
+    const fs::path b = fs::weakly_canonical(fs::absolute(base, ec), ec);
+    auto fi = f.begin();
+    for (auto bi = b.begin(); bi != b.end(); ++bi, ++fi) {
+        if (bi->empty()) continue;  // the trailing separator of a folder path
+        if (fi == f.end() || *fi != *bi) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string statementTableName(const std::string& name) {
@@ -206,9 +220,15 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
     frame.scriptWriter.resetFailure();
 
     ScriptJobState state;
-    startScriptOutput(frame, state);
-    for (auto node = frame.tree.firstCheckedNode(); node != core::CheckTree::kNone;
-         node = frame.tree.nextCheckedNode(node)) {
+    // The data folder is only ever read: a saving folder in it is refused.
+    const bool intoDataFolder = isWithin(settings.savingFolder, frame.catalogue.dataFolder);
+    if (intoDataFolder)
+        reportFailure(frame, state, "The saving folder " + settings.savingFolder +
+                                        " is inside the data folder; nothing was saved.");
+    else
+        startScriptOutput(frame, state);
+    for (auto node = intoDataFolder ? core::CheckTree::kNone : frame.tree.firstCheckedNode();
+         node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
         ctx.dataFile.close();
         ctx.tablespaceFile.close();
         frontend.resetRecordsPane();

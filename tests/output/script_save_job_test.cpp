@@ -228,6 +228,21 @@ CREATE TABLE s.later (id INT) ENGINE=MyISAM;
     EXPECT_EQ(s.settings.busy.load(), 0);
 }
 
+TEST(ScriptSaveJob, SavingFolderInsideTheDataFolderIsRefused) {
+    const auto fx = test::makeFixture("script_job_tiny", kTinySql);
+    const fs::path work = scratch("inside");
+    fs::copy(fx.dataDir, work / "data", fs::copy_options::recursive);
+    test::RecordingFrontend frontend;
+    Session s(frontend, work / "data", work);
+    s.check({"tiny"});
+    const ScriptSaveOutcome outcome = s.save(work / "data" / "tiny" / ".." / "out");
+    EXPECT_EQ(outcome.failures, 1u);
+    EXPECT_FALSE(fs::exists(work / "data" / "out"));
+    ASSERT_EQ(frontend.messages.size(), 1u);
+    EXPECT_NE(frontend.messages[0].find("See the log file"), std::string::npos);
+    EXPECT_EQ(s.settings.busy.load(), 0);
+}
+
 TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
     struct Case {
         const char* name;
