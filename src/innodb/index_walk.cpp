@@ -231,7 +231,9 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
             if (index.level != 0 || (haveIndexId && index.indexId != indexId)) break;
             haveIndexId = true;
             indexId = index.indexId;
-            if (isCompactIndexPage(view)) {
+            if (!isCompactIndexPage(view)) {
+                ++counts.otherFormatPages;
+            } else {
                 const std::uint32_t first = firstCompactRecord(view);
                 std::uint32_t u =
                     firstPage && options.resumeOffset != 0 ? options.resumeOffset : first;

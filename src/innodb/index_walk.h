@@ -48,6 +48,9 @@ struct LeafWalkCounts {
     std::uint64_t pagesVisited = 0;
     std::uint64_t recordsTaken = 0;
     std::uint64_t deletedSkipped = 0;
+    // Leaf pages of the chain whose records are not in the compact format (a REDUNDANT
+    // table): their rows are not read.
+    std::uint64_t otherFormatPages = 0;
 };
 
 // One live record handed to the walk's consumer. successor is the origin of the next

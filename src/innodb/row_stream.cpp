@@ -118,6 +118,13 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
         frame.addOutputLine(total);
         frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
                        "\r\n");
+        if (counts.otherFormatPages != 0) {
+            // Rows that could not be read are a failure of the table, not an empty table.
+            logFailure(frame, kind,
+                       std::to_string(counts.otherFormatPages) +
+                           " leaf pages are not in the compact record format; their rows are not read");
+            return false;
+        }
         return true;
     } catch (const std::exception& e) {
         logFailure(frame, kind, e.what());

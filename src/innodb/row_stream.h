@@ -24,7 +24,8 @@ void appendRowValues(const std::vector<core::ColumnDefinition>& columns,
 // position, stop before the next page when a stop is requested, and end with the log and
 // output line "Total Number of record inserted =  N ." and the log line
 // "Deleted records skipped = N". A read failure (or a failed script write) logs
-// "Error in processing function <name>" and gives false.
+// "Error in processing function <name>" and gives false; so do leaf pages in a record
+// format other than compact (REDUNDANT), whose rows are not read, after the total line.
 // Requires: ctx.columns read from the .frm and ctx.clusteredFields built; for the .ibd
 // variants tablespaceSelected set and tablespaceFile open.
 bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,

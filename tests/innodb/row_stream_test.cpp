@@ -32,6 +32,8 @@ INSERT INTO t VALUES (1, NULL, 5), (2, 'xy', -6), (3, 'z', 7);
 CREATE TABLE t_many (id INT PRIMARY KEY, v VARCHAR(200)) ENGINE=InnoDB;
 INSERT INTO t_many SELECT seq, REPEAT('m', 150) FROM seq_1_to_3000;
 CREATE TABLE t_empty (id INT PRIMARY KEY) ENGINE=InnoDB;
+CREATE TABLE t_red (id INT PRIMARY KEY) ENGINE=InnoDB ROW_FORMAT=REDUNDANT;
+INSERT INTO t_red VALUES (1), (2);
 CREATE TABLE t_blob (id INT PRIMARY KEY, lb LONGBLOB, lt LONGTEXT) ENGINE=InnoDB;
 INSERT INTO t_blob VALUES (1, REPEAT(UNHEX('00FF7F80'), 20000), REPEAT('ab', 30000)), (2, x'01', 'c');
 SET GLOBAL innodb_file_per_table=OFF;
@@ -147,6 +149,21 @@ TEST_F(InnodbStream, AnEmptyTableWritesNoStatementAndATotalOfZero) {
     EXPECT_TRUE(innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t_empty"));
     EXPECT_EQ(save.script(), "");
     EXPECT_NE(save.log().find("Total Number of record inserted =  0 ."), std::string::npos);
+}
+
+TEST_F(InnodbStream, RowsInTheRedundantFormatAreReportedAsNotSaved) {
+    Save save("redundant");
+    const auto start = save.locate(db(), "t_red");
+    ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
+    save.frame->context.tablespaceSelected = true;
+    EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t_red"));
+    EXPECT_EQ(save.script(), "");
+    const std::string log = save.log();
+    const auto total = log.find("Total Number of record inserted =  0 .");
+    const auto failure = log.find("Error in processing function parseibdfileforscript\r\n");
+    ASSERT_NE(total, std::string::npos);
+    ASSERT_NE(failure, std::string::npos);
+    EXPECT_LT(total, failure);
 }
 
 // Stops the job once the stream reports a given progress position.
