@@ -6,13 +6,6 @@
 // literals, INSERT text; the script goes to /dev/null), reported as MB/s of .MYD read and
 // rows/s. The baseline, measured in the same run, is `cat` of the same .MYD to /dev/null:
 // the table at the end gives the stream's MB/s as a fraction of cat's.
-#include "core/frontend.h"
-#include "core/main_frame.h"
-#include "myisam/myisam_header.h"
-#include "myisam/myisam_row_stream.h"
-#include "schema/frm_reader.h"
-#include "support/fixture.h"
-
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -21,6 +14,13 @@
 #include <filesystem>
 #include <map>
 #include <string>
+
+#include "core/frontend.h"
+#include "core/main_frame.h"
+#include "myisam/myisam_header.h"
+#include "myisam/myisam_row_stream.h"
+#include "schema/frm_reader.h"
+#include "support/fixture.h"
 
 namespace {
 
@@ -98,10 +98,22 @@ void streamToScript(benchmark::State& state, const std::string& table) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(catBaseline, fixed, std::string("fixed_rows"))->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK_CAPTURE(streamToScript, fixed, std::string("fixed_rows"))->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
-BENCHMARK_CAPTURE(catBaseline, dynamic, std::string("dynamic_rows"))->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(5);
-BENCHMARK_CAPTURE(streamToScript, dynamic, std::string("dynamic_rows"))->UseRealTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK_CAPTURE(catBaseline, fixed, std::string("fixed_rows"))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(streamToScript, fixed, std::string("fixed_rows"))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+BENCHMARK_CAPTURE(catBaseline, dynamic, std::string("dynamic_rows"))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
+BENCHMARK_CAPTURE(streamToScript, dynamic, std::string("dynamic_rows"))
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -1,4 +1,7 @@
 // fuzz-link: dunmore_myisam
+// fuzz-seeds: ../shared/peer-fixtures/mariadb-server/std_data/*.MYD
+// fuzz-seeds: ../shared/peer-fixtures/mariadb-server/std_data/*/*.MYD
+// fuzz-seeds: ../shared/peer-fixtures/mariadb-server/std_data/*.MYI
 //
 // MyISAM readers over hostile bytes. The first input byte picks one of three table
 // layouts taken from tables a MariaDB 10.11 server wrote (VARCHAR/TEXT with nulls, packed
@@ -6,10 +9,6 @@
 // fixed-length instead of dynamic, bit 1 also parse the bytes as a .MYI head and walk
 // with the column definitions it yields. The rest is the .MYD. The walk must end
 // without reading outside the file, whatever the blocks say.
-#include "myisam/dynamic_record.h"
-#include "myisam/myisam_header.h"
-#include "myisam/myisam_record_reader.h"
-
 #include <unistd.h>
 
 #include <cstdint>
@@ -17,6 +16,10 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "myisam/dynamic_record.h"
+#include "myisam/myisam_header.h"
+#include "myisam/myisam_record_reader.h"
 
 namespace {
 
@@ -46,21 +49,49 @@ struct Layout {
 
 const std::vector<Layout>& layouts() {
     static const std::vector<Layout> kLayouts = {
-        {{{3, 11, 2, false, 8, 16411}, {15, 1200, 6, true, 45, 32768}, {252, 8, 1208, true, 45, 33808},
+        {{{3, 11, 2, false, 8, 16411},
+          {15, 1200, 6, true, 45, 32768},
+          {252, 8, 1208, true, 45, 33808},
           {3, 11, 1218, true, 8, 32795}},
          {{0, 1, 0, 0}, {3, 4, 0, 0}, {8, 1202, 1, 0}, {4, 10, 2, 0}, {3, 4, 4, 0}},
-         1221, 1, 3, 1},
-        {{{254, 120, 2, true, 45, 32768}, {3, 11, 122, false, 8, 16411}, {246, 12, 126, true, 0, 33283},
-          {254, 255, 131, true, 8, 32768}, {8, 20, 386, true, 8, 32835}},
+         1221,
+         1,
+         3,
+         1},
+        {{{254, 120, 2, true, 45, 32768},
+          {3, 11, 122, false, 8, 16411},
+          {246, 12, 126, true, 0, 33283},
+          {254, 255, 131, true, 8, 32768},
+          {8, 20, 386, true, 8, 32835}},
          {{0, 1, 0, 0}, {1, 120, 1, 0}, {3, 4, 0, 0}, {2, 5, 2, 0}, {1, 255, 4, 0}, {3, 8, 8, 0}},
-         393, 1, 5, 1},
-        {{{3, 11, 4, false, 8, 16411}, {15, 1200, 8, true, 45, 32768}, {15, 10, 1210, true, 8, 32768},
-          {16, 3, 1305, true, 8, 32770}, {16, 10, 1305, true, 8, 32770}, {15, 50, 1306, true, 63, 32769},
-          {249, 8, 1357, true, 63, 33801}, {252, 8, 1366, true, 63, 33809},
-          {250, 8, 1376, true, 45, 33864}, {251, 8, 1387, true, 63, 33817}},
-         {{0, 3, 0, 0}, {3, 4, 0, 0}, {8, 1202, 1, 0}, {8, 11, 2, 0}, {3, 1, 1, 1}, {8, 51, 8, 1},
-          {4, 9, 16, 1}, {4, 10, 32, 1}, {4, 11, 64, 1}, {4, 12, 128, 1}},
-         1399, 3, 9, 2},
+         393,
+         1,
+         5,
+         1},
+        {{{3, 11, 4, false, 8, 16411},
+          {15, 1200, 8, true, 45, 32768},
+          {15, 10, 1210, true, 8, 32768},
+          {16, 3, 1305, true, 8, 32770},
+          {16, 10, 1305, true, 8, 32770},
+          {15, 50, 1306, true, 63, 32769},
+          {249, 8, 1357, true, 63, 33801},
+          {252, 8, 1366, true, 63, 33809},
+          {250, 8, 1376, true, 45, 33864},
+          {251, 8, 1387, true, 63, 33817}},
+         {{0, 3, 0, 0},
+          {3, 4, 0, 0},
+          {8, 1202, 1, 0},
+          {8, 11, 2, 0},
+          {3, 1, 1, 1},
+          {8, 51, 8, 1},
+          {4, 9, 16, 1},
+          {4, 10, 32, 1},
+          {4, 11, 64, 1},
+          {4, 12, 128, 1}},
+         1399,
+         3,
+         9,
+         2},
     };
     return kLayouts;
 }
@@ -114,8 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ctx.myisamColumns.clear();
         (void)dunmore::myisam::parseMyisamHeader(body, body.size(), ctx);
     }
-    ctx.myisamRowFormat = (mode & 1) ? dunmore::myisam::kRowFormatFixed
-                                     : dunmore::myisam::kRowFormatDynamic;
+    ctx.myisamRowFormat =
+        (mode & 1) ? dunmore::myisam::kRowFormatFixed : dunmore::myisam::kRowFormatDynamic;
 
     const dunmore::myisam::MyisamRowLayout rowLayout =
         dunmore::myisam::buildRowLayout(ctx, {true, (mode & 4) != 0});

@@ -11,10 +11,10 @@
 // set). See docs/formats/myisam.md for the header table.
 #include "myisam/dynamic_record.h"
 
-#include "values/value_decoder.h"
-
 #include <algorithm>
 #include <unordered_set>
+
+#include "values/value_decoder.h"
 
 namespace dunmore::myisam {
 namespace {
@@ -71,86 +71,86 @@ std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position) {
     const bool firstType = type <= 6 || type == 13;
     if (info.secondRead ? firstType : !firstType) flags |= kBlockSyncError;
     switch (type) {
-    case 0:
-        info.blockLength = r.u24be();
-        r.seek(4);
-        info.nextPosition = r.u64be();
-        info.previousPosition = r.u64be();
-        info.dataPosition = position;
-        if (info.blockLength < kMinBlockLength || info.blockLength % kBlockAlignment != 0)
+        case 0:
+            info.blockLength = r.u24be();
+            r.seek(4);
+            info.nextPosition = r.u64be();
+            info.previousPosition = r.u64be();
+            info.dataPosition = position;
+            if (info.blockLength < kMinBlockLength || info.blockLength % kBlockAlignment != 0)
+                return kBlockError;
+            return flags | kBlockDeleted;
+        case 1:
+            info.recLength = info.dataLength = info.blockLength = r.u16be();
+            info.dataPosition = position + 3;
+            return flags | kBlockFirst | kBlockLast;
+        case 2:
+            info.recLength = info.dataLength = info.blockLength = r.u24be();
+            info.dataPosition = position + 4;
+            return flags | kBlockFirst | kBlockLast;
+        case 3:
+            info.recLength = info.dataLength = r.u16be();
+            info.blockLength = info.recLength + r.u8();
+            info.dataPosition = position + 4;
+            return flags | kBlockFirst | kBlockLast;
+        case 4:
+            info.recLength = info.dataLength = r.u24be();
+            info.blockLength = info.recLength + r.u8();
+            info.dataPosition = position + 5;
+            return flags | kBlockFirst | kBlockLast;
+        case 5:
+            info.recLength = r.u16be();
+            info.dataLength = info.blockLength = r.u16be();
+            info.nextPosition = r.u64be();
+            info.secondRead = true;
+            info.dataPosition = position + 13;
+            return flags | kBlockFirst;
+        case 6:
+            info.recLength = r.u24be();
+            info.dataLength = info.blockLength = r.u24be();
+            info.nextPosition = r.u64be();
+            info.secondRead = true;
+            info.dataPosition = position + 15;
+            return flags | kBlockFirst;
+        case 7:
+            info.dataLength = info.blockLength = r.u16be();
+            info.dataPosition = position + 3;
+            return flags | kBlockLast;
+        case 8:
+            info.dataLength = info.blockLength = r.u24be();
+            info.dataPosition = position + 4;
+            return flags | kBlockLast;
+        case 9:
+            info.dataLength = r.u16be();
+            info.blockLength = info.dataLength + r.u8();
+            info.dataPosition = position + 4;
+            return flags | kBlockLast;
+        case 10:
+            info.dataLength = r.u24be();
+            info.blockLength = info.dataLength + r.u8();
+            info.dataPosition = position + 5;
+            return flags | kBlockLast;
+        case 11:
+            info.dataLength = info.blockLength = r.u16be();
+            info.nextPosition = r.u64be();
+            info.secondRead = true;
+            info.dataPosition = position + 11;
+            return flags;
+        case 12:
+            info.dataLength = info.blockLength = r.u24be();
+            info.nextPosition = r.u64be();
+            info.secondRead = true;
+            info.dataPosition = position + 12;
+            return flags;
+        case 13:
+            info.recLength = r.u32be();
+            info.dataLength = info.blockLength = r.u24be();
+            info.nextPosition = r.u64be();
+            info.secondRead = true;
+            info.dataPosition = position + 16;
+            return flags | kBlockFirst;
+        default:
             return kBlockError;
-        return flags | kBlockDeleted;
-    case 1:
-        info.recLength = info.dataLength = info.blockLength = r.u16be();
-        info.dataPosition = position + 3;
-        return flags | kBlockFirst | kBlockLast;
-    case 2:
-        info.recLength = info.dataLength = info.blockLength = r.u24be();
-        info.dataPosition = position + 4;
-        return flags | kBlockFirst | kBlockLast;
-    case 3:
-        info.recLength = info.dataLength = r.u16be();
-        info.blockLength = info.recLength + r.u8();
-        info.dataPosition = position + 4;
-        return flags | kBlockFirst | kBlockLast;
-    case 4:
-        info.recLength = info.dataLength = r.u24be();
-        info.blockLength = info.recLength + r.u8();
-        info.dataPosition = position + 5;
-        return flags | kBlockFirst | kBlockLast;
-    case 5:
-        info.recLength = r.u16be();
-        info.dataLength = info.blockLength = r.u16be();
-        info.nextPosition = r.u64be();
-        info.secondRead = true;
-        info.dataPosition = position + 13;
-        return flags | kBlockFirst;
-    case 6:
-        info.recLength = r.u24be();
-        info.dataLength = info.blockLength = r.u24be();
-        info.nextPosition = r.u64be();
-        info.secondRead = true;
-        info.dataPosition = position + 15;
-        return flags | kBlockFirst;
-    case 7:
-        info.dataLength = info.blockLength = r.u16be();
-        info.dataPosition = position + 3;
-        return flags | kBlockLast;
-    case 8:
-        info.dataLength = info.blockLength = r.u24be();
-        info.dataPosition = position + 4;
-        return flags | kBlockLast;
-    case 9:
-        info.dataLength = r.u16be();
-        info.blockLength = info.dataLength + r.u8();
-        info.dataPosition = position + 4;
-        return flags | kBlockLast;
-    case 10:
-        info.dataLength = r.u24be();
-        info.blockLength = info.dataLength + r.u8();
-        info.dataPosition = position + 5;
-        return flags | kBlockLast;
-    case 11:
-        info.dataLength = info.blockLength = r.u16be();
-        info.nextPosition = r.u64be();
-        info.secondRead = true;
-        info.dataPosition = position + 11;
-        return flags;
-    case 12:
-        info.dataLength = info.blockLength = r.u24be();
-        info.nextPosition = r.u64be();
-        info.secondRead = true;
-        info.dataPosition = position + 12;
-        return flags;
-    case 13:
-        info.recLength = r.u32be();
-        info.dataLength = info.blockLength = r.u24be();
-        info.nextPosition = r.u64be();
-        info.secondRead = true;
-        info.dataPosition = position + 16;
-        return flags | kBlockFirst;
-    default:
-        return kBlockError;
     }
 }
 
@@ -283,7 +283,8 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
         values::decodeColumnValue(col, bits, layout.options, col.value);
         applyNullRule(ctx, layout, k, nullArea);
     }
-    for (std::size_t j = 0; j < fields.size(); ++j) decodeDynamicField(ctx, layout, j, spans[j], nullArea);
+    for (std::size_t j = 0; j < fields.size(); ++j)
+        decodeDynamicField(ctx, layout, j, spans[j], nullArea);
     appendRow(ctx);
     return true;
 }
@@ -359,7 +360,8 @@ WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& la
                 break;
             }
             flags = readBlockHeader(file, info, next);
-            if (flags & (kBlockError | kBlockDeleted | kBlockSyncError | kBlockFirst)) intact = false;
+            if (flags & (kBlockError | kBlockDeleted | kBlockSyncError | kBlockFirst))
+                intact = false;
         }
 
         if (intact && unpackDynamicRecord(ctx, layout, record)) {

@@ -1,13 +1,13 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+#include <vector>
+
 #include "core/byte_reader.h"
 #include "core/read_only_file.h"
 #include "core/recovery_context.h"
 #include "myisam/myisam_record_reader.h"
-
-#include <array>
-#include <cstdint>
-#include <vector>
 
 namespace dunmore::myisam {
 

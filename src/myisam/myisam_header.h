@@ -1,10 +1,10 @@
 #pragma once
 
+#include <filesystem>
+
 #include "core/byte_reader.h"
 #include "core/recovery_context.h"
 #include "core/status.h"
-
-#include <filesystem>
 
 namespace dunmore::myisam {
 

@@ -12,10 +12,10 @@
 // See docs/formats/myisam.md.
 #include "myisam/myisam_record_reader.h"
 
+#include <algorithm>
+
 #include "myisam/dynamic_record.h"
 #include "myisam/myisam_header.h"
-
-#include <algorithm>
 
 namespace dunmore::myisam {
 namespace {
@@ -38,15 +38,20 @@ bool bitsStoredInNullArea(const core::ColumnDefinition& col) {
 std::uint32_t fixedWidth(const core::ColumnDefinition& col) {
     const std::uint32_t length = col.length > 0 ? static_cast<std::uint32_t>(col.length) : 0;
     switch (col.typeCode) {
-    case kTypeVarchar: return (length < 256 ? 1 : 2) + length;
-    case kTypeBit: return bitsStoredInNullArea(col) ? length / 8 : (length + 7) / 8;
-    // The DECIMAL of servers before 5.0.3 is stored as its text, `length` characters.
-    case kTypeDecimal: return length;
-    case kTypeString:
-    case kTypeVarString:
-    case kTypeJson:
-    case kTypeGeometry: return length;
-    default: return values::storedWidth(col);
+        case kTypeVarchar:
+            return (length < 256 ? 1 : 2) + length;
+        case kTypeBit:
+            return bitsStoredInNullArea(col) ? length / 8 : (length + 7) / 8;
+        // The DECIMAL of servers before 5.0.3 is stored as its text, `length` characters.
+        case kTypeDecimal:
+            return length;
+        case kTypeString:
+        case kTypeVarString:
+        case kTypeJson:
+        case kTypeGeometry:
+            return length;
+        default:
+            return values::storedWidth(col);
     }
 }
 
@@ -149,8 +154,8 @@ MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
 
     layout.nullAreaLength = ctx.nullBitmapBytes;
     if (fieldCount > 0 && layout.tableColumnOf[0] < 0)
-        layout.nullAreaLength = std::max<std::uint32_t>(layout.nullAreaLength,
-                                                        ctx.myisamColumns[0].fieldLength);
+        layout.nullAreaLength =
+            std::max<std::uint32_t>(layout.nullAreaLength, ctx.myisamColumns[0].fieldLength);
     return layout;
 }
 
@@ -171,8 +176,8 @@ void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
     if (place.bitCount > 0) {
         const std::uint32_t low = core::readLeAt(nullFlags, place.bitPos, 1);
         const std::uint32_t high = core::readLeAt(nullFlags, place.bitPos + 1, 1);
-        const std::uint32_t bits = ((high << 8 | low) >> place.bitOffset) &
-                                   ((1u << place.bitCount) - 1);
+        const std::uint32_t bits =
+            ((high << 8 | low) >> place.bitOffset) & ((1u << place.bitCount) - 1);
         out.push_back(static_cast<std::uint8_t>(bits));
     }
     out.insert(out.end(), wholeBytes.begin(), wholeBytes.end());
@@ -258,12 +263,16 @@ WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layo
 
 WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
                           const WalkOptions& options) {
-    if (!ctx.dataFile.isOpen()) return {};
+    // Without a definition there are no columns to give a row.
+    if (!ctx.dataFile.isOpen() || ctx.columns.empty()) return {};
     const MyisamRowLayout layout = buildRowLayout(ctx, options.decode);
     switch (ctx.myisamRowFormat) {
-    case kRowFormatFixed: return walkFixedRows(ctx, layout, startPosition, options);
-    case kRowFormatDynamic: return walkDynamicRows(ctx, layout, startPosition, options);
-    default: return {};
+        case kRowFormatFixed:
+            return walkFixedRows(ctx, layout, startPosition, options);
+        case kRowFormatDynamic:
+            return walkDynamicRows(ctx, layout, startPosition, options);
+        default:
+            return {};
     }
 }
 

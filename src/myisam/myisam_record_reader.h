@@ -1,12 +1,12 @@
 #pragma once
 
-#include "core/byte_reader.h"
-#include "core/recovery_context.h"
-#include "values/value_decoder.h"
-
 #include <cstdint>
 #include <functional>
 #include <vector>
+
+#include "core/byte_reader.h"
+#include "core/recovery_context.h"
+#include "values/value_decoder.h"
 
 namespace dunmore::myisam {
 
@@ -26,8 +26,8 @@ struct MyisamColumnPlace {
 };
 
 struct MyisamRowLayout {
-    std::vector<MyisamColumnPlace> places;  // per table column
-    std::vector<int> tableColumnOf;         // per MyisamColumn: table column or -1
+    std::vector<MyisamColumnPlace> places;    // per table column
+    std::vector<int> tableColumnOf;           // per MyisamColumn: table column or -1
     std::vector<std::uint32_t> fieldOffsets;  // per MyisamColumn: offset in the record
     // Bytes of the null-flag area at the start of the record.
     std::uint32_t nullAreaLength = 0;
@@ -85,9 +85,9 @@ bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
                     std::uint64_t rowPosition);
 
 // Walks ctx.dataFile from startPosition: fixed-length slots, dynamic blocks or, for a
-// compressed table, nothing. Live rows only; the walk always moves forward and ends at
-// the end of the file, when onRow or beforeRecord says stop, or when the file is not
-// open. Returns what it passed.
+// compressed table or a table without columns, nothing. Live rows only; the walk always
+// moves forward and ends at the end of the file, when onRow or beforeRecord says stop,
+// or when the file is not open. Returns what it passed.
 WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
                           const WalkOptions& options);
 

@@ -3,10 +3,10 @@
 // the .MYD with walkMyisamRows; the output streams keep one row in memory at a time.
 #include "myisam/myisam_row_stream.h"
 
+#include <exception>
+
 #include "myisam/myisam_record_reader.h"
 #include "values/sql_literal.h"
-
-#include <exception>
 
 namespace dunmore::myisam {
 namespace {
@@ -108,7 +108,8 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
                 return false;
             }
         }
-        const std::string total = "Total Number of record inserted =  " + std::to_string(rows) + " .";
+        const std::string total =
+            "Total Number of record inserted =  " + std::to_string(rows) + " .";
         frame.writeLog(total + "\r\n\r\n");
         frame.addOutputLine(total);
         frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "core/column_definition.h"
-#include "core/main_frame.h"
-
 #include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "core/column_definition.h"
+#include "core/main_frame.h"
 
 namespace dunmore::myisam {
 

@@ -3,13 +3,12 @@
 // end, empty deleted blocks, and .MYI heads cut short or lying about their counts. The
 // damaged files are real tables of a MariaDB server with single bytes changed. Also the
 // packed-record rules on small hand-built records.
-#include "myisam_test_support.h"
-
-#include "myisam/dynamic_record.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
+
+#include "myisam/dynamic_record.h"
+#include "myisam_test_support.h"
 
 namespace dunmore::test {
 namespace {
@@ -70,7 +69,8 @@ std::vector<TextRow> readDamaged(const std::string& table, const std::function<v
     const fs::path src = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_damage" / "g";
     const fs::path work = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_damage_work";
     fs::create_directories(work);
-    fs::copy_file(src / (table + ".frm"), work / (table + ".frm"), fs::copy_options::overwrite_existing);
+    fs::copy_file(src / (table + ".frm"), work / (table + ".frm"),
+                  fs::copy_options::overwrite_existing);
     Bytes data = readFileText(src / (table + ".MYD"));
     Bytes index = readFileText(src / (table + ".MYI"));
     if (myd) myd(data);
@@ -111,22 +111,28 @@ TEST_F(MyisamDamageTest, DamagedDataFilesEndCleanly) {
         {"truncated in the middle", [](Bytes& b) { b.resize(b.size() / 2); }, 10},
         {"truncated by one byte", [](Bytes& b) { b.pop_back(); }, 36},
         {"type 14 at the start", [](Bytes& b) { b[0] = 14; }, 37},
-        {"type 255 in the second record", [&](Bytes& b) { b[second] = static_cast<char>(255); }, 37},
+        {"type 255 in the second record", [&](Bytes& b) { b[second] = static_cast<char>(255); },
+         37},
         {"every byte 0xEE", [](Bytes& b) { b.assign(b.size(), static_cast<char>(0xEE)); }, 0},
         {"all zero: deleted blocks of length 0", [](Bytes& b) { b.assign(b.size(), 0); }, 0},
-        {"chain pointing at itself",
-         [&](Bytes& b) { putBe(b, chained + nextOffset, chained, 8); }, 36},
-        {"chain pointing backwards to 0", [&](Bytes& b) { putBe(b, chained + nextOffset, 0, 8); }, 36},
+        {"chain pointing at itself", [&](Bytes& b) { putBe(b, chained + nextOffset, chained, 8); },
+         36},
+        {"chain pointing backwards to 0", [&](Bytes& b) { putBe(b, chained + nextOffset, 0, 8); },
+         36},
         {"chain pointing past the end",
          [&](Bytes& b) { putBe(b, chained + nextOffset, 0x7FFFFFFFFFFFFFFFull, 8); }, 36},
-        {"record length past the end", [&](Bytes& b) {
+        {"record length past the end",
+         [&](Bytes& b) {
              b[second] = 4;  // whole record, 3-byte length
              putBe(b, second + 1, 0xFFFFFF, 3);
-         }, 1},
-        {"huge chained record length", [&](Bytes& b) {
+         },
+         1},
+        {"huge chained record length",
+         [&](Bytes& b) {
              b[chained] = 13;
              putBe(b, chained + 1, 0xFFFFFFFF, 4);
-         }, 30},
+         },
+         30},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -161,7 +167,8 @@ TEST_F(MyisamDamageTest, DamagedIndexHeadsAndFixedRows) {
     };
     const Case kCases[] = {
         {"index of 24 bytes", nullptr, [](Bytes& b) { b.resize(24); }, 39},
-        {"index cut in the base information", nullptr, [&](Bytes& b) { b.resize(base(b) + 30); }, 39},
+        {"index cut in the base information", nullptr, [&](Bytes& b) { b.resize(base(b) + 30); },
+         39},
         {"base position past the end", nullptr, [](Bytes& b) { putBe(b, 12, 0xFFFF, 2); }, 39},
         {"65535 keys of 255 segments", nullptr,
          [&](Bytes& b) {
@@ -169,10 +176,12 @@ TEST_F(MyisamDamageTest, DamagedIndexHeadsAndFixedRows) {
              b[base(b) + 100] = static_cast<char>(255);
          },
          39},
-        {"four billion columns", nullptr, [&](Bytes& b) { putBe(b, base(b) + 64, 0xFFFFFFFF, 4); }, 39},
+        {"four billion columns", nullptr, [&](Bytes& b) { putBe(b, base(b) + 64, 0xFFFFFFFF, 4); },
+         39},
         {"packed length of 0", nullptr, [&](Bytes& b) { putBe(b, base(b) + 48, 0, 4); }, 39},
         // A slot cut short is not a row: its missing bytes were never read.
-        {"data file cut inside the last row", [](Bytes& b) { b.resize(b.size() - 3); }, nullptr, 38},
+        {"data file cut inside the last row", [](Bytes& b) { b.resize(b.size() - 3); }, nullptr,
+         38},
         {"data file cut to one byte", [](Bytes& b) { b.resize(1); }, nullptr, 0},
         {"empty data file", [](Bytes& b) { b.clear(); }, nullptr, 0},
     };
@@ -228,14 +237,21 @@ TEST(MyisamPackedRecord, LengthAndFlagRules) {
         return r;
     }();
     const Case kCases[] = {
-        {"CHAR stripped, BLOB empty", {0x03, 2, 'h', 'i', 3, 'a', 'b', 'c'}, true, {"hi", "abc", ""}},
-        {"CHAR whole, BLOB of 2", {0x00, 0, 'p', 'a', 'd', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 2, 0, 0xAB, 0xCD},
-         true, {"", "pad", "0xABCD"}},
-        {"VARCHAR length 255 then 2 bytes", longV, true,
-         {std::string(256, 'a'), "xyz", "0xABCD"}},
+        {"CHAR stripped, BLOB empty",
+         {0x03, 2, 'h', 'i', 3, 'a', 'b', 'c'},
+         true,
+         {"hi", "abc", ""}},
+        {"CHAR whole, BLOB of 2",
+         {0x00, 0, 'p', 'a', 'd', ' ', ' ', ' ', ' ', ' ', ' ', ' ', 2, 0, 0xAB, 0xCD},
+         true,
+         {"", "pad", "0xABCD"}},
+        {"VARCHAR length 255 then 2 bytes", longV, true, {std::string(256, 'a'), "xyz", "0xABCD"}},
         {"VARCHAR longer than the record", {0x03, 9, 'a', 3, 'a', 'b', 'c'}, false, {}},
         {"VARCHAR above its length", {0x03, 255, 0x01, 0x2E, 1, 'x'}, false, {}},
-        {"CHAR length not below its size", {0x03, 0, 10, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'}, false, {}},
+        {"CHAR length not below its size",
+         {0x03, 0, 10, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 'j'},
+         false,
+         {}},
         {"BLOB length past the end", {0x01, 0, 1, 'a', 0xFF, 0xFF, 0x01}, false, {}},
         {"bytes left over", {0x03, 1, 'a', 1, 'b', 'z'}, false, {}},
         {"shorter than the minimum", {0x03, 0}, false, {}},
@@ -266,16 +282,72 @@ TEST(MyisamBlockHeader, TypesAndSyncErrors) {
         std::uint64_t dataPosition, nextPosition;
     };
     const Case kCases[] = {
-        {"deleted", {0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 8}, false, myisam::kBlockDeleted, 0, 0, 20, 100, 8},
+        {"deleted",
+         {0, 0, 0, 20, 0, 0, 0, 0, 0, 0, 0, 8},
+         false,
+         myisam::kBlockDeleted,
+         0,
+         0,
+         20,
+         100,
+         8},
         {"deleted of length 0", {0, 0, 0, 0}, false, myisam::kBlockError, 0, 0, 0, 100, 0},
         {"deleted of odd length", {0, 0, 0, 21}, false, myisam::kBlockError, 0, 0, 21, 100, 0},
-        {"whole, 2-byte length", {1, 0, 17}, false, myisam::kBlockFirst | myisam::kBlockLast, 17, 17, 17, 103, 0},
-        {"whole with slack", {3, 0, 17, 3}, false, myisam::kBlockFirst | myisam::kBlockLast, 17, 17, 20, 104, 0},
-        {"first of a chain", {5, 1, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0x10, 0}, false, myisam::kBlockFirst, 256, 16, 16, 113, 0x1000},
-        {"first of a big chain", {13, 0, 1, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0x20, 0}, false, myisam::kBlockFirst, 65536, 16, 16, 116, 0x2000},
-        {"last part met in file order", {7, 0, 9}, false, myisam::kBlockLast | myisam::kBlockSyncError, 0, 9, 9, 103, 0},
+        {"whole, 2-byte length",
+         {1, 0, 17},
+         false,
+         myisam::kBlockFirst | myisam::kBlockLast,
+         17,
+         17,
+         17,
+         103,
+         0},
+        {"whole with slack",
+         {3, 0, 17, 3},
+         false,
+         myisam::kBlockFirst | myisam::kBlockLast,
+         17,
+         17,
+         20,
+         104,
+         0},
+        {"first of a chain",
+         {5, 1, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0x10, 0},
+         false,
+         myisam::kBlockFirst,
+         256,
+         16,
+         16,
+         113,
+         0x1000},
+        {"first of a big chain",
+         {13, 0, 1, 0, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0x20, 0},
+         false,
+         myisam::kBlockFirst,
+         65536,
+         16,
+         16,
+         116,
+         0x2000},
+        {"last part met in file order",
+         {7, 0, 9},
+         false,
+         myisam::kBlockLast | myisam::kBlockSyncError,
+         0,
+         9,
+         9,
+         103,
+         0},
         {"last part in a chain", {7, 0, 9}, true, myisam::kBlockLast, 0, 9, 9, 103, 0},
-        {"first type inside a chain", {1, 0, 9}, true, myisam::kBlockFirst | myisam::kBlockLast | myisam::kBlockSyncError, 9, 9, 9, 103, 0},
+        {"first type inside a chain",
+         {1, 0, 9},
+         true,
+         myisam::kBlockFirst | myisam::kBlockLast | myisam::kBlockSyncError,
+         9,
+         9,
+         9,
+         103,
+         0},
         {"type 14", {14, 1, 2, 3}, false, myisam::kBlockError, 0, 0, 0, 0, 0},
         {"type 255", {255}, false, myisam::kBlockError, 0, 0, 0, 0, 0},
     };

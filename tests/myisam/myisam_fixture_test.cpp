@@ -2,14 +2,13 @@
 // same server returned for them: fixed-length tables of every fixed-width type with
 // deleted and reused slots, dynamic tables with long VARCHARs, every TEXT/BLOB size,
 // records split into block chains by updates and deleted blocks, and packed CHARs.
-#include "myisam_test_support.h"
-
-#include "myisam/dynamic_record.h"
-#include "myisam/myisam_row_stream.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "myisam/dynamic_record.h"
+#include "myisam/myisam_row_stream.h"
+#include "myisam_test_support.h"
 
 namespace dunmore::test {
 namespace {
@@ -160,10 +159,8 @@ TEST_F(MyisamFixtureTest, RowsEqualWhatTheServerReturned) {
         std::uint64_t minDeleted;  // deleted slots or blocks the walk must have passed
     };
     const Case kCases[] = {
-        {"fixed_all", myisam::kRowFormatFixed, 1},
-        {"fixed_nn", myisam::kRowFormatFixed, 1},
-        {"dyn", myisam::kRowFormatDynamic, 1},
-        {"vmax", myisam::kRowFormatDynamic, 0},
+        {"fixed_all", myisam::kRowFormatFixed, 1}, {"fixed_nn", myisam::kRowFormatFixed, 1},
+        {"dyn", myisam::kRowFormatDynamic, 1},     {"vmax", myisam::kRowFormatDynamic, 0},
         {"pchar", myisam::kRowFormatDynamic, 1},
     };
     const std::string result = s_fixture->resultText();
@@ -195,7 +192,8 @@ std::string createStatement(const std::string& table) {
 TEST_F(MyisamFixtureTest, ScriptOfEveryTableReloadsToTheSameRows) {
     // Without strict mode, as the original rows were stored: an ENUM holding its error
     // value '' cannot be inserted again under strict mode.
-    std::string reload = "CREATE DATABASE m;\nUSE m;\nSET time_zone = '+00:00';\nSET sql_mode = '';\n";
+    std::string reload =
+        "CREATE DATABASE m;\nUSE m;\nSET time_zone = '+00:00';\nSET sql_mode = '';\n";
     const char* const kTables[] = {"fixed_all", "fixed_nn", "dyn", "vmax", "pchar"};
     const fs::path work = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_tables_script";
     fs::create_directories(work);
@@ -206,7 +204,8 @@ TEST_F(MyisamFixtureTest, ScriptOfEveryTableReloadsToTheSameRows) {
         session.settings.savingScript = true;
         const fs::path script = work / (std::string(table) + ".sql");
         ASSERT_TRUE(session.frame->scriptWriter.open(script));
-        ASSERT_TRUE(myisam::mydfileforscript(*session.frame, s_fixture->dataDir / "m" / (std::string(table) + ".MYD"), table));
+        ASSERT_TRUE(myisam::mydfileforscript(
+            *session.frame, s_fixture->dataDir / "m" / (std::string(table) + ".MYD"), table));
         session.frame->scriptWriter.close();
         const std::string create = createStatement(table);
         ASSERT_FALSE(create.empty());

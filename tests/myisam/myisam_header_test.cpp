@@ -1,8 +1,8 @@
 // The .MYI head: hand-built heads for the option bits, a head without keys and heads cut
 // short, and the heads of real tables, whose column definitions must cover the record.
-#include "myisam_test_support.h"
-
 #include <gtest/gtest.h>
+
+#include "myisam_test_support.h"
 
 namespace dunmore::test {
 namespace {
@@ -16,17 +16,18 @@ std::vector<std::uint8_t> buildHead(std::uint16_t options, std::uint8_t keys,
                                     const std::vector<core::MyisamColumn>& columns) {
     std::vector<std::uint8_t> b(kBasePos + 100, 0);
     const auto be = [&](std::size_t at, std::uint64_t v, std::size_t width) {
-        for (std::size_t i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
+        for (std::size_t i = 0; i < width; ++i)
+            b[at + i] = static_cast<std::uint8_t>(v >> (8 * (width - 1 - i)));
     };
     be(0, 0xFEFE0701, 4);
     be(4, options, 2);
     be(12, kBasePos, 2);
-    be(kBasePos + 44, 321, 4);                // recordLength
-    be(kBasePos + 48, 322, 4);                // packedRecordLength
-    be(kBasePos + 52, 7, 4);                  // minPackLength
-    be(kBasePos + 64, columns.size(), 4);     // fieldCount
-    b[kBasePos + 74] = keys;                  // keyCount
-    be(kBasePos + 76, 2, 2);                  // packBits
+    be(kBasePos + 44, 321, 4);             // recordLength
+    be(kBasePos + 48, 322, 4);             // packedRecordLength
+    be(kBasePos + 52, 7, 4);               // minPackLength
+    be(kBasePos + 64, columns.size(), 4);  // fieldCount
+    b[kBasePos + 74] = keys;               // keyCount
+    be(kBasePos + 76, 2, 2);               // packBits
     for (std::uint8_t k = 0; k < keys; ++k) {
         std::vector<std::uint8_t> key(12 + 18, 0);
         key[0] = 1;
@@ -117,8 +118,8 @@ TEST(MyisamHeader, RealHeadsCoverTheRecord) {
 TEST(MyisamFixedRow, NullFlagsBitsAndDeleteMark) {
     core::RecoveryContext ctx;
     ctx.myisamRowFormat = myisam::kRowFormatFixed;
-    const auto column = [](std::uint32_t type, std::int32_t length, std::uint32_t pos, bool nullable,
-                           std::uint16_t packFlags = 0) {
+    const auto column = [](std::uint32_t type, std::int32_t length, std::uint32_t pos,
+                           bool nullable, std::uint16_t packFlags = 0) {
         core::ColumnDefinition c;
         c.typeCode = type;
         c.length = length;
@@ -143,10 +144,14 @@ TEST(MyisamFixedRow, NullFlagsBitsAndDeleteMark) {
         std::vector<std::string> values;
     };
     const Case kCases[] = {
-        {"all set", {0x01 | 0xA0, 0x01, 7, 0, 0, 0, 0x00, 0x00, 0xC0, 0x3F, 0x13, 0, 0}, true,
+        {"all set",
+         {0x01 | 0xA0, 0x01, 7, 0, 0, 0, 0x00, 0x00, 0xC0, 0x3F, 0x13, 0, 0},
+         true,
          {"7", "1.5", "11010", "10011"}},
-        {"flags set over non-zero bytes", {0x01 | 0x02 | 0x04 | 0x08, 0, 7, 0, 0, 0, 0, 0, 0xC0, 0x3F, 0x01},
-         true, {"NULL", "NULL", "NULL", "00001"}},
+        {"flags set over non-zero bytes",
+         {0x01 | 0x02 | 0x04 | 0x08, 0, 7, 0, 0, 0, 0, 0, 0xC0, 0x3F, 0x01},
+         true,
+         {"NULL", "NULL", "NULL", "00001"}},
         {"deleted slot", {0x00, 0, 7, 0, 0, 0, 0, 0, 0, 0, 0}, false, {}},
     };
     for (const Case& c : kCases) {

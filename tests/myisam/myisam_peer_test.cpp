@@ -1,11 +1,11 @@
 // MyISAM tables written by other servers (MySQL 4.1 to 5.7, MariaDB 5.3 to 10.11), from
 // the peer fixtures, read in place: every one reads without a crash in preview and in
 // saving mode, and where the server's test results give the rows, ours equal them.
-#include "myisam_test_support.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "myisam_test_support.h"
 
 namespace dunmore::test {
 namespace {
@@ -32,14 +32,18 @@ const std::vector<Case>& cases() {
         {"std_data/host_old", nullptr, 0, {}},
         {"std_data/mdev17909#P#p20181029", "std_data/mdev17909.frm", 0, {}},
         {"std_data/mdev17909#P#p20181128", "std_data/mdev17909.frm", 0, {}},
-        {"std_data/mysql56time", nullptr, 3,
+        {"std_data/mysql56time",
+         nullptr,
+         3,
          {{"838:59:59", "838:59:59.0", "838:59:59.00", "838:59:59.000", "838:59:59.0000",
            "838:59:59.00000", "838:59:59.000000"},
           {"00:00:00", "00:00:00.0", "00:00:00.00", "00:00:00.000", "00:00:00.0000",
            "00:00:00.00000", "00:00:00.000000"},
           {"-838:59:59", "-838:59:59.0", "-838:59:59.00", "-838:59:59.000", "-838:59:59.0000",
            "-838:59:59.00000", "-838:59:59.000000"}}},
-        {"std_data/mysql56timestamp", nullptr, 2,
+        {"std_data/mysql56timestamp",
+         nullptr,
+         2,
          {{"1970-01-01 00:00:01", "1970-01-01 00:00:01.0", "1970-01-01 00:00:01.00",
            "1970-01-01 00:00:01.000", "1970-01-01 00:00:01.0000", "1970-01-01 00:00:01.00000",
            "1970-01-01 00:00:01.000000"},

@@ -1,14 +1,14 @@
 // The MyISAM row consumers over tables a real MariaDB server wrote: preview pages and
 // their positions, the script stream (its text loaded back into a real server), the
 // server stream's log lines, Stop, and a table compressed by myisampack.
-#include "myisam_test_support.h"
-
 #include "myisam/myisam_row_stream.h"
-#include "support/recording_frontend.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+
+#include "myisam_test_support.h"
+#include "support/recording_frontend.h"
 
 namespace dunmore::test {
 namespace {
@@ -65,7 +65,8 @@ std::string logText(const std::string& path) {
 
 std::size_t countOf(const std::string& text, const std::string& part) {
     std::size_t n = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+        ++n;
     return n;
 }
 
@@ -97,7 +98,7 @@ struct StreamSession {
 TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
     struct Case {
         const char* table;
-        std::vector<std::size_t> pageRows;   // rows of each page read in turn
+        std::vector<std::size_t> pageRows;  // rows of each page read in turn
         std::vector<std::string> firstIds;  // id of each page's first row
     };
     const Case kCases[] = {
@@ -110,7 +111,8 @@ TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
         SCOPED_TRACE(c.table);
         StreamSession s(folder(), c.table, "preview_work");
         core::RecoveryContext& ctx = s.frame.context;
-        ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, folder() / (std::string(c.table) + ".MYD")));
+        ASSERT_TRUE(
+            myisam::loadMyisamPreviewPage(s.frame, folder() / (std::string(c.table) + ".MYD")));
         for (std::size_t page = 0; page < c.pageRows.size(); ++page) {
             SCOPED_TRACE(page);
             if (page > 0) {
@@ -156,7 +158,8 @@ TEST_F(MyisamStreamTest, ScriptStatementsLoadBackIntoARealServer) {
     const Case kCases[] = {
         {"d2500", "d2500", "d2500", "CREATE TABLE d2500 (id INT NOT NULL, v VARCHAR(20), t TEXT)",
          "SELECT id, v, t FROM d2500 ORDER BY id", 2495, 5},
-        {"q`t", "q@0060t", "qt", "CREATE TABLE `q``t` (`a``b` INT, c VARCHAR(10))", "SELECT * FROM `q``t`", 2, 1},
+        {"q`t", "q@0060t", "qt", "CREATE TABLE `q``t` (`a``b` INT, c VARCHAR(10))",
+         "SELECT * FROM `q``t`", 2, 1},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.table);
@@ -164,26 +167,29 @@ TEST_F(MyisamStreamTest, ScriptStatementsLoadBackIntoARealServer) {
         s.settings.savingScript = true;
         const fs::path script = s.work / "rows.sql";
         ASSERT_TRUE(s.frame.scriptWriter.open(script));
-        ASSERT_TRUE(myisam::mydfileforscript(s.frame, folder() / (std::string(c.file) + ".MYD"), c.table));
+        ASSERT_TRUE(
+            myisam::mydfileforscript(s.frame, folder() / (std::string(c.file) + ".MYD"), c.table));
         s.frame.scriptWriter.close();
         const std::string text = readFileText(script);
         EXPECT_EQ(countOf(text, "INSERT INTO "), c.rows);
         EXPECT_EQ(text.substr(text.size() - 11), "COMMIT;\r\n\r\n");
 
-        const std::string total = "Total Number of record inserted =  " + std::to_string(c.rows) + " .";
+        const std::string total =
+            "Total Number of record inserted =  " + std::to_string(c.rows) + " .";
         EXPECT_EQ(s.frontend.lines, std::vector<std::string>{total});
         EXPECT_NE(s.log().find(total + "\r\n\r\nDeleted records skipped = " +
                                std::to_string(c.deleted) + "\r\n"),
                   std::string::npos);
         ASSERT_FALSE(s.frontend.ranges.empty());
-        EXPECT_EQ(s.frontend.ranges.back(), fs::file_size(folder() / (std::string(c.file) + ".MYD")));
+        EXPECT_EQ(s.frontend.ranges.back(),
+                  fs::file_size(folder() / (std::string(c.file) + ".MYD")));
         EXPECT_EQ(s.frontend.positions.back(), s.frontend.ranges.back());
 
         const std::string reload = std::string("CREATE DATABASE r;\nUSE r;\n") + c.create +
                                    " ENGINE=MyISAM;\nSTART TRANSACTION;\n" + text;
-        const Fixture back = makeFixture(std::string("myisam_reload_") + c.section, reload,
-                                         std::string("USE r;\nSELECT '@@") + c.section +
-                                             "' AS section;\n" + c.select + ";\n");
+        const Fixture back = makeFixture(
+            std::string("myisam_reload_") + c.section, reload,
+            std::string("USE r;\nSELECT '@@") + c.section + "' AS section;\n" + c.select + ";\n");
         const std::vector<TextRow> reloaded = sectionRows(back.resultText(), c.section);
         std::vector<TextRow> original = sectionRows(s_fixture->resultText(), c.section);
         if (std::string(c.table) == "d2500")
@@ -271,7 +277,8 @@ TEST_F(MyisamStreamTest, CompressedTableGivesNoRows) {
     fs::remove_all(packed.parent_path());
     fs::create_directories(packed);
     for (const char* ext : {".frm", ".MYD", ".MYI"})
-        fs::copy_file(folder() / (std::string("packme") + ext), packed / (std::string("packme") + ext));
+        fs::copy_file(folder() / (std::string("packme") + ext),
+                      packed / (std::string("packme") + ext));
     const std::string base = (packed / "packme").string();
     ASSERT_EQ(std::system(("myisampack --silent '" + base + "' >/dev/null 2>&1").c_str()), 0);
     ASSERT_EQ(std::system(("myisamchk --silent -rq '" + base + "' >/dev/null 2>&1").c_str()), 0);

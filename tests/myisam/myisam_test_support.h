@@ -3,19 +3,19 @@
 // Helpers of the MyISAM tests: a main frame over one table of a data folder, the rows of
 // a walk as texts, and the mariadb --batch escapes undone.
 
-#include "core/frontend.h"
-#include "core/main_frame.h"
-#include "myisam/myisam_header.h"
-#include "myisam/myisam_record_reader.h"
-#include "schema/frm_reader.h"
-#include "support/fixture.h"
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "core/frontend.h"
+#include "core/main_frame.h"
+#include "myisam/myisam_header.h"
+#include "myisam/myisam_record_reader.h"
+#include "schema/frm_reader.h"
+#include "support/fixture.h"
 
 namespace dunmore::test {
 
@@ -80,13 +80,21 @@ inline std::string unescapeBatch(const std::string& field) {
         }
         const char c = field[++i];
         switch (c) {
-        case 't': out.push_back('\t'); break;
-        case 'n': out.push_back('\n'); break;
-        case '0': out.push_back('\0'); break;
-        case '\\': out.push_back('\\'); break;
-        default:
-            out.push_back('\\');
-            out.push_back(c);
+            case 't':
+                out.push_back('\t');
+                break;
+            case 'n':
+                out.push_back('\n');
+                break;
+            case '0':
+                out.push_back('\0');
+                break;
+            case '\\':
+                out.push_back('\\');
+                break;
+            default:
+                out.push_back('\\');
+                out.push_back(c);
         }
     }
     return out;
