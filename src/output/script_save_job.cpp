@@ -220,14 +220,18 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
     frame.scriptWriter.resetFailure();
 
     ScriptJobState state;
-    // The data folder is only ever read: a saving folder in it is refused.
-    const bool intoDataFolder = isWithin(settings.savingFolder, frame.catalogue.dataFolder);
-    if (intoDataFolder)
-        reportFailure(frame, state, "The saving folder " + settings.savingFolder +
-                                        " is inside the data folder; nothing was saved.");
+    // The data folder is only ever read: a saving folder in it is refused, and so is none.
+    std::string refusal;
+    if (settings.savingFolder.empty())
+        refusal = "No saving folder was chosen; nothing was saved.";
+    else if (isWithin(settings.savingFolder, frame.catalogue.dataFolder))
+        refusal = "The saving folder " + settings.savingFolder +
+                  " is inside the data folder; nothing was saved.";
+    if (!refusal.empty())
+        reportFailure(frame, state, refusal);
     else
         startScriptOutput(frame, state);
-    for (auto node = intoDataFolder ? core::CheckTree::kNone : frame.tree.firstCheckedNode();
+    for (auto node = refusal.empty() ? frame.tree.firstCheckedNode() : core::CheckTree::kNone;
          node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
         ctx.dataFile.close();
         ctx.tablespaceFile.close();
