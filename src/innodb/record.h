@@ -63,6 +63,13 @@ struct CompactRecordHeader {
 // Corrupt when the header would lie before the page start or past its end.
 core::Result<CompactRecordHeader> compactHeader(core::ByteSpan page, std::uint32_t origin);
 
+// MariaDB 10.3+ keeps the metadata of an instant ADD/DROP COLUMN in a hidden first record
+// of the clustered index's leftmost leaf: it carries the minimum-record flag (and, after
+// an instant DROP or reorder, the delete mark). It is not a row.
+inline bool isMetadataRecord(const CompactRecordHeader& header, bool leafPage) {
+    return leafPage && (header.infoBits & kInfoMinRecord) != 0;
+}
+
 // Where the chain goes after a compact record.
 struct Successor {
     std::uint32_t offset = 0;           // successor origin; >= 16384 ends the page's chain

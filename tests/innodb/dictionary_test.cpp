@@ -67,6 +67,10 @@ INSERT INTO sup VALUES ('supremum',1),('zzz',2);
 CREATE TABLE virt (a INT PRIMARY KEY, g INT AS (a + 1) VIRTUAL, s INT AS (a * 2) STORED, z INT)
   ENGINE=InnoDB;
 INSERT INTO virt (a, z) VALUES (1, 9), (2, -9);
+CREATE TABLE inst (a INT PRIMARY KEY, b INT) ENGINE=InnoDB;
+INSERT INTO inst VALUES (1, 10), (2, 20);
+ALTER TABLE inst ADD COLUMN c INT DEFAULT 5, ALGORITHM=INSTANT;
+INSERT INTO inst VALUES (3, 30, 7);
 SET GLOBAL innodb_file_per_table=0;
 CREATE TABLE shared_c (a INT PRIMARY KEY, b VARCHAR(20)) ENGINE=InnoDB ROW_FORMAT=COMPACT;
 CREATE TABLE shared_r (b VARCHAR(20), a INT NOT NULL, PRIMARY KEY (a)) ENGINE=InnoDB ROW_FORMAT=REDUNDANT;
@@ -142,7 +146,7 @@ TEST(InnodbDictionary, FixtureTablesAndClusteredRootsMatchTheServer) {
     auto ctx = openFixtureDictionary();
     const auto& fx = innodbLayoutFixture();
     const auto indexes = taggedRows("idx");
-    ASSERT_GE(indexes.size(), 14u);
+    ASSERT_GE(indexes.size(), 15u);
     int clustered = 0;
     for (const auto& x : indexes) {
         if ((std::stoul(x.at("TYPE")) & 1) == 0) continue;
@@ -161,7 +165,7 @@ TEST(InnodbDictionary, FixtureTablesAndClusteredRootsMatchTheServer) {
         EXPECT_EQ(where.redundant, x.at("ROW_FORMAT") == "Redundant");
         if (where.inOwnFile) EXPECT_TRUE(std::filesystem::exists(where.ibdPath));
     }
-    EXPECT_EQ(clustered, 14);
+    EXPECT_EQ(clustered, 15);
     // Key spelling: a backslash works for the slash; the case of the name matters.
     EXPECT_EQ(findTableId(*ctx, "lay\\pk_ba"), findTableId(*ctx, "lay/pk_ba"));
     EXPECT_NE(findTableId(*ctx, "lay/pk_ba"), 0u);
@@ -214,6 +218,29 @@ TEST(InnodbDictionary, ReopeningStartsFromACleanDictionary) {
     EXPECT_FALSE(openSystemTablespace(*ctx, "/nonexistent/ibdata1", shippedCollations()));
     EXPECT_TRUE(ctx->systemTablespace.isOpen());
     EXPECT_EQ(ctx->sysTables.size(), tables);
+}
+
+// An instant ADD COLUMN leaves a metadata record first on the leaf; records written
+// before it keep the ordinary status, later ones the instant status.
+TEST(InnodbDictionary, InstantAlterMetadataRecordIsRecognised) {
+    auto ctx = openFixtureDictionary();
+    const auto where = locateTable(*ctx, (innodbLayoutFixture().dataDir / "lay").string(), "inst");
+    ASSERT_TRUE(where.found);
+    core::ReadOnlyFile ibd;
+    ASSERT_TRUE(ibd.open(where.ibdPath));
+    const auto page = readIndexPage(*ctx, ibd, where.rootPage);
+    ASSERT_TRUE(page);
+    ASSERT_EQ(page->index.level, 0);
+    std::vector<std::pair<bool, std::uint8_t>> seen;
+    for (const auto& e : compactChain(ctx->pageBuffer, 0, true)) {
+        const auto h = compactHeader(ctx->pageBuffer, e.origin);
+        ASSERT_TRUE(h);
+        seen.emplace_back(isMetadataRecord(*h, true), h->status);
+    }
+    const std::vector<std::pair<bool, std::uint8_t>> expected = {
+        {true, kStatusInstant}, {false, kStatusOrdinary}, {false, kStatusOrdinary},
+        {false, kStatusInstant}};
+    EXPECT_EQ(seen, expected);
 }
 
 // A small ibdata1 image: SYS_TABLES under a two-level root at page 8 whose leaf chain
