@@ -31,6 +31,17 @@ bool isIntegerTypeCode(std::uint32_t code) {
 }
 
 bool isBlobTypeCode(std::uint32_t code) { return code >= 249 && code <= 252; }
+bool isCharacterTypeCode(std::uint32_t code) { return code == 15 || code == 253 || code == 254; }
+
+// Character data whose column names no character set (charset 0).
+void renderUnknownText(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                       std::string& out) {
+    out = textFromBytes(bytes);
+    if (column.typeCode == 254 || column.typeCode == 253) {
+        // CHAR values are stored padded with blanks, which MySQL removes when reading.
+        while (!out.empty() && out.back() == ' ') out.pop_back();
+    }
+}
 
 void appendHex(core::ByteSpan bytes, std::string& out) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -136,6 +147,8 @@ void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
         readExternalValue(ctx, bytes, whole);
         if (blob)
             renderBlobInline(column, whole, out);
+        else if (isCharacterTypeCode(column.typeCode) && column.charset <= 0)
+            renderUnknownText(column, whole, out);
         else
             values::decodeColumnValue(column, whole, options, out);
         return;
@@ -159,6 +172,10 @@ void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
         } else {
             values::decodeColumnValue(column, view, options, out);
         }
+        return;
+    }
+    if (isCharacterTypeCode(column.typeCode) && column.charset <= 0) {
+        renderUnknownText(column, bytes, out);
         return;
     }
     values::decodeColumnValue(column, bytes, options, out);

@@ -66,9 +66,15 @@ TEST(InnodbFieldDecoder, TextOfUnknownCharacterSets) {
         {"empty", "", ""},
         {"euro sign in Windows-1252", "\x80", "\xE2\x82\xAC"},
     };
+    core::AppSettings settings;
+    auto ctx = std::make_unique<core::RecoveryContext>();
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(innodb::textFromBytes(core::asBytes(c.bytes)), c.text);
+        // A VARCHAR of a column without a character set is decoded the same way.
+        EXPECT_EQ(innodb::decodeInnodbField(*ctx, settings, core::asBytes(c.bytes),
+                                            field(15, 1, 0, false, 0), false),
+                  c.text);
     }
 }
 
