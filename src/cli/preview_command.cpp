@@ -2,10 +2,9 @@
 // page of up to 1,000 rows (a line of column names, then one tab-separated line per
 // row); page N is reached as N - 1 presses of Next Records would reach it. DB.NAME.Keys
 // shows the table's column grid; a view or a trigger file shows its SQL text. The page
-// goes to standard output, the output-pane lines and messages to standard error.
-#include "cli/cli_frontend.h"
+// goes to standard output, messages to standard error.
+#include "cli/cli_session.h"
 #include "cli/commands.h"
-#include "cli/innodb_hook.h"
 #include "core/main_frame.h"
 #include "core/scan.h"
 #include "innodb/index_walk.h"
@@ -17,8 +16,6 @@
 #include "schema/trigger_statements.h"
 #include "schema/view_statement.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 
@@ -26,21 +23,9 @@ namespace dunmore::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
 
 constexpr std::uint32_t kEndMark = 0xFFFFFFFF;
 constexpr std::size_t kPageRows = 1000;
-
-// The terminal front end with the output-pane lines on standard error, so that standard
-// output holds the page alone.
-class PreviewFrontend : public CliFrontend {
-public:
-    using CliFrontend::CliFrontend;
-    void addOutputLine(std::string_view text) override {
-        std::fwrite(text.data(), 1, text.size(), stderr);
-        std::fputc('\n', stderr);
-    }
-};
 
 // A value on one line: tab, line feed, carriage return and backslash as \t \n \r \\.
 void printField(std::string_view text) {
@@ -66,42 +51,8 @@ void printLine(const std::vector<std::string>& fields) {
     std::fputc('\n', stdout);
 }
 
-struct Preview {
-    core::AppSettings settings;
-    PreviewFrontend frontend;
-    core::MainFrame frame;
-    explicit Preview(const CommonOptions& options) : frontend(options.ibdata1), frame(settings, frontend) {}
-};
-
-std::string withSeparator(std::string folder) {
-    if (folder.empty() || folder.back() != '/') folder.push_back('/');
-    return folder;
-}
-
-// The Open command on the data folder; 2 when it cannot be read.
-int scan(Preview& p, const CommonOptions& options) {
-    std::error_code ec;
-    const fs::path data = options.dataDir;
-    if (data.empty() || !fs::is_directory(data, ec) || ::access(data.c_str(), R_OK | X_OK) != 0) {
-        std::fprintf(stderr, "dunmore: cannot read the data folder '%s'\n", options.dataDir.c_str());
-        return 2;
-    }
-    const std::string logFolder = options.logFolder.empty() ? "." : options.logFolder;
-    if (!fs::is_directory(logFolder, ec)) {
-        std::fprintf(stderr, "dunmore: the log folder '%s' does not exist\n", logFolder.c_str());
-        return 2;
-    }
-    p.settings.chosenFolder = withSeparator(fs::absolute(data).lexically_normal().string());
-    p.settings.tempFolder = p.settings.chosenFolder;
-    p.settings.logFolder = withSeparator(fs::absolute(logFolder).lexically_normal().string());
-    p.frontend.setQuietMessages(true);
-    core::ScanHooks hooks;
-    hooks.openSystemTablespace = openSystemTablespaceHook();
-    if (!core::openCommand(p.frame, [] { return true; }, hooks)) return 2;
-    p.frame.waitForJob();
-    p.frontend.setQuietMessages(false);
-    return 0;
-}
+// What the preview reads: the scanned session.
+using Preview = CliSession;
 
 int printKeys(Preview& p, const core::TableEntry& table) {
     core::RecoveryContext& ctx = p.frame.context;
@@ -195,7 +146,11 @@ int printTablePage(Preview& p, const core::TableEntry& table, int page) {
 
 int runPreview(const CommonOptions& options, const std::string& item, int page) {
     Preview p(options);
-    if (const int status = scan(p, options); status != 0) return status;
+    // Standard output holds the page alone: the output-pane lines are not shown.
+    p.frontend.setQuietLines(true);
+    p.frontend.setQuietMessages(true);
+    if (const int status = p.scan(); status != 0) return status;
+    p.frontend.setQuietMessages(false);
     const core::Catalogue& cat = p.frame.catalogue;
     const auto dot = item.find('.');
     if (dot == std::string::npos) {
@@ -211,16 +166,11 @@ int runPreview(const CommonOptions& options, const std::string& item, int page) 
     p.frame.writeLog(scanning + "\r\n");
     int status = -1;
     constexpr std::string_view kKeys = ".Keys";
-    for (std::size_t i = 0; i < cat.tables.size() && status < 0; ++i) {
-        const auto& t = cat.tables[i];
-        if (t.databaseIndex < 0 || static_cast<std::size_t>(t.databaseIndex) >= cat.databaseFolders.size() ||
-            !inDb(cat.databaseFolders[t.databaseIndex]))
-            continue;
-        if (t.name == name)
-            status = printTablePage(p, t, page);
-        else if (name.size() > kKeys.size() && name.ends_with(kKeys) &&
-                 t.name == name.substr(0, name.size() - kKeys.size()))
-            status = printKeys(p, t);
+    if (const int t = findTable(cat, db, name); t >= 0) {
+        status = printTablePage(p, cat.tables[t], page);
+    } else if (name.size() > kKeys.size() && name.ends_with(kKeys)) {
+        const int k = findTable(cat, db, name.substr(0, name.size() - kKeys.size()));
+        if (k >= 0) status = printKeys(p, cat.tables[k]);
     }
     for (const auto& path : cat.viewFiles) {
         if (status >= 0) break;
