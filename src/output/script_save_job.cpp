@@ -244,11 +244,12 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
     state.stopped = frame.stopRequested();
     ctx.dataFile.close();
     ctx.tablespaceFile.close();
-    finishScriptOutput(frame, state);
-
+    // Closing the last script may still meet a failed write.
+    closeDatabaseScript(frame, state);
     const ScriptSaveOutcome outcome{state.failures, state.stopped};
     const std::string message = completionMessage(outcome, settings.logFilePath);
     if (!outcome.complete()) frame.writeLog(message + "\r\n");
+    finishScriptOutput(frame, state);
     frontend.showProgress(false);
     frontend.showMessage(message);
     settings.savingScript = false;
