@@ -35,10 +35,11 @@ struct Layouts {
 
 Layouts& openFixture() {
     static Layouts layouts;
-    if (!layouts.ctx->systemTablespace.isOpen())
+    if (!layouts.ctx->systemTablespace.isOpen()) {
         EXPECT_TRUE(openSystemTablespace(*layouts.ctx,
                                          (innodbLayoutFixture().dataDir / "ibdata1").string(),
                                          shippedCollations()));
+    }
     return layouts;
 }
 
@@ -156,8 +157,12 @@ TEST(InnodbColumnLayout, FixedLengthsAndNullBitmap) {
 
     const auto wide = dictionaryLayout(l, "types_b");
     for (const auto& f : wide) {
-        if (f.column.name == "uc") EXPECT_EQ(f.fixedLength, 6u) << "ucs2: 2 bytes for every character";
-        if (f.column.name == "big") EXPECT_EQ(f.fixedLength, 255u);
+        if (f.column.name == "uc") {
+            EXPECT_EQ(f.fixedLength, 6u) << "ucs2: 2 bytes for every character";
+        }
+        if (f.column.name == "big") {
+            EXPECT_EQ(f.fixedLength, 255u);
+        }
     }
     // 768 bytes is the longest fixed field.
     EXPECT_EQ(fixedLengthOf(kMainFixBinary, 0, 768, 0), 768u);
@@ -279,7 +284,9 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
             const TableLocation where = locateTable(*l.ctx, db.string(), c.table);
             ASSERT_TRUE(where.found);
             core::ReadOnlyFile ibd;
-            if (where.inOwnFile) ASSERT_TRUE(ibd.open(where.ibdPath));
+            if (where.inOwnFile) {
+                ASSERT_TRUE(ibd.open(where.ibdPath));
+            }
             const auto page = readIndexPage(*l.ctx, where.inOwnFile ? ibd : l.ctx->systemTablespace,
                                             where.rootPage);
             ASSERT_TRUE(page);
@@ -343,7 +350,9 @@ TEST(InnodbColumnLayout, ClusteringKeyChoice) {
         buildColumnsFromDefinition(*ctx, shippedCollations());
         EXPECT_EQ(fieldNames(ctx->clusteredFields), c.order);
         for (const auto& f : ctx->clusteredFields)
-            if (f.hidden) EXPECT_GE(f.column.index, ctx->columns.size());
+            if (f.hidden) {
+                EXPECT_GE(f.column.index, ctx->columns.size());
+            }
         EXPECT_EQ(nullBitmapSize(*ctx), 1u);
     }
 }
@@ -421,8 +430,10 @@ TEST(InnodbColumnLayout, PeerTablesMatchTheDefinitionLayout) {
                         ASSERT_TRUE(rec);
                         ASSERT_EQ(rec->fields.size(), fields.size()) << "page " << n << " record " << o;
                         for (std::size_t i = 0; i < fields.size(); ++i)
-                            if (fields[i].fixedLength != 0 && !rec->fields[i].isNull)
-                                EXPECT_EQ(rec->fields[i].length, fields[i].fixedLength) << fields[i].column.name;
+                            if (fields[i].fixedLength != 0 && !rec->fields[i].isNull) {
+                                EXPECT_EQ(rec->fields[i].length, fields[i].fixedLength)
+                                    << fields[i].column.name;
+                            }
                         ++checkedRecords;
                         o = rec->next;
                     }

@@ -163,7 +163,9 @@ TEST(InnodbDictionary, FixtureTablesAndClusteredRootsMatchTheServer) {
         EXPECT_EQ(where.space, std::stoul(x.at("SPACE")));
         EXPECT_EQ(where.inOwnFile, x.at("SPACE") != "0");
         EXPECT_EQ(where.redundant, x.at("ROW_FORMAT") == "Redundant");
-        if (where.inOwnFile) EXPECT_TRUE(std::filesystem::exists(where.ibdPath));
+        if (where.inOwnFile) {
+            EXPECT_TRUE(std::filesystem::exists(where.ibdPath));
+        }
     }
     EXPECT_EQ(clustered, 15);
     // Key spelling: a backslash works for the slash; the case of the name matters.

@@ -93,7 +93,9 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
         const auto p = readIndexPage(*ctx, file, n);
         ASSERT_TRUE(p);
         EXPECT_NE(p->fil.pageType, kIndexPageType);
-        if (n != high + 1) EXPECT_EQ(ctx->pageBuffer[100], 0);
+        if (n != high + 1) {
+            EXPECT_EQ(ctx->pageBuffer[100], 0);
+        }
     }
     file.close();
     fs::remove(path);
