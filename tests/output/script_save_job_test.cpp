@@ -243,6 +243,25 @@ TEST(ScriptSaveJob, SavingFolderInsideTheDataFolderIsRefused) {
     EXPECT_EQ(s.settings.busy.load(), 0);
 }
 
+TEST(ScriptSaveJob, FailedScriptWriteIsReported) {
+    const auto fx = test::makeFixture("script_job_tiny", kTinySql);
+    const fs::path work = scratch("full_disk");
+    // Every write to the script fails as on a full disk.
+    fs::create_directories(work / "out" / "Scriptdata");
+    fs::create_symlink("/dev/full", work / "out" / "Scriptdata" / "tiny.sql");
+    test::RecordingFrontend frontend;
+    Session s(frontend, fx.dataDir, work);
+    s.check({"tiny", "Tables", "t1"});
+    const ScriptSaveOutcome outcome = s.save(work / "out");
+    EXPECT_GE(outcome.failures, 1u);
+    EXPECT_NE(std::find(frontend.lines.begin(), frontend.lines.end(),
+                        "Script File " + (work / "out" / "Scriptdata" / "tiny.sql").string() +
+                            " not written completely."),
+              frontend.lines.end());
+    ASSERT_EQ(frontend.messages.size(), 1u);
+    EXPECT_EQ(frontend.messages[0].rfind("Script Created with errors", 0), 0u) << frontend.messages[0];
+}
+
 TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
     struct Case {
         const char* name;
