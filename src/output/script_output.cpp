@@ -106,6 +106,12 @@ void startScriptOutput(core::MainFrame& frame, ScriptJobState& state) {
     frame.writeLog("Script Saving Path:\t" + settings.savingFolder + "\r\n");
 }
 
+void writeDefinitionSection(core::ScriptWriter& writer, std::string_view text) {
+    writer.writeLineEnd();
+    writer.writeText(text);
+    writer.writeLineEnd();
+}
+
 void addViewSection(ScriptJobState& state, std::string viewName, std::string statement) {
     state.pendingViews.emplace_back(std::move(viewName), std::move(statement));
 }
@@ -134,9 +140,7 @@ void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
                 break;
             }
         }
-        frame.scriptWriter.writeLineEnd();
-        frame.scriptWriter.writeText(pending[next].second);
-        frame.scriptWriter.writeLineEnd();
+        writeDefinitionSection(frame.scriptWriter, pending[next].second);
         pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(next));
     }
 }

@@ -52,6 +52,9 @@ struct ScriptJobState {
     std::vector<std::pair<std::string, std::string>> pendingViews;
 };
 
+// A view or trigger section: a line end, the definition text, a line end.
+void writeDefinitionSection(core::ScriptWriter& writer, std::string_view text);
+
 // Queues a view section of the current database. The views of a database are written
 // after its other sections, each after the views of the same database that its query
 // names, so that a replay creates every view after what it reads from.

@@ -31,13 +31,6 @@ std::string parentFolder(const std::string& path) {
     return path.substr(0, path.size() - name.size() - 1);
 }
 
-// A view or trigger section: a line end, the text, a line end.
-void writeSection(core::ScriptWriter& writer, const std::string& text) {
-    writer.writeLineEnd();
-    writer.writeText(text);
-    writer.writeLineEnd();
-}
-
 void saveMyisamRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
                     const std::string& statementName) {
     const core::Catalogue& cat = frame.catalogue;
@@ -153,7 +146,7 @@ void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::Tri
             reportFailure(frame, state, "Triggers not saved: " + path + " cannot be read.");
         return;
     }
-    writeSection(frame.scriptWriter, text);
+    writeDefinitionSection(frame.scriptWriter, text);
 }
 
 void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::NodeId node) {
