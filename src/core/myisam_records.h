@@ -18,6 +18,7 @@ struct MyisamColumn {
 // The MyISAM part of the working context: what the .MYI head says about the data file.
 struct MyisamState {
     std::int32_t myisamRowFormat = 0;  // 0 fixed, 1 dynamic, 2 compressed
+    bool recordChecksum = false;       // CHECKSUM=1: every record ends in a checksum byte
     std::uint64_t keyStart = 0;
     std::uint64_t maxDataFileLength = 0;
     std::uint64_t maxKeyFileLength = 0;

@@ -266,8 +266,9 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
         }
         nextBit();
     }
-    // A record whose fields do not use it up exactly is not what MyISAM wrote.
-    if (!r.ok() || r.remaining() != 0) return false;
+    // A record whose fields do not use it up exactly (but for its checksum byte) is not
+    // what MyISAM wrote.
+    if (!r.ok() || r.remaining() != (ctx.recordChecksum ? 1u : 0u)) return false;
 
     core::ByteSpan nullArea;
     if (layout.tableColumnOf.size() == fields.size() && layout.tableColumnOf[0] < 0)

@@ -1,7 +1,7 @@
 // The head of a MyISAM index file (.MYI), as mi_open.c reads it; all integers big-endian.
 //
 //   0   header, 24 bytes: signature 4, options 2 (bit 1 packed records, bit 4 compressed
-//       records), header length 2, state-info length 2, base-info length 2, base-info
+//       records, bit 32 record checksums), header length 2, state-info length 2, base-info length 2, base-info
 //       position 2, key parts 2, unique key parts 2, keys 1, uniques 1, language 1,
 //       max block size index 1, full-text keys 1, not used 1
 //   24  state information (skipped)
@@ -24,6 +24,7 @@ constexpr std::size_t kBasePosOffset = 12;
 constexpr std::size_t kUniqueCountOffset = 19;
 constexpr std::uint16_t kOptionPackRecord = 1;
 constexpr std::uint16_t kOptionCompressRecord = 4;
+constexpr std::uint16_t kOptionChecksum = 32;
 constexpr std::size_t kKeyDefinitionSize = 12;
 constexpr std::size_t kKeySegmentSize = 18;
 constexpr std::size_t kUniqueDefinitionSize = 4;
@@ -52,6 +53,7 @@ bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::Myis
         s.myisamRowFormat = 1;
     else
         s.myisamRowFormat = 0;
+    s.recordChecksum = (optionBits & kOptionChecksum) != 0;
 
     if (basePos >= fileLength || basePos >= head.size()) return true;
     r.seek(basePos);

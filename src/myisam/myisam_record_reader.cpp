@@ -224,6 +224,8 @@ bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
 std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileLength) {
     const std::uint64_t frmLength = ctx.recordLength;
     const std::uint64_t packed = ctx.packedRecordLength;
+    // With record checksums every slot is one byte longer than the record.
+    if (ctx.recordChecksum && packed == frmLength + 1) return packed;
     if (frmLength == packed || packed >= fileLength || packed == 0) return frmLength;
     return packed;
 }

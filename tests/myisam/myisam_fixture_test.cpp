@@ -92,6 +92,13 @@ CREATE TABLE pchar (c CHAR(30), n INT NOT NULL, d DECIMAL(10,2), c300 CHAR(255) 
 INSERT INTO pchar VALUES ('packed', 0, 1.50, REPEAT('q', 200), 0), ('', 7, NULL, '', NULL),
   (NULL, -1, -0.01, 'x', 123456789012), ('   lead', 2, 0, REPEAT('w', 254), -1);
 DELETE FROM pchar WHERE n = 7;
+
+CREATE TABLE dck (id INT NOT NULL, v VARCHAR(30), t TEXT) ENGINE=MyISAM CHECKSUM=1;
+INSERT INTO dck VALUES (1, 'a', 'x'), (2, NULL, NULL), (3, 'ccc', REPEAT('z', 300));
+DELETE FROM dck WHERE id = 2;
+CREATE TABLE fck (id INT NOT NULL, c CHAR(5)) ENGINE=MyISAM CHECKSUM=1;
+INSERT INTO fck VALUES (1, 'a'), (2, 'bb'), (3, 'c');
+DELETE FROM fck WHERE id = 2;
 )SQL";
 
 // The server's rendering of every column in the form our values take while saving:
@@ -114,6 +121,10 @@ SELECT '@@vmax' AS section;
 SELECT v FROM vmax;
 SELECT '@@pchar' AS section;
 SELECT c, n, d, c300, bi FROM pchar;
+SELECT '@@dck' AS section;
+SELECT * FROM dck;
+SELECT '@@fck' AS section;
+SELECT * FROM fck;
 )SQL";
 
 class MyisamFixtureTest : public ::testing::Test {
@@ -162,6 +173,9 @@ TEST_F(MyisamFixtureTest, RowsEqualWhatTheServerReturned) {
         {"fixed_all", myisam::kRowFormatFixed, 1}, {"fixed_nn", myisam::kRowFormatFixed, 1},
         {"dyn", myisam::kRowFormatDynamic, 1},     {"vmax", myisam::kRowFormatDynamic, 0},
         {"pchar", myisam::kRowFormatDynamic, 1},
+        // CHECKSUM=1: a checksum byte after every record and slot.
+        {"dck", myisam::kRowFormatDynamic, 1},
+        {"fck", myisam::kRowFormatFixed, 1},
     };
     const std::string result = s_fixture->resultText();
     for (const Case& c : kCases) {
@@ -194,7 +208,7 @@ TEST_F(MyisamFixtureTest, ScriptOfEveryTableReloadsToTheSameRows) {
     // value '' cannot be inserted again under strict mode.
     std::string reload =
         "CREATE DATABASE m;\nUSE m;\nSET time_zone = '+00:00';\nSET sql_mode = '';\n";
-    const char* const kTables[] = {"fixed_all", "fixed_nn", "dyn", "vmax", "pchar"};
+    const char* const kTables[] = {"fixed_all", "fixed_nn", "dyn", "vmax", "pchar", "dck", "fck"};
     const fs::path work = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_tables_script";
     fs::create_directories(work);
     for (const char* table : kTables) {
