@@ -1,8 +1,8 @@
 // The head of a MyISAM index file (.MYI), as mi_open.c reads it; all integers big-endian.
 //
 //   0   header, 24 bytes: signature 4, options 2 (bit 1 packed records, bit 4 compressed
-//       records, bit 32 record checksums), header length 2, state-info length 2, base-info length 2, base-info
-//       position 2, key parts 2, unique key parts 2, keys 1, uniques 1, language 1,
+//       records, bit 32 record checksums), header length 2, state-info length 2, base-info length
+//       2, base-info position 2, key parts 2, unique key parts 2, keys 1, uniques 1, language 1,
 //       max block size index 1, full-text keys 1, not used 1
 //   24  state information (skipped)
 //   basePos  base information, 100 bytes (record lengths, field count, pack bits, ...)

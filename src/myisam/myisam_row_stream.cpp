@@ -114,6 +114,12 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
         frame.addOutputLine(total);
         frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
                        "\r\n");
+        if (counts.damagedSkipped > 0) {
+            // Rows were lost to damage: the save is not complete, and says so.
+            frame.writeLog("Damaged records skipped = " + std::to_string(counts.damagedSkipped) +
+                           "\r\n");
+            return false;
+        }
         return true;
     } catch (const std::exception& e) {
         ctx.previewRows.clear();

@@ -36,8 +36,10 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition);
 // written through frame.scriptWriter, then "COMMIT;" and two line ends. Logs and shows
 // "Total Number of record inserted =  N ." and logs "Deleted records skipped = N".
 // Stops before the next row once a stop is requested. Returns true on completion (also
-// when the file cannot be opened: nothing is written then) and false, with
-// "Error in processing function mydfileforscript" in the log, when it failed.
+// when the file cannot be opened: nothing is written then) and false when it failed
+// ("Error in processing function mydfileforscript" in the log) or when damaged records
+// were passed over (the rows around them are written; the log says
+// "Damaged records skipped = N").
 bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
                       std::string_view tableName);
 

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "myisam/dynamic_record.h"
+#include "myisam/myisam_row_stream.h"
 #include "myisam_test_support.h"
 
 namespace dunmore::test {
@@ -147,6 +148,44 @@ TEST_F(MyisamDamageTest, DamagedDataFilesEndCleanly) {
             EXPECT_LT(at, original.size()) << "a row that was never stored: " << row[0];
         }
     }
+}
+
+// A save over a damaged file writes the rows around the damage and reports it.
+TEST_F(MyisamDamageTest, ScriptStreamReportsDamagedRecords) {
+    const auto blocks = blocksOf(folder() / "dyn.MYD");
+    ASSERT_GT(blocks.size(), 2u);
+    const std::uint64_t second = blocks[1].first;
+    const std::vector<TextRow> rows = readDamaged(
+        "dyn", [&](Bytes& b) { b[second] = static_cast<char>(255); }, nullptr);
+    ASSERT_EQ(rows.size(), 37u);
+
+    const fs::path work = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_damage_work";
+    core::AppSettings settings;
+    core::SilentFrontend frontend;
+    core::MainFrame frame(settings, frontend);
+    settings.savingScript = true;
+    settings.logFolder = work.string() + "/";
+    settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
+    ASSERT_TRUE(schema::readTableDefinition(frame.context, work / "dyn.frm", settings));
+    ASSERT_TRUE(myisam::readMyisamHeader(frame.context, work / "dyn.MYI"));
+    ASSERT_TRUE(frame.scriptWriter.open(work / "dyn.sql"));
+    EXPECT_FALSE(myisam::mydfileforscript(frame, work / "dyn.MYD", "dyn"));
+    frame.scriptWriter.close();
+    frame.logFile.close();
+    const std::string script = readFileText(work / "dyn.sql");
+    std::size_t statements = 0;
+    for (std::size_t at = script.find("INSERT INTO"); at != std::string::npos;
+         at = script.find("INSERT INTO", at + 1))
+        ++statements;
+    EXPECT_EQ(statements, 37u);
+    // The log is UTF-16LE; its texts here are ASCII.
+    const std::string raw = readFileText(settings.logFilePath);
+    std::string log;
+    for (std::size_t i = 2; i + 1 < raw.size(); i += 2) log.push_back(raw[i]);
+    EXPECT_NE(
+        log.find("Total Number of record inserted =  37 .\r\n\r\nDeleted records skipped = 2\r\n"
+                 "Damaged records skipped = 1\r\n"),
+        std::string::npos);
 }
 
 TEST_F(MyisamDamageTest, DamagedIndexHeadsAndFixedRows) {
