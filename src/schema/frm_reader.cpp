@@ -100,6 +100,58 @@ std::vector<ByteSpan> splitNameList(ByteReader& r) {
     return items;
 }
 
+// The expression section of version 11: a 16-byte head, then one entry per expression:
+// u8 kind, u16 field number (0-based; 0xFFFF for table CHECK constraints), u16 length
+// of the expression text, u8 length of the name, the name, the expression text.
+constexpr std::size_t kExpressionHeadSize = 16;
+constexpr std::uint8_t kExpressionVirtual = 0;    // generated, not stored
+constexpr std::uint8_t kExpressionUsingHash = 5;  // hidden hash of a long UNIQUE key
+
+// Which columns the engine does not store: VIRTUAL generated columns and the hidden hash
+// columns of long UNIQUE keys. Their values are not in the data files, and InnoDB leaves
+// them out of its records, so they are left out of the column list.
+std::vector<bool> columnsNotStored(ByteSpan expressions, std::size_t fieldCount) {
+    std::vector<bool> out(fieldCount, false);
+    ByteReader r(expressions);
+    r.skip(kExpressionHeadSize);
+    while (r.ok() && r.remaining() >= 6) {
+        const std::uint8_t kind = r.u8();
+        const std::uint16_t field = r.u16le();
+        const std::uint16_t length = r.u16le();
+        const std::uint8_t nameLength = r.u8();
+        r.skip(nameLength);
+        r.skip(length);
+        if (!r.ok()) break;
+        if ((kind == kExpressionVirtual || kind == kExpressionUsingHash) && field < fieldCount)
+            out[field] = true;
+    }
+    return out;
+}
+
+// MariaDB 10.0+ keeps an "extra2" segment in the block at offset 64 (older files have
+// form names there, beginning with '/'): entries of u8 type, u8 length (0: a u16 length
+// follows) and data. Type 129 holds one flag byte per column whose low three bits are its
+// invisibility; 3 marks the server's own hidden columns (the hash of a long UNIQUE key),
+// which no engine stores and which the server makes again from the key.
+constexpr std::uint8_t kExtra2FieldFlags = 129;
+constexpr std::uint8_t kInvisibilityMask = 7;
+constexpr std::uint8_t kInvisibleFull = 3;
+
+void markInternalColumns(ByteSpan extra2, std::vector<bool>& notStored) {
+    if (extra2.empty() || extra2[0] == '/') return;
+    ByteReader r(extra2);
+    while (r.ok() && r.remaining() >= 2) {
+        const std::uint8_t type = r.u8();
+        std::size_t length = r.u8();
+        if (length == 0) length = r.u16le();
+        const ByteSpan data = r.bytes(length);
+        if (!r.ok() || length == 0) break;
+        if (type != kExtra2FieldFlags) continue;
+        for (std::size_t i = 0; i < data.size() && i < notStored.size(); ++i)
+            if ((data[i] & kInvisibilityMask) == kInvisibleFull) notStored[i] = true;
+    }
+}
+
 struct KeyDescription {
     std::uint16_t flags = 0;
     std::uint32_t partCount = 0;
@@ -171,15 +223,18 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     if (formNameCount == 0)
         return Status::corrupt("no form names in " + where(path, 8));
 
-    std::array<std::uint8_t, 4> formPosBytes{};
+    // The block at 64 and the form position after it, in one request.
     const std::uint64_t formPosOffset = kFrmHeaderSize + formNamesLength;
-    if (file.readAt(formPosOffset, formPosBytes) == 0)
+    std::size_t got = 0;
+    auto formBlock = readClipped(file, kFrmHeaderSize, formNamesLength + 4u, got);
+    if (got <= formNamesLength)
         return Status::corrupt("form position past the end of " + where(path, formPosOffset));
-    ByteReader fp(formPosBytes);
+    formBlock.resize(formNamesLength + 4u, 0);
+    const ByteSpan extra2 = ByteSpan(formBlock).first(formNamesLength);
+    ByteReader fp(ByteSpan(formBlock).subspan(formNamesLength));
     const std::uint32_t formPos = fp.u32le();
     if (formPos == 0) return Status::corrupt("form position 0 in " + where(path, formPosOffset));
 
-    std::size_t got = 0;
     auto formInfo = readClipped(file, formPos, kFormInfoSize, got);
     if (got == 0)
         return Status::corrupt("form information block past the end of " +
@@ -202,6 +257,7 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     const std::uint16_t intervalLength = fi.u16le();
     fi.seek(284);
     const std::uint16_t commentLength = fi.u16le();
+    const std::uint16_t expressionLength = fi.u16le();
 
     // Key section, read in one request. Only the bytes the file holds are decoded: keys
     // made up from bytes past its end would be taken for real ones.
@@ -261,14 +317,20 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     const std::size_t intervalsStart = namesStart + namesLength;
     const std::size_t commentsStart = intervalsStart + intervalLength;
     const std::size_t sectionLength = commentsStart + commentLength;
+    // Version 11 keeps its column expressions right after the comments; they are read
+    // with the rest of the section.
+    const std::size_t expressionsLength = formatVersion == 11 ? expressionLength : 0;
     const std::uint64_t sectionOffset = std::uint64_t{formPos} + kFormInfoSize;
-    auto section = readClipped(file, sectionOffset, sectionLength, got);
+    auto section = readClipped(file, sectionOffset, sectionLength + expressionsLength, got);
     if (got < intervalsStart)
         return Status::corrupt("column records and names need " + std::to_string(intervalsStart) +
                                " bytes, the file holds " + std::to_string(got) + " at " +
                                where(path, sectionOffset));
-    section.resize(sectionLength, 0);  // members and comments cut off read as empty
-    const ByteSpan sectionSpan(section);
+    section.resize(sectionLength + expressionsLength, 0);  // what is cut off reads as empty
+    const ByteSpan sectionSpan = ByteSpan(section).first(sectionLength);
+    std::vector<bool> notStored = columnsNotStored(
+        ByteSpan(section).subspan(sectionLength, expressionsLength), fieldCount);
+    markInternalColumns(extra2, notStored);
 
     ByteReader names(sectionSpan.subspan(namesStart, namesLength));
     const auto columnNames = splitNameList(names);
@@ -345,10 +407,12 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
     std::uint32_t nullBits =
         (nullFieldsFirst && !(createOptions & kCreateOptionPackRecord)) ? 1 : 0;
     std::size_t commentCursor = commentsStart;
+    // 1-based field numbers of the file to those of the column list (0: left out).
+    std::vector<std::uint32_t> listNumber(fieldCount + 1, 0);
     for (std::size_t i = 0; i < fieldCount; ++i) {
         const ColumnRecord& rec = records[i];
         core::ColumnDefinition col;
-        col.index = static_cast<std::uint32_t>(i);
+        col.index = static_cast<std::uint32_t>(ctx.columns.size());
         col.name = utf8OrWindows1252(columnNames[i]);
         col.length = static_cast<std::int32_t>(rec.length);
         col.recordPos = rec.recordPos;
@@ -400,6 +464,8 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
         if (rec.typeCode == kTypeBit && !(rec.packFlags & kPackBitAsChar))
             nullBits += rec.length & 7u;
         if (col.nullable) ++nullBits;
+        if (notStored[i]) continue;
+        listNumber[i + 1] = col.index + 1;
         ctx.columns.push_back(std::move(col));
     }
 
@@ -412,7 +478,16 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         info.primary = upper == "PRIMARY";
         info.unique = (keyDescriptions[k].flags & kKeyFlagNoSame) != 0;
-        info.parts = keyDescriptions[k].parts;
+        for (core::KeyPart part : keyDescriptions[k].parts) {
+            if (part.fieldNumber > fieldCount) {
+                part.fieldNumber = 0;
+            } else if (part.fieldNumber != 0) {
+                // A part over a column that is not stored is left out with the column.
+                part.fieldNumber = listNumber[part.fieldNumber];
+                if (part.fieldNumber == 0) continue;
+            }
+            info.parts.push_back(part);
+        }
         if (declaredKeyParts > 0) {
             for (const core::KeyPart& part : info.parts) {
                 if (part.fieldNumber == 0 || part.fieldNumber > ctx.columns.size()) continue;

@@ -92,6 +92,7 @@ struct ExpectedColumn {
     std::string type;  // lower case outside quotes, no display widths, with unsigned/zerofill
     bool notNull = false;
     std::string charset;  // from CHARACTER SET, empty when not given
+    bool isVirtual = false;
 };
 
 std::string lowerOutsideQuotes(const std::string& s) {
@@ -143,6 +144,7 @@ std::vector<ExpectedColumn> expectedColumns(const std::string& text) {
         if (std::regex_search(rest, std::regex(R"(^\s*(unsigned\s+)?zerofill)"))) attrs += " zerofill";
         c.type = normalType(std::regex_replace(type, std::regex(R"(/\*.*?\*/)"), "")) + attrs;
         c.notNull = rest.find("NOT NULL") != std::string::npos;
+        c.isVirtual = std::regex_search(rest, std::regex(R"(\) VIRTUAL)"));
         if (std::regex_search(rest, m, std::regex(R"(CHARACTER SET (\w+))"))) c.charset = m[1];
         out.push_back(c);
     }
@@ -177,7 +179,11 @@ TEST(FrmPeers, EveryFileDecodesAndColumnsAgree) {
         }
         if (e.expected.empty() || notCoveredReason(e.frm)) return;
         const std::string text = test::readFileText(kPeers / e.expected);
-        const auto expected = expectedColumns(text);
+        auto expected = expectedColumns(text);
+        // Version 11 files name their VIRTUAL generated columns, which the column list
+        // leaves out (no engine stores them).
+        if (test::readFileText(kPeers / e.frm).substr(2, 1) == "\x0b")
+            std::erase_if(expected, [](const ExpectedColumn& c) { return c.isVirtual; });
         ASSERT_EQ(expected.size(), ctx.columns.size()) << text;
         for (std::size_t i = 0; i < expected.size(); ++i) {
             const auto& x = expected[i];

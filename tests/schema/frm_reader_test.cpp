@@ -384,6 +384,49 @@ TEST(FrmReader, VersionElevenReadsLikeTen) {
     EXPECT_EQ(out->ctx.columns.size(), 2u);
 }
 
+TEST(FrmReader, ColumnsNoEngineStoresAreLeftOut) {
+    FrmBuilder b;
+    b.version = 11;
+    for (const char* n : {"a", "hash", "v", "s", "z"}) b.column(n, 3, 11, 0x8001);
+    // extra2: a table version entry, then per-column flags (column 1 invisible to all).
+    b.extra2 = std::string("\x00\x02xy", 4) + std::string("\x81\x05\x00\x03\x00\x02\x01", 7);
+    // Expressions: v VIRTUAL, s STORED, a table CHECK.
+    auto entry = [](char kind, std::uint16_t field, const std::string& expr) {
+        std::string e(1, kind);
+        e += static_cast<char>(field & 0xFF);
+        e += static_cast<char>(field >> 8);
+        e += static_cast<char>(expr.size());
+        e += '\0';
+        e += '\0';  // no name
+        return e + expr;
+    };
+    b.expressions = std::string(16, '\0') + entry(0, 2, "`a` + 1") + entry(1, 3, "`a` * 2") +
+                    entry(4, 0xFFFF, "`a` > 0");
+    b.keys = {{"PRIMARY", true, {{5, 4}}}, {"k", true, {{3, 4}, {4, 4}, {1, 4}}}};
+    const auto out = readImage(b.build().bytes);
+    ASSERT_TRUE(out->status) << out->status.message();
+    const auto& cols = out->ctx.columns;
+    ASSERT_EQ(cols.size(), 3u);
+    EXPECT_EQ(cols[0].name, "a");
+    EXPECT_EQ(cols[1].name, "s");
+    EXPECT_EQ(cols[2].name, "z");
+    EXPECT_EQ(cols[2].index, 2u);
+    EXPECT_EQ(cols[2].recordPos, 45u);  // positions stay those of the row image
+    EXPECT_EQ(cols[2].inPrimaryKey, 1);
+    // The null bitmap still counts every column of the row image.
+    EXPECT_EQ(out->ctx.nullBitmapBytes, 1u);
+    ASSERT_EQ(out->ctx.keys.size(), 2u);
+    EXPECT_EQ(out->ctx.keys[0].parts[0].fieldNumber, 3u);
+    ASSERT_EQ(out->ctx.keys[1].parts.size(), 2u);  // the part over v is left out
+    EXPECT_EQ(out->ctx.keys[1].parts[0].fieldNumber, 2u);
+    EXPECT_EQ(out->ctx.keys[1].parts[1].fieldNumber, 1u);
+
+    // Old files have form names at 64 and version 10 files no expression section.
+    b.extra2 = std::string("//\0\x81", 4);
+    b.version = 10;
+    EXPECT_EQ(readImage(b.build().bytes)->ctx.columns.size(), 5u);
+}
+
 TEST(FrmReader, ReadOnlySourceStaysUnchanged) {
     const FrmImage img = twoColumns().build();
     const fs::path path = tempDir() / "readonly.frm";

@@ -96,6 +96,10 @@ public:
     int declaredKeyParts = -1;
     // Raw column-name list in place of the built one.
     std::string rawNames;
+    // The block at offset 64 (MariaDB's extra2 segment); empty: four zero bytes.
+    std::string extra2;
+    // Version 11 expression section after the comments (16-byte head and entries).
+    std::string expressions;
 
     FrmColumnSpec& column(std::string name, std::uint8_t type, std::uint16_t length,
                           std::uint16_t packFlags = 0x0001, std::uint16_t charset = 8) {
@@ -119,7 +123,7 @@ public:
         b[1] = 0x01;
         b[2] = version;
         b[3] = engine;
-        const std::size_t formBlock = 4;  // L
+        const std::size_t formBlock = extra2.empty() ? 4 : extra2.size();  // L
         putU16le(b, 4, formBlock);
         putU16le(b, 8, formNames);
         putU16le(b, 30, createOptions);
@@ -128,6 +132,7 @@ public:
         b[41] = static_cast<std::uint8_t>(tableCharset >> 8);
         putU32le(b, 51, mysqlVersion);
         b.resize(64 + formBlock + 4 * formNames, 0);
+        std::copy(extra2.begin(), extra2.end(), b.begin() + 64);
 
         // Key section.
         img.keyOffset = b.size();
@@ -202,6 +207,7 @@ public:
         putU16le(b, img.formPos + 272, members);
         putU16le(b, img.formPos + 274, il.size());
         putU16le(b, img.formPos + 284, comments.size());
+        putU16le(b, img.formPos + 286, expressions.size());
 
         // Column section.
         b.resize(b.size() + screensLength, 0x20);
@@ -231,6 +237,7 @@ public:
         b.insert(b.end(), nl.begin(), nl.end());
         b.insert(b.end(), il.begin(), il.end());
         b.insert(b.end(), comments.begin(), comments.end());
+        b.insert(b.end(), expressions.begin(), expressions.end());
         return img;
     }
 };
@@ -247,7 +254,8 @@ inline void writeBytes(const std::filesystem::path& path, const core::Bytes& byt
 // with each fractional-second precision, BIT(1..64), CHAR/VARCHAR/TEXT in latin1,
 // utf8mb3, utf8mb4, binary and the wide sets, every BLOB size, ENUM/SET with quotes,
 // backslashes, empty and non-ASCII members, geometry, JSON, comments, non-ASCII and
-// back-quoted names, prefix and multi-column keys, virtual columns and a view.
+// back-quoted names, prefix and multi-column keys, long UNIQUE keys (hidden hash
+// columns), virtual and stored generated columns and a view.
 inline const char* allTypesSql() {
     return R"SQL(CREATE DATABASE alltypes DEFAULT CHARACTER SET utf8mb4;
 USE alltypes;
@@ -309,6 +317,8 @@ CREATE TABLE t_wide (
 CREATE TABLE t_nokey (a INT, b INT) ENGINE=MyISAM;
 CREATE TABLE t_empty_enum_only (e ENUM('','a')) ENGINE=InnoDB;
 CREATE TABLE t_aria (a INT) ENGINE=Aria;
+CREATE TABLE t_long_unique (id INT NOT NULL PRIMARY KEY, t TEXT, v VARCHAR(2000), UNIQUE KEY ut (t), UNIQUE KEY uv (v)) ENGINE=InnoDB;
+CREATE TABLE t_long_unique_myisam (b BLOB, n INT, UNIQUE KEY (b)) ENGINE=MyISAM;
 CREATE TABLE t_vcol (a INT, b INT AS (a+1) VIRTUAL, c INT AS (a*2) PERSISTENT, d INT DEFAULT (a+3), CHECK (a > 0)) ENGINE=InnoDB;
 CREATE VIEW v1 AS SELECT * FROM t_int;
 CREATE TABLE t_int_copy LIKE t_int;
