@@ -299,6 +299,36 @@ TEST_F(MyisamStreamTest, CompressedTableGivesNoRows) {
     EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  0 .");
 }
 
+// The source files are only read: a read-only copy saves completely and no byte or time
+// of it changes.
+TEST_F(MyisamStreamTest, SourceFilesAreOnlyRead) {
+    const fs::path copy = fs::path(DUNMORE_FIXTURE_ROOT) / "myisam_readonly" / "p";
+    fs::remove_all(copy.parent_path());
+    fs::create_directories(copy);
+    std::vector<std::pair<fs::path, std::string>> before;
+    for (const char* ext : {".frm", ".MYD", ".MYI"}) {
+        const fs::path to = copy / (std::string("d2500") + ext);
+        fs::copy_file(folder() / (std::string("d2500") + ext), to);
+        fs::permissions(to, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        before.emplace_back(to, readFileText(to));
+    }
+    std::vector<fs::file_time_type> times;
+    for (const auto& [path, text] : before) times.push_back(fs::last_write_time(path));
+
+    StreamSession s(copy, "d2500", "readonly_work");
+    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, copy / "d2500.MYD"));
+    EXPECT_EQ(s.frame.context.previewRows.size(), 1000u);
+    s.settings.savingScript = true;
+    ASSERT_TRUE(s.frame.scriptWriter.open(s.work / "rows.sql"));
+    ASSERT_TRUE(myisam::mydfileforscript(s.frame, copy / "d2500.MYD", "d2500"));
+    s.frame.scriptWriter.close();
+    EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  2495 .");
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        EXPECT_EQ(readFileText(before[i].first), before[i].second) << before[i].first;
+        EXPECT_EQ(fs::last_write_time(before[i].first), times[i]) << before[i].first;
+    }
+}
+
 TEST_F(MyisamStreamTest, MissingDataFileWritesNothing) {
     StreamSession s(folder(), "p2500", "missing_work");
     s.settings.savingScript = true;
