@@ -10,6 +10,8 @@
 #include "innodb/column_layout.h"
 
 #include "core/recovery_context.h"
+#include "innodb/page.h"
+#include "innodb/record.h"
 #include "schema/collation_table.h"
 
 #include <algorithm>
@@ -381,6 +383,126 @@ void buildClusteredFields(core::RecoveryContext& ctx) {
     for (auto& f : columns)
         if (!f.placed) ctx.clusteredFields.push_back(std::move(f));
     columns.clear();
+}
+
+namespace {
+
+constexpr std::uint16_t kBlobPageType = 10;
+constexpr std::size_t kFieldRefSize = 20;
+constexpr std::uint16_t kDroppedColumn = 0x8000;
+constexpr std::uint16_t kDroppedNotNull = 0x4000;
+
+// Reads the externally stored metadata BLOB: parts of (u32 length, u32 next page) at
+// byte 38 of each BLOB page, then the bytes.
+core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, std::uint32_t page,
+                                           std::uint32_t offset, std::uint64_t length) {
+    if (length > 4 + 2 * 4096) return core::Status::corrupt("instant metadata BLOB too long");
+    core::Bytes out;
+    std::vector<std::uint8_t> buffer(kPageSize);
+    const std::uint64_t pages = pageCount(file.size());
+    for (std::uint64_t visits = 0; out.size() < length && visits < pages; ++visits) {
+        if (page == core::kFilNull || page >= pages)
+            return core::Status::corrupt("instant metadata BLOB page " + std::to_string(page) +
+                                         " outside the file");
+        if (auto st = readPage(file, page, PageBuffer(buffer.data(), kPageSize)); !st) return st;
+        if (decodeFilHeader(buffer).pageType != kBlobPageType)
+            return core::Status::corrupt("page " + std::to_string(page) + " is not a BLOB page");
+        core::ByteReader r(buffer);
+        r.seek(offset);
+        const std::uint32_t partLength = r.u32be();
+        const std::uint32_t next = r.u32be();
+        const auto part = r.bytes(std::min<std::uint64_t>(partLength, length - out.size()));
+        if (!r.ok() || part.empty())
+            return core::Status::corrupt("instant metadata BLOB part cut on page " +
+                                         std::to_string(page));
+        out.insert(out.end(), part.begin(), part.end());
+        page = next;
+        offset = kFilHeaderSize;
+    }
+    if (out.size() < length) return core::Status::corrupt("instant metadata BLOB incomplete");
+    return out;
+}
+
+}  // namespace
+
+core::Status applyInstantMetadata(core::RecoveryContext& ctx, core::ReadOnlyFile& file,
+                                  core::ByteSpan leaf) {
+    const auto chain = compactChain(leaf, 0, false);
+    if (chain.empty()) return core::Status::ok();
+    const std::uint32_t origin = chain.front().origin;
+    const auto header = compactHeader(leaf, origin);
+    // Only the "alter" metadata (minimum-record flag and delete mark) carries a BLOB; an
+    // instant ADD COLUMN alone keeps the table's own order.
+    if (!header || !isMetadataRecord(*header, true) || !header->deleted())
+        return core::Status::ok();
+
+    std::size_t rollIndex = 0;
+    while (rollIndex < ctx.clusteredFields.size() &&
+           ctx.clusteredFields[rollIndex].preciseType != kPreciseRollPtr)
+        ++rollIndex;
+    if (rollIndex == ctx.clusteredFields.size())
+        return core::Status::corrupt("layout without DB_ROLL_PTR");
+
+    // The BLOB reference stands right after DB_ROLL_PTR: space id, page, offset 38 and
+    // the length. Key fields before it may have variable length, so it is found by its
+    // space id and offset within the reach of the longest key.
+    const auto spaceId = static_cast<std::uint32_t>(core::readBeAt(leaf, 34, 4));
+    std::optional<std::size_t> refAt;
+    for (std::size_t at = origin + 13; at + kFieldRefSize <= leaf.size() && at < origin + 13 + 3072; ++at) {
+        if (core::readBeAt(leaf, at, 4) == spaceId && core::readBeAt(leaf, at + 8, 4) == kFilHeaderSize) {
+            refAt = at;
+            break;
+        }
+    }
+    if (!refAt) return core::Status::corrupt("instant metadata record without its BLOB reference");
+    const auto blobPage = static_cast<std::uint32_t>(core::readBeAt(leaf, *refAt + 4, 4));
+    const std::uint64_t blobLength = core::readBeAt(leaf, *refAt + 12, 8);
+    const auto blob = readMetadataBlob(file, blobPage, kFilHeaderSize, blobLength);
+    if (!blob) return blob.status();
+
+    core::ByteReader r(*blob);
+    const std::uint32_t count = r.u32be();
+    if (!r.ok() || count > r.remaining() / 2)
+        return core::Status::corrupt("instant metadata field count " + std::to_string(count) +
+                                     " does not fit its BLOB");
+    std::vector<core::InnodbColumn> rest(ctx.clusteredFields.begin() + rollIndex + 1,
+                                         ctx.clusteredFields.end());
+    std::vector<core::InnodbColumn> physical;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint16_t entry = r.u16be();
+        if (entry & kDroppedColumn) {
+            core::InnodbColumn dropped;
+            const std::uint32_t size = entry & 0x3FFF;
+            dropped.preciseType = (entry & kDroppedNotNull) ? kPreciseNotNull : 0;
+            if (size >= 2) {
+                dropped.mainType = kMainFixBinary;
+                dropped.length = size - 1;
+                dropped.fixedLength = size - 1;
+            } else {
+                // Only the one- or two-byte length rule of the dropped column is kept.
+                dropped.mainType = kMainBinary;
+                dropped.length = size == 1 ? 256 : 255;
+            }
+            dropped.column.name = "(dropped)";
+            dropped.column.index = kNoSlot;
+            dropped.hidden = true;
+            physical.push_back(std::move(dropped));
+            continue;
+        }
+        auto it = std::find_if(rest.begin(), rest.end(), [&](const core::InnodbColumn& f) {
+            return !f.hidden && f.position == entry;
+        });
+        if (it == rest.end())
+            return core::Status::corrupt("instant metadata names column " + std::to_string(entry) +
+                                         ", which the layout does not hold");
+        physical.push_back(std::move(*it));
+        rest.erase(it);
+    }
+    // Columns the metadata does not name (added later) keep their order at the end.
+    for (auto& f : rest) physical.push_back(std::move(f));
+    ctx.clusteredFields.resize(rollIndex + 1);
+    for (auto& f : physical) ctx.clusteredFields.push_back(std::move(f));
+    return core::Status::ok();
 }
 
 std::uint32_t nullBitmapSize(const core::RecoveryContext& ctx) {

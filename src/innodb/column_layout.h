@@ -1,6 +1,9 @@
 #pragma once
 
+#include "core/byte_reader.h"
 #include "core/innodb_records.h"
+#include "core/read_only_file.h"
+#include "core/status.h"
 
 #include <cstdint>
 
@@ -77,6 +80,19 @@ void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableI
 // key part that holds only a prefix of its column is a hidden field (its value is not
 // decoded) and the whole column follows with the other columns.
 void buildClusteredFields(core::RecoveryContext& ctx);
+
+// MariaDB 10.4+: after an instant DROP COLUMN or column reorder, the clustered records
+// keep their original field order, which the metadata record at the start of the
+// leftmost leaf records in a BLOB: u32 count of non-key fields, then per physical field a
+// u16: the column's InnoDB position, or 0x8000 for a dropped column with 0x4000 NOT NULL
+// and fixed length + 1 (0 short variable, 1 variable of more than 255 bytes) below.
+// Reorders ctx.clusteredFields to that physical order; dropped columns become hidden
+// fields. leaf is the leftmost leaf page of the clustered index, read from file. Without
+// such a metadata record nothing changes. Corrupt (nothing changed) when the metadata
+// cannot be read or does not fit the layout.
+// Requires: ctx.clusteredFields built by one of the builders for this table.
+core::Status applyInstantMetadata(core::RecoveryContext& ctx, core::ReadOnlyFile& file,
+                                  core::ByteSpan leaf);
 
 // Null-bitmap bytes of a compact record: ceil(N / 8) for the N nullable clustered fields.
 std::uint32_t nullBitmapSize(const core::RecoveryContext& ctx);

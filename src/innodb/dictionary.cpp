@@ -188,7 +188,7 @@ bool loadDictionaryIndex(core::RecoveryContext& ctx, std::uint32_t rootPage, Dic
                          const schema::CollationTable& collations) {
     if (rootPage >= ctx.systemPageCount) return false;
     const auto root = readIndexPage(ctx, ctx.systemTablespace, rootPage);
-    if (!root || root->fil.pageType != kIndexPageType) return false;
+    if (!root || !isIndexPageType(root->fil.pageType)) return false;
     std::uint32_t leaf = rootPage;
     if (root->index.level != 0) leaf = findLeftmostLeafRedundant(ctx, rootPage);
     if (leaf == 0) return true;
@@ -200,7 +200,7 @@ std::uint32_t findLeftmostLeafRedundant(core::RecoveryContext& ctx, std::uint32_
     std::uint32_t upperLevel = 0x10000;
     while (page < ctx.systemPageCount) {
         const auto p = readIndexPage(ctx, ctx.systemTablespace, page);
-        if (!p || p->fil.pageType != kIndexPageType) return 0;
+        if (!p || !isIndexPageType(p->fil.pageType)) return 0;
         if (p->index.level >= upperLevel) return 0;
         if (p->index.level == 0) return page;
         upperLevel = p->index.level;
@@ -234,7 +234,7 @@ core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firs
         if (!seen.insert(p).second) break;
         if (auto s = readPage(ctx.systemTablespace, p, page); !s) return s;
         const core::FilHeader fil = decodeFilHeader(page);
-        if (fil.pageType == kIndexPageType && isRedundantIndexPage(page)) {
+        if (isIndexPageType(fil.pageType) && isRedundantIndexPage(page)) {
             // A damaged chain may loop on the page: no origin is taken twice.
             std::bitset<kPageSize> visited;
             std::uint32_t o = firstRedundantRecord(page);

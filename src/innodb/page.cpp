@@ -101,11 +101,18 @@ core::Result<core::InnodbPage> readIndexPage(core::RecoveryContext& ctx,
     core::InnodbPage p;
     p.fil = decodeFilHeader(ctx.pageBuffer);
     ctx.lastFilHeader = p.fil;
-    if (p.fil.pageType == kIndexPageType) p.index = decodeIndexHeader(ctx.pageBuffer);
+    if (isIndexPageType(p.fil.pageType)) p.index = decodeIndexHeader(ctx.pageBuffer);
     return p;
 }
 
-bool isCompactIndexPage(PageView page) { return textAt(page, kCompactInfimum, kInfimum); }
+bool isCompactIndexPage(PageView page) {
+    if (textAt(page, kCompactInfimum, kInfimum)) return true;
+    if (decodeFilHeader(page).pageType != kInstantIndexPageType) return false;
+    for (std::size_t i = 0; i < kInfimum.size() + 1; ++i)
+        if (core::readBeAt(page, kCompactInfimum + i, 1) != 0) return false;
+    return (core::readBeAt(page, kCompactInfimum - 3, 1) & 0x07) == 2 &&
+           (core::readBeAt(page, kCompactSupremum - 3, 1) & 0x07) == 3;
+}
 
 bool isRedundantIndexPage(PageView page) { return textAt(page, kRedundantInfimum, kInfimum); }
 
@@ -135,7 +142,7 @@ bool isRedundantSupremum(PageView page, std::size_t origin) {
 }
 
 RecordFormat pageRecordFormat(PageView page) {
-    if (decodeFilHeader(page).pageType != kIndexPageType) return RecordFormat::Unknown;
+    if (!isIndexPageType(decodeFilHeader(page).pageType)) return RecordFormat::Unknown;
     if (isCompactIndexPage(page)) return RecordFormat::Compact;
     if (isRedundantIndexPage(page)) return RecordFormat::Redundant;
     return RecordFormat::Unknown;

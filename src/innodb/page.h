@@ -21,6 +21,9 @@ inline constexpr std::size_t kFilHeaderSize = 38;
 inline constexpr std::size_t kPageHeaderOffset = 38;
 inline constexpr std::size_t kIndexHeaderSize = 56;
 inline constexpr std::uint16_t kIndexPageType = 17855;  // FIL_PAGE_INDEX, 0x45BF
+// MariaDB 10.3+: the root page of a clustered index that went through an instant ALTER
+// (FIL_PAGE_TYPE_INSTANT). It is an index page like any other.
+inline constexpr std::uint16_t kInstantIndexPageType = 18;
 inline constexpr std::size_t kCompactInfimum = 99;
 inline constexpr std::size_t kCompactSupremum = 112;
 inline constexpr std::size_t kRedundantInfimum = 101;
@@ -29,6 +32,11 @@ inline constexpr std::size_t kRedundantSupremum = 116;
 inline constexpr std::size_t kCompactStartLimit = 16376;
 // At most this many records are taken from one page (more cannot fit in 16 KiB).
 inline constexpr std::uint32_t kMaxRecordsPerPage = 1501;
+
+// Whether a FIL page type marks a B-tree page (17855, or 18 for an instant-ALTER root).
+constexpr bool isIndexPageType(std::uint16_t pageType) {
+    return pageType == kIndexPageType || pageType == kInstantIndexPageType;
+}
 
 using PageBuffer = std::span<std::uint8_t, kPageSize>;
 using PageView = core::ByteSpan;
@@ -60,12 +68,15 @@ core::Status readPage(core::RecoveryContext& ctx, core::ReadOnlyFile& file, std:
 
 // Reads page n into ctx.pageBuffer and decodes its headers from that one read; the FIL
 // header is also stored in ctx.lastFilHeader. The index header is left zero when the page
-// is not an index page.
+// is not an index page (isIndexPageType).
 core::Result<core::InnodbPage> readIndexPage(core::RecoveryContext& ctx,
                                              core::ReadOnlyFile& file, std::uint32_t page);
 
 // The infimum tests: the zero-terminated text at the format's infimum origin is exactly
-// "infimum" (compact: byte 99; redundant: byte 101).
+// "infimum" (compact: byte 99; redundant: byte 101). MariaDB 10.4+ zeroes the infimum and
+// supremum texts of an instant-ALTER root (page type 18) after an instant DROP or
+// reorder; such a page passes the compact test when the two system records carry their
+// compact status (infimum 2, supremum 3).
 bool isCompactIndexPage(PageView page);
 bool isRedundantIndexPage(PageView page);
 
@@ -82,7 +93,7 @@ bool isCompactSupremum(PageView page, std::size_t origin);
 bool isRedundantSupremum(PageView page, std::size_t origin);
 
 // Whether a page is a B-tree leaf or node-pointer page of a given format: an index page
-// (type 17855) that passes that format's infimum test.
+// (isIndexPageType) that passes that format's infimum test.
 enum class RecordFormat { Compact, Redundant, Unknown };
 RecordFormat pageRecordFormat(PageView page);
 

@@ -85,7 +85,7 @@ std::vector<std::string> fieldNames(const std::vector<core::InnodbColumn>& field
 TEST(InnodbColumnLayout, DefinitionLayoutEqualsDictionaryLayout) {
     auto& l = openFixture();
     const auto tables = fixtureTables();
-    ASSERT_EQ(tables.size(), 15u);
+    ASSERT_EQ(tables.size(), 16u);
     std::size_t compared = 0;
     for (const auto& table : tables) {
         // A .frm column list does not say which columns are virtual (not stored).
@@ -220,6 +220,8 @@ std::vector<Row> leafRows(const std::vector<core::InnodbColumn>& fields, core::B
         return rows;
     }
     for (const auto& entry : compactChain(page, 0, true)) {
+        const auto header = compactHeader(page, entry.origin);
+        if (header && isMetadataRecord(*header, true)) continue;
         Row row;
         std::int64_t lengths = static_cast<std::int64_t>(entry.origin) - 6 - nullBytes;
         std::uint32_t data = entry.origin;
@@ -230,7 +232,7 @@ std::vector<Row> leafRows(const std::vector<core::InnodbColumn>& fields, core::B
                 const bool isNull = (byte >> (nullBit % 8)) & 1;
                 ++nullBit;
                 if (isNull) {
-                    row[f.column.name] = "NULL";
+                    if (!f.hidden) row[f.column.name] = "NULL";
                     continue;
                 }
             }
@@ -254,6 +256,7 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
         const char* table;
         std::vector<std::string> order;  // leading clustered fields
         bool definitionToo = true;
+        bool instantMetadata = false;
     };
     const Case kCases[] = {
         {"pk_ba", {"b", "a", "DB_TRX_ID", "DB_ROLL_PTR", "c"}},
@@ -264,6 +267,10 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
         {"pk_prefix", {"v(prefix)", "DB_TRX_ID", "DB_ROLL_PTR", "v", "n"}},
         {"sup", {"k", "DB_TRX_ID", "DB_ROLL_PTR", "n"}},
         {"virt", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "s", "z"}, false},
+        {"inst_drop",
+         {"a", "DB_TRX_ID", "DB_ROLL_PTR", "(dropped)", "(dropped)", "(dropped)", "(dropped)",
+          "(dropped)", "k", "z"},
+         true, true},
         {"shared_c", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "b"}},
         {"shared_r", {"a", "DB_TRX_ID", "DB_ROLL_PTR", "b"}},
         {"shared_d", {"b", "DB_TRX_ID", "DB_ROLL_PTR", "a"}},
@@ -276,21 +283,28 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
         for (bool fromDictionary : {true, false}) {
             if (!fromDictionary && !c.definitionToo) continue;
             SCOPED_TRACE(fromDictionary ? "dictionary" : "definition");
-            const auto fields = fromDictionary ? dictionaryLayout(l, c.table) : definitionLayout(l, c.table);
-            const auto names = fieldNames(fields);
-            ASSERT_GE(names.size(), c.order.size());
-            EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + c.order.size()), c.order);
-
+            auto fields = fromDictionary ? dictionaryLayout(l, c.table) : definitionLayout(l, c.table);
             const TableLocation where = locateTable(*l.ctx, db.string(), c.table);
             ASSERT_TRUE(where.found);
             core::ReadOnlyFile ibd;
             if (where.inOwnFile) {
                 ASSERT_TRUE(ibd.open(where.ibdPath));
             }
-            const auto page = readIndexPage(*l.ctx, where.inOwnFile ? ibd : l.ctx->systemTablespace,
-                                            where.rootPage);
+            core::ReadOnlyFile& file = where.inOwnFile ? ibd : l.ctx->systemTablespace;
+            const auto page = readIndexPage(*l.ctx, file, where.rootPage);
             ASSERT_TRUE(page);
             ASSERT_EQ(page->index.level, 0) << "the fixture table fits on its root leaf";
+            if (c.instantMetadata) {
+                ASSERT_TRUE(applyInstantMetadata(*l.ctx, file, l.ctx->pageBuffer));
+                fields = l.ctx->clusteredFields;
+            } else {
+                // Tables without instant metadata keep their layout.
+                ASSERT_TRUE(applyInstantMetadata(*l.ctx, file, l.ctx->pageBuffer));
+                EXPECT_EQ(fieldNames(l.ctx->clusteredFields), fieldNames(fields));
+            }
+            const auto names = fieldNames(fields);
+            ASSERT_GE(names.size(), c.order.size());
+            EXPECT_EQ(std::vector<std::string>(names.begin(), names.begin() + c.order.size()), c.order);
             EXPECT_EQ(pageRecordFormat(l.ctx->pageBuffer),
                       where.redundant ? RecordFormat::Redundant : RecordFormat::Compact);
 
