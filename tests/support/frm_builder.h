@@ -22,7 +22,7 @@
 
 namespace dunmore::test {
 
-struct FrmColumnSpec {
+struct FrmColumnDef {
     std::string name;
     std::uint8_t typeCode = 3;
     std::uint16_t length = 11;
@@ -34,7 +34,7 @@ struct FrmColumnSpec {
     std::string comment;
 };
 
-struct FrmKeySpec {
+struct FrmKeyDef {
     std::string name;
     bool unique = false;
     std::vector<std::pair<std::uint16_t, std::uint16_t>> parts;  // field number, length
@@ -88,9 +88,9 @@ public:
     std::uint16_t recordLength = 0;  // 0: computed
     std::uint16_t formNames = 1;
     std::uint16_t screensLength = 7;
-    std::vector<FrmColumnSpec> columns;
+    std::vector<FrmColumnDef> columns;
     std::vector<std::vector<std::string>> intervals;
-    std::vector<FrmKeySpec> keys;
+    std::vector<FrmKeyDef> keys;
     // Declared counts that differ from the real ones (damage).
     int declaredFieldCount = -1;
     int declaredKeyParts = -1;
@@ -101,9 +101,9 @@ public:
     // Version 11 expression section after the comments (16-byte head and entries).
     std::string expressions;
 
-    FrmColumnSpec& column(std::string name, std::uint8_t type, std::uint16_t length,
+    FrmColumnDef& column(std::string name, std::uint8_t type, std::uint16_t length,
                           std::uint16_t packFlags = 0x0001, std::uint16_t charset = 8) {
-        FrmColumnSpec c;
+        FrmColumnDef c;
         c.name = std::move(name);
         c.typeCode = type;
         c.length = length;
