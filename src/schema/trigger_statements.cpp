@@ -5,6 +5,7 @@
 #include "schema/trigger_statements.h"
 
 #include "core/main_frame.h"
+#include "core/scan.h"
 #include "schema/ctoken.h"
 #include "schema/view_statement.h"
 
@@ -29,6 +30,11 @@ std::optional<std::string> quotedStatementFrom(std::string_view token, std::size
         if (token[i] == '\'') return unescapeDefinitionText(token.substr(from, i - from));
     }
     return std::nullopt;
+}
+
+std::string parentFolderOf(const std::string& path) {
+    const std::string name = core::lastPathPart(path);
+    return name.size() < path.size() ? path.substr(0, path.size() - name.size() - 1) : std::string();
 }
 
 }  // namespace
@@ -64,8 +70,12 @@ std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
     if (!readDefinitionLines(path, text)) return {};
     const std::string_view list = definitionValue(text, "triggers=");
     if (list.empty()) return {};
+    const std::string database = core::lastPathPart(parentFolderOf(path));
     std::string result;
-    for (const std::string& body : triggerBodies(list)) {
+    for (std::string body : triggerBodies(list)) {
+        if (!database.empty())
+            body = renameDatabaseQualifier(body, database,
+                                           std::string(kReplacementPrefix) + database);
         if (frame.settings.savingToServer) {
             const bool created =
                 frame.serverConnection && frame.serverConnection->executeStatement("CREATE " + body);

@@ -16,7 +16,9 @@ namespace dunmore::schema {
 // in another case is passed over.
 std::vector<std::string> triggerBodies(std::string_view list);
 
-// The triggers of the .TRG file at path. Saving as a script or previewing: each trigger
+// The triggers of the .TRG file at path, with the qualifiers that name the trigger's own
+// database (the file's folder) renamed to "rep_" + that name, so that the recreated
+// trigger lands on the recreated table. Saving as a script or previewing: each trigger
 // as "DELIMITER $$\nCREATE " + body + "\n$$\nDELIMITER ;\n", in file order. Saving into
 // a server (settings.savingToServer): each "CREATE " + body is executed on the frame's
 // server connection with the output and log line "Trigger Created Successfully." or

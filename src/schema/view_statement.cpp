@@ -16,6 +16,12 @@ namespace {
 // View and trigger files are small; anything larger is not one.
 constexpr std::uint64_t kMaxDefinitionFileSize = 64ull << 20;
 
+bool isIdentifierByte(char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || u >= 0x80;
+}
+
 }  // namespace
 
 std::string_view definitionValue(std::string_view text, std::string_view key) {
@@ -125,6 +131,18 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
                 out += backQuoted(to);
             else
                 out.append(query.substr(i, j - i));
+            i = j;
+            afterDot = false;
+        } else if (isIdentifierByte(c)) {
+            // An unquoted word, as a trigger body may name a table: shop.orders.
+            std::size_t j = i;
+            while (j < n && isIdentifierByte(query[j])) ++j;
+            const std::string_view word = query.substr(i, j - i);
+            const bool wordStart = i == 0 || !isIdentifierByte(query[i - 1]);
+            if (wordStart && !afterDot && word == from && j < n && query[j] == '.')
+                out += backQuoted(to);
+            else
+                out.append(word);
             i = j;
             afterDot = false;
         } else {

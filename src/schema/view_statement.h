@@ -13,9 +13,9 @@ inline constexpr std::string_view kReplacementPrefix = "rep_";
 // for that character, and a lone backslash at the end stays.
 std::string unescapeDefinitionText(std::string_view text);
 
-// The query with every back-quoted reference to database `from` used as a qualifier
-// (`from`.`t`) renamed to `to`. Quoted strings, and identifiers that follow a dot
-// (a table or column that happens to have the database's name), are left alone.
+// The query with every reference to database `from` used as a qualifier (`from`.`t` or
+// from.t) renamed to `to` (back-quoted). Quoted strings, and identifiers that follow a
+// dot (a table or column that happens to have the database's name), are left alone.
 std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
                                     std::string_view to);
 

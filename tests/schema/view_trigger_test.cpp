@@ -134,6 +134,11 @@ TEST(ViewTrigger, TriggerFileEdgeCases) {
          "EACH ROW SET @e=\\'\\\\\\\\n\\'\\nEND'\n",
          {"TRIGGER d BEFORE INSERT ON t FOR EACH ROW SET @d='CREATE DEFINER=z'",
           "TRIGGER e AFTER INSERT ON t FOR EACH ROW SET @e='\\\\n'\nEND"}},
+        {"own database renamed",
+         "triggers='CREATE DEFINER=`u`@`h` TRIGGER g BEFORE INSERT ON `db1`.`t` FOR EACH ROW "
+         "INSERT INTO db1.log VALUES (NEW.a, \\'db1.x\\', other.db1.c)'\n",
+         {"TRIGGER g BEFORE INSERT ON `rep_db1`.`t` FOR EACH ROW INSERT INTO `rep_db1`.log VALUES "
+          "(NEW.a, 'db1.x', other.db1.c)"}},
         {"CRLF line end", "triggers='CREATE DEFINER=`u`@`h` TRIGGER f BEFORE INSERT ON t FOR EACH ROW SET @f=1'\r\n",
          {"TRIGGER f BEFORE INSERT ON t FOR EACH ROW SET @f=1"}},
     };
