@@ -189,6 +189,16 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
     thread_local std::vector<core::ByteSpan> spans;
     spans.assign(fields.size(), core::ByteSpan{});
     const core::ByteSpan zeros = zeroBytes();
+    // Space-stripped fields get their spaces back, as MyISAM restores them: a BINARY value
+    // or a packed DECIMAL may end or begin with bytes 0x20 that are part of the value.
+    // Reserved up front so that the spans into it stay valid.
+    thread_local std::vector<std::uint8_t> restored;
+    restored.clear();
+    std::size_t strippedTotal = 0;
+    for (const core::MyisamColumn& f : fields)
+        if (f.fieldType == kFieldSkipEndspace || f.fieldType == kFieldSkipPrespace)
+            strippedTotal += f.fieldLength;
+    restored.reserve(strippedTotal);
 
     core::ByteReader r(record);
     r.skip(ctx.packBits);
@@ -248,7 +258,14 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
                 }
                 --minPack;
                 if (stored >= length || !enough(minPack + stored)) return false;
-                spans[j] = r.bytes(stored);
+                const core::ByteSpan kept = r.bytes(stored);
+                const std::size_t at = restored.size();
+                if (type == kFieldSkipPrespace)
+                    restored.insert(restored.end(), length - stored, ' ');
+                restored.insert(restored.end(), kept.begin(), kept.end());
+                if (type == kFieldSkipEndspace)
+                    restored.insert(restored.end(), length - stored, ' ');
+                spans[j] = core::ByteSpan(restored).subspan(at, length);
             }
         } else if (type == kFieldBlob) {
             if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return false;

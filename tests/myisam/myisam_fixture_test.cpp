@@ -87,10 +87,12 @@ DELETE FROM dyn WHERE id = 3;
 CREATE TABLE vmax (v VARCHAR(65532) CHARACTER SET latin1) ENGINE=MyISAM;
 INSERT INTO vmax VALUES (REPEAT('x', 65532)), (NULL), (''), (REPEAT('y', 255)), (REPEAT('z', 256));
 
-CREATE TABLE pchar (c CHAR(30), n INT NOT NULL, d DECIMAL(10,2), c300 CHAR(255) CHARACTER SET latin1, bi BIGINT)
+CREATE TABLE pchar (c CHAR(30), n INT NOT NULL, d DECIMAL(10,2), c300 CHAR(255) CHARACTER SET latin1, bi BIGINT,
+  bn BINARY(6), dm DECIMAL(13,2))
   ENGINE=MyISAM ROW_FORMAT=DYNAMIC;
-INSERT INTO pchar VALUES ('packed', 0, 1.50, REPEAT('q', 200), 0), ('', 7, NULL, '', NULL),
-  (NULL, -1, -0.01, 'x', 123456789012), ('   lead', 2, 0, REPEAT('w', 254), -1);
+INSERT INTO pchar VALUES ('packed', 0, 1.50, REPEAT('q', 200), 0, 0x616220202020, -95123456789.50),
+  ('', 7, NULL, '', NULL, NULL, NULL),
+  (NULL, -1, -0.01, 'x', 123456789012, 'ab', 95123456789.5), ('   lead', 2, 0, REPEAT('w', 254), -1, 0x202020202061, -0.01);
 DELETE FROM pchar WHERE n = 7;
 
 CREATE TABLE dck (id INT NOT NULL, v VARCHAR(30), t TEXT) ENGINE=MyISAM CHECKSUM=1;
@@ -120,7 +122,7 @@ SELECT id, v, vs, n, c, LPAD(BIN(b3), 3, '0'), LPAD(BIN(b10), 10, '0'),
 SELECT '@@vmax' AS section;
 SELECT v FROM vmax;
 SELECT '@@pchar' AS section;
-SELECT c, n, d, c300, bi FROM pchar;
+SELECT c, n, d, c300, bi, CONCAT('0x', HEX(bn)), dm FROM pchar;
 SELECT '@@dck' AS section;
 SELECT * FROM dck;
 SELECT '@@fck' AS section;
@@ -170,8 +172,10 @@ TEST_F(MyisamFixtureTest, RowsEqualWhatTheServerReturned) {
         std::uint64_t minDeleted;  // deleted slots or blocks the walk must have passed
     };
     const Case kCases[] = {
-        {"fixed_all", myisam::kRowFormatFixed, 1}, {"fixed_nn", myisam::kRowFormatFixed, 1},
-        {"dyn", myisam::kRowFormatDynamic, 1},     {"vmax", myisam::kRowFormatDynamic, 0},
+        {"fixed_all", myisam::kRowFormatFixed, 1},
+        {"fixed_nn", myisam::kRowFormatFixed, 1},
+        {"dyn", myisam::kRowFormatDynamic, 1},
+        {"vmax", myisam::kRowFormatDynamic, 0},
         {"pchar", myisam::kRowFormatDynamic, 1},
         // CHECKSUM=1: a checksum byte after every record and slot.
         {"dck", myisam::kRowFormatDynamic, 1},
