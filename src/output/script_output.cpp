@@ -1,7 +1,8 @@
 // The script files of a save. Each database's script is UTF-8 text without a byte-order
 // mark: the session settings, CREATE SCHEMA and USE for the database renamed "rep_" +
-// its name, then one section per saved item (CREATE TABLE and the rows' INSERT
-// statements; CREATE VIEW; DELIMITER-wrapped CREATE TRIGGER). db.opt, read for the
+// its name, then one section per saved table (CREATE TABLE and the rows' INSERT
+// statements) and trigger file (DELIMITER-wrapped CREATE TRIGGER) in tree order, and the
+// CREATE VIEW statements last, each after the views it reads. db.opt, read for the
 // schema's character set and collation, is a text file of key=value lines such as
 // "default-character-set=latin1" and "default-collation=latin1_swedish_ci".
 #include "output/script_output.h"
