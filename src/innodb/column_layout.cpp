@@ -1,6 +1,6 @@
 // The column layout of a table's clustered index: for each column the InnoDB main type,
 // precise type (MySQL type code in the low byte, 0x100 NOT NULL, 0x200 UNSIGNED,
-// 0x400 BINARY, 0x1000 two-byte true VARCHAR, collation in bits 16..23), stored length
+// 0x400 BINARY, 0x1000 two-byte true VARCHAR, collation in bits 16..30), stored length
 // and fixed length, and the order of the fields in a clustered record: the clustering
 // key's parts in key order (or the hidden DB_ROW_ID), DB_TRX_ID, DB_ROLL_PTR, then the
 // remaining columns. The definition-only mapping follows what InnoDB records in
@@ -166,7 +166,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
     f.precision = static_cast<std::uint32_t>(std::max(c.precision, 0));
     f.column = c;
     const std::uint32_t byteLength = static_cast<std::uint32_t>(c.length);
-    std::uint32_t collation = static_cast<std::uint32_t>(c.charset) & 0xFF;
+    std::uint32_t collation = static_cast<std::uint32_t>(c.charset) & kCollationMask;
     if (collation == 0) collation = kCollationLatin1;
     const bool binaryCharset = collation == kCollationBinary;
     std::uint32_t mysqlType = c.typeCode;

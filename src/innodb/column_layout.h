@@ -47,8 +47,12 @@ inline constexpr std::uint32_t kPreciseRowId = 0x100;
 inline constexpr std::uint32_t kPreciseTrxId = 0x101;
 inline constexpr std::uint32_t kPreciseRollPtr = 0x102;
 
-// The collation number held in bits 16..23 of a precise type.
-constexpr std::uint32_t collationOf(std::uint32_t preciseType) { return (preciseType >> 16) & 0xFF; }
+// The collation number held in bits 16..30 of a precise type (15 bits: MariaDB 10.10+
+// and MySQL 8 have collation numbers above 255).
+inline constexpr std::uint32_t kCollationMask = 0x7FFF;
+constexpr std::uint32_t collationOf(std::uint32_t preciseType) {
+    return (preciseType >> 16) & kCollationMask;
+}
 
 // Bytes a field always occupies in a compact record, 0 when the record carries its length.
 std::uint32_t fixedLengthOf(std::uint32_t mainType, std::uint32_t preciseType,

@@ -10,6 +10,7 @@
 #include "innodb/dictionary.h"
 
 #include "core/recovery_context.h"
+#include "innodb/column_layout.h"
 #include "schema/collation_table.h"
 
 #include <algorithm>
@@ -151,11 +152,11 @@ void completeSysColumnsRecord(core::SysColumnsRecord& record,
     record.mbMaxLen = 0;
     if (characterType) {
         // Old dictionaries leave the collation out of the precise type.
-        if (((record.preciseType >> 16) & 0xFF) == 0) {
+        if (collationOf(record.preciseType) == 0) {
             const bool binary = m == 3 || m == 4 || (m == 5 && (record.preciseType & 0x400));
             record.preciseType |= (binary ? kCollationBinary : kCollationLatin1) << 16;
         }
-        if (const auto* entry = collations.lookupCollation((record.preciseType >> 16) & 0xFF)) {
+        if (const auto* entry = collations.lookupCollation(collationOf(record.preciseType))) {
             record.mbMinLen = entry->minBytesPerChar;
             record.mbMaxLen = entry->maxBytesPerChar;
         }
