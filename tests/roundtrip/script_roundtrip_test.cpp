@@ -405,7 +405,7 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
     while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
         output.append(buf, static_cast<std::size_t>(n));
         if (!interrupted && output.find("Processing Table big") != std::string::npos) {
-            ::usleep(50000);
+            ::usleep(10000);
             ::kill(pid, SIGINT);
             interrupted = true;
         }
