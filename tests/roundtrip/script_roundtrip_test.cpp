@@ -418,7 +418,7 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
     EXPECT_EQ(WEXITSTATUS(w), 1) << output;
 
     const std::string totalText = "Total Number of record inserted =  ";
-    const auto t = output.find(totalText);
+    const auto t = output.find(totalText, output.find("Processing Table big"));
     ASSERT_NE(t, std::string::npos) << output;
     const unsigned long long total = std::stoull(output.substr(t + totalText.size()));
     EXPECT_GT(total, 0u);
