@@ -473,3 +473,44 @@ TEST(InnodbColumnLayout, PeerTablesMatchTheDefinitionLayout) {
 
 }  // namespace
 }  // namespace dunmore::innodb
+
+namespace dunmore::innodb {
+namespace {
+
+// A damaged instant-ALTER metadata BLOB is reported and leaves the layout as it was.
+TEST(InnodbColumnLayout, DamagedInstantMetadataLeavesTheLayout) {
+    const fs::path source = innodbLayoutFixture().dataDir / "lay" / "inst_drop.ibd";
+    const auto original = test::readFileText(source);
+    ASSERT_GE(original.size(), 5u * 16384);
+    struct Case {
+        const char* name;
+        std::size_t at;  // byte offset in the file
+        std::vector<std::uint8_t> bytes;
+    };
+    // Page 4 holds the BLOB: part length at 38, next page at 42, then the data.
+    const std::size_t blob = 4 * 16384 + 38;
+    const Case kCases[] = {
+        {"BLOB page of another type", 4 * 16384 + 24, {0x45, 0xBF}},
+        {"field count past the BLOB", blob + 8, {0x00, 0x00, 0x10, 0x00}},
+        {"unknown column position", blob + 8 + 4 + 2 * 5, {0x00, 0x09}},
+        {"BLOB part shorter than the reference says", blob, {0x00, 0x00, 0x00, 0x04}},
+    };
+    auto& l = openFixture();
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::string damaged = original;
+        for (std::size_t i = 0; i < c.bytes.size(); ++i) damaged[c.at + i] = static_cast<char>(c.bytes[i]);
+        const fs::path copy = fs::path(DUNMORE_BINARY_DIR) / "innodb_layout_test" / "inst_drop.ibd";
+        test::writeFileText(copy, damaged);
+        const auto before = fieldNames(dictionaryLayout(l, "inst_drop"));
+        core::ReadOnlyFile file;
+        ASSERT_TRUE(file.open(copy));
+        ASSERT_TRUE(readIndexPage(*l.ctx, file, 3));
+        const core::Status status = applyInstantMetadata(*l.ctx, file, l.ctx->pageBuffer);
+        EXPECT_EQ(status.code(), core::StatusCode::Corrupt) << status.message();
+        EXPECT_EQ(fieldNames(l.ctx->clusteredFields), before);
+    }
+}
+
+}  // namespace
+}  // namespace dunmore::innodb
