@@ -10,6 +10,7 @@
 #include "core/log_file.h"
 #include "core/read_only_file.h"
 #include "core/scan.h"
+#include "schema/column_type.h"
 #include "schema/view_statement.h"
 
 #include <cstdio>
@@ -67,7 +68,7 @@ DatabaseOptions readDatabaseOptions(const std::string& databaseFolder) {
 
 std::string scriptHead(std::string_view database, const DatabaseOptions& options) {
     const std::string name =
-        schema::backQuoted(std::string(schema::kReplacementPrefix) + std::string(database));
+        schema::quoteIdentifier(std::string(schema::kReplacementPrefix) + std::string(database));
     std::string head = "SET NAMES utf8mb4;\r\nSET TIME_ZONE='+00:00';\r\n";
     head += "CREATE SCHEMA " + name;
     if (!options.characterSet.empty()) head += " CHARACTER SET " + options.characterSet;
@@ -126,9 +127,9 @@ void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
     auto pending = std::move(state.pendingViews);
     state.pendingViews.clear();
     const std::string qualifier =
-        schema::backQuoted(std::string(schema::kReplacementPrefix) + state.currentDatabase) + ".";
+        schema::quoteIdentifier(std::string(schema::kReplacementPrefix) + state.currentDatabase) + ".";
     const auto names = [&](const std::string& statement, const std::string& view) {
-        return statement.find(qualifier + schema::backQuoted(view)) != std::string::npos;
+        return statement.find(qualifier + schema::quoteIdentifier(view)) != std::string::npos;
     };
     while (!pending.empty()) {
         std::size_t next = 0;

@@ -7,6 +7,7 @@
 
 #include "core/read_only_file.h"
 #include "core/scan.h"
+#include "schema/column_type.h"
 #include "schema/frm_text.h"
 
 namespace dunmore::schema {
@@ -73,16 +74,6 @@ std::string unescapeDefinitionText(std::string_view text) {
     return out;
 }
 
-std::string backQuoted(std::string_view name) {
-    std::string out = "`";
-    for (char c : name) {
-        if (c == '`') out.push_back('`');
-        out.push_back(c);
-    }
-    out.push_back('`');
-    return out;
-}
-
 std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
                                     std::string_view to) {
     std::string out;
@@ -128,7 +119,7 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
                 ident.push_back(query[j++]);
             }
             if (!afterDot && ident == from && j < n && query[j] == '.')
-                out += backQuoted(to);
+                out += quoteIdentifier(to);
             else
                 out.append(query.substr(i, j - i));
             i = j;
@@ -140,7 +131,7 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
             const std::string_view word = query.substr(i, j - i);
             const bool wordStart = i == 0 || !isIdentifierByte(query[i - 1]);
             if (wordStart && !afterDot && word == from && j < n && query[j] == '.')
-                out += backQuoted(to);
+                out += quoteIdentifier(to);
             else
                 out.append(word);
             i = j;
@@ -168,7 +159,7 @@ std::string viewStatement(const std::string& path) {
     if (!database.empty())
         query = renameDatabaseQualifier(query, database, std::string(kReplacementPrefix) + database);
     return "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW " +
-           backQuoted(name) + " AS " + query + ";";
+           quoteIdentifier(name) + " AS " + query + ";";
 }
 
 }  // namespace dunmore::schema

@@ -19,9 +19,6 @@ std::string unescapeDefinitionText(std::string_view text);
 std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
                                     std::string_view to);
 
-// An identifier between back-quotes, with back-quotes inside it doubled.
-std::string backQuoted(std::string_view name);
-
 // The CREATE VIEW statement of the view definition file at path, recreated in the
 // replacement database: the file's "query=" line unescaped, its qualifiers naming the
 // view's own database (the file's folder) renamed to "rep_" + that name, with the fixed
