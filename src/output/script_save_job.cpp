@@ -25,12 +25,6 @@ namespace {
 constexpr std::size_t kLongNameLimit = 64;
 constexpr std::size_t kShortenedNameLength = 63;
 
-std::string parentFolder(const std::string& path) {
-    const std::string name = core::lastPathPart(path);
-    if (name.size() >= path.size()) return {};
-    return path.substr(0, path.size() - name.size() - 1);
-}
-
 void saveMyisamRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
                     const std::string& statementName) {
     const core::Catalogue& cat = frame.catalogue;
@@ -118,7 +112,7 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
 void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {
     // A view goes into the script of its own database, which it starts when none of the
     // database's tables was saved before it.
-    startDatabaseScript(frame, state, parentFolder(path));
+    startDatabaseScript(frame, state, fs::path(path).parent_path().string());
     if (!frame.scriptWriter.isOpen()) {
         ++state.failures;
         return;

@@ -5,10 +5,10 @@
 #include "schema/trigger_statements.h"
 
 #include "core/main_frame.h"
-#include "core/scan.h"
 #include "schema/ctoken.h"
 #include "schema/view_statement.h"
 
+#include <filesystem>
 #include <optional>
 
 namespace dunmore::schema {
@@ -30,11 +30,6 @@ std::optional<std::string> quotedStatementFrom(std::string_view token, std::size
         if (token[i] == '\'') return unescapeDefinitionText(token.substr(from, i - from));
     }
     return std::nullopt;
-}
-
-std::string parentFolderOf(const std::string& path) {
-    const std::string name = core::lastPathPart(path);
-    return name.size() < path.size() ? path.substr(0, path.size() - name.size() - 1) : std::string();
 }
 
 }  // namespace
@@ -70,7 +65,7 @@ std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
     if (!readDefinitionLines(path, text)) return {};
     const std::string_view list = definitionValue(text, "triggers=");
     if (list.empty()) return {};
-    const std::string database = core::lastPathPart(parentFolderOf(path));
+    const std::string database = std::filesystem::path(path).parent_path().filename().string();
     std::string result;
     for (std::string body : triggerBodies(list)) {
         if (!database.empty())

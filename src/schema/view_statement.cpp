@@ -10,6 +10,8 @@
 #include "schema/column_type.h"
 #include "schema/frm_text.h"
 
+#include <filesystem>
+
 namespace dunmore::schema {
 
 namespace {
@@ -153,9 +155,7 @@ std::string viewStatement(const std::string& path) {
     std::string text;
     if (!readDefinitionLines(path, text)) return {};
     std::string query = unescapeDefinitionText(definitionValue(text, "query="));
-    const std::string folder = path.substr(0, path.size() - fileName.size());
-    const std::string database = core::lastPathPart(
-        folder.empty() ? folder : folder.substr(0, folder.size() - 1));
+    const std::string database = std::filesystem::path(path).parent_path().filename().string();
     if (!database.empty())
         query = renameDatabaseQualifier(query, database, std::string(kReplacementPrefix) + database);
     return "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW " +
