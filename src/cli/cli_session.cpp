@@ -36,6 +36,17 @@ int CliSession::scan() {
         std::fprintf(stderr, "dunmore: the log folder '%s' does not exist\n", logFolder.c_str());
         return 2;
     }
+    // The data folder is only ever read: a log inside it would change the source.
+    const fs::path dataReal = fs::weakly_canonical(fs::absolute(data), ec);
+    const fs::path logReal = fs::weakly_canonical(fs::absolute(logFolder), ec);
+    const auto rel = logReal.lexically_relative(dataReal);
+    if (!rel.empty() && *rel.begin() != "..") {
+        std::fprintf(stderr,
+                     "dunmore: the log folder '%s' is inside the data folder, which is never "
+                     "written to; choose another with --log-folder\n",
+                     logFolder.c_str());
+        return 2;
+    }
     settings.chosenFolder = withSeparator(fs::absolute(data).lexically_normal().string());
     settings.tempFolder = settings.chosenFolder;
     settings.logFolder = withSeparator(fs::absolute(logFolder).lexically_normal().string());

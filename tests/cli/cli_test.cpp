@@ -90,6 +90,8 @@ TEST(Cli, UsageErrorsAndUnreadableFoldersExitTwo) {
         {"missing data folder", "scan /nonexistent/dunmore", "cannot read the data folder"},
         {"data folder is a file", "scan '" + file.string() + "'", "cannot read the data folder"},
         {"missing log folder", "scan '" + fx.dataDir.string() + "' --log-folder /nonexistent/x", "log folder"},
+        {"log folder inside the data folder", "scan '" + fx.dataDir.string() + "' --log-folder '" +
+             (fx.dataDir / "shop").string() + "'", "inside the data folder"},
         {"schema without a dot", "schema '" + fx.dataDir.string() + "' items", "DB.TABLE"},
         {"schema of an unknown table", "schema '" + fx.dataDir.string() + "' shop.nope", "no table shop.nope"},
     };
