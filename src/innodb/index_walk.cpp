@@ -30,6 +30,8 @@ constexpr std::uint32_t kRowIdLength = 6;
 constexpr std::uint32_t kChildPointerSize = 4;
 // No real B-tree of 16 KiB pages comes near this depth.
 constexpr int kMaxTreeDepth = 64;
+// PAGE_INSTANT: the index page header's direction field (page offset 50).
+constexpr std::size_t kPageInstantOffset = 50;
 
 bool isSystemField(const core::InnodbColumn& f) { return f.hidden || f.mainType == kMainTypeSys; }
 bool isTrxIdField(const core::InnodbColumn& f) {
@@ -110,7 +112,7 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
     for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
         if (current >= pages) return 0;
         auto page = readIndexPage(ctx, file, current);
-        if (!page || page->fil.pageType != kIndexPageType) return 0;
+        if (!page || !isIndexPageType(page->fil.pageType)) return 0;
         const std::uint32_t level = page->index.level;
         if (level >= parentLevel) return 0;  // levels must go down towards the leaves
         if (level == 0) return current;
@@ -224,7 +226,7 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
         if (options.keepLastFilHeader) ctx.lastFilHeader = fil;
 
         bool emptyLeaf = false;
-        if (fil.pageType == kIndexPageType) {
+        if (isIndexPageType(fil.pageType)) {
             const core::IndexPageHeader index = decodeIndexHeader(view);
             // A chain that leaves the leaf level of its index is damaged: rows of another
             // index would be decoded with this table's layout.
@@ -338,6 +340,24 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
                                                 : TablespaceSlot::SystemTablespace;
     start.firstLeaf = findLeftmostLeaf(ctx, slot, where.rootPage);
     start.lookup = start.firstLeaf != 0 ? TableLookup::Found : TableLookup::LeafPageNotFound;
+    if (start.firstLeaf != 0) {
+        // After an instant DROP or reorder (MariaDB 10.4+) the records keep their old field
+        // order, which the metadata record at the start of this leaf gives.
+        core::ReadOnlyFile& file = slotFile(ctx, slot);
+        if (readPage(ctx, file, start.firstLeaf))
+            (void)applyInstantMetadata(ctx, file, PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()));
+        // An instant-ALTER root keeps, in the high 13 bits of the page header's direction
+        // field, the number of fields every record has; fewer than the layout's means
+        // columns were added instantly, and older records lack them.
+        const auto root = readIndexPage(ctx, file, where.rootPage);
+        if (root && root->fil.pageType == kInstantIndexPageType) {
+            const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
+            const auto coreFields =
+                static_cast<std::uint32_t>(core::readBeAt(view, kPageInstantOffset, 2) >> 3);
+            if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
+                start.lookup = TableLookup::InstantColumnsUnsupported;
+        }
+    }
     return start;
 }
 
@@ -351,6 +371,9 @@ bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbF
         case TableLookup::Found:
             return true;
         case TableLookup::NoTablespace:
+            return false;
+        case TableLookup::InstantColumnsUnsupported:
+            frame.writeLog("Table with instantly added columns is not read.\r\n");
             return false;
         case TableLookup::TablespaceFileMissing:
             frame.writeLog("Tablespace file not found.\r\n");

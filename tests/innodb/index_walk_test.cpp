@@ -93,6 +93,14 @@ INSERT INTO t_blob VALUES (7, 'short', x'0102', 'v', x'03'), (8, NULL, NULL, NUL
 CREATE TABLE t_blob_c LIKE t_blob;
 ALTER TABLE t_blob_c ROW_FORMAT=COMPACT;
 INSERT INTO t_blob_c SELECT * FROM t_blob;
+CREATE TABLE t_instant (id INT PRIMARY KEY, a INT, b VARCHAR(10), c INT NOT NULL) ENGINE=InnoDB;
+INSERT INTO t_instant SELECT seq, seq * 2, CONCAT('b', seq), seq * 3 FROM seq_1_to_50;
+ALTER TABLE t_instant DROP COLUMN a, ALGORITHM=INSTANT;
+INSERT INTO t_instant SELECT seq, CONCAT('b', seq), seq * 3 FROM seq_51_to_60;
+CREATE TABLE t_instant_add (id INT PRIMARY KEY, b VARCHAR(10)) ENGINE=InnoDB;
+INSERT INTO t_instant_add SELECT seq, CONCAT('b', seq) FROM seq_1_to_50;
+ALTER TABLE t_instant_add ADD COLUMN d INT DEFAULT 7, ADD COLUMN e VARCHAR(5) NULL, ALGORITHM=INSTANT;
+INSERT INTO t_instant_add SELECT seq, CONCAT('b', seq), seq, IF(seq % 2, NULL, 'e') FROM seq_51_to_60;
 SET GLOBAL innodb_file_per_table=OFF;
 CREATE TABLE s_types LIKE t_types;
 INSERT INTO s_types SELECT * FROM t_types;
@@ -126,6 +134,7 @@ const TableQuery kTables[] = {
     {"t_2500", "id, v", true},              {"t_empty", "id, v", true},
     {"t_blob", kBlobColumns, true},         {"t_blob_c", kBlobColumns, true},
     {"s_blob", kBlobColumns, false},        {"s_blob_c", kBlobColumns, false},
+    {"t_instant", "id, b, c", true},
 };
 
 std::string queryText() {
@@ -325,6 +334,19 @@ TEST_F(InnodbRows, EveryOwnFileTableEqualsTheServersSelectWithoutIbdata1) {
         expectSameRows(got.rows, s_expected.at(t.table));
     }
     EXPECT_GE(reader.blobFilesRead, 2u * 12u);
+}
+
+TEST_F(InnodbRows, TablesWithInstantlyAddedColumnsAreRefusedNotMisread) {
+    for (const fs::path& dir : {s_fixture->dataDir, s_withoutIbdata}) {
+        SCOPED_TRACE(dir.filename().string());
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_add");
+        if (fs::exists(dir / "ibdata1"))
+            ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (dir / "ibdata1").string()));
+        EXPECT_EQ(reader.read(dir / "rt", "t_instant_add").lookup,
+                  innodb::TableLookup::InstantColumnsUnsupported);
+        // An instant DROP alone is read (the t_instant rows above equal the server's).
+        EXPECT_EQ(reader.read(dir / "rt", "t_instant").lookup, innodb::TableLookup::Found);
+    }
 }
 
 TEST_F(InnodbRows, RedundantUserPagesYieldNoRows) {
