@@ -131,18 +131,91 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
     return 0;
 }
 
+namespace {
+
+// The number of fields every record of the clustered index has (n_core_fields): the
+// fields before the first one added by an instant ADD COLUMN.
+std::uint32_t coreFieldCount(const core::RecoveryContext& ctx) {
+    const auto& fields = ctx.clusteredFields;
+    std::uint32_t i = 0;
+    while (i < fields.size() && !fields[i].placed) ++i;
+    return i;
+}
+
+std::uint32_t nullBytesOfFirst(const core::RecoveryContext& ctx, std::uint32_t count) {
+    std::uint32_t nullable = 0;
+    for (std::uint32_t i = 0; i < count && i < ctx.clusteredFields.size(); ++i)
+        if (isNullableField(ctx.clusteredFields[i])) ++nullable;
+    return (nullable + 7) / 8;
+}
+
+// How many fields a leaf record of an instant-ALTER index stores and where its null
+// bitmap starts. A record of instant status keeps, right below its 5 header bytes, the
+// number of fields beyond the core ones minus one: one byte below 0x80, else two (the
+// low 7 bits in the first, the next bits in the second, lower in memory). Other records
+// have the core fields only.
+struct RecordShape {
+    std::uint32_t fieldCount = 0;
+    std::int64_t nullBase = 0;  // the first (highest) null-bitmap byte
+    std::uint32_t nullBytes = 0;
+    bool ok = true;
+};
+RecordShape instantShape(const core::RecoveryContext& ctx, core::ByteSpan page,
+                         std::uint32_t origin, std::uint32_t core) {
+    RecordShape shape;
+    const auto total = static_cast<std::uint32_t>(ctx.clusteredFields.size());
+    shape.nullBase = std::int64_t{origin} - 6;
+    shape.fieldCount = core;
+    const auto header = compactHeader(page, origin);
+    if (!header) {
+        shape.ok = false;
+        return shape;
+    }
+    if (header->status == kStatusInstant) {
+        if (shape.nullBase < 0) {
+            shape.ok = false;
+            return shape;
+        }
+        std::uint32_t added = page[static_cast<std::size_t>(shape.nullBase)];
+        --shape.nullBase;
+        if (added & 0x80) {
+            if (shape.nullBase < 0) {
+                shape.ok = false;
+                return shape;
+            }
+            added = (added & 0x7F) | (std::uint32_t{page[static_cast<std::size_t>(shape.nullBase)]} << 7);
+            --shape.nullBase;
+        }
+        shape.fieldCount = std::min<std::uint32_t>(total, core + 1 + added);
+    }
+    shape.nullBytes = nullBytesOfFirst(ctx, shape.fieldCount);
+    return shape;
+}
+
+}  // namespace
+
 void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
-    const std::int64_t nullBase = std::int64_t{origin} - 6;
+    std::int64_t nullBase = std::int64_t{origin} - 6;
+    auto fieldCount = static_cast<std::uint32_t>(ctx.clusteredFields.size());
+    bool headerLost = false;
+    const std::uint32_t core = coreFieldCount(ctx);
+    if (core < fieldCount) {
+        const RecordShape shape = instantShape(ctx, page, origin, core);
+        headerLost = !shape.ok;
+        nullBase = shape.nullBase;
+        nullBitmapSize = shape.nullBytes;
+        fieldCount = shape.fieldCount;
+    }
     std::int64_t lengthCursor = nullBase - nullBitmapSize;
     std::uint64_t data = origin;
     std::uint64_t consumed = 0;
     std::uint32_t nullableSeen = 0;
-    bool headerLost = false;
     const std::size_t columnCount = ctx.columns.size();
 
-    for (const auto& f : ctx.clusteredFields) {
+    for (std::uint32_t i = 0; i < ctx.clusteredFields.size(); ++i) {
+        const auto& f = ctx.clusteredFields[i];
         const bool system = isSystemField(f);
         const std::uint32_t slot = f.column.index;
         core::ColumnDefinition* target =
@@ -153,6 +226,20 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                 target->isNull = false;
             }
         };
+        if (i >= fieldCount) {
+            // Not stored in this record: the column's default from the metadata record.
+            if (!target) continue;
+            if (f.column.isNull) {
+                target->value.assign("NULL");
+                target->isNull = true;
+                continue;
+            }
+            const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
+                                       f.column.value.size());
+            decodeInnodbField(ctx, settings, bytes, f, f.column.recordPos == 1, target->value);
+            target->isNull = false;
+            continue;
+        }
         if (headerLost || consumed >= fieldAreaLength) {
             setEmpty();
             continue;
@@ -305,6 +392,96 @@ bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
     return true;
 }
 
+namespace {
+
+// The clustered fields from core on were added by an instant ADD COLUMN: they are marked
+// (placed) and take the value the metadata record (the hidden first record of the
+// leftmost leaf, minimum-record flag, instant status) holds for them, which is the
+// column's default. Its bytes stay in column.value (column.recordPos 1: an external
+// reference; column.isNull: the default is NULL); column.recordPos 2 when the metadata
+// record cannot be read (such fields then decode as the empty text). After an instant
+// DROP or reorder the metadata record also carries the BLOB reference of the field
+// order (20 bytes, a two-byte length entry) right after DB_ROLL_PTR, which the stored
+// field count includes.
+void loadInstantDefaults(core::RecoveryContext& ctx, core::ByteSpan leaf, std::uint32_t core) {
+    auto& fields = ctx.clusteredFields;
+    for (std::size_t i = core; i < fields.size(); ++i) {
+        fields[i].placed = true;
+        fields[i].column.value.clear();
+        fields[i].column.isNull = false;
+        fields[i].column.recordPos = 2;
+    }
+    const auto chain = compactChain(leaf, 0, false);
+    if (chain.empty()) return;
+    const std::uint32_t origin = chain.front().origin;
+    const auto header = compactHeader(leaf, origin);
+    if (!header || !isMetadataRecord(*header, true) || header->status != kStatusInstant) return;
+    const bool orderBlob = header->deleted();
+    std::size_t rollIndex = fields.size();
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].mainType == kMainSys && fields[i].preciseType == kPreciseRollPtr) rollIndex = i;
+    if (orderBlob && rollIndex == fields.size()) return;
+
+    std::int64_t nullBase = std::int64_t{origin} - 6;
+    if (nullBase < 1) return;
+    std::uint32_t added = leaf[static_cast<std::size_t>(nullBase)];
+    --nullBase;
+    if (added & 0x80) {
+        added = (added & 0x7F) | (std::uint32_t{leaf[static_cast<std::size_t>(nullBase)]} << 7);
+        --nullBase;
+    }
+    const std::uint64_t stored = std::uint64_t{core} + 1 + added;
+    if (stored != fields.size() + (orderBlob ? 1 : 0)) return;  // not this layout
+    std::int64_t lengthCursor = nullBase - nullBytesOfFirst(ctx, static_cast<std::uint32_t>(fields.size()));
+    std::uint64_t data = origin;
+    std::uint32_t nullableSeen = 0;
+    core::InnodbColumn blobField;
+    blobField.mainType = kMainBlob;
+    blobField.preciseType = kPreciseNotNull;
+    blobField.length = 20;
+
+    struct Found {
+        std::size_t index;
+        std::uint64_t start, length;
+        bool external, isNull;
+    };
+    std::vector<Found> found;
+    for (std::size_t j = 0; j < stored; ++j) {
+        const bool isBlob = orderBlob && j == rollIndex + 1;
+        const std::size_t index = orderBlob && j > rollIndex ? j - 1 : j;
+        const core::InnodbColumn& f = isBlob ? blobField : fields[index];
+        if (isNullableField(f)) {
+            const std::int64_t at = nullBase - nullableSeen / 8;
+            const auto mask = static_cast<std::uint8_t>(1u << (nullableSeen % 8));
+            ++nullableSeen;
+            if (at < 0 || at >= static_cast<std::int64_t>(leaf.size())) return;
+            if (leaf[static_cast<std::size_t>(at)] & mask) {
+                if (!isBlob && index >= core) found.push_back({index, 0, 0, false, true});
+                continue;
+            }
+        }
+        std::uint32_t length = f.fixedLength;
+        bool external = false;
+        if (length == 0) {
+            const auto entry = compactFieldLength(f, leaf, lengthCursor);
+            if (!entry) return;
+            length = entry->length;
+            external = entry->external;
+        }
+        if (data + length > leaf.size()) return;
+        if (!isBlob && index >= core) found.push_back({index, data, length, external, false});
+        data += length;
+    }
+    for (const auto& d : found) {
+        auto& column = fields[d.index].column;
+        column.isNull = d.isNull;
+        column.recordPos = d.external ? 1 : 0;
+        column.value.assign(reinterpret_cast<const char*>(leaf.data() + d.start), d.length);
+    }
+}
+
+}  // namespace
+
 TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName) {
     TableStart start;
@@ -347,15 +524,17 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
         if (readPage(ctx, file, start.firstLeaf))
             (void)applyInstantMetadata(ctx, file, PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()));
         // An instant-ALTER root keeps, in the high 13 bits of the page header's direction
-        // field, the number of fields every record has; fewer than the layout's means
-        // columns were added instantly, and older records lack them.
+        // field, the number of fields every record has (n_core_fields); fewer than the
+        // layout's means columns were added instantly, and older records lack them.
         const auto root = readIndexPage(ctx, file, where.rootPage);
         if (root && root->fil.pageType == kInstantIndexPageType) {
-            const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
-            const auto coreFields =
-                static_cast<std::uint32_t>(core::readBeAt(view, kPageInstantOffset, 2) >> 3);
-            if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
-                start.lookup = TableLookup::InstantColumnsUnsupported;
+            const auto coreFields = static_cast<std::uint32_t>(
+                core::readBeAt(PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()),
+                               kPageInstantOffset, 2) >> 3);
+            if (coreFields != 0 && coreFields < ctx.clusteredFields.size() &&
+                readPage(ctx, file, start.firstLeaf))
+                loadInstantDefaults(ctx, PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()),
+                                    coreFields);
         }
     }
     return start;
@@ -371,9 +550,6 @@ bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbF
         case TableLookup::Found:
             return true;
         case TableLookup::NoTablespace:
-            return false;
-        case TableLookup::InstantColumnsUnsupported:
-            frame.writeLog("Table with instantly added columns is not read.\r\n");
             return false;
         case TableLookup::TablespaceFileMissing:
             frame.writeLog("Tablespace file not found.\r\n");

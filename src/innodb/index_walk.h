@@ -108,9 +108,6 @@ enum class TableLookup {
     TableIdNotFound,      // not in SYS_TABLES
     ClusterPageNotFound,  // no clustered index in SYS_INDEXES
     LeafPageNotFound,     // the descent from the root found no leaf
-    // MariaDB 10.3+: columns were added by an instant ALTER TABLE; the records of such a
-    // table have field counts of their own and are not read.
-    InstantColumnsUnsupported,
 };
 struct TableStart {
     TableLookup lookup = TableLookup::NoTablespace;
@@ -130,8 +127,8 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
 // locateInnodbTable for the save jobs: logs "Opening File\t" + the .ibd path, and on a
 // failed lookup one of "Table id not found.", "Cluster page number not found." or
 // "Leaf page number not found." (each with "\r\n"), or "Tablespace file not found.\r\n"
-// when the dictionary names an .ibd that cannot be opened, or "Table with instantly added
-// columns is not read.\r\n"; nothing when neither file is there.
+// when the dictionary names an .ibd that cannot be opened; nothing when neither file is
+// there.
 // True when firstLeaf names the table's first leaf; inOwnFile then says whether the
 // .ibd variants of the streams (and tablespaceSelected) apply.
 bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,
