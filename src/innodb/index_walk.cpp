@@ -102,35 +102,6 @@ std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpa
     return offset;
 }
 
-std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
-                               std::uint32_t rootPage) {
-    core::ReadOnlyFile& file = slotFile(ctx, slot);
-    const std::uint64_t pages = slotPageCount(ctx, slot);
-    const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
-    std::uint32_t current = rootPage;
-    std::uint32_t parentLevel = 0xFFFFFFFF;
-    for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
-        if (current >= pages) return 0;
-        auto page = readIndexPage(ctx, file, current);
-        if (!page || !isIndexPageType(page->fil.pageType)) return 0;
-        const std::uint32_t level = page->index.level;
-        if (level >= parentLevel) return 0;  // levels must go down towards the leaves
-        if (level == 0) return current;
-        const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
-        if (!isCompactIndexPage(view)) return 0;
-        const std::uint32_t origin = firstCompactRecord(view);
-        if (origin >= kPageSize || isCompactSupremum(view, origin)) return 0;
-        const std::uint64_t at =
-            std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
-        if (at + kChildPointerSize > kPageSize) return 0;
-        const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
-        if (child == 0 || child >= pages) return 0;
-        parentLevel = level;
-        current = child;
-    }
-    return 0;
-}
-
 namespace {
 
 // The number of fields every record of the clustered index has (n_core_fields): the
@@ -193,6 +164,43 @@ RecordShape instantShape(const core::RecoveryContext& ctx, core::ByteSpan page,
 }
 
 }  // namespace
+
+std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
+                               std::uint32_t rootPage) {
+    core::ReadOnlyFile& file = slotFile(ctx, slot);
+    const std::uint64_t pages = slotPageCount(ctx, slot);
+    std::uint32_t nullBitmap = prepareWalkLayout(ctx);
+    std::uint32_t current = rootPage;
+    std::uint32_t parentLevel = 0xFFFFFFFF;
+    for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
+        if (current >= pages) return 0;
+        auto page = readIndexPage(ctx, file, current);
+        if (!page || !isIndexPageType(page->fil.pageType)) return 0;
+        const std::uint32_t level = page->index.level;
+        if (level >= parentLevel) return 0;  // levels must go down towards the leaves
+        if (level == 0) return current;
+        const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
+        if (depth == 0 && page->fil.pageType == kInstantIndexPageType) {
+            // Node pointers of an instant-ALTER index have the null bitmap of the core
+            // fields (n_core_fields in the high 13 bits of PAGE_INSTANT).
+            const auto coreFields =
+                static_cast<std::uint32_t>(core::readBeAt(view, kPageInstantOffset, 2) >> 3);
+            if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
+                nullBitmap = nullBytesOfFirst(ctx, coreFields);
+        }
+        if (!isCompactIndexPage(view)) return 0;
+        const std::uint32_t origin = firstCompactRecord(view);
+        if (origin >= kPageSize || isCompactSupremum(view, origin)) return 0;
+        const std::uint64_t at =
+            std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
+        if (at + kChildPointerSize > kPageSize) return 0;
+        const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
+        if (child == 0 || child >= pages) return 0;
+        parentLevel = level;
+        current = child;
+    }
+    return 0;
+}
 
 void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,

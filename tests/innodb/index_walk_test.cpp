@@ -113,6 +113,10 @@ ALTER TABLE t_add_n ADD COLUMN n3 INT NULL, ADD COLUMN n4 VARCHAR(8) NULL DEFAUL
   ADD COLUMN n7 INT NULL, ADD COLUMN n8 INT NULL, ADD COLUMN t9 TEXT NULL DEFAULT 'text default', ALGORITHM=INSTANT;
 INSERT INTO t_add_n VALUES (41, NULL, NULL, 1, NULL, NULL, 6, NULL, 8, NULL), (42, 2, 'y', NULL, 'v', 3, NULL, 7, NULL, 't');
 UPDATE t_add_n SET n8 = 88 WHERE id IN (4, 5);
+CREATE TABLE t_add_pk (k VARCHAR(40) PRIMARY KEY, n1 INT, n2 INT, n3 INT, n4 INT, n5 INT, n6 INT, n7 INT, n8 INT) ENGINE=InnoDB;
+INSERT INTO t_add_pk SELECT CONCAT(REPEAT('k', seq % 30), seq), seq, NULL, seq, NULL, seq, NULL, seq, IF(seq % 2, NULL, seq) FROM seq_1_to_3000;
+ALTER TABLE t_add_pk ADD COLUMN z INT NULL DEFAULT 9, ALGORITHM=INSTANT;
+INSERT INTO t_add_pk SELECT CONCAT('new', seq), NULL, seq, NULL, seq, NULL, seq, NULL, seq, IF(seq % 2, NULL, seq) FROM seq_1_to_500;
 SET GLOBAL innodb_file_per_table=OFF;
 CREATE TABLE s_types LIKE t_types;
 INSERT INTO s_types SELECT * FROM t_types;
@@ -149,6 +153,7 @@ const TableQuery kTables[] = {
     {"t_instant", "id, b, c", true},        {"t_instant_add", "id, b, d, e", true},
     {"t_add", "id, a, b, c, d", true},
     {"t_add_n", "id, n1, n2, n3, n4, n5, n6, n7, n8, t9", true},
+    {"t_add_pk", "k, n1, n2, n3, n4, n5, n6, n7, n8, z", true},
 };
 
 std::string queryText() {
@@ -360,7 +365,7 @@ TEST_F(InnodbRows, TablesWithInstantlyAddedColumnsAreRead) {
         Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_add");
         if (fs::exists(dir / "ibdata1"))
             ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (dir / "ibdata1").string()));
-        for (const char* table : {"t_instant_add", "t_add", "t_add_n", "t_instant"}) {
+        for (const char* table : {"t_instant_add", "t_add", "t_add_n", "t_add_pk", "t_instant"}) {
             SCOPED_TRACE(table);
             const auto got = reader.read(dir / "rt", table);
             EXPECT_EQ(got.lookup, innodb::TableLookup::Found);
