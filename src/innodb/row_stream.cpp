@@ -33,15 +33,6 @@ constexpr StreamKind kIbdataForServer{"getdatafromibdatafilefordatbase",
                                       TablespaceSlot::SystemTablespace, Destination::Server,
                                       ");\r\n"};
 
-void appendIdentifier(std::string_view name, std::string& out) {
-    out.push_back('`');
-    for (char c : name) {
-        if (c == '`') out.push_back('`');
-        out.push_back(c);
-    }
-    out.push_back('`');
-}
-
 void logFailure(core::MainFrame& frame, const StreamKind& kind, std::string_view reason) {
     std::string text = "Error in processing function ";
     text += kind.name;
@@ -58,7 +49,7 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
     core::RecoveryContext& ctx = frame.context;
     core::AppSettings& settings = frame.settings;
     try {
-        const std::string head = insertStatementHead(ctx.columns, tableName);
+        const std::string head = values::insertStatementHead(ctx.columns, tableName);
         const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
         std::uint64_t rows = 0;
         std::string statement;
@@ -84,7 +75,7 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                 decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
                                  nullBitmap);
                 statement.assign(head);
-                appendRowValues(ctx.columns, settings.savingFolder, statement);
+                values::appendRowValues(ctx.columns, settings.savingFolder, statement);
                 statement += kind.statementEnd;
                 if (kind.destination == Destination::Script) {
                     frame.scriptWriter.writeText(statement);
@@ -153,28 +144,6 @@ std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::u
 }
 
 }  // namespace
-
-std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
-                                std::string_view tableName) {
-    std::string head = "INSERT INTO ";
-    appendIdentifier(tableName, head);
-    head += "(";
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-        if (i > 0) head.push_back(',');
-        appendIdentifier(columns[i].name, head);
-    }
-    head += ") VALUES(";
-    return head;
-}
-
-void appendRowValues(const std::vector<core::ColumnDefinition>& columns,
-                     std::string_view savingFolder, std::string& out) {
-    const std::size_t start = out.size();
-    for (const auto& column : columns) values::appendSqlLiteral(column, savingFolder, out);
-    // Each literal carries its comma; only the last one's is taken off, so an empty
-    // literal of the last column cannot take a separator with it.
-    if (out.size() > start && out.back() == ',') out.pop_back();
-}
 
 bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
                            std::uint64_t resumeOffset, std::string_view tableName) {

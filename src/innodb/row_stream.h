@@ -11,13 +11,6 @@
 
 namespace dunmore::innodb {
 
-// "INSERT INTO `t`(`a`,`b`) VALUES(" for the columns; back-quotes inside names doubled.
-std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
-                                std::string_view tableName);
-// Appends the SQL literals of the row's values, comma-separated (no trailing comma).
-void appendRowValues(const std::vector<core::ColumnDefinition>& columns,
-                     std::string_view savingFolder, std::string& out);
-
 // The row streams: every live record of the leaf chain from firstLeaf becomes one INSERT
 // statement, written to frame.scriptWriter (script variants) or executed on
 // frame.serverConnection (server variants). They send the pages visited as the progress

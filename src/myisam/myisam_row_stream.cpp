@@ -16,15 +16,6 @@ enum class Destination { Script, Server };
 // The progress bar moves in about this many steps over a table.
 constexpr std::uint64_t kProgressSteps = 1024;
 
-void appendIdentifier(std::string_view name, std::string& out) {
-    out.push_back('`');
-    for (char c : name) {
-        if (c == '`') out.push_back('`');
-        out.push_back(c);
-    }
-    out.push_back('`');
-}
-
 values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
     return {settings.version56OrLater, settings.saving()};
 }
@@ -48,7 +39,7 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
     core::AppSettings& settings = frame.settings;
     try {
         if (!ctx.dataFile.open(dataPath)) return true;
-        const std::string head = insertStatementHead(ctx.columns, tableName);
+        const std::string head = values::insertStatementHead(ctx.columns, tableName);
         const std::string_view statementEnd = destination == Destination::Script ? ");\r\n" : ");";
         const std::uint64_t fileLength = ctx.dataFile.size();
         const std::uint32_t range = static_cast<std::uint32_t>(fileLength);
@@ -68,7 +59,7 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
         options.onRow = [&](std::uint64_t nextPosition) {
             for (const core::RowValues& row : ctx.previewRows) {
                 statement.assign(head);
-                appendRowValues(row, settings.savingFolder, statement);
+                values::appendRowValues(row, settings.savingFolder, statement);
                 statement += statementEnd;
                 if (destination == Destination::Script) {
                     frame.scriptWriter.writeText(statement);
@@ -132,25 +123,6 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
 }
 
 }  // namespace
-
-std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
-                                std::string_view tableName) {
-    std::string head = "INSERT INTO ";
-    appendIdentifier(tableName, head);
-    head += "(";
-    for (std::size_t k = 0; k < columns.size(); ++k) {
-        if (k > 0) head += ",";
-        appendIdentifier(columns[k].name, head);
-    }
-    head += ") VALUES(";
-    return head;
-}
-
-void appendRowValues(const core::RowValues& row, std::string_view savingFolder, std::string& out) {
-    for (const core::ColumnDefinition& col : row) values::appendSqlLiteral(col, savingFolder, out);
-    // Each literal comes with its comma; the last one goes.
-    if (!row.empty() && !out.empty() && out.back() == ',') out.pop_back();
-}
 
 bool loadMyisamPreviewPage(core::MainFrame& frame, const std::filesystem::path& dataPath) {
     core::RecoveryContext& ctx = frame.context;

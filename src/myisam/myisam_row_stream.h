@@ -13,13 +13,6 @@ namespace dunmore::myisam {
 
 inline constexpr std::size_t kPreviewPageRows = 1000;
 
-// "INSERT INTO `t`(`a`,`b`) VALUES(" for the table's columns; back-quotes inside names
-// are doubled.
-std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
-                                std::string_view tableName);
-// Appends the SQL literals of a row's values, separated by commas (none after the last).
-void appendRowValues(const core::RowValues& row, std::string_view savingFolder, std::string& out);
-
 // Opens the .MYD at dataPath into ctx.dataFile (it stays open for later pages), pushes
 // {0, 0} on pageStack and reads the first page into previewRows. Returns true, also when
 // the file cannot be opened (no rows then).

@@ -10,6 +10,8 @@
 
 #include "values/sql_literal.h"
 
+#include "schema/column_type.h"
+
 #include <algorithm>
 
 namespace dunmore::values {
@@ -241,6 +243,24 @@ std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view sa
     std::string out;
     appendSqlLiteral(column, savingFolder, out);
     return out;
+}
+
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName) {
+    std::string head = "INSERT INTO " + schema::quoteIdentifier(tableName) + "(";
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) head.push_back(',');
+        head += schema::quoteIdentifier(columns[i].name);
+    }
+    head += ") VALUES(";
+    return head;
+}
+
+void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder,
+                     std::string& out) {
+    const std::size_t start = out.size();
+    for (const auto& column : row) appendSqlLiteral(column, savingFolder, out);
+    if (out.size() > start && out.back() == ',') out.pop_back();
 }
 
 }  // namespace dunmore::values

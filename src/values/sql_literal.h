@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dunmore::values {
 
@@ -21,5 +22,14 @@ namespace dunmore::values {
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder);
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
                       std::string& out);
+
+// The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
+// "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.
+std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
+                                std::string_view tableName);
+// Appends the SQL literals of the row's values, comma-separated. Each literal carries its
+// comma; only the last one is taken off, so an empty last literal keeps its separator.
+void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder,
+                     std::string& out);
 
 }  // namespace dunmore::values
