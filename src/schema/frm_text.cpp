@@ -5,7 +5,6 @@
 #include <vector>
 
 namespace dunmore::schema {
-namespace {
 
 // Windows-1252 code points of 0x80..0x9F; the five undefined bytes map to the C1
 // controls of the same value, as Windows itself does on conversion.
@@ -37,6 +36,8 @@ char32_t windows1252CodePoint(std::uint8_t byte) {
     if (byte >= 0x80 && byte < 0xA0) return kWindows1252High[byte - 0x80];
     return byte;
 }
+
+namespace {
 
 // Length of the valid UTF-8 sequence starting at pos, 0 when it is not valid.
 std::size_t utf8SequenceLength(core::ByteSpan s, std::size_t pos) {

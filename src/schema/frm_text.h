@@ -12,6 +12,12 @@ namespace dunmore::schema {
 // not form valid UTF-8 are taken as Windows-1252 characters so that nothing is lost.
 std::string utf8OrWindows1252(core::ByteSpan bytes);
 
+// The Unicode code point of a Windows-1252 (MySQL's latin1) byte; the five bytes the set
+// leaves undefined map to the C1 controls of the same value.
+char32_t windows1252CodePoint(std::uint8_t byte);
+// Appends cp as UTF-8; surrogates and values above U+10FFFF become U+FFFD.
+void appendUtf8(std::string& out, char32_t cp);
+
 // Windows-1252 (MySQL's latin1) bytes as UTF-8.
 std::string windows1252ToUtf8(core::ByteSpan bytes);
 

@@ -15,6 +15,7 @@
 #include "values/charset.h"
 
 #include "schema/collation_table.h"
+#include "schema/frm_text.h"
 
 #include <iconv.h>
 
@@ -29,32 +30,8 @@ namespace dunmore::values {
 
 namespace {
 
-// Windows-1252 code points of the bytes 0x80..0x9F; the rest of the set equals Unicode.
-constexpr std::array<std::uint16_t, 32> kCp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-void appendCodePoint(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
 void appendCp1252(std::uint8_t byte, std::string& out) {
-    appendCodePoint(byte >= 0x80 && byte < 0xA0 ? kCp1252High[byte - 0x80] : byte, out);
+    schema::appendUtf8(out, schema::windows1252CodePoint(byte));
 }
 
 // Length of the well-formed UTF-8 sequence at the start of s (1..4), or 0 when the
