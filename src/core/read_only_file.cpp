@@ -59,10 +59,13 @@ void ReadOnlyFile::close() {
 }
 
 bool ReadOnlyFile::fillWindow(std::uint64_t offset) {
-    if (m_buffer.size() != m_window) m_buffer.assign(m_window, 0);
+    // The window never reaches past the end of the file, so a small file (a .frm, a view
+    // file) costs a buffer of its own size, not a whole window.
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(m_window, m_size - offset));
+    if (m_buffer.size() < want) m_buffer.resize(want);
     std::size_t got = 0;
-    while (got < m_window) {
-        const ssize_t n = ::pread(m_fd, m_buffer.data() + got, m_window - got,
+    while (got < want) {
+        const ssize_t n = ::pread(m_fd, m_buffer.data() + got, want - got,
                                   static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
