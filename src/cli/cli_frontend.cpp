@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 
 namespace dunmore::cli {
@@ -26,14 +27,17 @@ void CliFrontend::addOutputLine(std::string_view text) {
 
 void CliFrontend::setCaption(std::string_view) {}
 
-void CliFrontend::setProgressRange(std::uint32_t upper) {
+void CliFrontend::setProgressRange(std::uint64_t upper) {
     m_upper = upper;
     m_lastPercent = -1;
 }
 
-void CliFrontend::setProgressPosition(std::uint32_t pos) {
+void CliFrontend::setProgressPosition(std::uint64_t pos) {
     if (!m_terminal || m_upper == 0) return;
-    const int percent = static_cast<int>(std::uint64_t{pos > m_upper ? m_upper : pos} * 100 / m_upper);
+    // pos * 100 would overflow near the top of the 64-bit range: divide first there.
+    const std::uint64_t capped = pos > m_upper ? m_upper : pos;
+    const int percent = static_cast<int>(m_upper > UINT64_MAX / 100 ? capped / (m_upper / 100)
+                                                                    : capped * 100 / m_upper);
     if (percent == m_lastPercent) return;
     m_lastPercent = percent;
     std::fprintf(stderr, "\r%3d%%", percent);
@@ -52,9 +56,8 @@ void CliFrontend::showMessage(std::string_view text) {
     std::fputc('\n', stderr);
 }
 
-bool CliFrontend::askYesNo(std::string_view question) {
-    const bool browse = question.find("browse ibdata1") != std::string_view::npos;
-    return browse && !m_ibdata1.empty();
+bool CliFrontend::askYesNo(core::Question kind, std::string_view) {
+    return kind == core::Question::BrowseSystemTablespace && !m_ibdata1.empty();
 }
 
 std::optional<std::string> CliFrontend::chooseFile() {

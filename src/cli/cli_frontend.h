@@ -17,11 +17,11 @@ public:
 
     void addOutputLine(std::string_view text) override;
     void setCaption(std::string_view text) override;
-    void setProgressRange(std::uint32_t upper) override;
-    void setProgressPosition(std::uint32_t pos) override;
+    void setProgressRange(std::uint64_t upper) override;
+    void setProgressPosition(std::uint64_t pos) override;
     void showProgress(bool visible) override;
     void showMessage(std::string_view text) override;
-    bool askYesNo(std::string_view question) override;
+    bool askYesNo(core::Question kind, std::string_view text) override;
     std::optional<std::string> chooseFile() override;
     void enableTree(bool) override {}
 
@@ -39,7 +39,7 @@ private:
     bool m_progressShown = false;
     bool m_quietMessages = false;
     bool m_quietLines = false;
-    std::uint32_t m_upper = 0;
+    std::uint64_t m_upper = 0;
     int m_lastPercent = -1;
 };
 

@@ -126,14 +126,17 @@ int printTablePage(Preview& p, const core::TableEntry& table, int page) {
         }
         readNextPage(p, myisamTable);
     }
+    // What the records pane would draw: its own copy of the page.
+    const auto snapshot = core::previewSnapshot(ctx);
+    p.frontend.showPreview(snapshot);
     std::vector<std::string> header;
-    for (const auto& c : ctx.columns) header.push_back(c.name);
+    for (const auto& c : snapshot->columns) header.push_back(c.name);
     printLine(header);
     if (past) {
         p.frontend.showMessage("No more records in table");
         return 0;
     }
-    for (const auto& row : ctx.previewRows) {
+    for (const auto& row : snapshot->rows) {
         std::vector<std::string> fields;
         for (const auto& c : row) fields.push_back(c.value);
         printLine(fields);

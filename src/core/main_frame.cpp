@@ -34,7 +34,7 @@ void MainFrame::waitForJob() {
 
 void MainFrame::stopCommand() {
     if (settings.busy.load() == 0) return;
-    if (frontend.askYesNo("Are you sure to stop the running process?"))
+    if (frontend.askYesNo(Question::StopRunningProcess, "Are you sure to stop the running process?"))
         settings.stopRequested = 1;
 }
 
@@ -43,7 +43,7 @@ bool MainFrame::closeRequest() {
         frontend.showMessage("Please stop the running process to close the application.");
         return false;
     }
-    if (!frontend.askYesNo("Do you want to close the application?")) return false;
+    if (!frontend.askYesNo(Question::CloseApplication, "Do you want to close the application?")) return false;
     context.systemTablespace.close();
     context.tablespaceFile.close();
     context.dataFile.close();
@@ -51,6 +51,14 @@ bool MainFrame::closeRequest() {
     if (!settings.logFilePath.empty() && std::filesystem::exists(settings.logFilePath, ec))
         frontend.showMessage("Log file path : " + settings.logFilePath);
     return true;
+}
+
+std::shared_ptr<const PreviewSnapshot> previewSnapshot(const RecoveryContext& ctx) {
+    auto page = std::make_shared<PreviewSnapshot>();
+    page->columns = ctx.columns;
+    page->rows = ctx.previewRows;
+    page->moreRows = ctx.moreRows;
+    return page;
 }
 
 }  // namespace dunmore::core

@@ -9,6 +9,7 @@
 #include "core/settings.h"
 
 #include <functional>
+#include <memory>
 #include <string_view>
 #include <thread>
 
@@ -45,7 +46,9 @@ public:
 
     // Admission of a job: "Please wait for the running process." and false while busy;
     // otherwise busy is set, the job runs on a new worker thread and true is returned.
-    // The job must clear busy as its very last step.
+    // The job must clear busy as its very last step (after its final message), so that
+    // the worker of an admitted job's predecessor has nothing left but to return and
+    // joining it here never waits on the person. Call on the thread that runs commands.
     bool startJob(std::function<void(MainFrame&)> job);
     // Waits for the worker of the last started job (command line and tests).
     void waitForJob();
@@ -62,5 +65,9 @@ public:
 private:
     std::thread m_worker;
 };
+
+// The records pane's own copy of the page the preview read into ctx.previewRows, with
+// the table's columns and moreRows, for Frontend::showPreview.
+std::shared_ptr<const PreviewSnapshot> previewSnapshot(const RecoveryContext& ctx);
 
 }  // namespace dunmore::core

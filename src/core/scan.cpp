@@ -9,6 +9,7 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <memory>
 
 namespace dunmore::core {
 
@@ -197,6 +198,9 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
     }
     tree.expand(root);
     tree.expand(dataNode);
+    // The window draws a copy: this worker goes on to ibdata1 and owns the tree until the
+    // job ends.
+    frame.frontend.showTree(std::make_shared<const CheckTree>(tree));
 
     frame.addOutputLine("Processing ibdata1 File");
     frame.writeLog("Processing ibdata1 File\r\n");
@@ -207,6 +211,7 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
     if (!openTablespace(cat.dataFolder + "ibdata1")) {
         frame.writeLog("ibdata1 File cannot be open\r\n");
         if (frame.frontend.askYesNo(
+                Question::BrowseSystemTablespace,
                 "Ibdata1File Cannot be opened.Do you want to browse ibdata1 File Manually?")) {
             const auto chosen = frame.frontend.chooseFile();
             if (chosen && !chosen->empty() && !openTablespace(*chosen))
@@ -214,13 +219,14 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
         }
     }
 
-    settings.busy = 0;
     frame.addOutputLine("scanning completed.");
     frame.frontend.showMessage("Scanning completed for selected database file(s)");
     frame.frontend.showProgress(false);
     const std::string done = "Scanning completed for selected database file(s).\r\n";
     frame.frontend.setCaption(done);
     frame.writeLog(done);
+    // Last: a job admitted now finds this worker with nothing left to do.
+    settings.busy = 0;
     return 1;
 }
 

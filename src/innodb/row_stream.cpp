@@ -63,7 +63,7 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                                    ? static_cast<std::uint32_t>(resumeOffset)
                                    : 0;
         options.beforePage = [&](std::uint64_t visited) {
-            frame.frontend.setProgressPosition(static_cast<std::uint32_t>(visited));
+            frame.frontend.setProgressPosition(visited);
             return !frame.stopRequested();
         };
         options.afterPage = [&] { settings.resumeAtOffset = false; };

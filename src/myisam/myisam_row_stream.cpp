@@ -42,7 +42,7 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
         const std::string head = values::insertStatementHead(ctx.columns, tableName);
         const std::string_view statementEnd = destination == Destination::Script ? ");\r\n" : ");";
         const std::uint64_t fileLength = ctx.dataFile.size();
-        const std::uint32_t range = static_cast<std::uint32_t>(fileLength);
+        const std::uint64_t range = fileLength;
         frame.frontend.setProgressRange(range);
         frame.frontend.setProgressPosition(0);
         const std::uint64_t progressStep = std::max<std::uint64_t>(1, fileLength / kProgressSteps);
@@ -81,7 +81,7 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
             recycleRows(ctx);
             if (nextPosition - lastProgress >= progressStep || nextPosition < lastProgress) {
                 lastProgress = nextPosition;
-                frame.frontend.setProgressPosition(static_cast<std::uint32_t>(nextPosition));
+                frame.frontend.setProgressPosition(nextPosition);
             }
             return true;
         };

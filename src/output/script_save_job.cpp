@@ -198,7 +198,7 @@ std::string completionMessage(const ScriptSaveOutcome& outcome, const std::strin
     return std::string(kScriptCreated);
 }
 
-ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
+ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* result) {
     core::AppSettings& settings = frame.settings;
     core::Frontend& frontend = frame.frontend;
     core::RecoveryContext& ctx = frame.context;
@@ -242,6 +242,8 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame) {
     settings.savingScript = false;
     frontend.enableTree(true);
     settings.stopRequested = 0;
+    if (result) *result = outcome;
+    // Last: a job admitted now finds this worker with nothing left to do.
     settings.busy = 0;
     return outcome;
 }
@@ -264,10 +266,7 @@ bool saveCommand(core::MainFrame& frame, const std::function<bool()>& saveDialog
     frame.writeLog(started + "\r\n");
     if (settings.savingScript) {
         frame.writeLog("Saving Script path: " + settings.savingFolder + "\r\n");
-        return frame.startJob([outcome](core::MainFrame& f) {
-            const ScriptSaveOutcome result = runScriptSaveJob(f);
-            if (outcome) *outcome = result;
-        });
+        return frame.startJob([outcome](core::MainFrame& f) { (void)runScriptSaveJob(f, outcome); });
     }
     if (!serverJob) return false;
     while (settings.savingFolder.size() > 1 && settings.savingFolder.back() == '/')

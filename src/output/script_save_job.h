@@ -24,9 +24,10 @@ struct ScriptSaveOutcome {
 // it extends by "/Scriptdata". Between items it honours a stop request; the row streams
 // honour it between rows and pages. The final message is "Script Created successfully"
 // only when every item was saved; otherwise it says what happened and names the log.
-// Clears savingScript, stopRequested and, last, busy.
+// Clears savingScript, stopRequested and, last, busy; outcome, when given, receives the
+// outcome before busy is cleared.
 // Requires: busy set; settings.savingScript set and savingFolder chosen.
-ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame);
+ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* outcome = nullptr);
 
 // The final message of a job that ended with outcome.
 std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath);

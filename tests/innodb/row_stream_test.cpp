@@ -171,7 +171,7 @@ class StoppingFrontend : public test::RecordingFrontend {
 public:
     core::AppSettings* settings = nullptr;
     std::uint32_t stopAt = 0;
-    void setProgressPosition(std::uint32_t pos) override {
+    void setProgressPosition(std::uint64_t pos) override {
         RecordingFrontend::setProgressPosition(pos);
         if (pos == stopAt) settings->stopRequested = 1;
     }

@@ -244,7 +244,7 @@ TEST_F(MyisamStreamTest, ServerStreamLogsEveryRejectedRow) {
 class StoppingFrontend : public RecordingFrontend {
 public:
     core::AppSettings* settings = nullptr;
-    void setProgressPosition(std::uint32_t pos) override {
+    void setProgressPosition(std::uint64_t pos) override {
         RecordingFrontend::setProgressPosition(pos);
         if (pos > 0) settings->stopRequested = 1;
     }

@@ -9,8 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
+#include <mutex>
 
 namespace dunmore::output {
 namespace {
@@ -174,12 +180,12 @@ class StoppingFrontend : public test::RecordingFrontend {
 public:
     core::AppSettings* settings = nullptr;
     bool inBig = false;
-    std::uint32_t stopPosition = 0;
+    std::uint64_t stopPosition = 0;
     void addOutputLine(std::string_view text) override {
         RecordingFrontend::addOutputLine(text);
         if (text == "Processing Table big") inBig = true;
     }
-    void setProgressPosition(std::uint32_t pos) override {
+    void setProgressPosition(std::uint64_t pos) override {
         RecordingFrontend::setProgressPosition(pos);
         if (inBig && pos > 0 && settings && stopPosition == 0) {
             stopPosition = pos;
@@ -226,6 +232,109 @@ CREATE TABLE s.later (id INT) ENGINE=MyISAM;
     EXPECT_NE(frontend.messages[0].find("stopped"), std::string::npos);
     EXPECT_EQ(s.settings.stopRequested.load(), 0);
     EXPECT_EQ(s.settings.busy.load(), 0);
+}
+
+// A person who has not yet dismissed a job's final message box: once armed, the next box
+// shown blocks its thread (the job's worker) until release(); later boxes (the refusals
+// of the commands) return at once.
+class GatedFrontend : public test::RecordingFrontend {
+public:
+    void showMessage(std::string_view text) override {
+        RecordingFrontend::showMessage(text);
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_armed || m_workerWaiting) return;
+        m_workerWaiting = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_released; });
+    }
+    void arm() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_armed = true;
+        m_released = false;
+        m_workerWaiting = false;
+    }
+    bool waitForWorkerMessage(std::chrono::seconds limit) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, limit, [&] { return m_workerWaiting; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_armed = false;
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_armed = false;
+    bool m_released = false;
+    bool m_workerWaiting = false;
+};
+
+TEST(JobLifecycle, SecondJobIsRefusedWhileTheFirstShowsItsFinalMessage) {
+    const auto fx = test::makeFixture("script_job_tiny", kTinySql);
+    const fs::path work = scratch("lifecycle");
+    GatedFrontend frontend;
+    Session s(frontend, fx.dataDir, work);
+    const auto saveDialog = [&] {
+        s.settings.savingScript = true;
+        s.settings.savingFolder = (work / "out").string();
+        return true;
+    };
+    const auto scanDialog = [] { return true; };
+    // Every way a second job could start; each must be refused while the first waits.
+    const auto requestAll = [&] {
+        std::vector<bool> started;
+        started.push_back(core::openCommand(s.frame, scanDialog));
+        started.push_back(saveCommand(s.frame, saveDialog));
+        started.push_back(s.frame.startJob([](core::MainFrame& f) { f.settings.busy = 0; }));
+        return started;
+    };
+    constexpr auto kLimit = std::chrono::seconds(30);
+
+    struct Case {
+        const char* name;
+        std::function<bool()> firstJob;
+        std::string finalMessage;
+    };
+    const Case kCases[] = {
+        {"scan", [&] { return core::openCommand(s.frame, scanDialog); },
+         "Scanning completed for selected database file(s)"},
+        {"save as script", [&] { return saveCommand(s.frame, saveDialog); },
+         "Script Created successfully"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        s.check({"tiny"});
+        frontend.messages.clear();
+        frontend.arm();
+        ASSERT_TRUE(c.firstJob());
+        ASSERT_TRUE(frontend.waitForWorkerMessage(kLimit));
+        EXPECT_EQ(frontend.messages, std::vector<std::string>{c.finalMessage});
+        EXPECT_EQ(s.settings.busy.load(), 1);
+
+        // Asked from another thread so that a regression (admission, then joining the
+        // waiting worker) fails the test instead of hanging it.
+        auto second = std::async(std::launch::async, requestAll);
+        const bool answered = second.wait_for(kLimit) == std::future_status::ready;
+        frontend.release();
+        if (!answered) second.wait_for(kLimit);
+        auto waited = std::async(std::launch::async, [&] { s.frame.waitForJob(); });
+        ASSERT_EQ(waited.wait_for(kLimit), std::future_status::ready) << "the first job never ended";
+        ASSERT_TRUE(answered) << "the second request waited for the first job";
+        EXPECT_EQ(second.get(), (std::vector<bool>{false, false, false}));
+        EXPECT_EQ(std::count(frontend.messages.begin(), frontend.messages.end(),
+                             std::string(core::kPleaseWait)),
+                  3);
+        EXPECT_EQ(s.settings.busy.load(), 0);
+    }
+    // Idle again: the next job is admitted and runs to its end.
+    ASSERT_TRUE(core::openCommand(s.frame, scanDialog));
+    auto rescan = std::async(std::launch::async, [&] { s.frame.waitForJob(); });
+    ASSERT_EQ(rescan.wait_for(kLimit), std::future_status::ready);
+    EXPECT_EQ(s.settings.busy.load(), 0);
+    EXPECT_FALSE(s.frame.catalogue.tables.empty());
 }
 
 TEST(ScriptSaveJob, SavingFolderInsideTheDataFolderIsRefused) {
