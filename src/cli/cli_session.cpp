@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 namespace dunmore::cli {
@@ -13,6 +14,47 @@ namespace dunmore::cli {
 namespace fs = std::filesystem;
 
 namespace {
+
+std::atomic<std::uint8_t>* g_stopFlag = nullptr;
+
+extern "C" void onInterrupt(int) {
+    if (g_stopFlag && g_stopFlag->load() == 0) {
+        g_stopFlag->store(1);
+        return;
+    }
+    std::_Exit(130);
+}
+
+// The node of the tree that an ITEM names: a database node (DB), or under it a table
+// or view node by its name, or a trigger node by its file name (orders.TRG).
+core::CheckTree::NodeId findItemNode(const core::MainFrame& frame, const std::string& item) {
+    const core::CheckTree& tree = frame.tree;
+    const auto dot = item.find('.');
+    const std::string db = item.substr(0, dot);
+    const std::string name = dot == std::string::npos ? "" : item.substr(dot + 1);
+    for (auto root : tree.roots()) {
+        for (auto dataNode : tree.node(root).children) {
+            const auto dbNode = tree.findChild(dataNode, db);
+            if (dbNode == core::CheckTree::kNone) continue;
+            if (dot == std::string::npos) return dbNode;
+            for (auto folder : tree.node(dbNode).children) {
+                const auto& f = tree.node(folder);
+                for (auto leaf : f.children) {
+                    const auto& n = tree.node(leaf);
+                    if (f.tag == core::kTagTriggerFolder) {
+                        const auto index = static_cast<std::size_t>(n.tag - 1);
+                        if (n.tag > 0 && index < frame.catalogue.triggers.size() &&
+                            frame.catalogue.triggers[index].fileName == name)
+                            return leaf;
+                    } else if (n.text == name) {
+                        return leaf;
+                    }
+                }
+            }
+        }
+    }
+    return core::CheckTree::kNone;
+}
 
 std::string withSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder.push_back('/');
@@ -55,6 +97,36 @@ int CliSession::scan() {
     if (!core::openCommand(frame, [] { return true; }, hooks)) return 2;
     frame.waitForJob();
     return 0;
+}
+
+InterruptAsStop::InterruptAsStop(std::atomic<std::uint8_t>& flag) {
+    g_stopFlag = &flag;
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &m_previous);
+}
+
+InterruptAsStop::~InterruptAsStop() {
+    sigaction(SIGINT, &m_previous, nullptr);
+    g_stopFlag = nullptr;
+}
+
+bool checkItems(core::MainFrame& frame, const std::vector<std::string>& items) {
+    if (items.empty()) {
+        for (auto root : frame.tree.roots()) frame.tree.setCheck(root, true);
+        return true;
+    }
+    for (const std::string& item : items) {
+        const auto node = findItemNode(frame, item);
+        if (node == core::CheckTree::kNone) {
+            std::fprintf(stderr, "dunmore: no database, table, view or trigger file '%s'\n",
+                         item.c_str());
+            return false;
+        }
+        frame.tree.setCheck(node, true);
+    }
+    return true;
 }
 
 int findTable(const core::Catalogue& catalogue, const std::string& db, const std::string& name) {

@@ -5,7 +5,11 @@
 #include "core/main_frame.h"
 #include "core/settings.h"
 
+#include <atomic>
+#include <csignal>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace dunmore::cli {
 
@@ -25,6 +29,24 @@ public:
 
 private:
     CommonOptions m_options;
+};
+
+// Checks the tree nodes that the ITEMs name: DB (a database node), DB.NAME (a table or
+// view by its name, or a trigger file such as orders.TRG); no ITEM checks everything.
+// False, with a message on standard error, when an ITEM names nothing.
+bool checkItems(core::MainFrame& frame, const std::vector<std::string>& items);
+
+// Makes Ctrl-C the Stop command while the object lives: the first press asks the job to
+// stop after its current row, page or item; a second press ends the process at once.
+class InterruptAsStop {
+public:
+    explicit InterruptAsStop(std::atomic<std::uint8_t>& flag);
+    ~InterruptAsStop();
+    InterruptAsStop(const InterruptAsStop&) = delete;
+    InterruptAsStop& operator=(const InterruptAsStop&) = delete;
+
+private:
+    struct sigaction m_previous {};
 };
 
 // Finds the catalogue's table entry DB.NAME; -1 when there is none.

@@ -12,6 +12,18 @@ struct CommonOptions {
     std::string ibdata1;    // the answer to "browse ibdata1 manually"
 };
 
+// The server options of test-connection. The password comes from a
+// file (its first line end dropped), an environment variable or a prompt on the
+// terminal; none of them: an empty password.
+struct ServerOptions {
+    std::string server;
+    std::string port;
+    std::string user;
+    std::string passwordFile;
+    std::string passwordEnv;
+    bool prompt = false;
+};
+
 // Each command returns the process exit status: 0 all selected items done, 1 some item
 // failed (see the log), 2 bad usage or unreadable data folder.
 int runScan(const CommonOptions& options);
@@ -19,5 +31,7 @@ int runSchema(const CommonOptions& options, const std::string& table);
 int runPreview(const CommonOptions& options, const std::string& item, int page);
 int runSaveScript(const CommonOptions& options, const std::string& outDir,
                   const std::vector<std::string>& items);
+// 0 when the server accepted the login, 1 when not (the reason on standard error).
+int runTestConnection(const ServerOptions& options);
 
 }  // namespace dunmore::cli

@@ -25,6 +25,18 @@ void addCommon(CLI::App* cmd, dunmore::cli::CommonOptions& o) {
     cmd->add_option("--ibdata1", o.ibdata1, "ibdata1 to use when the data folder's cannot be opened");
 }
 
+void addServer(CLI::App* cmd, dunmore::cli::ServerOptions& o) {
+    cmd->add_option("--server", o.server, "server host name or address")->required();
+    cmd->add_option("--port", o.port, "server TCP port")->required();
+    cmd->add_option("--user", o.user, "user name")->required();
+    auto* file = cmd->add_option("--password-file", o.passwordFile, "file holding the password");
+    auto* env = cmd->add_option("--password-env", o.passwordEnv,
+                                "environment variable holding the password");
+    auto* prompt = cmd->add_flag("-p,--password-prompt", o.prompt, "ask for the password on the terminal");
+    file->excludes(env)->excludes(prompt);
+    env->excludes(prompt);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -60,6 +72,10 @@ int main(int argc, char** argv) {
     save->add_option("OUTDIR", outDir, "folder that receives Scriptdata/")->required();
     save->add_option("ITEM", items, "DB or DB.NAME; none: every database");
 
+    ServerOptions connectionTest;
+    auto* testConnection = app.add_subcommand("test-connection", "test the login to a server");
+    addServer(testConnection, connectionTest);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -70,5 +86,6 @@ int main(int argc, char** argv) {
     if (*schema) return runSchema(schemaOptions, schemaTable);
     if (*preview) return runPreview(previewOptions, previewItem, previewPage);
     if (*save) return runSaveScript(saveOptions, outDir, items);
+    if (*testConnection) return runTestConnection(connectionTest);
     return 2;
 }

@@ -43,6 +43,8 @@ public:
     virtual ~StatementExecutor() = default;
     // Executes one statement; false when the server reported an error.
     virtual bool executeStatement(std::string_view statement) = 0;
+    // The connection broke: no later statement can succeed, so a stream of rows ends.
+    virtual bool connectionLost() const { return false; }
 };
 
 }  // namespace dunmore::core
