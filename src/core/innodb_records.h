@@ -130,6 +130,10 @@ struct InnodbState {
     std::uint64_t systemPageCount = 0;
     std::uint64_t tablespacePageCount = 0;
     bool tablespaceSelected = false;
+    // The clustered index of the table located last: its root page and (from the
+    // dictionary) its index id; 0 when not known.
+    std::uint32_t clusteredRoot = 0;
+    std::uint64_t clusteredIndexId = 0;
 };
 
 }  // namespace dunmore::core

@@ -12,12 +12,15 @@
 #include "innodb/column_layout.h"
 #include "innodb/dictionary.h"
 #include "innodb/field_decoder.h"
+#include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
+#include "innodb/page_check.h"
 #include "innodb/record.h"
 #include "schema/collation_table.h"
 
 #include <algorithm>
 #include <bitset>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
@@ -176,6 +179,9 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
         if (current >= pages) return 0;
         auto page = readIndexPage(ctx, file, current);
         if (!page || !isIndexPageType(page->fil.pageType)) return 0;
+        // A damaged page's pointers lead anywhere: the leaves are then found by a scan.
+        if (!checkPage(PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()), current).valid())
+            return 0;
         const std::uint32_t level = page->index.level;
         if (level >= parentLevel) return 0;  // levels must go down towards the leaves
         if (level == 0) return current;
@@ -202,7 +208,7 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
     return 0;
 }
 
-void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
     std::int64_t nullBase = std::int64_t{origin} - 6;
@@ -221,6 +227,7 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
     std::uint64_t consumed = 0;
     std::uint32_t nullableSeen = 0;
     const std::size_t columnCount = ctx.columns.size();
+    bool intact = true;
 
     for (std::uint32_t i = 0; i < ctx.clusteredFields.size(); ++i) {
         const auto& f = ctx.clusteredFields[i];
@@ -249,6 +256,7 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
             continue;
         }
         if (headerLost || consumed >= fieldAreaLength) {
+            intact = false;
             setEmpty();
             continue;
         }
@@ -258,6 +266,7 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
             ++nullableSeen;
             if (at < 0 || at >= static_cast<std::int64_t>(page.size())) {
                 headerLost = true;
+                intact = false;
                 setEmpty();
                 continue;
             }
@@ -275,12 +284,14 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
             const auto entry = compactFieldLength(f, page, lengthCursor);
             if (!entry) {
                 headerLost = true;
+                intact = false;
                 setEmpty();
                 continue;
             }
             length = entry->length;
             external = entry->external;
         }
+        if (data + length > page.size()) intact = false;
         if (target) {
             const std::uint64_t start = std::min<std::uint64_t>(data, page.size());
             const std::uint64_t end = std::min<std::uint64_t>(data + length, page.size());
@@ -293,6 +304,57 @@ void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
         data += length;
         consumed += length;
     }
+    return intact && !headerLost && consumed <= fieldAreaLength;
+}
+
+std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSpan root) {
+    const std::uint32_t full = prepareWalkLayout(ctx);
+    if (root.size() < kFilHeaderSize + kIndexHeaderSize) return full;
+    if (core::readBeAt(root, 24, 2) != kInstantIndexPageType) return full;
+    const auto coreFields = static_cast<std::uint32_t>(core::readBeAt(root, kPageInstantOffset, 2) >> 3);
+    if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
+        return nullBytesOfFirst(ctx, coreFields);
+    return full;
+}
+
+std::optional<ClusterKey> readClusterKey(const core::RecoveryContext& ctx, core::ByteSpan page,
+                                         std::uint32_t origin, std::uint32_t nullBitmapSize,
+                                         bool nodePointer) {
+    const auto& fields = ctx.clusteredFields;
+    ClusterKey key;
+    std::int64_t cursor = std::int64_t{origin} - 6 - nullBitmapSize;
+    const std::uint32_t core = coreFieldCount(ctx);
+    if (!nodePointer && core < fields.size()) {
+        const RecordShape shape = instantShape(ctx, page, origin, core);
+        if (!shape.ok) return std::nullopt;
+        cursor = shape.nullBase - shape.nullBytes;
+    }
+    std::uint64_t data = origin;
+    const auto trxId = std::find_if(fields.begin(), fields.end(), isTrxIdField);
+    auto take = [&](std::uint32_t length) {
+        if (data + length > page.size()) return false;
+        key.fields.emplace_back(reinterpret_cast<const char*>(page.data() + data), length);
+        data += length;
+        return true;
+    };
+    if (trxId == fields.begin() || trxId == fields.end()) {
+        if (!take(kRowIdLength)) return std::nullopt;
+    } else {
+        for (auto f = fields.begin(); f != trxId; ++f) {
+            std::uint32_t length = f->fixedLength;
+            if (length == 0) {
+                const auto entry = compactFieldLength(*f, page, cursor);
+                if (!entry || entry->external) return std::nullopt;
+                length = entry->length;
+            }
+            if (!take(length)) return std::nullopt;
+        }
+    }
+    if (nodePointer) {
+        if (data + kChildPointerSize > page.size()) return std::nullopt;
+        key.childPage = static_cast<std::uint32_t>(core::readBeAt(page, data, kChildPointerSize));
+    }
+    return key;
 }
 
 core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
@@ -306,17 +368,42 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
     const PageView view(buffer.data(), buffer.size());
     VisitedPages visitedPages(pages);
     std::bitset<kPageSize> visitedRecords;
-    bool haveIndexId = false;
-    std::uint64_t indexId = 0;
+    bool haveIndexId = options.indexId != 0;
+    std::uint64_t indexId = options.indexId;
     bool firstPage = true;
+    auto broken = [&](std::uint32_t page, std::string reason) {
+        counts.broken = true;
+        counts.brokenPage = page;
+        counts.brokenReason = std::move(reason);
+    };
 
     for (std::uint32_t p = options.firstPage; p != core::kFilNull;) {
         if (options.beforePage && !options.beforePage(counts.pagesVisited)) break;
         ++counts.pagesVisited;
-        if (p >= pages || counts.pagesVisited > pages) break;
-        if (!ownFile && p == 0) break;
-        if (visitedPages.testAndSet(p)) break;
+        if (p >= pages) {
+            broken(p, "the leaf chain names page " + std::to_string(p) + ", beyond the end of the file");
+            break;
+        }
+        if (counts.pagesVisited > pages) {
+            broken(p, "the leaf chain is longer than the file");
+            break;
+        }
+        if (!ownFile && p == 0) {
+            broken(p, "the leaf chain names page 0");
+            break;
+        }
+        if (visitedPages.testAndSet(p)) {
+            broken(p, "the leaf chain comes back to page " + std::to_string(p));
+            break;
+        }
         if (auto st = readPage(file, p, pageBuffer); !st) return st;
+        if (options.verifyPages) {
+            const PageCheck check = checkPage(view, p);
+            if (!check.valid()) {
+                broken(p, "page " + std::to_string(p) + " damaged (" + check.problem + ")");
+                break;
+            }
+        }
         const core::FilHeader fil = decodeFilHeader(view);
         if (options.keepLastFilHeader) ctx.lastFilHeader = fil;
 
@@ -325,18 +412,22 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
             const core::IndexPageHeader index = decodeIndexHeader(view);
             // A chain that leaves the leaf level of its index is damaged: rows of another
             // index would be decoded with this table's layout.
-            if (index.level != 0 || (haveIndexId && index.indexId != indexId)) break;
+            if (index.level != 0 || (haveIndexId && index.indexId != indexId)) {
+                broken(p, "page " + std::to_string(p) + " is not a leaf page of the table's index");
+                break;
+            }
             haveIndexId = true;
             indexId = index.indexId;
             if (!isCompactIndexPage(view)) {
                 ++counts.otherFormatPages;
             } else {
                 const std::uint32_t first = firstCompactRecord(view);
-                std::uint32_t u =
-                    firstPage && options.resumeOffset != 0 ? options.resumeOffset : first;
+                const bool fromFirst = !(firstPage && options.resumeOffset != 0);
+                std::uint32_t u = fromFirst ? first : options.resumeOffset;
                 if (u < kCompactStartLimit && u == first && isCompactSupremum(view, u)) {
                     emptyLeaf = true;
                 } else if (u < kCompactStartLimit) {
+                    counts.pagesRead.push_back(p);
                     visitedRecords.reset();
                     bool backwardSeen = false;
                     std::uint32_t taken = 0;
@@ -361,13 +452,24 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
                         if (next.endsChain()) break;
                         u = next.offset;
                     }
+                    // PAGE_N_RECS counts every user record: those the chain did not reach
+                    // are lost to a damaged link.
+                    if (fromFirst && taken < index.recordCount)
+                        counts.unreachedRecords.emplace_back(p, index.recordCount - taken);
                 }
             }
+        } else if (options.verifyPages) {
+            broken(p, "page " + std::to_string(p) + " is not an index page");
+            break;
         }
         firstPage = false;
         if (emptyLeaf) break;
         if (options.afterPage) options.afterPage();
-        if (ownFile && fil.prevPage == fil.nextPage) break;
+        if (ownFile && fil.prevPage == fil.nextPage) {
+            if (fil.nextPage != core::kFilNull)
+                broken(p, "page " + std::to_string(p) + " names the same page as previous and next");
+            break;
+        }
         p = fil.nextPage;
     }
     return core::Status::ok();
@@ -494,6 +596,8 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
                              const std::string& tableName) {
     TableStart start;
     ctx.clusteredFields.clear();
+    ctx.clusteredRoot = 0;
+    ctx.clusteredIndexId = 0;
     ctx.tablespaceSelected = false;
     ctx.tablespaceFile.close();
     ctx.tablespacePageCount = 0;
@@ -521,6 +625,8 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
         start.lookup = TableLookup::ClusterPageNotFound;
         return start;
     }
+    ctx.clusteredRoot = where.rootPage;
+    if (where.tableId != 0) ctx.clusteredIndexId = clusteredIndexId(ctx, where.tableId);
     const TablespaceSlot slot = where.inOwnFile ? TablespaceSlot::TablespaceFile
                                                 : TablespaceSlot::SystemTablespace;
     start.firstLeaf = findLeftmostLeaf(ctx, slot, where.rootPage);

@@ -9,7 +9,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace dunmore::innodb {
 
@@ -26,8 +29,9 @@ std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpa
                                  std::uint32_t origin, std::uint32_t nullBitmapSize);
 
 // Descends from rootPage through the leftmost node pointers to the leftmost leaf of the
-// clustered index in the slot's file. 0 when a page on the way is not a compact index
-// page, is empty, names a child out of range, or the levels do not go down.
+// clustered index in the slot's file. 0 when a page on the way is damaged (checkPage),
+// is not a compact index page, is empty, names a child out of range, or the levels do not
+// go down.
 std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
                                std::uint32_t rootPage);
 
@@ -38,10 +42,31 @@ std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx);
 // Decodes the compact leaf record at origin (field area fieldAreaLength bytes) into the
 // value (and isNull) of each column of ctx.columns that the layout names. Fields past the
 // field area, or whose header entries would lie before the page start, get the empty
-// text; a field reaching past the page end is cut there.
-void decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+// text; a field reaching past the page end is cut there. False when the record did not
+// parse so (its values are not the stored ones and must not be used as a row).
+bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize);
+
+// The clustering key of a compact record: the stored bytes of each key field (the fields
+// before DB_TRX_ID, or the 6-byte DB_ROW_ID), in key order; for a node pointer also the
+// child page number after them.
+struct ClusterKey {
+    std::vector<std::string> fields;
+    std::uint32_t childPage = 0;
+    bool operator==(const ClusterKey& o) const { return fields == o.fields; }
+    // The order of the stored bytes (integers and dates compare as InnoDB stores them;
+    // text by its bytes).
+    bool operator<(const ClusterKey& o) const { return fields < o.fields; }
+};
+// The null-bitmap size of the node pointers of the index whose root page image is root:
+// the whole layout's, or the core fields' after an instant ALTER (page type 18).
+std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSpan root);
+// Reads the key of the record at origin of a leaf page (or a node-pointer page). nullopt
+// when a length entry or field would lie outside the page.
+std::optional<ClusterKey> readClusterKey(const core::RecoveryContext& ctx, core::ByteSpan page,
+                                         std::uint32_t origin, std::uint32_t nullBitmapSize,
+                                         bool nodePointer);
 
 // What a leaf walk met.
 struct LeafWalkCounts {
@@ -51,6 +76,16 @@ struct LeafWalkCounts {
     // Leaf pages of the chain whose records are not in the compact format (a REDUNDANT
     // table): their rows are not read.
     std::uint64_t otherFormatPages = 0;
+    // Pages whose record chain reached fewer records than the page header counts, and
+    // how many fewer.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> unreachedRecords;
+    // Leaf pages whose records were taken, in chain order.
+    std::vector<std::uint32_t> pagesRead;
+    // The chain ended before its end (FIL_NULL), not at a stop or an empty first leaf:
+    // the page where it broke and why.
+    bool broken = false;
+    std::uint32_t brokenPage = core::kFilNull;
+    std::string brokenReason;
 };
 
 // One live record handed to the walk's consumer. successor is the origin of the next
@@ -75,6 +110,11 @@ struct LeafWalkOptions {
     std::function<void()> afterPage;
     // Keeps the FIL header of each page in ctx.lastFilHeader.
     bool keepLastFilHeader = false;
+    // Verifies each page (checkPage) and that it is an index page; a page that fails
+    // breaks the chain.
+    bool verifyPages = true;
+    // The clustered index's id when known (0: taken from the first page).
+    std::uint64_t indexId = 0;
 };
 
 // Walks the leaf chain from options.firstPage and hands every live record to onRecord,
@@ -83,9 +123,10 @@ struct LeafWalkOptions {
 // the chain's end (0xFFFFFFFF), at a page number not below the file's page count (and at
 // page 0 in the system tablespace), at a page met twice, at a page whose previous and
 // next links are equal (file-per-table tablespaces), at an index page that belongs to
-// another index or level, at an empty leaf, or after as many pages as the file has.
-// Within a page at most 1,501 records are taken and no record is visited twice.
-// IoError when a page cannot be read.
+// another index or level, at a damaged page or one that is not an index page (with
+// verifyPages), at an empty leaf, or after as many pages as the file has; counts.broken
+// says whether it ended before the chain's end and where. Within a page at most 1,501
+// records are taken and no record is visited twice. IoError when a page cannot be read.
 core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
                            const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
                            LeafWalkCounts& counts);

@@ -3,6 +3,7 @@
 #include "innodb/row_stream.h"
 
 #include "innodb/index_walk.h"
+#include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
 #include "values/sql_literal.h"
 
@@ -68,12 +69,22 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
         };
         options.afterPage = [&] { settings.resumeAtOffset = false; };
 
+        options.indexId = ctx.clusteredIndexId;
+        ClusteredWalkOptions walkOptions;
+        walkOptions.walk = options;
+        walkOptions.rootPage = ctx.clusteredRoot;
+
         LeafWalkCounts counts;
-        const core::Status walked = walkLeafChain(
-            ctx, options,
+        LeafDamage damage;
+        const core::Status walked = walkClusteredIndex(
+            ctx, settings, walkOptions,
             [&](core::ByteSpan page, const LeafRecord& record) {
-                decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
-                                 nullBitmap);
+                if (!decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
+                                      nullBitmap)) {
+                    // Values of a record that does not parse would be guesses.
+                    damage.recordUnreadable(record.page);
+                    return true;
+                }
                 statement.assign(head);
                 values::appendRowValues(ctx.columns, settings.savingFolder, statement);
                 statement += kind.statementEnd;
@@ -98,7 +109,7 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                 }
                 return true;
             },
-            counts);
+            counts, damage);
         if (!walked) failure = walked.message();
         if (!failure.empty()) {
             logFailure(frame, kind, failure);
@@ -109,6 +120,18 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
         frame.addOutputLine(total);
         frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
                        "\r\n");
+        for (const std::string& line : damage.reportLines()) {
+            frame.writeLog(line + "\r\n");
+            frame.addOutputLine(line);
+        }
+        if (!damage.complete()) {
+            logFailure(frame, kind,
+                       "rows of the table are lost: " +
+                           std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
+                           std::to_string(damage.unreadableCount()) +
+                           " record(s) could not be read");
+            return false;
+        }
         if (counts.otherFormatPages != 0) {
             // Rows that could not be read are a failure of the table, not an empty table.
             logFailure(frame, kind,
@@ -175,8 +198,13 @@ bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& db
     core::RecoveryContext& ctx = frame.context;
     std::uint32_t firstLeaf = 0;
     bool inOwnFile = false;
-    if (!prepareInnodbTable(frame, dbFolder, tableName, firstLeaf, inOwnFile))
-        return !ctx.tablespaceFile.isOpen() && !ctx.systemTablespace.isOpen();
+    if (!prepareInnodbTable(frame, dbFolder, tableName, firstLeaf, inOwnFile)) {
+        // With the root known but no leaf reached from it, the leaves are looked for in
+        // the whole file (the stream's scan).
+        const bool scan = firstLeaf == 0 && ctx.clusteredRoot != 0 && !ctx.clusteredFields.empty() &&
+                          (ctx.tablespaceFile.isOpen() || ctx.systemTablespace.isOpen());
+        if (!scan) return !ctx.tablespaceFile.isOpen() && !ctx.systemTablespace.isOpen();
+    }
     frame.writeLog("Saving Data...\r\n");
     bool ok = false;
     if (inOwnFile) {

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "core/byte_reader.h"
+#include "core/recovery_context.h"
+#include "core/settings.h"
+#include "core/status.h"
+#include "innodb/index_walk.h"
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace dunmore::innodb {
+
+// A leaf page of the clustered index whose rows could not be read, and the key range it
+// held as far as the surviving pages tell.
+struct LostPage {
+    std::uint32_t page = 0;
+    std::string reason;       // "the page is all zeros", "checksum mismatch (...)", ...
+    std::string lowerKey;     // key text; empty when unknown
+    bool lowerInclusive = false;
+    std::string upperKey;     // exclusive; empty when unknown
+    // The page is damaged but nothing surviving says it belonged to this index.
+    bool uncertain = false;
+};
+
+// What the walk of a clustered index met beyond the rows it handed on.
+struct LeafDamage {
+    bool chainBroken = false;
+    std::string chainBreak;               // where and why the leaf chain broke
+    std::vector<LostPage> lostPages;       // in key order where known
+    std::map<std::uint32_t, std::uint64_t> unreadableRecords;  // page -> records skipped
+    std::uint64_t pagesScanned = 0;        // pages read by the scan of the file
+    std::uint64_t salvagedPages = 0;       // leaf pages read outside the chain
+    std::uint64_t salvagedRecords = 0;
+    std::uint64_t duplicateRecords = 0;    // records met twice (stale copies), passed over
+    std::uint64_t freePagesSkipped = 0;    // leaf pages the space map marks free (old copies)
+    std::uint64_t damagedPages = 0;        // pages of the file that failed verification
+    std::vector<std::string> notes;        // other findings (a damaged root, ...)
+    std::string keyNames;                  // "id", "(b, a)", "DB_ROW_ID"
+    bool indexMissing = false;             // no intact page of the index was found at all
+
+    void recordUnreadable(std::uint32_t page) { ++unreadableRecords[page]; }
+    std::uint64_t unreadableCount() const;
+    // Every row of the index was handed on.
+    bool complete() const { return lostPages.empty() && unreadableRecords.empty() && !indexMissing; }
+    // One line per loss ("rows with id from 1905 to before 2111 lost: page 7 damaged
+    // (...)"), then the notes. Empty when nothing was found.
+    std::vector<std::string> reportLines() const;
+};
+
+struct ClusteredWalkOptions {
+    LeafWalkOptions walk;        // slot, first leaf (0: none found), callbacks
+    std::uint32_t rootPage = 0;  // the clustered root (0: unknown)
+};
+
+// Every live record of a table's clustered index: the leaf chain from
+// options.walk.firstLeaf, and when the chain breaks or there is no first leaf, every
+// other leaf page of the index in the file (its index id, level 0, verified, not marked
+// free in the space map unless a surviving page points to it), in key order, each key
+// once. The pages that could not be read and their key ranges go to damage. onRecord
+// gets each record as walkLeafChain hands it on (its page's records in chain order);
+// false ends the walk. Requires: ctx.clusteredFields is the table's layout.
+core::Status walkClusteredIndex(
+    core::RecoveryContext& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
+    const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
+    LeafWalkCounts& counts, LeafDamage& damage);
+
+// The clustered index id of a table in the loaded dictionary (live records first), 0 when
+// not known.
+std::uint64_t clusteredIndexId(const core::RecoveryContext& ctx, std::uint64_t tableId);
+
+}  // namespace dunmore::innodb

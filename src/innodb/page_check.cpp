@@ -1,0 +1,199 @@
+// InnoDB page verification. Every page a server writes carries:
+//   bytes 0..3        checksum field 1 (crc32 / "new" innodb fold / 0xDEADBEEF), or the
+//                     first bytes of the page in full_crc32 files
+//   bytes 4..7        the page number
+//   bytes 16..23      the LSN of the last change (big-endian)
+//   bytes 26..33      flush LSN (page 0 only), or the key version of an encrypted page
+//   last 8 bytes      legacy: checksum field 2 ("old" fold, or crc32 / magic) and the low
+//                     32 bits of the LSN; full_crc32: the low 32 bits of the LSN, then the
+//                     CRC-32C of every byte before it.
+// The legacy crc32 checksum leaves out the checksum field, the flush LSN and the trailer:
+// CRC-32C(bytes 4..25) XOR CRC-32C(bytes 38..size-9). The innodb fold checksums are
+// ut_fold_binary over the same two ranges (summed; field 1) and over bytes 0..25 (field 2).
+#include "innodb/page_check.h"
+
+#include <array>
+
+namespace dunmore::innodb {
+namespace {
+
+constexpr std::size_t kChecksumField = 0;
+constexpr std::size_t kPageNumberField = 4;
+constexpr std::size_t kLsnField = 16;
+constexpr std::size_t kFlushLsnField = 26;  // also the key version of an encrypted page
+constexpr std::size_t kFilData = 38;
+constexpr std::size_t kTrailerSize = 8;
+constexpr std::uint32_t kNoChecksumMagic = 0xDEADBEEF;
+constexpr std::uint32_t kHashRandomMask = 1463735687;
+constexpr std::uint32_t kHashRandomMask2 = 1653893711;
+
+using CrcTable = std::array<std::array<std::uint32_t, 256>, 8>;
+
+constexpr CrcTable makeCrcTable() {
+    CrcTable t{};
+    for (std::uint32_t i = 0; i < 256; ++i) {
+        std::uint32_t c = i;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? (c >> 1) ^ 0x82F63B78u : c >> 1;
+        t[0][i] = c;
+    }
+    for (std::uint32_t i = 0; i < 256; ++i)
+        for (std::size_t s = 1; s < 8; ++s) t[s][i] = (t[s - 1][i] >> 8) ^ t[0][t[s - 1][i] & 0xFF];
+    return t;
+}
+constexpr CrcTable kCrcTable = makeCrcTable();
+
+// ut_fold_binary: the low 32 bits of the server's fold do not depend on wider arithmetic.
+std::uint32_t foldBinary(core::ByteSpan bytes) {
+    std::uint32_t fold = 0;
+    for (const std::uint8_t b : bytes)
+        fold = ((((fold ^ b ^ kHashRandomMask2) << 8) + fold) ^ kHashRandomMask) + b;
+    return fold;
+}
+
+std::uint32_t be32(core::ByteSpan page, std::size_t at) {
+    return static_cast<std::uint32_t>(core::readBeAt(page, at, 4));
+}
+void setBe32(std::span<std::uint8_t> page, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) page[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+bool allZero(core::ByteSpan page) {
+    for (const std::uint8_t b : page)
+        if (b != 0) return false;
+    return true;
+}
+
+}  // namespace
+
+std::string_view checksumName(PageChecksum algorithm) {
+    switch (algorithm) {
+        case PageChecksum::Crc32c: return "crc32";
+        case PageChecksum::Innodb: return "innodb";
+        case PageChecksum::None: return "none";
+        case PageChecksum::FullCrc32: return "full_crc32";
+    }
+    return "";
+}
+
+std::uint32_t crc32c(core::ByteSpan bytes, std::uint32_t crc) {
+    crc = ~crc;
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    for (; i + 8 <= n; i += 8) {
+        const std::uint32_t lo = crc ^ (std::uint32_t{bytes[i]} | std::uint32_t{bytes[i + 1]} << 8 |
+                                        std::uint32_t{bytes[i + 2]} << 16 |
+                                        std::uint32_t{bytes[i + 3]} << 24);
+        crc = kCrcTable[7][lo & 0xFF] ^ kCrcTable[6][(lo >> 8) & 0xFF] ^
+              kCrcTable[5][(lo >> 16) & 0xFF] ^ kCrcTable[4][lo >> 24] ^
+              kCrcTable[3][bytes[i + 4]] ^ kCrcTable[2][bytes[i + 5]] ^
+              kCrcTable[1][bytes[i + 6]] ^ kCrcTable[0][bytes[i + 7]];
+    }
+    for (; i < n; ++i) crc = (crc >> 8) ^ kCrcTable[0][(crc ^ bytes[i]) & 0xFF];
+    return ~crc;
+}
+
+std::uint32_t pageCrc32Checksum(core::ByteSpan page) {
+    return crc32c(page.subspan(kPageNumberField, kFlushLsnField - kPageNumberField)) ^
+           crc32c(page.subspan(kFilData, page.size() - kFilData - kTrailerSize));
+}
+
+std::uint32_t pageNewInnodbChecksum(core::ByteSpan page) {
+    return foldBinary(page.subspan(kPageNumberField, kFlushLsnField - kPageNumberField)) +
+           foldBinary(page.subspan(kFilData, page.size() - kFilData - kTrailerSize));
+}
+
+std::uint32_t pageOldInnodbChecksum(core::ByteSpan page) {
+    return foldBinary(page.first(kFlushLsnField));
+}
+
+std::uint32_t pageFullCrc32Checksum(core::ByteSpan page) {
+    return crc32c(page.first(page.size() - 4));
+}
+
+PageCheck checkPage(core::ByteSpan page, std::uint32_t expectedPage) {
+    PageCheck check;
+    if (page.size() < kFilData + kTrailerSize) {
+        check.problem = "the page is shorter than its header and trailer";
+        return check;
+    }
+    if (allZero(page)) {
+        check.state = PageState::AllZero;
+        check.problem = "the page is all zeros";
+        return check;
+    }
+    const std::size_t size = page.size();
+    const std::uint32_t lsnLow = be32(page, kLsnField + 4);
+    const std::uint32_t pageNumber = be32(page, kPageNumberField);
+    auto numbered = [&](PageChecksum algorithm) {
+        check.algorithm = algorithm;
+        if (pageNumber != expectedPage) {
+            check.problem = "the header names page " + std::to_string(pageNumber);
+            return check;
+        }
+        check.state = PageState::Valid;
+        return check;
+    };
+
+    // full_crc32: the stored CRC covers everything before it.
+    const std::uint32_t fullStored = be32(page, size - 4);
+    if (fullStored == pageFullCrc32Checksum(page)) {
+        // An encrypted page (non-zero key version) keeps its LSN trailer encrypted.
+        if (be32(page, kFlushLsnField) == 0 && be32(page, size - 8) != lsnLow) {
+            check.algorithm = PageChecksum::FullCrc32;
+            check.problem = "the LSN of the header and the trailer differ";
+            return check;
+        }
+        return numbered(PageChecksum::FullCrc32);
+    }
+
+    const std::uint32_t field1 = be32(page, kChecksumField);
+    const std::uint32_t field2 = be32(page, size - kTrailerSize);
+    const bool lsnAgrees = be32(page, size - 4) == lsnLow;
+    auto legacy = [&](PageChecksum algorithm) {
+        if (lsnAgrees) return numbered(algorithm);
+        check.algorithm = algorithm;
+        check.problem = "the LSN of the header and the trailer differ";
+        return check;
+    };
+    if (field1 == kNoChecksumMagic && field2 == kNoChecksumMagic) return legacy(PageChecksum::None);
+    const std::uint32_t crc = pageCrc32Checksum(page);
+    if (field1 == crc && field2 == crc) return legacy(PageChecksum::Crc32c);
+    const std::uint32_t fresh = pageNewInnodbChecksum(page);
+    const std::uint32_t old = pageOldInnodbChecksum(page);
+    // Servers before 4.0.14 kept the high LSN word in field 2; a server accepts either
+    // legacy checksum in either field's place.
+    const bool field1Ok = field1 == fresh || field1 == crc;
+    const bool field2Ok = field2 == old || field2 == crc || field2 == be32(page, kLsnField);
+    if (field1Ok && field2Ok) return legacy(PageChecksum::Innodb);
+    check.problem = "checksum mismatch";
+    return check;
+}
+
+void writePageChecksum(std::span<std::uint8_t> page, PageChecksum algorithm) {
+    const std::size_t size = page.size();
+    const core::ByteSpan view(page.data(), size);
+    const std::uint32_t lsnLow = be32(view, kLsnField + 4);
+    switch (algorithm) {
+        case PageChecksum::FullCrc32:
+            setBe32(page, size - 8, lsnLow);
+            setBe32(page, size - 4, pageFullCrc32Checksum(view));
+            return;
+        case PageChecksum::None:
+            setBe32(page, kChecksumField, kNoChecksumMagic);
+            setBe32(page, size - kTrailerSize, kNoChecksumMagic);
+            break;
+        case PageChecksum::Crc32c: {
+            const std::uint32_t crc = pageCrc32Checksum(view);
+            setBe32(page, kChecksumField, crc);
+            setBe32(page, size - kTrailerSize, crc);
+            break;
+        }
+        case PageChecksum::Innodb:
+            setBe32(page, kChecksumField, pageNewInnodbChecksum(view));
+            setBe32(page, size - kTrailerSize, pageOldInnodbChecksum(view));
+            break;
+    }
+    setBe32(page, size - 4, lsnLow);
+}
+
+}  // namespace dunmore::innodb
