@@ -7,9 +7,7 @@
 #include "cli/commands.h"
 #include "core/main_frame.h"
 #include "core/scan.h"
-#include "innodb/index_walk.h"
-#include "myisam/myisam_header.h"
-#include "myisam/myisam_row_stream.h"
+#include "output/preview_pages.h"
 #include "schema/collation_table.h"
 #include "schema/column_type.h"
 #include "schema/frm_reader.h"
@@ -71,52 +69,20 @@ int printKeys(Preview& p, const core::TableEntry& table) {
 }
 
 // Reads the page that starts at the top of the page stack, as Next Records does.
-void readNextPage(Preview& p, bool myisamTable) {
+void readNextPage(Preview& p) {
     core::RecoveryContext& ctx = p.frame.context;
     const core::PagePosition top = ctx.pageStack.back();
     ctx.keepPositions = false;
-    p.settings.resumeAtOffset = true;
-    ctx.previewRows.clear();
-    if (myisamTable) {
-        myisam::readMyisamPreviewPage(p.frame, top.offset);
-    } else if (ctx.tablespaceFile.isOpen()) {
-        ctx.tablespaceSelected = true;
-        innodb::loadPreviewRows(ctx, p.settings, innodb::TablespaceSlot::TablespaceFile, top.page,
-                                top.offset);
-        ctx.tablespaceSelected = false;
-    } else if (ctx.systemTablespace.isOpen()) {
-        innodb::loadPreviewRows(ctx, p.settings, innodb::TablespaceSlot::SystemTablespace, top.page,
-                                top.offset);
-    }
-    if (ctx.previewRows.size() < kPageRows || !ctx.moreRows) ctx.pageStack.push_back({kEndMark, top.offset});
+    const std::size_t read = output::readPreviewPage(p.frame, top);
+    if (read < kPageRows || !ctx.moreRows) ctx.pageStack.push_back({kEndMark, top.offset});
 }
 
 int printTablePage(Preview& p, const core::TableEntry& table, int page) {
-    core::MainFrame& frame = p.frame;
-    core::RecoveryContext& ctx = frame.context;
-    const core::Catalogue& cat = frame.catalogue;
-    const auto read =
-        schema::readTableDefinitionStatus(ctx, core::tableFilePath(cat, table, ".frm"), p.settings);
+    core::RecoveryContext& ctx = p.frame.context;
+    const auto read = output::loadFirstPreviewPage(p.frame, table);
     if (!read.isOk()) {
         std::fprintf(stderr, "dunmore: %s\n", read.message().c_str());
         return 1;
-    }
-    const bool myisamTable = ctx.engineCode == core::kEngineMyisam;
-    if (myisamTable) {
-        myisam::readMyisamHeader(ctx, core::tableFilePath(cat, table, ".MYI"));
-        myisam::loadMyisamPreviewPage(frame, core::tableFilePath(cat, table, ".MYD"));
-    } else if (ctx.engineCode == core::kEngineInnodb) {
-        const auto start =
-            innodb::locateInnodbTable(ctx, cat.databaseFolders.at(table.databaseIndex), table.name);
-        if (start.lookup == innodb::TableLookup::Found) {
-            ctx.tablespaceSelected = start.inOwnFile;
-            ctx.pageStack.push_back({start.firstLeaf, 0});
-            innodb::loadPreviewRows(ctx, p.settings,
-                                    start.inOwnFile ? innodb::TablespaceSlot::TablespaceFile
-                                                    : innodb::TablespaceSlot::SystemTablespace,
-                                    start.firstLeaf, 0);
-            ctx.tablespaceSelected = false;
-        }
     }
     bool past = false;
     for (int i = 1; i < page && !past; ++i) {
@@ -124,7 +90,7 @@ int printTablePage(Preview& p, const core::TableEntry& table, int page) {
             past = true;
             break;
         }
-        readNextPage(p, myisamTable);
+        readNextPage(p);
     }
     // What the records pane would draw: its own copy of the page.
     const auto snapshot = core::previewSnapshot(ctx);

@@ -1,0 +1,428 @@
+// The desktop window driven through its own controls on the offscreen platform, over data
+// folders written by a real MariaDB server.
+#include "core/catalogue.h"
+#include "schema/collation_table.h"
+#include "support/fixture.h"
+#include "ui/check_tree_model.h"
+#include "ui/file_setting_dlg.h"
+#include "ui/file_view.h"
+#include "ui/kestrel_static.h"
+#include "ui/main_frame.h"
+#include "ui/output_wnd.h"
+#include "ui/caption_bar.h"
+#include "ui/records_model.h"
+#include "ui/savedlgoption.h"
+#include "window_driver.h"
+
+#include <QAbstractItemModelTester>
+#include <QDockWidget>
+#include <QStatusBar>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace fs = std::filesystem;
+using dunmore::test::ModalDriver;
+using dunmore::ui::CMainFrame;
+
+namespace {
+
+const char* kShopSql = R"SQL(
+CREATE DATABASE shop CHARACTER SET utf8mb4 COLLATE utf8mb4_general_ci;
+USE shop;
+CREATE TABLE m2500 (id INT NOT NULL PRIMARY KEY, name VARCHAR(20), note TEXT) ENGINE=MyISAM;
+INSERT INTO m2500 SELECT seq, CONCAT('m', seq), IF(seq % 7 = 0, NULL, REPEAT('x', seq % 5)) FROM seq_1_to_2500;
+CREATE TABLE i2500 (id INT NOT NULL PRIMARY KEY, name VARCHAR(20), price DECIMAL(8,2)) ENGINE=InnoDB;
+INSERT INTO i2500 SELECT seq, CONCAT('i', seq), seq / 4 FROM seq_1_to_2500;
+CREATE TABLE m1000 (id INT NOT NULL) ENGINE=MyISAM;
+INSERT INTO m1000 SELECT seq FROM seq_1_to_1000;
+CREATE TABLE i300 (id INT NOT NULL PRIMARY KEY, u VARCHAR(5), UNIQUE KEY uu (u)) ENGINE=InnoDB;
+INSERT INTO i300 SELECT seq, CONCAT('u', seq) FROM seq_1_to_300;
+CREATE VIEW v_cheap AS SELECT id, name FROM m2500 WHERE id < 10;
+CREATE TRIGGER i300_bi BEFORE INSERT ON i300 FOR EACH ROW SET NEW.u = UPPER(NEW.u);
+CREATE DATABASE empty_db;
+)SQL";
+
+const char* kBigSql = R"SQL(
+CREATE DATABASE big;
+USE big;
+CREATE TABLE rows1m (id INT NOT NULL PRIMARY KEY, s VARCHAR(24)) ENGINE=MyISAM;
+INSERT INTO rows1m SELECT seq, CONCAT('row number ', seq) FROM seq_1_to_1000000;
+)SQL";
+
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+std::string runCli(const std::string& args) {
+    const std::string cmd = std::string("'") + DUNMORE_BINARY_DIR + "/bin/dunmore' " + args + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = ::popen(cmd.c_str(), "r")) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+fs::path scratch(const std::string& name) {
+    const fs::path p = fs::path(DUNMORE_FIXTURE_ROOT) / "ui_scratch" / name;
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+}
+
+// The tree the scan prescribes for a data folder, one line per node ("depth text tag"),
+// built from the folder listing in enumeration order.
+QStringList prescribedTree(const fs::path& dataDir, const std::string& dataFolderText) {
+    QStringList out{"0 MYSQL database -1", q("1 " + dataFolderText + " -1")};
+    int tables = 0, views = 0, triggers = 0;
+    for (const auto& db : fs::directory_iterator(dataDir)) {
+        if (!db.is_directory()) continue;
+        out << q("2 " + db.path().filename().string() + " -1") << "3 Tables -1";
+        QStringList viewLines, triggerLines, order;
+        QStringList tableLines;
+        for (const auto& f : fs::directory_iterator(db.path())) {
+            if (f.is_directory()) continue;
+            const std::string name = f.path().filename().string();
+            std::string ext = f.path().extension().string();
+            for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            const std::string stem = name.substr(0, name.size() - ext.size());
+            if (ext == ".frm") {
+                char head[9] = {};
+                std::ifstream in(f.path(), std::ios::binary);
+                in.read(head, 9);
+                if (in.gcount() >= 2 && static_cast<unsigned char>(head[0]) == 0xFE && head[1] == 0x01) {
+                    tableLines << q("4 " + stem + " " + std::to_string(++tables)) << "5 Keys -2";
+                } else if (in.gcount() == 9 && std::string(head, 9) == "TYPE=VIEW") {
+                    if (!order.contains("v")) order << "v";
+                    viewLines << q("4 " + stem + " " + std::to_string(++views));
+                }
+            } else if (ext == ".trg") {
+                if (!order.contains("t")) order << "t";
+                triggerLines << q("4 " + stem + " " + std::to_string(++triggers));
+            }
+        }
+        out << tableLines;
+        for (const auto& which : order) {
+            if (which == "v") out << "3 Views -4" << viewLines;
+            else out << "3 Trigger -3" << triggerLines;
+        }
+    }
+    return out;
+}
+
+void dumpModel(const dunmore::ui::CheckTreeModel& model, const QModelIndex& parent, int depth,
+               const dunmore::core::CheckTree& tree, QStringList& out) {
+    for (int r = 0; r < model.rowCount(parent); ++r) {
+        const QModelIndex i = model.index(r, 0, parent);
+        out << QString("%1 %2 %3").arg(depth).arg(i.data().toString()).arg(tree.node(model.nodeOf(i)).tag);
+        dumpModel(model, i, depth + 1, tree, out);
+    }
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<dunmore::core::AppSettings> m_settings;
+    std::unique_ptr<CMainFrame> m_window;
+    std::unique_ptr<ModalDriver> m_driver;
+    int m_exitCode = 0;
+    bool m_exited = false;
+    fs::path m_logDir;
+
+    CMainFrame& win() { return *m_window; }
+    QTreeView* tree() { return m_window->treeView(); }
+    dunmore::ui::CKestrelStatic* pane() { return m_window->recordsPane(); }
+    QString caption() { return m_window->captionBar()->text(); }
+
+    void openWindow() {
+        m_settings = std::make_unique<dunmore::core::AppSettings>();
+        m_driver = std::make_unique<ModalDriver>();
+        m_window = std::make_unique<CMainFrame>(*m_settings, CMainFrame::Options{false});
+        m_exited = false;
+        m_window->setExitHandler([this](int code) {
+            m_exited = true;
+            m_exitCode = code;
+        });
+        m_window->resize(1280, 800);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    // Open with the settings dialog filled in as a person would.
+    void openFolder(const fs::path& dataDir) {
+        m_logDir = scratch("logs");
+        const QString data = q(dataDir.string());
+        const QString logs = q(m_logDir.string());
+        m_driver->onDialog([data, logs](QWidget* w) {
+            auto* dlg = qobject_cast<dunmore::ui::CKestrelFileSettingDlg*>(w);
+            QVERIFY(dlg);
+            QVERIFY(dlg->dataFolderEdit()->text().isEmpty());
+            dlg->dataFolderEdit()->setText(data);
+            dlg->logFolderEdit()->setText(logs);
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        });
+        win().openAction()->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(m_driver->messages.contains("Scanning completed for selected database file(s)") &&
+                                     m_settings->busy.load() == 0 && win().treeModel()->attached() &&
+                                     caption() == "Scanning completed for selected database file(s).",
+                                 30000);
+    }
+
+    QModelIndex node(QStringList path) {
+        auto* model = win().treeModel();
+        QModelIndex at = model->index(0, 0, model->index(0, 0));
+        for (const QString& text : path) {
+            QModelIndex found;
+            for (int r = 0; r < model->rowCount(at); ++r)
+                if (model->index(r, 0, at).data().toString() == text) found = model->index(r, 0, at);
+            if (!found.isValid()) {
+                qWarning() << "no node" << text;
+                return {};
+            }
+            at = found;
+        }
+        return at;
+    }
+
+    void click(const QModelIndex& index) {
+        QVERIFY(index.isValid());
+        for (QModelIndex p = index.parent(); p.isValid(); p = p.parent()) tree()->expand(p);
+        tree()->scrollTo(index);
+        const QRect r = tree()->visualRect(index);
+        // On the node's text: right of the check box and the image.
+        QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, QPoint(r.left() + 50, r.center().y()));
+    }
+
+    void clickButton(QToolButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+    QStringList row(int r) { return pane()->records()->rows().at(static_cast<std::size_t>(r)); }
+
+    // The page the command line's preview shows (header line dropped).
+    std::vector<QStringList> cliPage(const fs::path& dir, const std::string& item, int page) {
+        const std::string out = runCli("preview '" + dir.string() + "' " + item + " --page " + std::to_string(page));
+        std::vector<QStringList> rows;
+        const QStringList lines = q(out).split('\n', Qt::SkipEmptyParts);
+        for (int i = 1; i < lines.size(); ++i) rows.push_back(lines[i].split('\t'));
+        return rows;
+    }
+
+private slots:
+    void initTestCase() { dunmore::schema::loadApplicationCollations(DUNMORE_BINARY_DIR "/bin"); }
+
+    void cleanup() {
+        m_window.reset();
+        m_driver.reset();
+    }
+
+    void startUpState() {
+        openWindow();
+        QCOMPARE(win().windowTitle(), QString("Dunmore(Full) v22.08"));
+        QCOMPARE(caption(), QString("Select MySQL database file to continue the recovery process."));
+        QCOMPARE(win().outputPane()->lines(), QStringList{"select database file to continue the recovery process."});
+        QCOMPARE(m_settings->outputLineCount, 1);
+        QVERIFY(!win().progressBar()->isVisible());
+        QVERIFY(!win().stopAction()->isEnabled());
+        QCOMPARE(win().treeDock()->windowTitle(), QString("MySQL Database Objects"));
+        QCOMPARE(win().outputDock()->windowTitle(), QString("Output"));
+        QCOMPARE(win().openAction()->text(), QString("Open"));
+        QCOMPARE(win().saveAction()->toolTip(), QString("Save recovered data"));
+        QVERIFY(!win().openAction()->icon().pixmap(16, 16).isNull());
+        QVERIFY(!win().openAction()->icon().pixmap(32, 32).isNull());
+        // Only the text view shows before the first preview; the buttons sit 31 pixels
+        // above the pane's bottom edge and the list leaves them a 35-pixel strip.
+        QVERIFY(pane()->textView()->isVisible());
+        QVERIFY(!pane()->recordsList()->isVisible());
+        QCOMPARE(pane()->nextButton()->geometry(), QRect(pane()->width() - 65, pane()->height() - 31, 50, 25));
+        QCOMPARE(pane()->recordsList()->geometry().height(), pane()->height() - 35);
+        QCOMPARE(pane()->previousButton()->toolTip(), QString("Previous Records"));
+        // The progress bar sits at x 250 in the status bar, 560 pixels narrower than it.
+        const QRect bar = win().progressBar()->geometry();
+        QCOMPARE(bar, QRect(250, 3, win().statusBar()->width() - 560, 17));
+    }
+
+    void openFillsTreeAsScanned() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        QAbstractItemModelTester tester(win().treeModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        openFolder(fx.dataDir);
+        QStringList shown;
+        dumpModel(*win().treeModel(), {}, 0, win().frame().tree, shown);
+        QCOMPARE(shown, prescribedTree(fx.dataDir, fx.dataDir.string() + "/"));
+        QVERIFY(shown.contains("3 Views -4") && shown.contains("3 Trigger -3"));
+        QVERIFY(tree()->isExpanded(win().treeModel()->index(0, 0)));
+        QCOMPARE(caption(), QString("Scanning completed for selected database file(s)."));
+        const QStringList lines = win().outputPane()->lines();
+        // The scan starts with an empty output pane.
+        QCOMPARE(lines.first(), QString("Finding Database and tables"));
+        QCOMPARE(lines.mid(1), (QStringList{"Processing ibdata1 File", "scanning completed."}));
+        QVERIFY(!win().progressBar()->isVisible());
+        QCOMPARE(m_driver->titles.value(0), QString("Dunmore(Full) v22.08"));
+        QCOMPARE(m_driver->icons.value(0), QMessageBox::Information);
+        // Smart check through the view: space on the database checks everything below.
+        const QModelIndex shop = node({"shop"});
+        tree()->setCurrentIndex(shop);
+        QTest::keyClick(tree(), Qt::Key_Space);
+        QCOMPARE(node({"shop", "Tables", "i300", "Keys"}).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(node({"shop", "Trigger"}).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+        QCOMPARE(win().treeModel()->index(0, 0).data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        tree()->setCurrentIndex(node({"shop", "Tables", "m1000"}));
+        QTest::keyClick(tree(), Qt::Key_Space);
+        QCOMPARE(node({"shop", "Tables"}).data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+        QCOMPARE(shop.data(Qt::CheckStateRole).toInt(), int(Qt::PartiallyChecked));
+    }
+
+    void previewPagesThroughTables() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        for (const char* table : {"m2500", "i2500"}) {
+            qInfo() << "table" << table;
+            m_driver->clear();
+            click(node({"shop", "Tables", table}));
+            QCOMPARE(caption(), QString("%1[1000]").arg(table));
+            QCOMPARE(pane()->records()->rowCount(), 1000);
+            QCOMPARE(row(0).value(0), QString("1"));
+            QCOMPARE(row(999).value(0), QString("1000"));
+            QCOMPARE(pane()->records()->columns().value(1), QString("name"));
+            QVERIFY(pane()->recordsList()->isVisible() && !pane()->textView()->isVisible());
+            QVERIFY(pane()->nextButton()->isEnabled() && !pane()->previousButton()->isEnabled());
+            QCOMPARE(pane()->recordsList()->columnWidth(0), 200);
+            const QStringList lines = win().outputPane()->lines();
+            QCOMPARE(lines.value(lines.size() - 2), QString("Please wait while %1 folder is scanning.").arg(table));
+            QCOMPARE(lines.last(), QString("Scanning process completed."));
+            QCOMPARE(pane()->records()->rows(), cliPage(fx.dataDir, std::string("shop.") + table, 1));
+
+            clickButton(pane()->nextButton());
+            QCOMPARE(caption(), QString("1000 rows to 2000"));
+            QCOMPARE(row(0).value(0), QString("1001"));
+            QVERIFY(pane()->previousButton()->isEnabled());
+            QCOMPARE(pane()->records()->rows(), cliPage(fx.dataDir, std::string("shop.") + table, 2));
+
+            clickButton(pane()->nextButton());
+            QCOMPARE(caption(), QString("2000 rows to 2500"));
+            QCOMPARE(pane()->records()->rowCount(), 500);
+            QCOMPARE(row(499).value(0), QString("2500"));
+            QCOMPARE(m_driver->messages, QStringList{"No more records in table"});
+            QVERIFY(!pane()->nextButton()->isEnabled());
+
+            clickButton(pane()->previousButton());
+            QCOMPARE(caption(), QString("1000 rows to 2000"));
+            QCOMPARE(row(0).value(0), QString("1001"));
+            QVERIFY(pane()->nextButton()->isEnabled() && pane()->previousButton()->isEnabled());
+
+            clickButton(pane()->previousButton());
+            QCOMPARE(caption(), QString("0 rows to 1000"));
+            QCOMPARE(row(0).value(0), QString("1"));
+            QVERIFY(!pane()->previousButton()->isEnabled());
+
+            clickButton(pane()->nextButton());
+            QCOMPARE(caption(), QString("1000 rows to 2000"));
+            QCOMPARE(row(0).value(0), QString("1001"));
+            QCOMPARE(m_driver->messages.size(), 1);
+        }
+    }
+
+    void previewEdgeCases() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        m_driver->clear();
+        // Exactly 1,000 rows: the next page is empty.
+        click(node({"shop", "Tables", "m1000"}));
+        QCOMPARE(caption(), QString("m1000[1000]"));
+        clickButton(pane()->nextButton());
+        QCOMPARE(m_driver->messages, QStringList{"No more records in table"});
+        QCOMPARE(pane()->records()->rowCount(), 0);
+        QCOMPARE(caption(), QString("1000 rows to 1000"));
+        QVERIFY(!pane()->nextButton()->isEnabled());
+        // 300 rows: Next is offered, and pressing it only disables it.
+        m_driver->clear();
+        click(node({"shop", "Tables", "i300"}));
+        QCOMPARE(caption(), QString("i300[300]"));
+        QVERIFY(pane()->nextButton()->isEnabled());
+        clickButton(pane()->nextButton());
+        QVERIFY(!pane()->nextButton()->isEnabled());
+        QVERIFY(m_driver->messages.isEmpty());
+        QCOMPARE(pane()->records()->rowCount(), 300);
+        // A structural node empties the list and takes the caption.
+        click(node({"shop", "Tables"}));
+        QCOMPARE(caption(), QString("Tables"));
+        QCOMPARE(pane()->records()->rowCount(), 0);
+        QCOMPARE(pane()->records()->columnCount(), 0);
+        QVERIFY(!pane()->nextButton()->isEnabled() && !pane()->previousButton()->isEnabled());
+    }
+
+    void keysShowTheColumnGrid() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        click(node({"shop", "Tables", "i300", "Keys"}));
+        QCOMPARE(pane()->records()->columns(),
+                 (QStringList{"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"}));
+        QCOMPARE(pane()->records()->rowCount(), 2);
+        QCOMPARE(row(0), (QStringList{"id", "INT", "11", "False", "Primary Key"}));
+        QCOMPARE(row(1).value(0), QString("u"));
+        QCOMPARE(row(1).value(3), QString("True"));
+        QCOMPARE(row(1).value(4), QString("Unique Key"));
+        QCOMPARE(caption(), QString("Keys[2]"));
+        for (int c = 0; c < 5; ++c) QCOMPARE(pane()->recordsList()->columnWidth(c), 200);
+        // The same grid as the command line's.
+        const QStringList cli = q(runCli("preview '" + fx.dataDir.string() + "' shop.i300.Keys")).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(row(1).join('\t'), cli.value(2));
+        // One column: one row, and the caption is emptied.
+        click(node({"shop", "Tables", "m1000", "Keys"}));
+        QCOMPARE(pane()->records()->rowCount(), 1);
+        QCOMPARE(caption(), QString());
+    }
+
+    void viewAndTriggerShowTheirText() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        click(node({"shop", "Views", "v_cheap"}));
+        QVERIFY(pane()->textView()->isVisible() && !pane()->recordsList()->isVisible());
+        const QString view = pane()->textView()->toPlainText();
+        QVERIFY(view.startsWith("CREATE ALGORITHM=UNDEFINED"));
+        QCOMPARE(view + "\n", q(runCli("preview '" + fx.dataDir.string() + "' shop.v_cheap")));
+        QVERIFY(!pane()->nextButton()->isEnabled() && !pane()->previousButton()->isEnabled());
+        QCOMPARE(caption(), QString("v_cheap"));
+        click(node({"shop", "Trigger", "i300"}));
+        const QString trigger = pane()->textView()->toPlainText();
+        QVERIFY(trigger.contains("CREATE TRIGGER i300_bi BEFORE INSERT ON i300"));
+        QCOMPARE(trigger, q(runCli("preview '" + fx.dataDir.string() + "' shop.i300.TRG")));
+        QVERIFY(!pane()->nextButton()->isEnabled() && !pane()->previousButton()->isEnabled());
+    }
+};
+
+int main(int argc, char** argv) {
+    // The window's settings and desktop folder live in a throwaway home.
+    QTemporaryDir home;
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName("Dunmore");
+    QCoreApplication::setApplicationName("Dunmore");
+    MainWindowTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
