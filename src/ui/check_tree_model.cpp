@@ -9,7 +9,7 @@ const std::vector<core::CheckTree::NodeId> kNoChildren;
 }  // namespace
 
 CheckTreeModel::CheckTreeModel(core::CheckTree& tree, QObject* parent)
-    : QAbstractItemModel(parent), m_tree(tree) {
+    : QAbstractItemModel(parent), m_tree(tree), m_shown(&tree) {
     m_images[0] = makeIcon(IconKind::Table);
     m_images[1] = makeIcon(IconKind::Keys);
     m_images[2] = makeIcon(IconKind::Views);
@@ -17,33 +17,48 @@ CheckTreeModel::CheckTreeModel(core::CheckTree& tree, QObject* parent)
 }
 
 void CheckTreeModel::detach() {
-    if (!m_attached) return;
     beginResetModel();
-    m_attached = false;
+    m_shown = nullptr;
+    m_snapshot.reset();
     endResetModel();
 }
 
-void CheckTreeModel::attach() {
+void CheckTreeModel::showSnapshot(std::shared_ptr<const core::CheckTree> snapshot) {
     beginResetModel();
-    m_attached = true;
+    m_snapshot = std::move(snapshot);
+    m_shown = m_snapshot.get();
+    endResetModel();
+}
+
+void CheckTreeModel::useLiveTree() {
+    if (m_shown && m_shown->size() == m_tree.size()) {
+        // Same nodes, same ids: the indexes stay valid.
+        m_shown = &m_tree;
+        m_snapshot.reset();
+        emitAllChecksChanged({});
+        return;
+    }
+    beginResetModel();
+    m_shown = &m_tree;
+    m_snapshot.reset();
     endResetModel();
 }
 
 const std::vector<core::CheckTree::NodeId>& CheckTreeModel::childrenOf(
     core::CheckTree::NodeId node) const {
-    if (!m_attached) return kNoChildren;
-    if (node == core::CheckTree::kNone) return m_tree.roots();
-    return m_tree.valid(node) ? m_tree.node(node).children : kNoChildren;
+    if (!m_shown) return kNoChildren;
+    if (node == core::CheckTree::kNone) return m_shown->roots();
+    return m_shown->valid(node) ? m_shown->node(node).children : kNoChildren;
 }
 
 core::CheckTree::NodeId CheckTreeModel::nodeOf(const QModelIndex& index) const {
-    if (!index.isValid() || !m_attached) return core::CheckTree::kNone;
+    if (!index.isValid() || !m_shown) return core::CheckTree::kNone;
     return static_cast<core::CheckTree::NodeId>(index.internalId());
 }
 
 QModelIndex CheckTreeModel::indexOf(core::CheckTree::NodeId node) const {
-    if (!m_attached || !m_tree.valid(node)) return {};
-    const auto& siblings = childrenOf(m_tree.parent(node));
+    if (!m_shown || !m_shown->valid(node)) return {};
+    const auto& siblings = childrenOf(m_shown->parent(node));
     const auto it = std::find(siblings.begin(), siblings.end(), node);
     if (it == siblings.end()) return {};
     return createIndex(static_cast<int>(it - siblings.begin()), 0, static_cast<quintptr>(node));
@@ -59,7 +74,7 @@ QModelIndex CheckTreeModel::index(int row, int column, const QModelIndex& parent
 QModelIndex CheckTreeModel::parent(const QModelIndex& child) const {
     const auto node = nodeOf(child);
     if (node == core::CheckTree::kNone) return {};
-    return indexOf(m_tree.parent(node));
+    return indexOf(m_shown->parent(node));
 }
 
 int CheckTreeModel::rowCount(const QModelIndex& parent) const {
@@ -72,8 +87,8 @@ int CheckTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 QVariant CheckTreeModel::data(const QModelIndex& index, int role) const {
     const auto id = nodeOf(index);
-    if (!m_tree.valid(id)) return {};
-    const auto& node = m_tree.node(id);
+    if (!m_shown || !m_shown->valid(id)) return {};
+    const auto& node = m_shown->node(id);
     switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
@@ -86,7 +101,7 @@ QVariant CheckTreeModel::data(const QModelIndex& index, int role) const {
                 default: return m_images[0];
             }
         case Qt::CheckStateRole:
-            switch (m_tree.checkState(id)) {
+            switch (m_shown->checkState(id)) {
                 case core::CheckTree::CheckState::Checked: return Qt::Checked;
                 case core::CheckTree::CheckState::PartlyChecked: return Qt::PartiallyChecked;
                 case core::CheckTree::CheckState::Unchecked: return Qt::Unchecked;
@@ -99,7 +114,7 @@ QVariant CheckTreeModel::data(const QModelIndex& index, int role) const {
 
 bool CheckTreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
     const auto id = nodeOf(index);
-    if (role != Qt::CheckStateRole || !m_tree.valid(id)) return false;
+    if (role != Qt::CheckStateRole || !live() || !m_tree.valid(id)) return false;
     if (m_editable && !m_editable()) return false;
     if (!m_tree.isEnabled() || m_tree.node(id).disabled) return false;
     m_tree.setCheck(id, value.toInt() == Qt::Checked);
@@ -117,11 +132,11 @@ void CheckTreeModel::emitAllChecksChanged(const QModelIndex& parent) {
 
 Qt::ItemFlags CheckTreeModel::flags(const QModelIndex& index) const {
     const auto id = nodeOf(index);
-    if (!m_tree.valid(id)) return Qt::NoItemFlags;
+    if (!m_shown || !m_shown->valid(id)) return Qt::NoItemFlags;
     // A disabled tree keeps its items selectable: a click while a job runs is answered
     // by the window (the busy message); only the check boxes refuse to change.
     Qt::ItemFlags f = Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
-    if (!m_tree.node(id).disabled) f |= Qt::ItemIsEnabled;
+    if (!m_shown->node(id).disabled) f |= Qt::ItemIsEnabled;
     return f;
 }
 

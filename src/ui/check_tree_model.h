@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include <functional>
+#include <memory>
 
 namespace dunmore::ui {
 
@@ -13,19 +14,22 @@ namespace dunmore::ui {
 // text, its image (table, keys, views, trigger) and a check box with the three states of
 // smart check. A click on a check box goes to CheckTree::setCheck, which propagates it.
 //
-// The model reads the tree only while it is attached: a scan rebuilds the tree on its
-// worker thread, so the window detaches the model when the scan starts and attaches it
-// again when the scan has handed the finished tree over.
+// A scan builds the tree on its worker thread. The model then shows nothing (detach)
+// until the scan hands over its copy of the finished tree (showSnapshot), which it draws
+// while the scan goes on; when the scan has ended, the model turns to the live tree that
+// the save jobs walk (useLiveTree). The copy and the live tree have the same nodes with
+// the same ids, so the view keeps its expansion and selection across the change.
 class CheckTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     explicit CheckTreeModel(core::CheckTree& tree, QObject* parent = nullptr);
 
-    // Shows no nodes until attach (the tree is being rebuilt elsewhere).
     void detach();
-    // Shows the tree as it is now.
-    void attach();
-    bool attached() const { return m_attached; }
+    void showSnapshot(std::shared_ptr<const core::CheckTree> snapshot);
+    void useLiveTree();
+    // Whether the check boxes act on the live tree.
+    bool live() const { return m_shown == &m_tree; }
+    const core::CheckTree* shownTree() const { return m_shown; }
 
     // Check boxes only change while editable says so (no job running).
     void setEditable(std::function<bool()> editable) { m_editable = std::move(editable); }
@@ -50,7 +54,8 @@ private:
     void emitAllChecksChanged(const QModelIndex& parent);
 
     core::CheckTree& m_tree;
-    bool m_attached = true;
+    const core::CheckTree* m_shown;
+    std::shared_ptr<const core::CheckTree> m_snapshot;
     std::function<bool()> m_editable;
     QIcon m_images[4];
 };

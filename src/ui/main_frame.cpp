@@ -316,14 +316,16 @@ void CMainFrame::appendOutputLine(const QString& text) { m_output->addOutputLine
 
 void CMainFrame::setCaptionText(const QString& text) { m_caption->setText(text); }
 
-void CMainFrame::setProgressRange(std::uint32_t upper) {
+void CMainFrame::setProgressRange(std::uint64_t upper) {
     m_progressUpper = upper;
     m_progress->setValue(0);
 }
 
-void CMainFrame::setProgressPosition(std::uint32_t position) {
-    const std::uint64_t upper = m_progressUpper == 0 ? 1 : m_progressUpper;
-    m_progress->setValue(static_cast<int>(std::min<std::uint64_t>(position, upper) * 1000 / upper));
+void CMainFrame::setProgressPosition(std::uint64_t position) {
+    // Per mille of the range: 64-bit positions (bytes of a large .MYD) fit the bar.
+    const long double upper = m_progressUpper == 0 ? 1.0L : static_cast<long double>(m_progressUpper);
+    const long double at = std::min(static_cast<long double>(position), upper);
+    m_progress->setValue(static_cast<int>(at * 1000.0L / upper));
 }
 
 void CMainFrame::showProgressBar(bool visible) {
@@ -334,8 +336,8 @@ void CMainFrame::showProgressBar(bool visible) {
 
 void CMainFrame::messageBox(const QString& text) { informationBox(this, text); }
 
-bool CMainFrame::question(const QString& text) {
-    return yesNoQuestion(this, text, text == "Do you want to close the application?");
+bool CMainFrame::question(core::Question kind, const QString& text) {
+    return yesNoQuestion(this, text, kind == core::Question::CloseApplication);
 }
 
 std::optional<std::string> CMainFrame::chooseFile() {
@@ -359,8 +361,9 @@ void CMainFrame::resetRecordsPane() {
 
 void CMainFrame::clearOutput() { m_output->clear(); }
 
-void CMainFrame::workerWaits() {
-    if (!m_treeModel->attached()) attachTree();
+void CMainFrame::showTreeSnapshot(std::shared_ptr<const core::CheckTree> tree) {
+    m_treeModel->showSnapshot(std::move(tree));
+    expandShownTree();
 }
 
 void CMainFrame::reselect(core::CheckTree::NodeId node) {
@@ -368,18 +371,19 @@ void CMainFrame::reselect(core::CheckTree::NodeId node) {
     if (index.isValid()) treeView()->setCurrentIndex(index);
 }
 
-void CMainFrame::attachTree() {
-    m_treeModel->attach();
-    const core::CheckTree& tree = m_frame->tree;
-    for (core::CheckTree::NodeId id = 0; id < static_cast<core::CheckTree::NodeId>(tree.size()); ++id)
-        if (tree.node(id).expanded) treeView()->expand(m_treeModel->indexOf(id));
+void CMainFrame::expandShownTree() {
+    const core::CheckTree* tree = m_treeModel->shownTree();
+    if (!tree) return;
+    for (core::CheckTree::NodeId id = 0; id < static_cast<core::CheckTree::NodeId>(tree->size()); ++id)
+        if (tree->node(id).expanded) treeView()->expand(m_treeModel->indexOf(id));
 }
 
 void CMainFrame::watchBusy() {
     const bool busy = m_settings.busy.load() != 0;
     m_stop->setEnabled(busy);
-    // The scan has ended: its tree is complete.
-    if (!busy && !m_treeModel->attached()) attachTree();
+    // The scan has ended: the window's thread owns the tree now, and the check boxes act
+    // on it.
+    if (!busy && !m_treeModel->live()) m_treeModel->useLiveTree();
 }
 
 }  // namespace dunmore::ui

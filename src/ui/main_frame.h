@@ -54,18 +54,17 @@ public:
     // What the frontend carries out on the window's thread.
     void appendOutputLine(const QString& text);
     void setCaptionText(const QString& text);
-    void setProgressRange(std::uint32_t upper);
-    void setProgressPosition(std::uint32_t position);
+    void setProgressRange(std::uint64_t upper);
+    void setProgressPosition(std::uint64_t position);
     void showProgressBar(bool visible);
     void messageBox(const QString& text);
-    bool question(const QString& text);
+    bool question(core::Question kind, const QString& text);
     std::optional<std::string> chooseFile();
     void setTreeEnabled(bool enabled);
     void resetRecordsPane();
     void clearOutput();
-    // A worker waits for the person: it is not changing the tree now, so a tree rebuilt
-    // by a scan can be shown.
-    void workerWaits();
+    // The scan's copy of the tree it built; drawn until the scan has ended.
+    void showTreeSnapshot(std::shared_ptr<const core::CheckTree> tree);
 
     // How the process ends after a confirmed close request (tests replace it).
     void setExitHandler(std::function<void(int)> exit) { m_exit = std::move(exit); }
@@ -104,7 +103,7 @@ private:
 
     QWidget* makeRibbon();
     void makeStatusBar();
-    void attachTree();
+    void expandShownTree();
     void watchBusy();
     bool runSettingsDialog();
 
@@ -126,7 +125,7 @@ private:
     QAction* m_about = nullptr;
     savedlgoption* m_saveDialog = nullptr;
     QTimer* m_busyWatch = nullptr;
-    std::uint32_t m_progressUpper = 0;
+    std::uint64_t m_progressUpper = 0;
     std::function<void(int)> m_exit;
     std::function<void(core::MainFrame&)> m_serverJob;
     std::unique_ptr<RecordPreview> m_preview;

@@ -167,9 +167,11 @@ void RecordPreview::loadFirstPage(const core::TableEntry& table) {
 }
 
 void RecordPreview::showPreviewRows() {
+    // The records pane keeps its own copy of the page.
+    const auto page = core::previewSnapshot(m_frame.context);
     std::vector<QStringList> rows;
-    rows.reserve(m_frame.context.previewRows.size());
-    for (const auto& row : m_frame.context.previewRows) {
+    rows.reserve(page->rows.size());
+    for (const auto& row : page->rows) {
         QStringList fields;
         fields.reserve(static_cast<qsizetype>(row.size()));
         for (const auto& c : row) fields << text(c.value);

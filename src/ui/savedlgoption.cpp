@@ -74,12 +74,22 @@ savedlgoption::savedlgoption(core::AppSettings& settings, QWidget* parent)
     buttons->addWidget(m_cancel);
     outer->addLayout(buttons);
 
-    connect(m_serverMode, &QRadioButton::clicked, this, &savedlgoption::selectServerMode);
-    connect(m_scriptMode, &QRadioButton::clicked, this, &savedlgoption::selectScriptMode);
+    connect(m_serverMode, &QRadioButton::clicked, this, [this] {
+        m_model.selectServerMode();
+        showMode();
+    });
+    connect(m_scriptMode, &QRadioButton::clicked, this, [this] {
+        m_model.selectScriptMode();
+        showMode();
+    });
     connect(m_test, &QPushButton::clicked, this, &savedlgoption::testConnection);
     connect(m_browse, &QPushButton::clicked, this, &savedlgoption::browse);
     connect(m_ok, &QPushButton::clicked, this, &savedlgoption::onOk);
     connect(m_cancel, &QPushButton::clicked, this, &savedlgoption::reject);
+}
+
+void savedlgoption::setConnectionTester(output::SaveDialogModel::ConnectionTester tester) {
+    m_model = output::SaveDialogModel(std::move(tester));
 }
 
 int savedlgoption::exec() {
@@ -88,93 +98,55 @@ int savedlgoption::exec() {
 }
 
 void savedlgoption::initialise() {
-    m_server->setText("localhost");
-    m_port->setText("3306");
-    m_user->setText("root");
-    m_password->clear();
-    m_folder->clear();
-    selectServerMode();
-    m_tested = false;
+    m_model.initialise();
+    m_server->setText(QString::fromStdString(m_model.server));
+    m_port->setText(QString::fromStdString(m_model.port));
+    m_user->setText(QString::fromStdString(m_model.user));
+    m_password->setText(QString::fromStdString(m_model.password));
+    m_folder->setText(QString::fromStdString(m_model.folder));
+    showMode();
 }
 
-void savedlgoption::selectServerMode() {
-    m_serverMode->setChecked(true);
-    m_scriptMode->setChecked(false);
-    m_folder->setEnabled(false);
-    m_browse->setEnabled(false);
-    for (auto* w : {m_server, m_port, m_user, m_password}) w->setEnabled(true);
-    m_test->setEnabled(true);
+void savedlgoption::showMode() {
+    const bool server = m_model.mode() == output::SavingMode::Server;
+    m_serverMode->setChecked(server);
+    m_scriptMode->setChecked(!server);
+    m_folder->setEnabled(m_model.folderControlsEnabled());
+    m_browse->setEnabled(m_model.folderControlsEnabled());
+    for (auto* w : {m_server, m_port, m_user, m_password}) w->setEnabled(m_model.serverControlsEnabled());
+    m_test->setEnabled(m_model.serverControlsEnabled());
 }
 
-void savedlgoption::selectScriptMode() {
-    m_serverMode->setChecked(false);
-    m_scriptMode->setChecked(true);
-    m_folder->setEnabled(true);
-    m_browse->setEnabled(true);
-    for (auto* w : {m_server, m_port, m_user, m_password}) w->setEnabled(false);
-    m_test->setEnabled(false);
+void savedlgoption::readFields() {
+    m_model.server = m_server->text().toStdString();
+    m_model.port = m_port->text().toStdString();
+    m_model.user = m_user->text().toStdString();
+    m_model.password = m_password->text().toStdString();
+}
+
+void savedlgoption::showMessages(const std::vector<std::string>& messages) {
+    for (const auto& text : messages) informationBox(this, QString::fromStdString(text));
 }
 
 void savedlgoption::browse() {
-    const QString chosen =
-        QFileDialog::getExistingDirectory(this, "Please choose a folder.", QString(), QFileDialog::ShowDirsOnly);
-    m_folder->setText(chosen);
+    const QString chosen = QFileDialog::getExistingDirectory(
+        this, QString::fromUtf8(output::kChooseFolderTitle.data(), output::kChooseFolderTitle.size()), QString(),
+        QFileDialog::ShowDirsOnly);
+    m_model.folderChosen(chosen.isEmpty() ? std::nullopt : std::optional<std::string>(chosen.toStdString()));
+    m_folder->setText(QString::fromStdString(m_model.folder));
 }
 
 void savedlgoption::testConnection() {
-    if (m_server->text().isEmpty()) return informationBox(this, "Please enter Server name.");
-    if (m_user->text().isEmpty()) return informationBox(this, "Please enter user name.");
-    if (m_port->text().isEmpty()) return informationBox(this, "Please enter port number.");
-    ConnectionTestResult result;
-    if (m_tester) {
-        result = m_tester(m_server->text().toStdString(), m_port->text().toStdString(),
-                          m_user->text().toStdString(), m_password->text().toStdString());
-    } else {
-        result = {ConnectionTestResult::Kind::Error, "Saving into a server is not available in this build."};
-    }
-    switch (result.kind) {
-        case ConnectionTestResult::Kind::Success:
-            informationBox(this, "Connection is successful");
-            m_tested = true;
-            break;
-        case ConnectionTestResult::Kind::Failed:
-            informationBox(this, "Connection is Failed");
-            m_tested = false;
-            break;
-        case ConnectionTestResult::Kind::Error:
-            informationBox(this, QString::fromStdString(result.description) + "\n");
-            break;
-    }
-}
-
-void savedlgoption::storeServerSettings() {
-    m_settings.savingToServer = true;
-    m_settings.serverName = m_server->text().toStdString();
-    m_settings.userName = m_user->text().toStdString();
-    m_settings.serverPort = m_port->text().toStdString();
-    m_settings.userPassword = m_password->text().toStdString();
+    readFields();
+    showMessages(m_model.testConnection());
 }
 
 void savedlgoption::onOk() {
-    if (m_serverMode->isChecked()) {
-        m_settings.savingScript = false;
-        if (!m_tested) {
-            testConnection();
-            if (m_tested)
-                storeServerSettings();
-            else
-                informationBox(this, "Test connection is unsuccessful.Saving in database cannot be done.");
-            return;
-        }
-        storeServerSettings();
-        accept();
-        return;
-    }
-    m_settings.savingScript = true;
-    m_settings.savingToServer = false;
-    if (m_folder->text().isEmpty()) return informationBox(this, "Please select valid destination folder path.");
-    m_settings.savingFolder = m_folder->text().toStdString();
-    accept();
+    readFields();
+    m_model.folder = m_folder->text().toStdString();
+    const auto result = m_model.ok(m_settings);
+    showMessages(result.messages);
+    if (result.accept) accept();
 }
 
 }  // namespace dunmore::ui

@@ -1,11 +1,10 @@
 #pragma once
 
 #include "core/settings.h"
+#include "output/save_dialog_model.h"
 
 #include <QDialog>
 
-#include <functional>
-#include <string>
 
 class QLineEdit;
 class QPushButton;
@@ -13,28 +12,18 @@ class QRadioButton;
 
 namespace dunmore::ui {
 
-// What a connection test found: the login was accepted, the open returned without
-// success, or it failed with the description the driver gave.
-struct ConnectionTestResult {
-    enum class Kind { Success, Failed, Error };
-    Kind kind = Kind::Failed;
-    std::string description;
-};
-using ConnectionTester = std::function<ConnectionTestResult(
-    const std::string& server, const std::string& port, const std::string& user,
-    const std::string& password)>;
-
-// The "Save Database" dialog: save into a MySQL server (server, port, user, password,
-// Test Connection) or as script files (a folder chosen with the browse button). OK stores
-// the choice in the application settings. In server mode the first OK runs the
-// connection test when it has not succeeded yet and keeps the dialog open, so that the
-// person confirms with a second OK. Its controls are reset every time it is shown.
+// The "Save Database" dialog: the widgets over the dialog's logic (SaveDialogModel).
+// Save into a MySQL server (server, port, user, password, Test Connection) or as script
+// files (a folder chosen with the browse button); OK stores the choice in the
+// application settings. Its controls are reset every time it is shown.
 class savedlgoption : public QDialog {
     Q_OBJECT
 public:
     savedlgoption(core::AppSettings& settings, QWidget* parent = nullptr);
 
-    void setConnectionTester(ConnectionTester tester) { m_tester = std::move(tester); }
+    // The test behind Test Connection (tests point it elsewhere); by default the
+    // server connection's own test.
+    void setConnectionTester(output::SaveDialogModel::ConnectionTester tester);
 
     // Resets the controls (server mode, defaults, untested) and shows the dialog modally.
     int exec() override;
@@ -50,20 +39,20 @@ public:
     QPushButton* browseButton() const { return m_browse; }
     QPushButton* okButton() const { return m_ok; }
     QPushButton* cancelButton() const { return m_cancel; }
-    bool connectionTested() const { return m_tested; }
+    bool connectionTested() const { return m_model.connectionTested(); }
 
 private:
     void initialise();
-    void selectServerMode();
-    void selectScriptMode();
+    void showMode();
+    // The edits' texts into the model before a handler runs.
+    void readFields();
+    void showMessages(const std::vector<std::string>& messages);
     void testConnection();
     void browse();
     void onOk();
-    void storeServerSettings();
 
     core::AppSettings& m_settings;
-    ConnectionTester m_tester;
-    bool m_tested = false;
+    output::SaveDialogModel m_model;
     QRadioButton* m_serverMode;
     QRadioButton* m_scriptMode;
     QLineEdit* m_server;

@@ -40,11 +40,11 @@ void WindowFrontend::setCaption(std::string_view s) {
     post([this, t = text(s)] { m_window.setCaptionText(t); });
 }
 
-void WindowFrontend::setProgressRange(std::uint32_t upper) {
+void WindowFrontend::setProgressRange(std::uint64_t upper) {
     post([this, upper] { m_window.setProgressRange(upper); });
 }
 
-void WindowFrontend::setProgressPosition(std::uint32_t pos) {
+void WindowFrontend::setProgressPosition(std::uint64_t pos) {
     m_position = pos;
     if (m_positionPending.exchange(true)) return;
     post([this] {
@@ -59,28 +59,27 @@ void WindowFrontend::showProgress(bool visible) {
 
 void WindowFrontend::showMessage(std::string_view s) {
     ask<bool>([this, t = text(s)] {
-        m_window.workerWaits();
         m_window.messageBox(t);
         return true;
     });
 }
 
-bool WindowFrontend::askYesNo(std::string_view s) {
-    return ask<bool>([this, t = text(s)] {
-        m_window.workerWaits();
-        return m_window.question(t);
-    });
+bool WindowFrontend::askYesNo(core::Question kind, std::string_view s) {
+    return ask<bool>([this, kind, t = text(s)] { return m_window.question(kind, t); });
 }
 
 std::optional<std::string> WindowFrontend::chooseFile() {
     return ask<std::optional<std::string>>([this] {
-        m_window.workerWaits();
         return m_window.chooseFile();
     });
 }
 
 void WindowFrontend::enableTree(bool enabled) {
     post([this, enabled] { m_window.setTreeEnabled(enabled); });
+}
+
+void WindowFrontend::showTree(std::shared_ptr<const core::CheckTree> tree) {
+    post([this, tree = std::move(tree)] { m_window.showTreeSnapshot(tree); });
 }
 
 void WindowFrontend::resetRecordsPane() {

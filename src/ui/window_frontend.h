@@ -24,13 +24,14 @@ public:
 
     void addOutputLine(std::string_view text) override;
     void setCaption(std::string_view text) override;
-    void setProgressRange(std::uint32_t upper) override;
-    void setProgressPosition(std::uint32_t pos) override;
+    void setProgressRange(std::uint64_t upper) override;
+    void setProgressPosition(std::uint64_t pos) override;
     void showProgress(bool visible) override;
     void showMessage(std::string_view text) override;
-    bool askYesNo(std::string_view question) override;
+    bool askYesNo(core::Question kind, std::string_view question) override;
     std::optional<std::string> chooseFile() override;
     void enableTree(bool enabled) override;
+    void showTree(std::shared_ptr<const core::CheckTree> tree) override;
     void resetRecordsPane() override;
     void clearOutput() override;
 
@@ -42,7 +43,7 @@ private:
     R ask(F&& f);
 
     CMainFrame& m_window;
-    std::atomic<std::uint32_t> m_position{0};
+    std::atomic<std::uint64_t> m_position{0};
     std::atomic<bool> m_positionPending{false};
 };
 

@@ -181,7 +181,7 @@ private:
         });
         win().openAction()->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(m_driver->messages.contains("Scanning completed for selected database file(s)") &&
-                                     m_settings->busy.load() == 0 && win().treeModel()->attached() &&
+                                     m_settings->busy.load() == 0 && win().treeModel()->live() &&
                                      caption() == "Scanning completed for selected database file(s).",
                                  30000);
     }
