@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "core/main_frame.h"
 #include "core/scan.h"
+#include "innodb/sdi_definition.h"
 #include "output/preview_pages.h"
 #include "schema/collation_table.h"
 #include "schema/column_type.h"
@@ -54,8 +55,7 @@ using Preview = CliSession;
 
 int printKeys(Preview& p, const core::TableEntry& table) {
     core::RecoveryContext& ctx = p.frame.context;
-    const auto read = schema::readTableDefinitionStatus(
-        ctx, core::tableFilePath(p.frame.catalogue, table, ".frm"), p.settings);
+    const auto read = innodb::readCatalogueTableDefinition(ctx, p.frame.catalogue, table, p.settings);
     printLine({"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"});
     if (!read.isOk()) {
         std::fprintf(stderr, "dunmore: %s\n", read.message().c_str());

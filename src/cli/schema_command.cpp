@@ -2,8 +2,8 @@
 #include "cli/cli_session.h"
 #include "cli/commands.h"
 #include "core/scan.h"
+#include "innodb/sdi_definition.h"
 #include "output/create_table.h"
-#include "schema/frm_reader.h"
 
 #include <cstdio>
 
@@ -28,7 +28,13 @@ int runSchema(const CommonOptions& options, const std::string& table) {
     core::RecoveryContext& ctx = session.frame.context;
     ctx.clearTable();
     const core::TableEntry& entry = cat.tables[index];
-    if (!schema::readTableDefinition(ctx, core::tableFilePath(cat, entry, ".frm"), session.settings)) {
+    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, entry, session.settings);
+    if (!read.isOk() && ctx.columns.empty()) {
+        std::fprintf(stderr, "dunmore: the definition of %s cannot be read: %s\n", table.c_str(),
+                     read.message().c_str());
+        return 1;
+    }
+    if (read.code() == core::StatusCode::Corrupt) {
         std::fprintf(stderr, "dunmore: the definition of %s is damaged; what could be read:\n",
                      table.c_str());
         std::printf("%s\n", output::formatCreateTableStatement(ctx, entry.name).c_str());

@@ -2,9 +2,10 @@
 
 #include "core/scan.h"
 #include "innodb/dictionary.h"
-#include "schema/frm_reader.h"
+#include "innodb/sdi_definition.h"
 
 #include <cstdio>
+#include <filesystem>
 
 namespace dunmore::cli {
 
@@ -18,9 +19,21 @@ void printTableReport(core::MainFrame& frame) {
         const std::string name = core::lastPathPart(folder) + "." + t.name;
         ctx.clearTable();
         ctx.engineCode = 0;
-        const bool read = schema::readTableDefinition(ctx, core::tableFilePath(cat, t, ".frm"),
-                                                      frame.settings);
-        if (!read) {
+        innodb::SdiTableInfo sdi;
+        const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, t, frame.settings, &sdi);
+        if (ctx.sdiRootPage != 0) {
+            const std::string_view format = innodb::rowFormatName(sdi.rowFormat);
+            std::printf("  %s\tInnoDB\tMySQL %s (SDI)\trows in %s\tclustered root %u%s%s\n",
+                        name.c_str(), innodb::serverVersionText(sdi.serverVersion).c_str(),
+                        core::tableFilePath(cat, t, ".ibd").c_str(), ctx.sdiRootPage,
+                        format.empty() ? "" : "\tROW_FORMAT=", std::string(format).c_str());
+            continue;
+        }
+        if (!read.isOk() && !std::filesystem::exists(core::tableFilePath(cat, t, ".frm"))) {
+            std::printf("  %s\tno definition: %s\n", name.c_str(), read.message().c_str());
+            continue;
+        }
+        if (read.code() == core::StatusCode::Corrupt) {
             std::printf("  %s\tdefinition damaged\n", name.c_str());
             continue;
         }

@@ -22,6 +22,10 @@ struct TableDefinitionState {
     std::uint32_t nullBitmapBytes = 0;
     std::vector<KeyInfo> keys;  // in file order
     std::uint32_t mysqlVersion = 0;  // header offset 51
+    // MySQL 8.0+ tables defined by the SDI of their tablespace: the clustered index's
+    // root page (0 for a .frm table) and every field of its records in record order.
+    std::uint32_t sdiRootPage = 0;
+    std::vector<InnodbColumn> sdiFields;
 };
 
 inline constexpr std::uint8_t kEngineMyisam = 9;
@@ -52,6 +56,8 @@ struct RecoveryContext : TableDefinitionState, MyisamState, InnodbState {
         clusteredFields.clear();
         innodbColumns.clear();
         tableSysColumns.clear();
+        sdiFields.clear();
+        sdiRootPage = 0;
     }
 };
 

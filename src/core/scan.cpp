@@ -1,6 +1,10 @@
 // The data-folder scan: every subfolder of the data folder is a database; in each,
 // .frm files are tables (first bytes FE 01) or views (first bytes "TYPE=VIEW") and .TRG
 // files hold the triggers of one table. Only the first bytes of a .frm are read here.
+// MySQL 8.0+ keeps no .frm: a tablespace (.ibd) whose page 0 carries the SDI flag in its
+// space flags (FSP header offset 16, bit 14) holds its table's definition itself and is a
+// table when no .frm of the same name is there; the auxiliary tablespaces of FULLTEXT
+// indexes (fts_<16 hex digits>_...) are not tables.
 #include "core/scan.h"
 
 #include "core/byte_reader.h"
@@ -60,6 +64,26 @@ FrmKind classifyFrm(const std::string& path) {
     if (got >= 2 && head[0] == 0xFE && head[1] == 0x01) return FrmKind::Table;
     if (got >= 9 && asText(ByteSpan(head.data(), 9)) == "TYPE=VIEW") return FrmKind::View;
     return FrmKind::Other;
+}
+
+constexpr std::uint64_t kFspSpaceFlagsOffset = 38 + 16;
+constexpr std::uint32_t kFspFlagsSdi = 1u << 14;
+
+bool carriesSdi(const std::string& path) {
+    ReadOnlyFile file;
+    if (!file.open(path).isOk()) return false;
+    std::array<std::uint8_t, 4> flags{};
+    if (file.readAt(kFspSpaceFlagsOffset, flags) != flags.size()) return false;
+    ByteReader r(flags);
+    return (r.u32be() & kFspFlagsSdi) != 0;
+}
+
+bool isFulltextAuxiliary(const std::string& base) {
+    constexpr std::size_t kIdDigits = 16;
+    if (base.size() < 4 + kIdDigits + 1 || lowerAscii(base.substr(0, 4)) != "fts_") return false;
+    for (std::size_t i = 4; i < 4 + kIdDigits; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(base[i]))) return false;
+    return base[4 + kIdDigits] == '_';
 }
 
 void resetForScan(MainFrame& frame) {
@@ -126,21 +150,29 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
     CheckTree& tree = frame.tree;
     CheckTree::NodeId viewsNode = CheckTree::kNone;
     CheckTree::NodeId triggerNode = CheckTree::kNone;
-    for (const std::string& name : listFolder(folder).files) {
+    const Listing listing = listFolder(folder);
+    std::vector<std::string> definitionFiles;
+    for (const std::string& name : listing.files) {
+        const std::string lower = lowerAscii(name);
+        if (lower.size() > 4 && lower.ends_with(".frm"))
+            definitionFiles.push_back(lower.substr(0, lower.size() - 4));
+    }
+    const auto addTable = [&](const std::string& base) {
+        cat.tables.push_back({base, databaseIndex});
+        const auto node = tree.insertNode(tablesNode, base, static_cast<std::int32_t>(cat.tables.size()),
+                                          kImageTable);
+        tree.insertNode(node, "Keys", kTagKeys, kImageKeys);
+    };
+    for (const std::string& name : listing.files) {
         const auto dot = name.rfind('.');
         const std::string ext = dot == std::string::npos ? "" : lowerAscii(name.substr(dot + 1));
         const std::string base = name.size() >= 4 ? name.substr(0, name.size() - 4) : "";
         if (ext == "frm") {
             const std::string path = joinPath(folder, name);
             switch (classifyFrm(path)) {
-                case FrmKind::Table: {
-                    cat.tables.push_back({base, databaseIndex});
-                    const auto node = tree.insertNode(tablesNode, base,
-                                                      static_cast<std::int32_t>(cat.tables.size()),
-                                                      kImageTable);
-                    tree.insertNode(node, "Keys", kTagKeys, kImageKeys);
+                case FrmKind::Table:
+                    addTable(base);
                     break;
-                }
                 case FrmKind::View:
                     if (viewsNode == CheckTree::kNone)
                         viewsNode = tree.insertNode(databaseNode, "Views", kTagViewsFolder, kImageViews);
@@ -150,6 +182,12 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
                 case FrmKind::Other:
                     break;
             }
+        } else if (ext == "ibd") {
+            if (!base.empty() && !isFulltextAuxiliary(base) &&
+                std::find(definitionFiles.begin(), definitionFiles.end(), lowerAscii(base)) ==
+                    definitionFiles.end() &&
+                carriesSdi(joinPath(folder, name)))
+                addTable(base);
         } else if (ext == "trg") {
             if (triggerNode == CheckTree::kNone)
                 triggerNode = tree.insertNode(databaseNode, "Trigger", kTagTriggerFolder, kImageTrigger);

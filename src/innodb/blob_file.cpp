@@ -12,6 +12,8 @@
 // right after the FIL header.
 #include "innodb/blob_file.h"
 
+#include "innodb/lob_reader.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -50,6 +52,8 @@ std::optional<ExternalReference> readExternalReference(core::ByteSpan field) {
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint64_t pageCount,
                                               const ExternalReference& ref,
                                               const ExternalPartSink& sink) {
+    // MySQL 8.0+ writes LOBs as an index of parts rather than a chain.
+    if (auto lob = copyLobParts(file, pageCount, ref, sink)) return std::move(*lob);
     std::vector<std::uint8_t> page(core::kInnodbPageSize);
     std::unordered_set<std::uint32_t> visited;
     std::uint32_t pageNo = ref.pageNumber;

@@ -16,6 +16,7 @@
 #include "innodb/page.h"
 #include "innodb/page_check.h"
 #include "innodb/record.h"
+#include "innodb/sdi_rows.h"
 #include "schema/collation_table.h"
 
 #include <algorithm>
@@ -211,6 +212,10 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
 bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
+    if (ctx.sdiRootPage != 0) {
+        decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
+        return;
+    }
     std::int64_t nullBase = std::int64_t{origin} - 6;
     auto fieldCount = static_cast<std::uint32_t>(ctx.clusteredFields.size());
     bool headerLost = false;
@@ -594,6 +599,7 @@ void loadInstantDefaults(core::RecoveryContext& ctx, core::ByteSpan leaf, std::u
 
 TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName) {
+    if (ctx.sdiRootPage != 0) return locateSdiTable(ctx, dbFolder, tableName);
     TableStart start;
     ctx.clusteredFields.clear();
     ctx.clusteredRoot = 0;

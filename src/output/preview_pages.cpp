@@ -2,17 +2,16 @@
 
 #include "core/scan.h"
 #include "innodb/index_walk.h"
+#include "innodb/sdi_definition.h"
 #include "myisam/myisam_header.h"
 #include "myisam/myisam_row_stream.h"
-#include "schema/frm_reader.h"
 
 namespace dunmore::output {
 
 core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry& table) {
     core::RecoveryContext& ctx = frame.context;
     const core::Catalogue& cat = frame.catalogue;
-    const auto read =
-        schema::readTableDefinitionStatus(ctx, core::tableFilePath(cat, table, ".frm"), frame.settings);
+    const auto read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
     if (!read.isOk()) return read;
     if (ctx.engineCode == core::kEngineMyisam) {
         myisam::readMyisamHeader(ctx, core::tableFilePath(cat, table, ".MYI"));

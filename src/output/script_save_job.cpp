@@ -6,6 +6,7 @@
 
 #include "core/scan.h"
 #include "innodb/row_stream.h"
+#include "innodb/sdi_definition.h"
 #include "myisam/myisam_header.h"
 #include "myisam/myisam_row_stream.h"
 #include "output/create_table.h"
@@ -85,8 +86,7 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
 
     core::RecoveryContext& ctx = frame.context;
     ctx.clearTable();
-    const core::Status read = schema::readTableDefinitionStatus(
-        ctx, core::tableFilePath(cat, table, ".frm"), frame.settings);
+    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
     if (!read.isOk() || ctx.columns.empty()) {
         // A statement without columns would stop the replay of the whole script.
         reportFailure(frame, state,

@@ -6,6 +6,7 @@
 
 #include "core/byte_reader.h"
 #include "core/read_only_file.h"
+#include "schema/mysql8_collations.h"
 
 #include <algorithm>
 #include <system_error>
@@ -75,6 +76,7 @@ std::filesystem::path loadApplicationCollations(const std::filesystem::path& exe
         if (!std::filesystem::is_regular_file(candidate, ec)) continue;
         CollationTable table;
         table.loadCollationTable(candidate);
+        addMysql8Collations(table);
         setApplicationCollations(std::move(table));
         return candidate;
     }

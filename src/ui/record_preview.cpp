@@ -1,6 +1,7 @@
 #include "ui/record_preview.h"
 
 #include "core/scan.h"
+#include "innodb/sdi_definition.h"
 #include "output/preview_pages.h"
 #include "schema/collation_table.h"
 #include "schema/column_type.h"
@@ -130,8 +131,7 @@ void RecordPreview::showColumnGrid(core::CheckTree::NodeId item) {
     m_pane.records()->setColumns({"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"});
     m_pane.applyColumnWidths();
     std::vector<QStringList> rows;
-    const auto read = schema::readTableDefinitionStatus(
-        ctx, core::tableFilePath(cat, cat.tables[index], ".frm"), m_frame.settings);
+    const auto read = innodb::readCatalogueTableDefinition(ctx, cat, cat.tables[index], m_frame.settings);
     if (read.isOk()) {
         for (const auto& c : ctx.columns)
             rows.push_back(

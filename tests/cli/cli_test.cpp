@@ -103,4 +103,66 @@ TEST(Cli, UsageErrorsAndUnreadableFoldersExitTwo) {
     }
 }
 
+// A MySQL 8 database folder: .ibd files only, from the peer fixtures, with an encrypted,
+// a compressed, a damaged one and a FULLTEXT auxiliary tablespace among them.
+fs::path mysql8Folder() {
+    const fs::path m8 = fs::path(DUNMORE_PEER_FIXTURES) / "mysql8";
+    const fs::path db = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_mysql8" / "m8";
+    fs::remove_all(db);
+    fs::create_directories(db);
+    const fs::path ninja = m8 / "ibdNinja" / "tests" / "8.0" / "fixtures";
+    fs::copy_file(ninja / "simple_table.ibd", db / "simple_table.ibd");
+    fs::copy_file(ninja / "instant_add_drop.ibd", db / "instant_add_drop.ibd");
+    fs::copy_file(m8 / "percona-parser" / "hist-3a89089" / "tests" / "encrypted_test.ibd", db / "secret.ibd");
+    fs::copy_file(m8 / "go-innodb" / "testdata" / "test_compressed.ibd", db / "zipped.ibd");
+    fs::copy_file(m8 / "innodb_ruby" / "spec" / "data" / "sakila" / "8.0" / "sakila" /
+                      "fts_0000000000000451_config.ibd",
+                  db / "fts_0000000000000451_config.ibd");
+    // The zlib stream of the Table record (page 3, record at 427) damaged.
+    std::string broken = dunmore::test::readFileText(ninja / "simple_table.ibd");
+    broken.at(3 * 16384 + 427 + 33 + 500) = 0;
+    broken.at(3 * 16384 + 427 + 33 + 501) = 0;
+    dunmore::test::writeFileText(db / "broken.ibd", broken);
+    return db.parent_path();
+}
+
+TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
+    const fs::path data = mysql8Folder();
+    const CliRun scan = dunmore("scan '" + data.string() + "' --log-folder .");
+    ASSERT_EQ(scan.status, 0) << scan.err;
+    EXPECT_NE(scan.out.find("  m8.simple_table\tInnoDB\tMySQL 8.0.40 (SDI)\trows in " +
+                            (data / "m8" / "simple_table.ibd").string() + "\tclustered root 4\tROW_FORMAT=DYNAMIC\n"),
+              std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("  m8.secret\tno definition: "), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("  m8.zipped\tno definition: "), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("  m8.broken\tno definition: "), std::string::npos) << scan.out;
+    EXPECT_EQ(scan.out.find("fts_"), std::string::npos) << scan.out;
+
+    const CliRun schema = dunmore("schema '" + data.string() + "' m8.instant_add_drop --log-folder .");
+    ASSERT_EQ(schema.status, 0) << schema.err;
+    EXPECT_EQ(schema.out, "Create TABLE  `instant_add_drop` (`col_uint` INT UNSIGNED NOT NULL, `col_datetime_0` "
+                          "DATETIME, `col_datetime_6` DATETIME(6), PRIMARY KEY (`col_uint`))ENGINE=InnoDB DEFAULT CHARSET "
+                          "utf8mb4 COLLATE utf8mb4_0900_ai_ci;\n");
+
+    const fs::path out = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_mysql8_out";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const CliRun save = dunmore("save-script '" + data.string() + "' '" + out.string() + "' --log-folder .");
+    // Four tables saved or not, and the three that cannot be read named with their reason.
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Table secret not saved: " + (data / "m8" / "secret.ibd").string() +
+                            " is an encrypted tablespace (ENCRYPTION='Y')"),
+              std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("Table zipped not saved: " + (data / "m8" / "zipped.ibd").string() +
+                            " is a ROW_FORMAT=COMPRESSED tablespace"),
+              std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("Table broken not saved: "), std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("the zlib stream does not inflate"), std::string::npos) << save.out;
+    const std::string script = dunmore::test::readFileText(out / "Scriptdata" / "m8.sql");
+    EXPECT_NE(script.find("INSERT INTO `simple_table`(`id`,`name`,`age`,`email`) VALUES(5,'Eve',32,'eve@example.com');"),
+              std::string::npos);
+    EXPECT_NE(script.find("INSERT INTO `instant_add_drop`(`col_uint`,`col_datetime_0`,`col_datetime_6`) VALUES(1,"),
+              std::string::npos);
+}
+
 }  // namespace
