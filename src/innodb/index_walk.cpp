@@ -209,30 +209,84 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
     return 0;
 }
 
+void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
+                       core::ByteSpan page, std::uint32_t fieldAreaLength,
+                       const core::InnodbColumn& f, core::ColumnDefinition* target,
+                       RecordCursor& at) {
+    auto setEmpty = [&] {
+        if (target) {
+            target->value.clear();
+            target->isNull = false;
+        }
+    };
+    if (at.headerLost || at.consumed >= fieldAreaLength) {
+        at.intact = false;
+        setEmpty();
+        return;
+    }
+    if (isNullableField(f)) {
+        const std::int64_t bit = at.nullBase - at.nullableSeen / 8;
+        const std::uint8_t mask = static_cast<std::uint8_t>(1u << (at.nullableSeen % 8));
+        ++at.nullableSeen;
+        if (bit < 0 || bit >= static_cast<std::int64_t>(page.size())) {
+            at.headerLost = true;
+            at.intact = false;
+            setEmpty();
+            return;
+        }
+        if (page[static_cast<std::size_t>(bit)] & mask) {
+            if (target) {
+                target->value.assign("NULL");
+                target->isNull = true;
+            }
+            return;
+        }
+    }
+    std::uint32_t length = f.fixedLength;
+    bool external = false;
+    if (length == 0) {
+        const auto entry = compactFieldLength(f, page, at.lengthCursor);
+        if (!entry) {
+            at.headerLost = true;
+            at.intact = false;
+            setEmpty();
+            return;
+        }
+        length = entry->length;
+        external = entry->external;
+    }
+    if (at.data + length > page.size()) at.intact = false;
+    if (target) {
+        const std::uint64_t start = std::min<std::uint64_t>(at.data, page.size());
+        const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
+        const core::ByteSpan bytes = page.subspan(start, end - start);
+        // An externally stored field that the page end cut has lost its reference.
+        decodeInnodbField(ctx, settings, bytes, f, external && end - start == length,
+                          target->value);
+        target->isNull = false;
+    }
+    at.data += length;
+    at.consumed += length;
+}
+
 bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
-    if (ctx.sdiRootPage != 0) {
-        decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
-        return;
-    }
-    std::int64_t nullBase = std::int64_t{origin} - 6;
+    if (ctx.sdiRootPage != 0) return decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
+    RecordCursor at;
+    at.nullBase = std::int64_t{origin} - 6;
+    at.data = origin;
     auto fieldCount = static_cast<std::uint32_t>(ctx.clusteredFields.size());
-    bool headerLost = false;
     const std::uint32_t core = coreFieldCount(ctx);
     if (core < fieldCount) {
         const RecordShape shape = instantShape(ctx, page, origin, core);
-        headerLost = !shape.ok;
-        nullBase = shape.nullBase;
+        at.headerLost = !shape.ok;
+        at.nullBase = shape.nullBase;
         nullBitmapSize = shape.nullBytes;
         fieldCount = shape.fieldCount;
     }
-    std::int64_t lengthCursor = nullBase - nullBitmapSize;
-    std::uint64_t data = origin;
-    std::uint64_t consumed = 0;
-    std::uint32_t nullableSeen = 0;
+    at.lengthCursor = at.nullBase - nullBitmapSize;
     const std::size_t columnCount = ctx.columns.size();
-    bool intact = true;
 
     for (std::uint32_t i = 0; i < ctx.clusteredFields.size(); ++i) {
         const auto& f = ctx.clusteredFields[i];
@@ -240,12 +294,6 @@ bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
         const std::uint32_t slot = f.column.index;
         core::ColumnDefinition* target =
             !system && slot < columnCount ? &ctx.columns[slot] : nullptr;
-        auto setEmpty = [&] {
-            if (target) {
-                target->value.clear();
-                target->isNull = false;
-            }
-        };
         if (i >= fieldCount) {
             // Not stored in this record: the column's default from the metadata record.
             if (!target) continue;
@@ -260,56 +308,9 @@ bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
             target->isNull = false;
             continue;
         }
-        if (headerLost || consumed >= fieldAreaLength) {
-            intact = false;
-            setEmpty();
-            continue;
-        }
-        if (isNullableField(f)) {
-            const std::int64_t at = nullBase - nullableSeen / 8;
-            const std::uint8_t mask = static_cast<std::uint8_t>(1u << (nullableSeen % 8));
-            ++nullableSeen;
-            if (at < 0 || at >= static_cast<std::int64_t>(page.size())) {
-                headerLost = true;
-                intact = false;
-                setEmpty();
-                continue;
-            }
-            if (page[static_cast<std::size_t>(at)] & mask) {
-                if (target) {
-                    target->value.assign("NULL");
-                    target->isNull = true;
-                }
-                continue;
-            }
-        }
-        std::uint32_t length = f.fixedLength;
-        bool external = false;
-        if (length == 0) {
-            const auto entry = compactFieldLength(f, page, lengthCursor);
-            if (!entry) {
-                headerLost = true;
-                intact = false;
-                setEmpty();
-                continue;
-            }
-            length = entry->length;
-            external = entry->external;
-        }
-        if (data + length > page.size()) intact = false;
-        if (target) {
-            const std::uint64_t start = std::min<std::uint64_t>(data, page.size());
-            const std::uint64_t end = std::min<std::uint64_t>(data + length, page.size());
-            const core::ByteSpan bytes = page.subspan(start, end - start);
-            // An externally stored field that the page end cut has lost its reference.
-            decodeInnodbField(ctx, settings, bytes, f, external && end - start == length,
-                              target->value);
-            target->isNull = false;
-        }
-        data += length;
-        consumed += length;
+        decodeStoredField(ctx, settings, page, fieldAreaLength, f, target, at);
     }
-    return intact && !headerLost && consumed <= fieldAreaLength;
+    return at.intact && !at.headerLost && at.consumed <= fieldAreaLength;
 }
 
 std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSpan root) {

@@ -48,6 +48,28 @@ bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize);
 
+// Where the decoding of one compact record stands: the null bitmap's first byte and the
+// nullable fields met, the next length entry (moving down), the next field's data and
+// the field bytes consumed; headerLost once a header entry lay outside the page, intact
+// while every field was found whole.
+struct RecordCursor {
+    std::int64_t nullBase = 0;
+    std::int64_t lengthCursor = 0;
+    std::uint64_t data = 0;
+    std::uint64_t consumed = 0;
+    std::uint32_t nullableSeen = 0;
+    bool headerLost = false;
+    bool intact = true;
+};
+
+// Decodes the next stored field f of a compact record at the cursor into target (null:
+// the field is passed over) and moves the cursor past it. A field past the field area or
+// whose header entries are lost gets the empty text and clears intact.
+void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
+                       core::ByteSpan page, std::uint32_t fieldAreaLength,
+                       const core::InnodbColumn& f, core::ColumnDefinition* target,
+                       RecordCursor& at);
+
 // The clustering key of a compact record: the stored bytes of each key field (the fields
 // before DB_TRX_ID, or the 6-byte DB_ROW_ID), in key order; for a node pointer also the
 // child page number after them.

@@ -125,75 +125,27 @@ TableStart locateSdiTable(core::RecoveryContext& ctx, const std::filesystem::pat
     return start;
 }
 
-void decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                          core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength) {
     const Mysql8RecordShape shape = mysql8RecordShape(ctx, page, origin);
-    bool headerLost = !shape.ok;
-    std::int64_t lengthCursor = shape.nullBase - shape.nullBytes;
-    std::uint64_t data = origin;
-    std::uint64_t consumed = 0;
-    std::uint32_t nullableSeen = 0;
+    RecordCursor at;
+    at.headerLost = !shape.ok;
+    at.nullBase = shape.nullBase;
+    at.lengthCursor = shape.nullBase - shape.nullBytes;
+    at.data = origin;
     const std::size_t columnCount = ctx.columns.size();
-
     for (std::size_t i = 0; i < ctx.sdiFields.size(); ++i) {
         const core::InnodbColumn& f = ctx.sdiFields[i];
         const bool skip = f.hidden || f.mainType == kMainSys;
         const std::uint32_t slot = f.column.index;
         core::ColumnDefinition* target = !skip && slot < columnCount ? &ctx.columns[slot] : nullptr;
-        const auto setEmpty = [&] {
-            if (target) {
-                target->value.clear();
-                target->isNull = false;
-            }
-        };
-        if (!shape.ok || !shape.present[i]) {
-            if (target && shape.ok) setDefault(*target, ctx, settings, f);
-            else setEmpty();
+        if (shape.ok && !shape.present[i]) {
+            if (target) setDefault(*target, ctx, settings, f);
             continue;
         }
-        if (headerLost || consumed >= fieldAreaLength) {
-            setEmpty();
-            continue;
-        }
-        if (isNullable(f)) {
-            const std::int64_t at = shape.nullBase - nullableSeen / 8;
-            const auto mask = static_cast<std::uint8_t>(1u << (nullableSeen % 8));
-            ++nullableSeen;
-            if (at < 0 || at >= static_cast<std::int64_t>(page.size())) {
-                headerLost = true;
-                setEmpty();
-                continue;
-            }
-            if (page[static_cast<std::size_t>(at)] & mask) {
-                if (target) {
-                    target->value.assign("NULL");
-                    target->isNull = true;
-                }
-                continue;
-            }
-        }
-        std::uint32_t length = f.fixedLength;
-        bool external = false;
-        if (length == 0) {
-            const auto entry = compactFieldLength(f, page, lengthCursor);
-            if (!entry) {
-                headerLost = true;
-                setEmpty();
-                continue;
-            }
-            length = entry->length;
-            external = entry->external;
-        }
-        if (target) {
-            const std::uint64_t begin = std::min<std::uint64_t>(data, page.size());
-            const std::uint64_t end = std::min<std::uint64_t>(data + length, page.size());
-            decodeInnodbField(ctx, settings, page.subspan(begin, end - begin), f,
-                              external && end - begin == length, target->value);
-            target->isNull = false;
-        }
-        data += length;
-        consumed += length;
+        decodeStoredField(ctx, settings, page, fieldAreaLength, f, target, at);
     }
+    return at.intact && !at.headerLost && at.consumed <= fieldAreaLength;
 }
 
 }  // namespace dunmore::innodb

@@ -34,8 +34,8 @@ TableStart locateSdiTable(core::RecoveryContext& ctx, const std::filesystem::pat
 // decodeLeafRecord for a MySQL 8 table: every field of ctx.sdiFields the record stores is
 // decoded (hidden ones are passed over), every table column it lacks takes its instant
 // default (NULL when none is known). Damage as decodeLeafRecord: fields whose header
-// entries are lost get the empty text.
-void decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+// entries are lost get the empty text, and the result is false.
+bool decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
                          core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength);
 
 }  // namespace dunmore::innodb
