@@ -12,7 +12,7 @@ struct CommonOptions {
     std::string ibdata1;    // the answer to "browse ibdata1 manually"
 };
 
-// The server options of test-connection. The password comes from a
+// The server options of save-server and test-connection. The password comes from a
 // file (its first line end dropped), an environment variable or a prompt on the
 // terminal; none of them: an empty password.
 struct ServerOptions {
@@ -33,5 +33,7 @@ int runSaveScript(const CommonOptions& options, const std::string& outDir,
                   const std::vector<std::string>& items);
 // 0 when the server accepted the login, 1 when not (the reason on standard error).
 int runTestConnection(const ServerOptions& options);
+int runSaveServer(const CommonOptions& options, const ServerOptions& server,
+                  const std::vector<std::string>& items);
 
 }  // namespace dunmore::cli

@@ -72,6 +72,14 @@ int main(int argc, char** argv) {
     save->add_option("OUTDIR", outDir, "folder that receives Scriptdata/")->required();
     save->add_option("ITEM", items, "DB or DB.NAME; none: every database");
 
+    CommonOptions serverSaveOptions;
+    ServerOptions serverSave;
+    std::vector<std::string> serverItems;
+    auto* saveServer = app.add_subcommand("save-server", "save tables, views and triggers into a live server");
+    addCommon(saveServer, serverSaveOptions);
+    saveServer->add_option("ITEM", serverItems, "DB or DB.NAME; none: every database");
+    addServer(saveServer, serverSave);
+
     ServerOptions connectionTest;
     auto* testConnection = app.add_subcommand("test-connection", "test the login to a server");
     addServer(testConnection, connectionTest);
@@ -86,6 +94,7 @@ int main(int argc, char** argv) {
     if (*schema) return runSchema(schemaOptions, schemaTable);
     if (*preview) return runPreview(previewOptions, previewItem, previewPage);
     if (*save) return runSaveScript(saveOptions, outDir, items);
+    if (*saveServer) return runSaveServer(serverSaveOptions, serverSave, serverItems);
     if (*testConnection) return runTestConnection(connectionTest);
     return 2;
 }

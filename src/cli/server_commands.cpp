@@ -1,8 +1,12 @@
-// `dunmore test-connection`: the connection test of the Save Database dialog. The password is read from a file,
+// `dunmore test-connection` and `dunmore save-server`: the connection test of the Save
+// Database dialog and the Save command in server mode. The password is read from a file,
 // from an environment variable or from the terminal, never from the command line, and is
 // never printed.
+#include "cli/cli_session.h"
 #include "cli/commands.h"
 #include "output/save_dialog_model.h"
+#include "output/script_save_job.h"
+#include "output/server_save_job.h"
 
 #include <termios.h>
 #include <unistd.h>
@@ -100,6 +104,34 @@ int runTestConnection(const ServerOptions& options) {
     fillDialog(dialog, options, password);
     printMessages(dialog.testConnection());
     return dialog.connectionTested() ? 0 : 1;
+}
+
+int runSaveServer(const CommonOptions& common, const ServerOptions& options,
+                  const std::vector<std::string>& items) {
+    std::string password;
+    if (!readPassword(options, password)) return 2;
+    CliSession session(common);
+    if (const int status = session.scan(); status != 0) return status;
+    core::MainFrame& frame = session.frame;
+    if (!checkItems(frame, items)) return 2;
+
+    // The dialog's OK in server mode: the connection is tested, then the settings stored.
+    output::SaveDialogModel dialog;
+    fillDialog(dialog, options, password);
+    bool tested = false;
+    const auto dialogStep = [&] {
+        const auto first = dialog.ok(session.settings);
+        printMessages(first.messages);
+        if (!dialog.connectionTested()) return false;
+        tested = true;
+        return dialog.ok(session.settings).accept;
+    };
+    output::ServerSaveOutcome outcome;
+    const auto job = [&outcome](core::MainFrame& f) { (void)output::runServerSaveJob(f, &outcome); };
+    InterruptAsStop interrupt(session.settings.stopRequested);
+    if (!output::saveCommand(frame, dialogStep, job)) return tested ? 2 : 1;
+    frame.waitForJob();
+    return outcome.complete() ? 0 : 1;
 }
 
 }  // namespace dunmore::cli

@@ -138,7 +138,9 @@ void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
             out.assign(kLargeSizeBlobData);
             return;
         }
-        if (blob) {
+        // A save into a server sends every value in its statement: a file the server
+        // would have to read from the client's disk is no way to get it there.
+        if (blob && !settings.savingToServer) {
             out = extractExternalBlob(ctx, settings, bytes);
             if (!out.empty()) return;
             // No blob file could be written: the value still reaches the output whole.

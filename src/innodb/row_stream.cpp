@@ -103,6 +103,10 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                 }
                 if (frame.serverConnection->executeStatement(statement)) {
                     ++rows;
+                } else if (frame.serverConnection->connectionLost()) {
+                    failure = "the connection to the server was lost after " +
+                              std::to_string(rows) + " rows";
+                    return false;
                 } else {
                     frame.writeLog("row not inserted after " + std::to_string(rows) +
                                    "  row no.\r\n");

@@ -73,6 +73,10 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
                     return false;
                 } else if (frame.serverConnection->executeStatement(statement)) {
                     ++rows;
+                } else if (frame.serverConnection->connectionLost()) {
+                    failure = "the connection to the server was lost after " +
+                              std::to_string(rows) + " rows";
+                    return false;
                 } else {
                     frame.writeLog("row not inserted after " + std::to_string(rows) +
                                    "  row no.\r\n");

@@ -118,19 +118,14 @@ void addViewSection(ScriptJobState& state, std::string viewName, std::string sta
     state.pendingViews.emplace_back(std::move(viewName), std::move(statement));
 }
 
-namespace {
-
-// Writes the queued views: repeatedly the first one whose statement names no view still
-// waiting (a cycle cannot be created by a server; should one be met, the rest follow in
-// their order).
-void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
-    auto pending = std::move(state.pendingViews);
-    state.pendingViews.clear();
+std::vector<std::pair<std::string, std::string>> orderViewsForCreation(
+    std::vector<std::pair<std::string, std::string>> pending, std::string_view database) {
     const std::string qualifier =
-        schema::quoteIdentifier(std::string(schema::kReplacementPrefix) + state.currentDatabase) + ".";
+        schema::quoteIdentifier(std::string(schema::kReplacementPrefix) + std::string(database)) + ".";
     const auto names = [&](const std::string& statement, const std::string& view) {
         return statement.find(qualifier + schema::quoteIdentifier(view)) != std::string::npos;
     };
+    std::vector<std::pair<std::string, std::string>> ordered;
     while (!pending.empty()) {
         std::size_t next = 0;
         for (std::size_t i = 0; i < pending.size(); ++i) {
@@ -142,9 +137,19 @@ void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
                 break;
             }
         }
-        writeDefinitionSection(frame.scriptWriter, pending[next].second);
+        ordered.push_back(std::move(pending[next]));
         pending.erase(pending.begin() + static_cast<std::ptrdiff_t>(next));
     }
+    return ordered;
+}
+
+namespace {
+
+void writePendingViews(core::MainFrame& frame, ScriptJobState& state) {
+    auto pending = std::move(state.pendingViews);
+    state.pendingViews.clear();
+    for (const auto& view : orderViewsForCreation(std::move(pending), state.currentDatabase))
+        writeDefinitionSection(frame.scriptWriter, view.second);
 }
 
 }  // namespace

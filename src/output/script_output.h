@@ -60,6 +60,13 @@ void writeDefinitionSection(core::ScriptWriter& writer, std::string_view text);
 // names, so that a replay creates every view after what it reads from.
 void addViewSection(ScriptJobState& state, std::string viewName, std::string statement);
 
+// The views (name, CREATE VIEW statement) of database in an order a server can create
+// them in: repeatedly the first one whose statement names no view still waiting as
+// `rep_<database>`.`view` (a cycle cannot be created by a server; should one be met,
+// the rest follow in their order).
+std::vector<std::pair<std::string, std::string>> orderViewsForCreation(
+    std::vector<std::pair<std::string, std::string>> pending, std::string_view database);
+
 // Starts the output of a save: settings.savingFolder becomes the absolute path of
 // savingFolder/Scriptdata, that folder and its blobdata folder are created, the marker
 // file is written and the path is logged. A marker file that cannot be written counts

@@ -26,45 +26,6 @@ namespace {
 constexpr std::size_t kLongNameLimit = 64;
 constexpr std::size_t kShortenedNameLength = 63;
 
-void saveMyisamRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
-                    const std::string& statementName) {
-    const core::Catalogue& cat = frame.catalogue;
-    const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
-    const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
-    frame.writeLog("Processing File\t" + indexPath + "\r\n");
-    const bool header = myisam::readMyisamHeader(frame.context, indexPath);
-    frame.writeLog("Processing File\t" + dataPath + "\r\n");
-    if (!header) {
-        // Without the index header the record layout is unknown: rows read from the
-        // data file would be guesses, so none are written.
-        reportFailure(frame, state,
-                      "Rows of table " + table.name + " not saved: " + indexPath + " cannot be read.");
-        return;
-    }
-    core::ReadOnlyFile probe;
-    if (!probe.open(dataPath).isOk()) {
-        reportFailure(frame, state,
-                      "Rows of table " + table.name + " not saved: " + dataPath + " cannot be read.");
-        return;
-    }
-    probe.close();
-    if (!myisam::mydfileforscript(frame, dataPath, statementName))
-        reportFailure(frame, state, "Rows of table " + table.name + " not saved completely.");
-}
-
-void saveInnodbRows(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
-                    const std::string& databaseFolder, const std::string& statementName) {
-    const std::string ibdPath = core::tableFilePath(frame.catalogue, table, ".ibd");
-    std::error_code ec;
-    if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespace.isOpen()) {
-        reportFailure(frame, state, "Rows of table " + table.name + " not saved: neither " + ibdPath +
-                                        " nor ibdata1 can be read.");
-        return;
-    }
-    if (!innodb::saveInnodbTableRows(frame, databaseFolder, table.name, statementName, false))
-        reportFailure(frame, state, "Rows of table " + table.name + " not saved completely.");
-}
-
 void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
     const core::Catalogue& cat = frame.catalogue;
     if (table.databaseIndex < 0 ||
@@ -100,13 +61,9 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
     writer.writeLineEnd();
     writer.writeLineEnd();
 
-    if (ctx.engineCode == core::kEngineMyisam)
-        saveMyisamRows(frame, state, table, statementName);
-    else if (ctx.engineCode == core::kEngineInnodb)
-        saveInnodbRows(frame, state, table, databaseFolder, statementName);
-    else
-        reportFailure(frame, state, "Rows of table " + table.name +
-                                        " not saved: its storage engine is neither MyISAM nor InnoDB.");
+    const std::string rowsFailure =
+        saveTableRows(frame, table, databaseFolder, statementName, false);
+    if (!rowsFailure.empty()) reportFailure(frame, state, rowsFailure);
 }
 
 void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {
@@ -144,20 +101,17 @@ void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::Tri
 }
 
 void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::NodeId node) {
-    const core::CheckTree& tree = frame.tree;
     const core::Catalogue& cat = frame.catalogue;
-    const std::int32_t tag = tree.node(node).tag;
-    const core::CheckTree::NodeId parent = tree.parent(node);
-    const std::int32_t parentTag = parent == core::CheckTree::kNone ? 0 : tree.node(parent).tag;
-    const std::int64_t index = tag > 0 ? tag - 1 : tag;
-    if (parentTag == core::kTagTriggerFolder) {
-        if (index >= 0 && static_cast<std::size_t>(index) < cat.triggers.size())
-            saveTriggers(frame, state, cat.triggers[index]);
-    } else if (parentTag == core::kTagViewsFolder) {
-        if (index >= 0 && static_cast<std::size_t>(index) < cat.viewFiles.size())
-            saveView(frame, state, cat.viewFiles[index]);
-    } else if (index >= 0 && static_cast<std::size_t>(index) < cat.tables.size()) {
-        saveTable(frame, state, cat.tables[index]);
+    const CheckedItem item = classifyCheckedNode(frame, node);
+    switch (item.kind) {
+        case CheckedItem::Kind::Trigger:
+            return saveTriggers(frame, state, cat.triggers[item.index]);
+        case CheckedItem::Kind::View:
+            return saveView(frame, state, cat.viewFiles[item.index]);
+        case CheckedItem::Kind::Table:
+            return saveTable(frame, state, cat.tables[item.index]);
+        case CheckedItem::Kind::None:
+            return;
     }
 }
 
@@ -176,6 +130,57 @@ bool isWithin(const std::string& folder, const std::string& base) {
 }
 
 }  // namespace
+
+std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
+                          const std::string& databaseFolder, const std::string& statementName,
+                          bool toServer) {
+    const core::Catalogue& cat = frame.catalogue;
+    const std::string rows = "Rows of table " + table.name;
+    if (frame.context.engineCode == core::kEngineMyisam) {
+        const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
+        const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
+        frame.writeLog("Processing File\t" + indexPath + "\r\n");
+        const bool header = myisam::readMyisamHeader(frame.context, indexPath);
+        frame.writeLog("Processing File\t" + dataPath + "\r\n");
+        // Without the index header the record layout is unknown: rows read from the data
+        // file would be guesses, so none are written.
+        if (!header) return rows + " not saved: " + indexPath + " cannot be read.";
+        core::ReadOnlyFile probe;
+        if (!probe.open(dataPath).isOk()) return rows + " not saved: " + dataPath + " cannot be read.";
+        probe.close();
+        const bool complete = toServer ? myisam::mydfilefordatabase(frame, dataPath, statementName)
+                                       : myisam::mydfileforscript(frame, dataPath, statementName);
+        return complete ? std::string() : rows + " not saved completely.";
+    }
+    if (frame.context.engineCode == core::kEngineInnodb) {
+        const std::string ibdPath = core::tableFilePath(cat, table, ".ibd");
+        std::error_code ec;
+        if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespace.isOpen())
+            return rows + " not saved: neither " + ibdPath + " nor ibdata1 can be read.";
+        const bool complete =
+            innodb::saveInnodbTableRows(frame, databaseFolder, table.name, statementName, toServer);
+        return complete ? std::string() : rows + " not saved completely.";
+    }
+    return rows + " not saved: its storage engine is neither MyISAM nor InnoDB.";
+}
+
+CheckedItem classifyCheckedNode(const core::MainFrame& frame, core::CheckTree::NodeId node) {
+    const core::CheckTree& tree = frame.tree;
+    const core::Catalogue& cat = frame.catalogue;
+    const std::int32_t tag = tree.node(node).tag;
+    const core::CheckTree::NodeId parent = tree.parent(node);
+    const std::int32_t parentTag = parent == core::CheckTree::kNone ? 0 : tree.node(parent).tag;
+    const std::int64_t index = tag > 0 ? tag - 1 : tag;
+    const auto within = [&](std::size_t size) {
+        return index >= 0 && static_cast<std::size_t>(index) < size;
+    };
+    const auto at = static_cast<std::size_t>(index);
+    if (parentTag == core::kTagTriggerFolder)
+        return within(cat.triggers.size()) ? CheckedItem{CheckedItem::Kind::Trigger, at} : CheckedItem{};
+    if (parentTag == core::kTagViewsFolder)
+        return within(cat.viewFiles.size()) ? CheckedItem{CheckedItem::Kind::View, at} : CheckedItem{};
+    return within(cat.tables.size()) ? CheckedItem{CheckedItem::Kind::Table, at} : CheckedItem{};
+}
 
 std::string statementTableName(const std::string& name) {
     std::size_t characters = 0;
@@ -269,10 +274,9 @@ bool saveCommand(core::MainFrame& frame, const std::function<bool()>& saveDialog
         return frame.startJob([outcome](core::MainFrame& f) { (void)runScriptSaveJob(f, outcome); });
     }
     if (!serverJob) return false;
+    // The server job makes (and removes) its working folder under savingFolder itself.
     while (settings.savingFolder.size() > 1 && settings.savingFolder.back() == '/')
         settings.savingFolder.pop_back();
-    std::error_code ec;
-    fs::create_directories(core::joinPath(settings.savingFolder, "blobdata"), ec);
     return frame.startJob(serverJob);
 }
 

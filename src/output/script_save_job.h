@@ -29,6 +29,26 @@ struct ScriptSaveOutcome {
 // Requires: busy set; settings.savingScript set and savingFolder chosen.
 ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* outcome = nullptr);
 
+// What a checked tree node is to a save job, by its tag and its parent's: under
+// "Trigger" (-3) the n-th trigger file, under "Views" (-4) the n-th view file, any other
+// positive tag the n-th table; index is the position in that catalogue list. Structural,
+// "Keys" and folder nodes, and positions outside their list, are None.
+struct CheckedItem {
+    enum class Kind { None, Table, View, Trigger };
+    Kind kind = Kind::None;
+    std::size_t index = 0;
+};
+CheckedItem classifyCheckedNode(const core::MainFrame& frame, core::CheckTree::NodeId node);
+
+// The rows of a table whose definition is in frame.context, through the stream of its
+// storage engine: the script variants, or the server variants when toServer is set
+// (executed on frame.serverConnection). Logs the "Processing File" lines of a MyISAM
+// table. Returns the empty text when every row was read and handed on, otherwise the
+// failure to report ("Rows of table T not saved completely.", or why none were read).
+std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
+                          const std::string& databaseFolder, const std::string& statementName,
+                          bool toServer);
+
 // The final message of a job that ended with outcome.
 std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath);
 

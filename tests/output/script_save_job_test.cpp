@@ -6,6 +6,7 @@
 #include "schema/collation_table.h"
 #include "support/fixture.h"
 #include "support/recording_frontend.h"
+#include "support/scanned_session.h"
 
 #include <gtest/gtest.h>
 
@@ -31,33 +32,11 @@ fs::path scratch(const std::string& name) {
 }
 
 // A scanned data folder with the job's frame, as the Open command leaves it.
-struct Session {
-    core::AppSettings settings;
+struct Session : test::ScannedSession {
     test::RecordingFrontend& frontend;
-    core::MainFrame frame;
 
     Session(test::RecordingFrontend& fe, const fs::path& dataDir, const fs::path& logDir)
-        : frontend(fe), frame(settings, fe) {
-        schema::loadApplicationCollations(DUNMORE_BINARY_DIR "/bin");
-        settings.chosenFolder = dataDir.string() + "/";
-        settings.logFolder = logDir.string() + "/";
-        core::ScanHooks hooks;
-        hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
-            return innodb::openSystemTablespace(ctx, path);
-        };
-        EXPECT_TRUE(core::openCommand(frame, [] { return true; }, hooks));
-        frame.waitForJob();
-    }
-
-    // Checks the node at the path of texts below the data-folder node.
-    void check(std::initializer_list<std::string> path) {
-        auto node = frame.tree.node(frame.tree.roots().at(0)).children.at(0);
-        for (const auto& text : path) {
-            node = frame.tree.findChild(node, text);
-            ASSERT_NE(node, core::CheckTree::kNone) << text;
-        }
-        frame.tree.setCheck(node, true);
-    }
+        : ScannedSession(fe, dataDir, logDir), frontend(fe) {}
 
     ScriptSaveOutcome save(const fs::path& folder) {
         ScriptSaveOutcome outcome;

@@ -3,6 +3,7 @@
 // the originals loads the scripts with the plain mariadb client, and every table, view
 // and trigger of the "rep_" copies is compared with the original by the same queries.
 #include "support/fixture.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -470,6 +471,87 @@ TEST(PreviewCommand, PagesColumnGridAndTexts) {
                                 "EACH ROW SET NEW.note = 'x\\'y'\n$$\nDELIMITER ;\n"),
               std::string::npos) << triggers.out;
     EXPECT_EQ(preview(fx.dataDir, "rt_latin.nothing", 1, false).status, 2);
+}
+
+}  // namespace
+}  // namespace dunmore::test
+
+// The same round trip with the rows saved straight into a live server: `dunmore
+// save-server` sends every statement through ODBC to a server whose default character
+// set (latin1) differs from the originals', and which may read no file of the client.
+namespace dunmore::test {
+namespace {
+
+CommandRun saveServer(const fs::path& dataDir, const std::vector<std::string>& items,
+                      const fs::path& logDir, const TestServer& server) {
+    const fs::path password = logDir / "password";
+    writeFileText(password, std::string(TestServer::kPassword) + "\n");
+    std::string cmd = kDunmore + " save-server --log-folder " + quoted(logDir) + " " +
+                      quoted(dataDir) + " --server 127.0.0.1 --port " + server.port() +
+                      " --user " + TestServer::kUser + " --password-file " + quoted(password);
+    for (const auto& i : items) cmd += " " + i;
+    return run(cmd);
+}
+
+void dropCopies(const TestServer& server, const std::vector<std::string>& dbs) {
+    std::string sql;
+    for (const auto& db : dbs) sql += "DROP DATABASE IF EXISTS `rep_" + db + "`;\n";
+    server.query(sql);
+}
+
+TEST(ServerRoundTrip, LiveServerHoldsEveryValueViewAndTrigger) {
+    const Fixture fx = original();
+    const TestServer& server = sharedServer();
+    dropCopies(server, kAllDbs);
+    const auto before = checksums(fx.dataDir);
+    const fs::path out = scratch("server_full");
+    const CommandRun save = saveServer(fx.dataDir, kAllDbs, out, server);
+    EXPECT_EQ(save.status, 0) << save.out;
+    EXPECT_NE(save.out.find("Saving process completed successfully."), std::string::npos) << save.out;
+    EXPECT_EQ(save.out.find(TestServer::kPassword), std::string::npos);
+    EXPECT_EQ(checksums(fx.dataDir), before) << "the data folder changed";
+    expectSameResults(fx.resultText(), server.query(compareQuery(kAllDbs, "rep_")));
+}
+
+TEST(ServerRoundTrip, FilePerTableTablesWithoutIbdata1) {
+    const Fixture fx = original();
+    const TestServer& server = sharedServer();
+    const fs::path data = scratch("server_no_ibdata1") / "data";
+    fs::copy(fx.dataDir, data, fs::copy_options::recursive);
+    fs::remove(data / "ibdata1");
+    const std::vector<std::string> dbs = {"rt_latin", "rt_utf8"};
+    dropCopies(server, dbs);
+    const CommandRun save = saveServer(data, dbs, data.parent_path(), server);
+    EXPECT_EQ(save.status, 0) << save.out;
+    const Fixture expected = makeFixture("roundtrip_source_fpt", fixtureSql(), compareQuery(dbs, ""));
+    expectSameResults(expected.resultText(), server.query(compareQuery(dbs, "rep_")));
+}
+
+TEST(ServerRoundTrip, FailuresExitOneWithAnHonestMessage) {
+    const Fixture fx = original();
+    const TestServer& server = sharedServer();
+    dropCopies(server, {"rt_latin"});
+    server.query("CREATE DATABASE rep_rt_latin;");
+    const fs::path out = scratch("server_failures");
+    CommandRun save = saveServer(fx.dataDir, {"rt_latin.orders"}, out, server);
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Database rep_rt_latin not created"), std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("not saved completely"), std::string::npos) << save.out;
+    EXPECT_EQ(save.out.find("successfully."), std::string::npos) << save.out;
+    dropCopies(server, {"rt_latin"});
+
+    // A refused login ends at the connection test, as the dialog's OK does.
+    const fs::path wrong = out / "wrong";
+    writeFileText(wrong, "not-the-password");
+    save = run(kDunmore + " save-server --log-folder " + quoted(out) + " " + quoted(fx.dataDir) +
+               " rt_latin --server 127.0.0.1 --port " + server.port() + " --user " +
+               TestServer::kUser + " --password-file " + quoted(wrong));
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Access denied"), std::string::npos) << save.out;
+    EXPECT_NE(save.out.find("Test connection is unsuccessful.Saving in database cannot be done."),
+              std::string::npos) << save.out;
+    EXPECT_EQ(save.out.find("not-the-password"), std::string::npos) << save.out;
+    EXPECT_EQ(server.query("SHOW DATABASES LIKE 'rep_rt_latin';"), "");
 }
 
 }  // namespace
