@@ -2,6 +2,12 @@
 
 namespace dunmore::core {
 
+namespace {
+// Texts are gathered up to this many bytes and written with one call: one statement per
+// row makes many small appends.
+constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
+}  // namespace
+
 ScriptWriter::~ScriptWriter() { close(); }
 
 bool ScriptWriter::open(const std::filesystem::path& path) {
@@ -12,8 +18,9 @@ bool ScriptWriter::open(const std::filesystem::path& path) {
         m_failed = true;
         return false;
     }
-    // Large buffer: one statement per row makes many small appends.
-    std::setvbuf(m_file, nullptr, _IOFBF, 1 << 20);
+    std::setvbuf(m_file, nullptr, _IONBF, 0);
+    m_buffer.clear();
+    m_buffer.reserve(kWriteChunk);
     return true;
 }
 
@@ -23,14 +30,23 @@ void ScriptWriter::writeText(std::string_view text) {
         m_failed = true;
         return;
     }
-    if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size()) m_failed = true;
+    m_buffer.append(text);
     m_bytes += text.size();
+    if (m_buffer.size() >= kWriteChunk) flushBuffer();
+}
+
+void ScriptWriter::flushBuffer() {
+    if (m_buffer.empty()) return;
+    if (std::fwrite(m_buffer.data(), 1, m_buffer.size(), m_file) != m_buffer.size())
+        m_failed = true;
+    m_buffer.clear();
 }
 
 void ScriptWriter::writeLineEnd() { writeText("\r\n"); }
 
 void ScriptWriter::close() {
     if (!m_file) return;
+    flushBuffer();
     if (std::fflush(m_file) != 0) m_failed = true;
     if (std::fclose(m_file) != 0) m_failed = true;
     m_file = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace dunmore::core {
@@ -31,7 +32,10 @@ public:
     std::uint64_t bytesWritten() const { return m_bytes; }
 
 private:
+    void flushBuffer();
+
     std::FILE* m_file = nullptr;
+    std::string m_buffer;
     bool m_failed = false;
     std::uint64_t m_bytes = 0;
 };

@@ -66,6 +66,8 @@ TEST(SqlLiteral, Texts) {
         {"ctrl-z", column(15, kUtf8mb4, "\x1A"), "", "'\\Z',"},
         {"double quote", column(15, kUtf8mb4, "say \"hi\""), "", "'say \\\"hi\\\"',"},
         {"escaped apostrophe", column(15, kUtf8mb4, "\\'"), "", "'\\\\''',"},
+        {"runs between escapes", column(15, kUtf8mb4, "x'y\"z\\"), "", "'x''y\\\"z\\\\',"},
+        {"escapes at both ends", column(15, kUtf8mb4, "'a'"), "", "'''a''',"},
         {"enum", column(247, kUtf8mb4, "it's"), "", "'it''s',"},
         {"set", column(248, kUtf8mb4, "a,c"), "", "'a,c',"},
         {"json", column(245, kUtf8mb4, "{\"a\":\"\\n\"}"), "", "'{\\\"a\\\":\\\"\\\\n\\\"}',"},
