@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@ struct CommonOptions {
     std::string dataDir;
     std::string logFolder;  // empty: the current directory
     std::string ibdata1;    // the answer to "browse ibdata1 manually"
+    std::uint32_t jobs = 0;  // save-script --jobs: threads of the save, 0 = one per core
 };
 
 // The server options of save-server and test-connection. The password comes from a

@@ -71,6 +71,9 @@ int main(int argc, char** argv) {
     addCommon(save, saveOptions);
     save->add_option("OUTDIR", outDir, "folder that receives Scriptdata/")->required();
     save->add_option("ITEM", items, "DB or DB.NAME; none: every database");
+    save->add_option("--jobs", saveOptions.jobs,
+                     "threads of the save (default: one per core; 1: single-threaded)")
+        ->check(CLI::PositiveNumber);
 
     CommonOptions serverSaveOptions;
     ServerOptions serverSave;

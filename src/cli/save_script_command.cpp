@@ -30,6 +30,7 @@ int runSaveScript(const CommonOptions& options, const std::string& outDir,
     const auto dialog = [&] {
         session.settings.savingScript = true;
         session.settings.savingToServer = false;
+        session.settings.saveJobs = options.jobs;
         session.settings.savingFolder = ec ? outDir : folder.lexically_normal().string();
         return true;
     };

@@ -30,8 +30,13 @@ void ScriptWriter::writeText(std::string_view text) {
         m_failed = true;
         return;
     }
-    m_buffer.append(text);
     m_bytes += text.size();
+    if (m_buffer.empty() && text.size() >= kWriteChunk) {
+        // A chunk gathered by the caller goes out as it is.
+        if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size()) m_failed = true;
+        return;
+    }
+    m_buffer.append(text);
     if (m_buffer.size() >= kWriteChunk) flushBuffer();
 }
 

@@ -28,6 +28,8 @@ struct AppSettings {
     std::string userPassword;
     std::uint64_t blobFileCounter = 0;
     bool resumeAtOffset = false;
+    // Threads of a save: 0 = one per core, 1 = everything on the job's thread.
+    std::uint32_t saveJobs = 0;
 
     // Saving state of the value decoders: saving while either save flag is set.
     bool saving() const { return savingScript || savingToServer; }

@@ -5,9 +5,11 @@
 #include "innodb/index_walk.h"
 #include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
+#include "values/script_row_writer.h"
 #include "values/sql_literal.h"
 
 #include <exception>
+#include <optional>
 #include <unordered_set>
 
 namespace dunmore::innodb {
@@ -56,6 +58,10 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
         std::string statement;
         statement.reserve(head.size() + 256);
         std::string failure;
+        std::optional<values::ScriptRowWriter> scriptRows;
+        if (kind.destination == Destination::Script)
+            scriptRows.emplace(frame.scriptWriter, ctx.columns, head, kind.statementEnd,
+                               settings.savingFolder, values::saveWorkers(settings.saveJobs));
 
         LeafWalkOptions options;
         options.slot = kind.slot;
@@ -85,18 +91,17 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                     damage.recordUnreadable(record.page);
                     return true;
                 }
-                statement.assign(head);
-                values::appendRowValues(ctx.columns, settings.savingFolder, statement);
-                statement += kind.statementEnd;
-                if (kind.destination == Destination::Script) {
-                    frame.scriptWriter.writeText(statement);
-                    if (frame.scriptWriter.failed()) {
+                if (scriptRows) {
+                    if (!scriptRows->writeRow(ctx.columns)) {
                         failure = "the script file could not be written";
                         return false;
                     }
                     ++rows;
                     return true;
                 }
+                statement.assign(head);
+                values::appendRowValues(ctx.columns, settings.savingFolder, statement);
+                statement += kind.statementEnd;
                 if (frame.serverConnection == nullptr) {
                     failure = "no server connection";
                     return false;
@@ -114,6 +119,8 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                 return true;
             },
             counts, damage);
+        if (scriptRows && !scriptRows->finish() && failure.empty())
+            failure = "the script file could not be written";
         if (!walked) failure = walked.message();
         if (!failure.empty()) {
             logFailure(frame, kind, failure);

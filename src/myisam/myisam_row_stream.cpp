@@ -4,8 +4,10 @@
 #include "myisam/myisam_row_stream.h"
 
 #include <exception>
+#include <optional>
 
 #include "myisam/myisam_record_reader.h"
+#include "values/script_row_writer.h"
 #include "values/sql_literal.h"
 
 namespace dunmore::myisam {
@@ -52,23 +54,28 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
         std::string statement;
         std::string failure;
         ctx.previewRows.clear();
+        std::optional<values::ScriptRowWriter> scriptRows;
+        if (destination == Destination::Script)
+            scriptRows.emplace(frame.scriptWriter, ctx.columns, head, statementEnd,
+                               settings.savingFolder, values::saveWorkers(settings.saveJobs));
 
         WalkOptions options;
         options.decode = decodeOptions(settings);
         options.beforeRecord = [&] { return !frame.stopRequested(); };
         options.onRow = [&](std::uint64_t nextPosition) {
             for (const core::RowValues& row : ctx.previewRows) {
-                statement.assign(head);
-                values::appendRowValues(row, settings.savingFolder, statement);
-                statement += statementEnd;
-                if (destination == Destination::Script) {
-                    frame.scriptWriter.writeText(statement);
-                    if (frame.scriptWriter.failed()) {
+                if (scriptRows) {
+                    if (!scriptRows->writeRow(row)) {
                         failure = "the script file could not be written";
                         return false;
                     }
                     ++rows;
-                } else if (frame.serverConnection == nullptr) {
+                    continue;
+                }
+                statement.assign(head);
+                values::appendRowValues(row, settings.savingFolder, statement);
+                statement += statementEnd;
+                if (frame.serverConnection == nullptr) {
                     failure = "no server connection";
                     return false;
                 } else if (frame.serverConnection->executeStatement(statement)) {
@@ -91,6 +98,8 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
         };
         const WalkCounts counts = walkMyisamRows(ctx, 0, options);
         ctx.previewRows.clear();
+        if (scriptRows && !scriptRows->finish() && failure.empty())
+            failure = "the script file could not be written";
         frame.frontend.setProgressPosition(range);
         if (!failure.empty()) {
             logFailure(frame, name, failure);

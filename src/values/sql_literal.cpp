@@ -199,8 +199,13 @@ void appendBare(std::string_view t, Check check, std::string& out) {
 
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
                       std::string& out) {
-    std::string_view t = column.value;
-    const bool isNull = column.isNull || (t == "NULL" && !canHoldNullWord(column));
+    appendSqlLiteral(column, column.value, column.isNull, savingFolder, out);
+}
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNullFlag,
+                      std::string_view savingFolder, std::string& out) {
+    std::string_view t = value;
+    const bool isNull = isNullFlag || (t == "NULL" && !canHoldNullWord(column));
     if (isNull) {
         // A key column cannot hold NULL; its value is written empty instead.
         if (!column.inPrimaryKey) {

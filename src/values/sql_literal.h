@@ -22,6 +22,10 @@ namespace dunmore::values {
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder);
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
                       std::string& out);
+// The same for the given value text and null flag in place of column.value and
+// column.isNull (the column gives the type).
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
+                      std::string_view savingFolder, std::string& out);
 
 // The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
 // "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.

@@ -387,5 +387,55 @@ TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
     EXPECT_EQ(statementTableName(wide.substr(0, 128)), wide.substr(0, 128));
 }
 
+// With more than one worker the statements are built on a second thread; the scripts must
+// be the same bytes as those of a single-threaded save, for both engines, NULLs, escapes,
+// long values and views and triggers after the tables.
+TEST(ScriptSaveJob, WorkersWriteTheSameBytesAsOneThread) {
+    const auto workers = test::makeFixture("script_job_workers", R"SQL(
+CREATE DATABASE w;
+USE w;
+CREATE TABLE a (id INT PRIMARY KEY, s VARCHAR(100) CHARACTER SET utf8mb4, d DATETIME,
+                m DECIMAL(10,2), n INT NULL, b BLOB) ENGINE=InnoDB;
+INSERT INTO a SELECT seq, CONCAT('v', seq, IF(seq % 3 = 0, '''q"\\', ''), REPEAT('é', seq % 9)),
+       '2020-01-01' + INTERVAL seq MINUTE, seq / 3, IF(seq % 4 = 0, NULL, seq),
+       IF(seq % 500 = 0, REPEAT('z', 20000), IF(seq % 7 = 0, NULL, 'short'))
+  FROM seq_1_to_5000;
+CREATE TABLE f (id INT PRIMARY KEY, c CHAR(8), n INT NULL) ENGINE=MyISAM;
+INSERT INTO f SELECT seq, CONCAT('c', seq % 97), IF(seq % 5 = 0, NULL, -CAST(seq AS SIGNED))
+  FROM seq_1_to_4500;
+CREATE TABLE g ENGINE=MyISAM AS SELECT * FROM a;
+CREATE VIEW v AS SELECT id FROM a;
+CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
+)SQL");
+    const auto tiny = test::makeFixture("script_job_tiny", kTinySql);
+    for (const auto& [fixture, database] :
+         {std::pair{workers.dataDir, std::string("w")}, std::pair{tiny.dataDir, std::string("tiny")}}) {
+        SCOPED_TRACE(database);
+        const fs::path logs = scratch("workers_logs");
+        const fs::path out = scratch("workers_out");
+        std::map<unsigned, std::map<std::string, std::string>> files;
+        for (const unsigned jobs : {1u, 2u, 3u}) {
+            test::RecordingFrontend fe;
+            Session s(fe, fixture, logs);
+            s.settings.saveJobs = jobs;
+            s.check({database});
+            fs::remove_all(out);
+            fs::create_directories(out);
+            EXPECT_TRUE(s.save(out).complete()) << jobs;
+            for (const auto& e : fs::recursive_directory_iterator(out))
+                if (e.is_regular_file())
+                    files[jobs][fs::relative(e.path(), out).string()] = test::readFileText(e.path());
+        }
+        const std::string script = "Scriptdata/" + database + ".sql";
+        ASSERT_EQ(files[1].count(script), 1u);
+        if (database == "w") EXPECT_GT(files[1][script].size(), 1000000u);
+        for (const unsigned jobs : {2u, 3u}) {
+            ASSERT_EQ(files[jobs].size(), files[1].size()) << jobs;
+            for (const auto& [name, bytes] : files[1])
+                EXPECT_TRUE(files[jobs][name] == bytes) << name << " differs with " << jobs << " workers";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace dunmore::output
