@@ -46,18 +46,22 @@ struct RecoveryContext : TableDefinitionState, MyisamState, InnodbState {
     ReadOnlyFile systemTablespace;
     ReadOnlyFile tablespaceFile;
 
-    // Empties the per-table lists before the next table is read.
+    // Returns every per-table part to its initial state before the next table is read:
+    // nothing of one table may survive into the next. The dictionary of ibdata1 and the
+    // open system tablespace stay.
     void clearTable() {
-        columns.clear();
-        intervalValues.clear();
-        keys.clear();
-        myisamColumns.clear();
+        static_cast<TableDefinitionState&>(*this) = TableDefinitionState{};
+        static_cast<MyisamState&>(*this) = MyisamState{};
         previewRows.clear();
         clusteredFields.clear();
         innodbColumns.clear();
         tableSysColumns.clear();
         sdiFields.clear();
         sdiRootPage = 0;
+        lastFilHeader = FilHeader{};
+        tablespaceSelected = false;
+        clusteredRoot = 0;
+        clusteredIndexId = 0;
     }
 };
 

@@ -182,6 +182,10 @@ public:
         if (auto st = readChainKeys(); !st) return st;
         if (auto st = emitCandidates(); !st) return st;
         if (m_stopped || m_ended) return core::Status::ok();
+        bool anyPage = false;
+        for (std::uint32_t p = 0; p < m_info.size() && !anyPage; ++p) anyPage = ours(p);
+        // Not one page of the index is left (the file cut before its root, say).
+        if (!anyPage) m_damage.indexMissing = true;
         nameLostPages();
         return core::Status::ok();
     }

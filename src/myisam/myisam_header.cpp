@@ -37,6 +37,8 @@ constexpr std::size_t kMaxHeadRead = 1 << 20;
 }  // namespace
 
 bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& s) {
+    // Nothing of the table read before may survive a head that is cut short.
+    s = core::MyisamState{};
     if (head.size() <= kHeaderSize || fileLength <= kHeaderSize) return false;
     core::ByteReader r(head);
     r.seek(kOptionsOffset);
