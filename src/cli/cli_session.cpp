@@ -63,6 +63,13 @@ std::string withSeparator(std::string folder) {
 
 }  // namespace
 
+int CliSession::finish(int status) const {
+    if (!frame.logFile.failed()) return status;
+    std::fprintf(stderr, "dunmore: the log file %s could not be written\n",
+                 settings.logFilePath.empty() ? settings.logFolder.c_str() : settings.logFilePath.c_str());
+    return status == 0 ? 1 : status;
+}
+
 CliSession::CliSession(const CommonOptions& options)
     : frontend(options.ibdata1), frame(settings, frontend), m_options(options) {}
 

@@ -23,6 +23,10 @@ public:
     // message on standard error when the data folder cannot be read.
     int scan();
 
+    // The exit status of the command: status, or 1 when the log file could not be
+    // written (said on standard error; the log then lacks what the job reported).
+    int finish(int status) const;
+
     core::AppSettings settings;
     CliFrontend frontend;
     core::MainFrame frame;

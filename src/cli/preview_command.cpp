@@ -166,7 +166,7 @@ int runPreview(const CommonOptions& options, const std::string& item, int page) 
     }
     p.frame.addOutputLine("Scanning process completed.");
     p.frame.writeLog("Scanning process completed.\r\n");
-    return status;
+    return p.finish(status);
 }
 
 }  // namespace dunmore::cli

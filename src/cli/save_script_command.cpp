@@ -38,7 +38,7 @@ int runSaveScript(const CommonOptions& options, const std::string& outDir,
     InterruptAsStop interrupt(session.settings.stopRequested);
     if (!output::saveCommand(frame, dialog, {}, &outcome)) return 2;
     frame.waitForJob();
-    return outcome.complete() ? 0 : 1;
+    return session.finish(outcome.complete() ? 0 : 1);
 }
 
 }  // namespace dunmore::cli

@@ -25,8 +25,10 @@ int runScan(const CommonOptions& options) {
     std::printf("\n");
     for (auto root : session.frame.tree.roots()) printNode(session.frame.tree, root, 0);
     printTableReport(session.frame);
-    std::printf("\nLog file: %s\n", session.settings.logFilePath.c_str());
-    return 0;
+    // Only a log that holds the scan is named.
+    if (!session.frame.logFile.failed())
+        std::printf("\nLog file: %s\n", session.settings.logFilePath.c_str());
+    return session.finish(0);
 }
 
 }  // namespace dunmore::cli

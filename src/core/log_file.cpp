@@ -95,6 +95,7 @@ LogFile::~LogFile() { close(); }
 std::string LogFile::open(const std::string& logFolder, const std::optional<std::tm>& now) {
     const std::string path = logFolder + logFileName(now);
     close();
+    m_failed = false;
     std::error_code ec;
     const bool exists = std::filesystem::exists(path, ec);
     if (!exists) {
@@ -104,6 +105,7 @@ std::string LogFile::open(const std::string& logFolder, const std::optional<std:
         m_file = std::fopen(path.c_str(), "r+b");
         if (m_file) std::fseek(m_file, 0, SEEK_END);
     }
+    if (!m_file) m_failed = true;
     write("\r\n" + std::string(80, '*') + "\r\n");
     return path;
 }
@@ -111,12 +113,12 @@ std::string LogFile::open(const std::string& logFolder, const std::optional<std:
 void LogFile::write(std::string_view utf8) {
     if (!m_file || utf8.empty()) return;
     const std::string bytes = utf8ToUtf16le(utf8);
-    std::fwrite(bytes.data(), 1, bytes.size(), m_file);
-    std::fflush(m_file);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), m_file) != bytes.size() || std::fflush(m_file) != 0)
+        m_failed = true;
 }
 
 void LogFile::close() {
-    if (m_file) std::fclose(m_file);
+    if (m_file && std::fclose(m_file) != 0) m_failed = true;
     m_file = nullptr;
 }
 

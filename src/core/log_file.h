@@ -22,12 +22,17 @@ public:
     // `now` (local time); nullopt means the local time could not be determined.
     std::string open(const std::string& logFolder, const std::optional<std::tm>& now);
     bool isOpen() const { return m_file != nullptr; }
-    // Appends text as UTF-16LE; no line break is added. A failed write has no effect.
+    // Appends text as UTF-16LE; no line break is added. A failed write has no effect
+    // on the file but is remembered (failed()).
     void write(std::string_view utf8);
     void close();
+    // The log could not be created, or a write to it failed (a read-only or full
+    // folder) since the last open: it does not hold what the job reported.
+    bool failed() const { return m_failed; }
 
 private:
     std::FILE* m_file = nullptr;
+    bool m_failed = false;
 };
 
 // "Dunmore_log_" + day-month-year-hour-minute-second + ".txt", numbers without leading

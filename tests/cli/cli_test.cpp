@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <string>
 
@@ -163,6 +164,50 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
               std::string::npos);
     EXPECT_NE(script.find("INSERT INTO `instant_add_drop`(`col_uint`,`col_datetime_0`,`col_datetime_6`) VALUES(1,"),
               std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// A log folder where every log name of the next seconds leads to a full device: the
+// log is created but no write reaches it (as in a full or failing folder).
+fs::path fullLogFolder() {
+    const fs::path dir = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_runs" / "full_logs";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::time_t now = std::time(nullptr);
+    for (int s = -2; s < 120; ++s) {
+        const std::time_t t = now + s;
+        std::tm tm{};
+        localtime_r(&t, &tm);
+        char name[64];
+        std::snprintf(name, sizeof name, "Dunmore_log_%d-%d-%d-%d-%d-%d.txt", tm.tm_mday, tm.tm_mon + 1,
+                      tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+        fs::create_symlink("/dev/full", dir / name);
+    }
+    return dir;
+}
+
+TEST(Cli, ALogThatCannotBeWrittenIsSaidAndFailsTheCommand) {
+    const auto fx = dunmore::test::makeFixture("cli_shop", kSql,
+        "SELECT NAME, TABLE_ID FROM information_schema.INNODB_SYS_TABLES WHERE NAME LIKE 'shop/%' ORDER BY NAME;");
+    const fs::path logs = fullLogFolder();
+    const fs::path out = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_runs" / "full_log_save";
+    fs::remove_all(out);
+    struct Case { const char* name; std::string args; };
+    const Case cases[] = {
+        {"scan", "scan '" + fx.dataDir.string() + "'"},
+        {"save-script", "save-script '" + fx.dataDir.string() + "' '" + out.string() + "' shop"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const CliRun r = dunmore(c.args + " --log-folder '" + logs.string() + "'");
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+        // scan names no log file that it did not write.
+        EXPECT_EQ(r.out.find("Log file: "), std::string::npos) << r.out;
+    }
 }
 
 }  // namespace
