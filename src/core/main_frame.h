@@ -7,6 +7,7 @@
 #include "core/recovery_context.h"
 #include "core/script_writer.h"
 #include "core/settings.h"
+#include "core/statement_executor.h"
 
 #include <functional>
 #include <memory>

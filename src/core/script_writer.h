@@ -40,15 +40,4 @@ private:
     std::uint64_t m_bytes = 0;
 };
 
-// Where a save job's statements go when they are executed rather than written: the
-// server connection implements it in the output module.
-class StatementExecutor {
-public:
-    virtual ~StatementExecutor() = default;
-    // Executes one statement; false when the server reported an error.
-    virtual bool executeStatement(std::string_view statement) = 0;
-    // The connection broke: no later statement can succeed, so a stream of rows ends.
-    virtual bool connectionLost() const { return false; }
-};
-
 }  // namespace dunmore::core

@@ -9,6 +9,7 @@
 // Format notes: docs/formats/innodb.md.
 #include "innodb/index_walk.h"
 
+#include "core/row_sink.h"
 #include "innodb/column_layout.h"
 #include "innodb/dictionary.h"
 #include "innodb/field_decoder.h"
@@ -497,10 +498,10 @@ bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
     options.keepLastFilHeader = true;
     options.afterPage = [&] { settings.resumeAtOffset = false; };
     LeafWalkCounts counts;
+    core::PreviewSink screen(ctx.previewRows, kPreviewScreenRows);
     (void)walkLeafChain(ctx, options, [&](core::ByteSpan page, const LeafRecord& record) {
         decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength, nullBitmap);
-        ctx.previewRows.push_back(ctx.columns);
-        if (ctx.previewRows.size() < kPreviewScreenRows) return true;
+        if (screen.acceptRow(ctx.columns)) return true;
         ctx.moreRows = true;
         if (!ctx.keepPositions) ctx.pageStack.push_back({record.page, record.successor});
         return false;

@@ -5,64 +5,43 @@
 #include "innodb/index_walk.h"
 #include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
-#include "values/script_row_writer.h"
-#include "values/sql_literal.h"
+#include "values/statement_sink.h"
 
 #include <exception>
-#include <optional>
 #include <unordered_set>
 
 namespace dunmore::innodb {
 
 namespace {
 
-enum class Destination { Script, Server };
-
 struct StreamKind {
     std::string_view name;
     TablespaceSlot slot;
-    Destination destination;
+    values::StatementDestination destination;
     std::string_view statementEnd;
 };
 
 constexpr StreamKind kParseIbdForScript{"parseibdfileforscript", TablespaceSlot::TablespaceFile,
-                                        Destination::Script, ");\r\n"};
+                                        values::StatementDestination::Script, ");\r\n"};
 constexpr StreamKind kIbdataForScript{"getdatafromibdatafileforscript",
-                                      TablespaceSlot::SystemTablespace, Destination::Script,
-                                      ");\r\n"};
+                                      TablespaceSlot::SystemTablespace,
+                                      values::StatementDestination::Script, ");\r\n"};
 constexpr StreamKind kParseIbdForServer{"parseibdfilefordatabase", TablespaceSlot::TablespaceFile,
-                                        Destination::Server, ");"};
+                                        values::StatementDestination::Server, ");"};
 constexpr StreamKind kIbdataForServer{"getdatafromibdatafilefordatbase",
-                                      TablespaceSlot::SystemTablespace, Destination::Server,
-                                      ");\r\n"};
-
-void logFailure(core::MainFrame& frame, const StreamKind& kind, std::string_view reason) {
-    std::string text = "Error in processing function ";
-    text += kind.name;
-    text += "\r\n";
-    if (!reason.empty()) {
-        text += reason;
-        text += "\r\n";
-    }
-    frame.writeLog(text);
-}
+                                      TablespaceSlot::SystemTablespace,
+                                      values::StatementDestination::Server, ");\r\n"};
 
 bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t firstLeaf,
-               std::uint64_t resumeOffset, std::string_view tableName) {
+               std::uint64_t resumeOffset, std::string_view tableName,
+               core::TableRowCounts* counts) {
     core::RecoveryContext& ctx = frame.context;
     core::AppSettings& settings = frame.settings;
+    values::StatementSink sink(frame, kind.name, kind.destination, ctx.columns, tableName,
+                               kind.statementEnd);
+    bool ok = false;
     try {
-        const std::string head = values::insertStatementHead(ctx.columns, tableName);
         const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
-        std::uint64_t rows = 0;
-        std::string statement;
-        statement.reserve(head.size() + 256);
-        std::string failure;
-        std::optional<values::ScriptRowWriter> scriptRows;
-        if (kind.destination == Destination::Script)
-            scriptRows.emplace(frame.scriptWriter, ctx.columns, head, kind.statementEnd,
-                               settings.savingFolder, values::saveWorkers(settings.saveJobs));
-
         LeafWalkOptions options;
         options.slot = kind.slot;
         options.firstPage = firstLeaf;
@@ -80,9 +59,9 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
         walkOptions.walk = options;
         walkOptions.rootPage = ctx.clusteredRoot;
 
-        LeafWalkCounts counts;
+        LeafWalkCounts walked;
         LeafDamage damage;
-        const core::Status walked = walkClusteredIndex(
+        const core::Status status = walkClusteredIndex(
             ctx, settings, walkOptions,
             [&](core::ByteSpan page, const LeafRecord& record) {
                 if (!decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
@@ -91,72 +70,41 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
                     damage.recordUnreadable(record.page);
                     return true;
                 }
-                if (scriptRows) {
-                    if (!scriptRows->writeRow(ctx.columns)) {
-                        failure = "the script file could not be written";
-                        return false;
-                    }
-                    ++rows;
-                    return true;
-                }
-                statement.assign(head);
-                values::appendRowValues(ctx.columns, settings.savingFolder, statement);
-                statement += kind.statementEnd;
-                if (frame.serverConnection == nullptr) {
-                    failure = "no server connection";
-                    return false;
-                }
-                if (frame.serverConnection->executeStatement(statement)) {
-                    ++rows;
-                } else if (frame.serverConnection->connectionLost()) {
-                    failure = "the connection to the server was lost after " +
-                              std::to_string(rows) + " rows";
-                    return false;
-                } else {
-                    frame.writeLog("row not inserted after " + std::to_string(rows) +
-                                   "  row no.\r\n");
-                }
-                return true;
+                return sink.acceptRow(ctx.columns);
             },
-            counts, damage);
-        if (scriptRows && !scriptRows->finish() && failure.empty())
-            failure = "the script file could not be written";
-        if (!walked) failure = walked.message();
-        if (!failure.empty()) {
-            logFailure(frame, kind, failure);
-            return false;
+            walked, damage);
+        if (!status) sink.fail(status.message());
+        ok = sink.finish(walked.deletedSkipped);
+        if (ok) {
+            for (const std::string& line : damage.reportLines()) sink.reportLine(line);
         }
-        const std::string total = "Total Number of record inserted =  " + std::to_string(rows) + " .";
-        frame.writeLog(total + "\r\n\r\n");
-        frame.addOutputLine(total);
-        frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
-                       "\r\n");
-        for (const std::string& line : damage.reportLines()) {
-            frame.writeLog(line + "\r\n");
-            frame.addOutputLine(line);
+        if (ok && !damage.complete()) {
+            sink.reportDamage(damage.lostPages.size() + damage.unreadableCount(),
+                              "rows of the table are lost: " +
+                                  std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
+                                  std::to_string(damage.unreadableCount()) +
+                                  " record(s) could not be read",
+                              true);
+            ok = false;
         }
-        if (!damage.complete()) {
-            logFailure(frame, kind,
-                       "rows of the table are lost: " +
-                           std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
-                           std::to_string(damage.unreadableCount()) +
-                           " record(s) could not be read");
-            return false;
-        }
-        if (counts.otherFormatPages != 0) {
+        if (ok && walked.otherFormatPages != 0) {
             // Rows that could not be read are a failure of the table, not an empty table.
-            logFailure(frame, kind,
-                       std::to_string(counts.otherFormatPages) +
-                           " leaf pages are not in the compact record format; their rows are not read");
-            return false;
+            sink.reportDamage(walked.otherFormatPages,
+                              std::to_string(walked.otherFormatPages) +
+                                  " leaf pages are not in the compact record format; their rows "
+                                  "are not read",
+                              true);
+            ok = false;
         }
-        return true;
     } catch (const std::exception& e) {
-        logFailure(frame, kind, e.what());
+        sink.fail(e.what());
+        ok = sink.finish(0);
     } catch (...) {
-        logFailure(frame, kind, {});
+        sink.fail({});
+        ok = sink.finish(0);
     }
-    return false;
+    if (counts) *counts = sink.counts();
+    return ok;
 }
 
 std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::uint32_t firstLeaf) {
@@ -180,20 +128,24 @@ std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::u
 }  // namespace
 
 bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
-                           std::uint64_t resumeOffset, std::string_view tableName) {
-    return runStream(frame, kParseIbdForScript, firstLeaf, resumeOffset, tableName);
+                           std::uint64_t resumeOffset, std::string_view tableName,
+                           core::TableRowCounts* counts) {
+    return runStream(frame, kParseIbdForScript, firstLeaf, resumeOffset, tableName, counts);
 }
 bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
-                                    std::uint64_t resumeOffset, std::string_view tableName) {
-    return runStream(frame, kIbdataForScript, firstLeaf, resumeOffset, tableName);
+                                    std::uint64_t resumeOffset, std::string_view tableName,
+                                    core::TableRowCounts* counts) {
+    return runStream(frame, kIbdataForScript, firstLeaf, resumeOffset, tableName, counts);
 }
 bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
-                             std::uint64_t resumeOffset, std::string_view tableName) {
-    return runStream(frame, kParseIbdForServer, firstLeaf, resumeOffset, tableName);
+                             std::uint64_t resumeOffset, std::string_view tableName,
+                             core::TableRowCounts* counts) {
+    return runStream(frame, kParseIbdForServer, firstLeaf, resumeOffset, tableName, counts);
 }
 bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
-                                     std::uint64_t resumeOffset, std::string_view tableName) {
-    return runStream(frame, kIbdataForServer, firstLeaf, resumeOffset, tableName);
+                                     std::uint64_t resumeOffset, std::string_view tableName,
+                                     core::TableRowCounts* counts) {
+    return runStream(frame, kIbdataForServer, firstLeaf, resumeOffset, tableName, counts);
 }
 
 std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf) {
@@ -205,7 +157,7 @@ std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint
 
 bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
                          const std::string& tableName, std::string_view statementName,
-                         bool toServer) {
+                         bool toServer, core::TableRowCounts* rowCounts) {
     core::RecoveryContext& ctx = frame.context;
     std::uint32_t firstLeaf = 0;
     bool inOwnFile = false;
@@ -218,21 +170,24 @@ bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& db
     }
     frame.writeLog("Saving Data...\r\n");
     bool ok = false;
+    core::TableRowCounts counts;
     if (inOwnFile) {
         ctx.tablespaceSelected = true;
         const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, firstLeaf);
         frame.frontend.setProgressRange(leaves);
-        ok = toServer ? parseibdfilefordatabase(frame, firstLeaf, 0, statementName)
-                      : parseibdfileforscript(frame, firstLeaf, 0, statementName);
+        ok = toServer ? parseibdfilefordatabase(frame, firstLeaf, 0, statementName, &counts)
+                      : parseibdfileforscript(frame, firstLeaf, 0, statementName, &counts);
         frame.frontend.setProgressPosition(leaves);
         ctx.tablespaceSelected = false;
     } else {
         const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, firstLeaf);
         frame.frontend.setProgressRange(leaves);
-        ok = toServer ? getdatafromibdatafilefordatbase(frame, firstLeaf, 0, statementName)
-                      : getdatafromibdatafileforscript(frame, firstLeaf, 0, statementName);
+        ok = toServer
+                 ? getdatafromibdatafilefordatbase(frame, firstLeaf, 0, statementName, &counts)
+                 : getdatafromibdatafileforscript(frame, firstLeaf, 0, statementName, &counts);
         frame.frontend.setProgressPosition(leaves);
     }
+    if (rowCounts) *rowCounts = counts;
     return ok;
 }
 

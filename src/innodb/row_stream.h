@@ -2,6 +2,7 @@
 
 #include "core/column_definition.h"
 #include "core/main_frame.h"
+#include "core/row_sink.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -19,16 +20,23 @@ namespace dunmore::innodb {
 // "Deleted records skipped = N". A read failure (or a failed script write) logs
 // "Error in processing function <name>" and gives false; so do leaf pages in a record
 // format other than compact (REDUNDANT), whose rows are not read, after the total line.
+// The server variants log a rejected row as "row not inserted after N  row no." and go
+// on; the walk still completes (true) and counts->rejected says how many rows are
+// missing. counts, when given, receives what became of the rows.
 // Requires: ctx.columns read from the .frm and ctx.clusteredFields built; for the .ibd
 // variants tablespaceSelected set and tablespaceFile open.
 bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
-                           std::uint64_t resumeOffset, std::string_view tableName);
+                           std::uint64_t resumeOffset, std::string_view tableName,
+                           core::TableRowCounts* counts = nullptr);
 bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
-                                    std::uint64_t resumeOffset, std::string_view tableName);
+                                    std::uint64_t resumeOffset, std::string_view tableName,
+                                    core::TableRowCounts* counts = nullptr);
 bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
-                             std::uint64_t resumeOffset, std::string_view tableName);
+                             std::uint64_t resumeOffset, std::string_view tableName,
+                             core::TableRowCounts* counts = nullptr);
 bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
-                                     std::uint64_t resumeOffset, std::string_view tableName);
+                                     std::uint64_t resumeOffset, std::string_view tableName,
+                                     core::TableRowCounts* counts = nullptr);
 
 // Leaf pages of the chain from firstLeaf, for the progress range: the number of steps
 // taken, including the one that hit a bound (stop request, page out of range, a page met
@@ -43,9 +51,11 @@ std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint
 // the table name used in the statements (the save job shortens long names).
 // Requires: ctx.columns read from the table's .frm.
 // Returns false when the table could not be located (except when neither the .ibd nor
-// ibdata1 exists: nothing is written then, and true) or the stream failed.
+// ibdata1 exists: nothing is written then, and true), the stream failed or rows were
+// lost to damage. Rows the server rejected are counted in counts->rejected, which the
+// server job reports.
 bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
                          const std::string& tableName, std::string_view statementName,
-                         bool toServer);
+                         bool toServer, core::TableRowCounts* counts = nullptr);
 
 }  // namespace dunmore::innodb

@@ -181,8 +181,8 @@ void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layou
     applyNullRule(ctx, layout, column, nullArea);
 }
 
-bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
-                         core::ByteSpan record) {
+bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                               core::ByteSpan record) {
     const std::vector<core::MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
         return false;
@@ -303,6 +303,12 @@ bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layo
     }
     for (std::size_t j = 0; j < fields.size(); ++j)
         decodeDynamicField(ctx, layout, j, spans[j], nullArea);
+    return true;
+}
+
+bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                         core::ByteSpan record) {
+    if (!unpackDynamicRecordValues(ctx, layout, record)) return false;
     appendRow(ctx);
     return true;
 }
@@ -382,7 +388,8 @@ WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& la
                 intact = false;
         }
 
-        if (intact && unpackDynamicRecord(ctx, layout, record)) {
+        if (intact && unpackDynamicRecordValues(ctx, layout, record)) {
+            if (options.collectRows) appendRow(ctx);
             searching = false;
             ++counts.rows;
             p = resume > p ? resume : nextAligned(p);

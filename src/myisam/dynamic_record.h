@@ -46,8 +46,11 @@ std::uint32_t readBlockHeader(core::RecoveryContext& ctx, BlockInfo& info, std::
 
 // Splits a complete dynamic record into its fields (MyISAM's packed-record layout, as
 // _mi_rec_unpack checks it: every length bounded by the record, and the fields using the
-// record up exactly), decodes them and appends the row to previewRows. Returns false,
-// appending nothing, for a malformed record.
+// record up exactly) and decodes them into the values of ctx.columns. Returns false,
+// decoding nothing, for a malformed record.
+bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                               core::ByteSpan record);
+// unpackDynamicRecordValues, then the row appended to previewRows.
 bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record);
 

@@ -183,8 +183,8 @@ void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
     out.insert(out.end(), wholeBytes.begin(), wholeBytes.end());
 }
 
-bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
-                    core::ByteSpan record) {
+bool decodeFixedRowValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                          core::ByteSpan record) {
     if (record.empty() || record[0] == kDeleteMarkClear) return false;
     const core::ByteSpan nullFlags = slice(record, 0, layout.nullAreaLength);
     std::vector<std::uint8_t> bitBytes;
@@ -209,6 +209,12 @@ bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
         values::decodeColumnValue(col, bytes, layout.options, col.value);
         applyNullRule(ctx, layout, k, nullFlags);
     }
+    return true;
+}
+
+bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                    core::ByteSpan record) {
+    if (!decodeFixedRowValues(ctx, layout, record)) return false;
     appendRow(ctx);
     return true;
 }
@@ -249,7 +255,8 @@ WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layo
             ++counts.damagedSkipped;
             break;
         }
-        if (decodeFixedRow(ctx, layout, record)) {
+        if (decodeFixedRowValues(ctx, layout, record)) {
+            if (options.collectRows) appendRow(ctx);
             ++counts.rows;
             if (options.onRow && !options.onRow(next)) break;
         } else {

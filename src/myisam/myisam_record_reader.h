@@ -45,9 +45,12 @@ struct WalkOptions {
     values::DecodeOptions decode;
     // Asked before each row (fixed-length) or record (dynamic); false abandons the walk.
     std::function<bool()> beforeRecord;
-    // Called after each row appended to previewRows with the position at which the walk
-    // would continue; false ends the walk.
+    // Called after each row with the position at which the walk would continue; false
+    // ends the walk. The row is in ctx.columns and, when collectRows is set, also
+    // appended to previewRows.
     std::function<bool(std::uint64_t nextPosition)> onRow;
+    // Streams that hand every row on at once leave it in ctx.columns: no copy per row.
+    bool collectRows = true;
 };
 
 // The layout of ctx's table: table columns matched to MyisamColumns by record offset,
@@ -76,8 +79,11 @@ void appendRow(core::RecoveryContext& ctx);
 void recycleRows(core::RecoveryContext& ctx);
 
 // Decodes the fixed-length record in `record` (one slot, starting at its null-flag
-// bytes) and appends it to previewRows. A deleted slot (first byte 0, MyISAM's delete
-// mark) appends nothing and returns false.
+// bytes) into the values of ctx.columns. A deleted slot (first byte 0, MyISAM's delete
+// mark) decodes nothing and returns false.
+bool decodeFixedRowValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+                          core::ByteSpan record);
+// decodeFixedRowValues, then the row appended to previewRows.
 bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
                     core::ByteSpan record);
 // The same for the slot at rowPosition of ctx.dataFile.

@@ -4,16 +4,13 @@
 #include "myisam/myisam_row_stream.h"
 
 #include <exception>
-#include <optional>
 
+#include "core/row_sink.h"
 #include "myisam/myisam_record_reader.h"
-#include "values/script_row_writer.h"
-#include "values/sql_literal.h"
+#include "values/statement_sink.h"
 
 namespace dunmore::myisam {
 namespace {
-
-enum class Destination { Script, Server };
 
 // The progress bar moves in about this many steps over a table.
 constexpr std::uint64_t kProgressSteps = 1024;
@@ -22,117 +19,56 @@ values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
     return {settings.version56OrLater, settings.saving()};
 }
 
-void logFailure(core::MainFrame& frame, std::string_view name, std::string_view reason) {
-    std::string text = "Error in processing function ";
-    text += name;
-    text += "\r\n";
-    if (!reason.empty()) {
-        text += reason;
-        text += "\r\n";
-    }
-    frame.writeLog(text);
-}
-
 bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
-               std::string_view tableName, Destination destination) {
-    const std::string_view name =
-        destination == Destination::Script ? "mydfileforscript" : "mydfilefordatabase";
+               std::string_view tableName, values::StatementDestination destination,
+               core::TableRowCounts* counts) {
+    const bool script = destination == values::StatementDestination::Script;
     core::RecoveryContext& ctx = frame.context;
-    core::AppSettings& settings = frame.settings;
+    if (!ctx.dataFile.open(dataPath)) return true;
+    values::StatementSink sink(frame, script ? "mydfileforscript" : "mydfilefordatabase",
+                               destination, ctx.columns, tableName, script ? ");\r\n" : ");");
+    bool ok = false;
     try {
-        if (!ctx.dataFile.open(dataPath)) return true;
-        const std::string head = values::insertStatementHead(ctx.columns, tableName);
-        const std::string_view statementEnd = destination == Destination::Script ? ");\r\n" : ");";
         const std::uint64_t fileLength = ctx.dataFile.size();
-        const std::uint64_t range = fileLength;
-        frame.frontend.setProgressRange(range);
+        frame.frontend.setProgressRange(fileLength);
         frame.frontend.setProgressPosition(0);
         const std::uint64_t progressStep = std::max<std::uint64_t>(1, fileLength / kProgressSteps);
         std::uint64_t lastProgress = 0;
-
-        std::uint64_t rows = 0;
-        std::string statement;
-        std::string failure;
         ctx.previewRows.clear();
-        std::optional<values::ScriptRowWriter> scriptRows;
-        if (destination == Destination::Script)
-            scriptRows.emplace(frame.scriptWriter, ctx.columns, head, statementEnd,
-                               settings.savingFolder, values::saveWorkers(settings.saveJobs));
 
         WalkOptions options;
-        options.decode = decodeOptions(settings);
+        options.decode = decodeOptions(frame.settings);
+        options.collectRows = false;
         options.beforeRecord = [&] { return !frame.stopRequested(); };
         options.onRow = [&](std::uint64_t nextPosition) {
-            for (const core::RowValues& row : ctx.previewRows) {
-                if (scriptRows) {
-                    if (!scriptRows->writeRow(row)) {
-                        failure = "the script file could not be written";
-                        return false;
-                    }
-                    ++rows;
-                    continue;
-                }
-                statement.assign(head);
-                values::appendRowValues(row, settings.savingFolder, statement);
-                statement += statementEnd;
-                if (frame.serverConnection == nullptr) {
-                    failure = "no server connection";
-                    return false;
-                } else if (frame.serverConnection->executeStatement(statement)) {
-                    ++rows;
-                } else if (frame.serverConnection->connectionLost()) {
-                    failure = "the connection to the server was lost after " +
-                              std::to_string(rows) + " rows";
-                    return false;
-                } else {
-                    frame.writeLog("row not inserted after " + std::to_string(rows) +
-                                   "  row no.\r\n");
-                }
-            }
-            recycleRows(ctx);
+            if (!sink.acceptRow(ctx.columns)) return false;
             if (nextPosition - lastProgress >= progressStep || nextPosition < lastProgress) {
                 lastProgress = nextPosition;
                 frame.frontend.setProgressPosition(nextPosition);
             }
             return true;
         };
-        const WalkCounts counts = walkMyisamRows(ctx, 0, options);
-        ctx.previewRows.clear();
-        if (scriptRows && !scriptRows->finish() && failure.empty())
-            failure = "the script file could not be written";
-        frame.frontend.setProgressPosition(range);
-        if (!failure.empty()) {
-            logFailure(frame, name, failure);
-            return false;
-        }
-        if (destination == Destination::Script) {
-            frame.scriptWriter.writeText("COMMIT;\r\n\r\n");
-            if (frame.scriptWriter.failed()) {
-                logFailure(frame, name, "the script file could not be written");
-                return false;
-            }
-        }
-        const std::string total =
-            "Total Number of record inserted =  " + std::to_string(rows) + " .";
-        frame.writeLog(total + "\r\n\r\n");
-        frame.addOutputLine(total);
-        frame.writeLog("Deleted records skipped = " + std::to_string(counts.deletedSkipped) +
-                       "\r\n");
-        if (counts.damagedSkipped > 0) {
+        const WalkCounts walked = walkMyisamRows(ctx, 0, options);
+        frame.frontend.setProgressPosition(fileLength);
+        sink.writeScriptText("COMMIT;\r\n\r\n");
+        ok = sink.finish(walked.deletedSkipped);
+        if (ok && walked.damagedSkipped > 0) {
             // Rows were lost to damage: the save is not complete, and says so.
-            frame.writeLog("Damaged records skipped = " + std::to_string(counts.damagedSkipped) +
-                           "\r\n");
-            return false;
+            sink.reportDamage(walked.damagedSkipped,
+                              "Damaged records skipped = " + std::to_string(walked.damagedSkipped),
+                              false);
+            ok = false;
         }
-        return true;
     } catch (const std::exception& e) {
-        ctx.previewRows.clear();
-        logFailure(frame, name, e.what());
+        sink.fail(e.what());
+        ok = sink.finish(0);
     } catch (...) {
-        ctx.previewRows.clear();
-        logFailure(frame, name, {});
+        sink.fail({});
+        ok = sink.finish(0);
     }
-    return false;
+    ctx.previewRows.clear();
+    if (counts) *counts = sink.counts();
+    return ok;
 }
 
 }  // namespace
@@ -149,10 +85,12 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition) 
     core::RecoveryContext& ctx = frame.context;
     if (!ctx.dataFile.isOpen()) return;
     ctx.moreRows = false;
+    core::PreviewSink page(ctx.previewRows, kPreviewPageRows);
     WalkOptions options;
     options.decode = decodeOptions(frame.settings);
+    options.collectRows = false;
     options.onRow = [&](std::uint64_t nextPosition) {
-        if (ctx.previewRows.size() < kPreviewPageRows) return true;
+        if (page.acceptRow(ctx.columns)) return true;
         ctx.moreRows = true;
         if (!ctx.keepPositions) ctx.pageStack.push_back({0, nextPosition});
         return false;
@@ -161,13 +99,23 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition) 
 }
 
 bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
-                      std::string_view tableName) {
-    return runStream(frame, dataPath, tableName, Destination::Script);
+                      std::string_view tableName, core::TableRowCounts* counts) {
+    return runStream(frame, dataPath, tableName, values::StatementDestination::Script, counts);
 }
 
 bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dataPath,
-                        std::string_view tableName) {
-    return runStream(frame, dataPath, tableName, Destination::Server);
+                        std::string_view tableName, core::TableRowCounts* counts) {
+    return runStream(frame, dataPath, tableName, values::StatementDestination::Server, counts);
+}
+
+bool saveMyisamTableRows(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                         std::string_view statementName, bool toServer,
+                         core::TableRowCounts* counts) {
+    core::TableRowCounts rows;
+    const bool ok = toServer ? mydfilefordatabase(frame, dataPath, statementName, &rows)
+                             : mydfileforscript(frame, dataPath, statementName, &rows);
+    if (counts) *counts = rows;
+    return ok && !rows.failed && rows.damaged == 0;
 }
 
 }  // namespace dunmore::myisam

@@ -8,6 +8,7 @@
 
 #include "core/column_definition.h"
 #include "core/main_frame.h"
+#include "core/row_sink.h"
 
 namespace dunmore::myisam {
 
@@ -32,14 +33,23 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition);
 // when the file cannot be opened: nothing is written then) and false when it failed
 // ("Error in processing function mydfileforscript" in the log) or when damaged records
 // were passed over (the rows around them are written; the log says
-// "Damaged records skipped = N").
+// "Damaged records skipped = N"). counts, when given, receives what became of the rows.
 bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
-                      std::string_view tableName);
+                      std::string_view tableName, core::TableRowCounts* counts = nullptr);
 
 // The same rows executed one by one on frame.serverConnection (statements end in ");").
 // A rejected row logs "row not inserted after N  row no." and the walk goes on; the
-// total counts the rows the server accepted.
+// total counts the rows the server accepted. The walk itself completed, so the result
+// is true; counts->rejected says how many rows are missing.
 bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dataPath,
-                        std::string_view tableName);
+                        std::string_view tableName, core::TableRowCounts* counts = nullptr);
+
+// The rows step of a save for a MyISAM table whose .frm and .MYI were read: the script
+// or the server stream. True when every stored row was read and handed on; a failure or
+// damaged records make it false. Rows the server rejected are counted in
+// counts->rejected, which the server job reports (the walk itself completed).
+bool saveMyisamTableRows(core::MainFrame& frame, const std::filesystem::path& dataPath,
+                         std::string_view statementName, bool toServer,
+                         core::TableRowCounts* counts = nullptr);
 
 }  // namespace dunmore::myisam

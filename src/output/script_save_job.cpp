@@ -148,8 +148,7 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
         core::ReadOnlyFile probe;
         if (!probe.open(dataPath).isOk()) return rows + " not saved: " + dataPath + " cannot be read.";
         probe.close();
-        const bool complete = toServer ? myisam::mydfilefordatabase(frame, dataPath, statementName)
-                                       : myisam::mydfileforscript(frame, dataPath, statementName);
+        const bool complete = myisam::saveMyisamTableRows(frame, dataPath, statementName, toServer);
         return complete ? std::string() : rows + " not saved completely.";
     }
     if (frame.context.engineCode == core::kEngineInnodb) {

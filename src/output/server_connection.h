@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/script_writer.h"
+#include "core/statement_executor.h"
 
 #include <cstdint>
 #include <memory>

@@ -299,6 +299,36 @@ TEST_F(InnodbStream, ServerStreamsCountOnlyAcceptedRowsAndLogTheRejected) {
     }
 }
 
+// A row the server refuses is a row missing from the saved table: the stream's walk
+// completes, and its counts and those of the rows step of the save name the rejected
+// row, so that the job can count the table as not saved completely.
+TEST_F(InnodbStream, ARejectedRowMakesTheTableIncomplete) {
+    struct Case { const char* name; std::size_t reject; std::uint64_t written; bool complete; };
+    const Case kCases[] = {{"all accepted", 0, 3, true}, {"second rejected", 2, 2, false}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Save save(std::string("rejected_") + std::to_string(c.reject));
+        StatementLog server;
+        server.reject = c.reject;
+        save.frame->serverConnection = &server;
+        const auto start = save.locate(db(), "t");
+        ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
+        save.frame->context.tablespaceSelected = true;
+        core::TableRowCounts counts;
+        EXPECT_TRUE(innodb::parseibdfilefordatabase(*save.frame, start.firstLeaf, 0, "t", &counts));
+        EXPECT_EQ(counts.written, c.written);
+        EXPECT_EQ(counts.rejected, 3 - c.written);
+        EXPECT_EQ(counts.complete(), c.complete);
+        save.frame->context.tablespaceSelected = false;
+        server.statements.clear();
+        core::TableRowCounts step;
+        EXPECT_TRUE(innodb::saveInnodbTableRows(*save.frame, db(), "t", "t", true, &step));
+        EXPECT_EQ(step.complete(), c.complete);
+        EXPECT_EQ(step.rejected, 3 - c.written);
+        EXPECT_EQ(server.statements.size(), 3u);
+    }
+}
+
 TEST_F(InnodbStream, ReadAndWriteFailuresLogTheStreamsFailureText) {
     {
         Save save("read_failure");

@@ -240,6 +240,36 @@ TEST_F(MyisamStreamTest, ServerStreamLogsEveryRejectedRow) {
     EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  0 .");
 }
 
+// A row the server refuses is a row missing from the saved table: the walk completes,
+// and its counts and those of the rows step of the save name the row, so that the job
+// can count the table as not saved completely.
+TEST_F(MyisamStreamTest, ARejectedRowMakesTheTableIncomplete) {
+    struct RejectingNth : core::StatementExecutor {
+        std::size_t reject = 0;  // 1-based statement to reject, 0: none
+        std::size_t seen = 0;
+        bool executeStatement(std::string_view) override { return ++seen != reject; }
+    };
+    struct Case { const char* name; std::size_t reject; std::uint64_t written; bool complete; };
+    const Case kCases[] = {{"all accepted", 0, 2, true}, {"second rejected", 2, 1, false}};
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        StreamSession s(folder(), "q@0060t", "server_rows_step");
+        s.settings.savingToServer = true;
+        RejectingNth server;
+        server.reject = c.reject;
+        s.frame.serverConnection = &server;
+        core::TableRowCounts counts;
+        EXPECT_TRUE(myisam::mydfilefordatabase(s.frame, folder() / "q@0060t.MYD", "q`t", &counts));
+        EXPECT_EQ(counts.written, c.written);
+        EXPECT_EQ(counts.rejected, 2 - c.written);
+        server.seen = 0;
+        core::TableRowCounts step;
+        EXPECT_TRUE(myisam::saveMyisamTableRows(s.frame, folder() / "q@0060t.MYD", "q`t", true, &step));
+        EXPECT_EQ(step.complete(), c.complete);
+        EXPECT_EQ(step.rejected, 2 - c.written);
+    }
+}
+
 // Stop ends the walk after the current row; the total counts the rows written.
 class StoppingFrontend : public RecordingFrontend {
 public:
