@@ -9,6 +9,7 @@
 #include "schema/mysql8_collations.h"
 
 #include <algorithm>
+#include <atomic>
 #include <system_error>
 #include <vector>
 
@@ -32,6 +33,11 @@ std::string readName(core::ByteReader& r) {
 CollationTable& applicationTable() {
     static CollationTable table;
     return table;
+}
+
+std::atomic<std::uint64_t>& applicationVersion() {
+    static std::atomic<std::uint64_t> version{1};
+    return version;
 }
 
 }  // namespace
@@ -65,7 +71,12 @@ const CollationEntry* CollationTable::lookupCollation(std::uint32_t number) cons
 
 const CollationTable& applicationCollations() { return applicationTable(); }
 
-void setApplicationCollations(CollationTable table) { applicationTable() = std::move(table); }
+void setApplicationCollations(CollationTable table) {
+    applicationTable() = std::move(table);
+    applicationVersion().fetch_add(1);
+}
+
+std::uint64_t applicationCollationsVersion() { return applicationVersion().load(std::memory_order_relaxed); }
 
 std::filesystem::path loadApplicationCollations(const std::filesystem::path& executableDir) {
     std::vector<std::filesystem::path> candidates = {kCollationFileName};

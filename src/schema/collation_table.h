@@ -39,6 +39,9 @@ const CollationTable& applicationCollations();
 // Loads the application's table; executableDir may be empty. Returns the file used, or
 // an empty path when none was found.
 std::filesystem::path loadApplicationCollations(const std::filesystem::path& executableDir);
+// Changes whenever the application's table is replaced, so that a lookup kept from it can
+// tell it is stale.
+std::uint64_t applicationCollationsVersion();
 // Replaces the application's table (tests).
 void setApplicationCollations(CollationTable table);
 

@@ -234,10 +234,30 @@ CharsetInfo cachedCharsetInfo(std::string_view name) {
     return lastInfo;
 }
 
-CharsetInfo charsetOfCollation(std::uint32_t collation) {
+CharsetInfo lookUpCharsetOfCollation(std::uint32_t collation) {
     const auto* entry = schema::applicationCollations().lookupCollation(collation);
     if (entry != nullptr && !entry->charsetName.empty()) return cachedCharsetInfo(entry->charsetName);
     return cachedCharsetInfo(builtInCharsetName(collation));
+}
+
+// The decoders ask for the collations of a table's columns value after value: the answers
+// are kept per thread, by collation number, until the application's table changes.
+CharsetInfo charsetOfCollation(std::uint32_t collation) {
+    constexpr std::size_t kSlots = 256;
+    struct Slot {
+        std::uint64_t version = 0;
+        std::uint32_t collation = 0;
+        CharsetInfo info;
+    };
+    thread_local std::array<Slot, kSlots> slots;
+    const std::uint64_t version = schema::applicationCollationsVersion();
+    Slot& slot = slots[collation % kSlots];
+    if (slot.version != version || slot.collation != collation) {
+        slot.info = lookUpCharsetOfCollation(collation);
+        slot.collation = collation;
+        slot.version = version;
+    }
+    return slot.info;
 }
 
 // One iconv converter per character set and thread; iconv_t keeps shift state and must
