@@ -31,8 +31,10 @@ struct ServerOptions {
 int runScan(const CommonOptions& options);
 int runSchema(const CommonOptions& options, const std::string& table);
 int runPreview(const CommonOptions& options, const std::string& item, int page);
+// targetMariadb: the scripts are for a MariaDB server (MySQL 8 collations are written as
+// the nearest MariaDB ones).
 int runSaveScript(const CommonOptions& options, const std::string& outDir,
-                  const std::vector<std::string>& items);
+                  const std::vector<std::string>& items, bool targetMariadb = false);
 // 0 when the server accepted the login, 1 when not (the reason on standard error).
 int runTestConnection(const ServerOptions& options);
 int runSaveServer(const CommonOptions& options, const ServerOptions& server,

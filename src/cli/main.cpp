@@ -74,6 +74,11 @@ int main(int argc, char** argv) {
     save->add_option("--jobs", saveOptions.jobs,
                      "threads of the save (default: one per core; 1: single-threaded)")
         ->check(CLI::PositiveNumber);
+    std::string target = "mysql";
+    save->add_option("--target", target,
+                     "server the scripts are for: mysql keeps MySQL 8 collations, mariadb writes "
+                     "the nearest MariaDB ones")
+        ->check(CLI::IsMember({"mysql", "mariadb"}));
 
     CommonOptions serverSaveOptions;
     ServerOptions serverSave;
@@ -96,7 +101,7 @@ int main(int argc, char** argv) {
     if (*scan) return runScan(scanOptions);
     if (*schema) return runSchema(schemaOptions, schemaTable);
     if (*preview) return runPreview(previewOptions, previewItem, previewPage);
-    if (*save) return runSaveScript(saveOptions, outDir, items);
+    if (*save) return runSaveScript(saveOptions, outDir, items, target == "mariadb");
     if (*saveServer) return runSaveServer(serverSaveOptions, serverSave, serverItems);
     if (*testConnection) return runTestConnection(connectionTest);
     return 2;

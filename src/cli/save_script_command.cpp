@@ -14,7 +14,7 @@ namespace dunmore::cli {
 namespace fs = std::filesystem;
 
 int runSaveScript(const CommonOptions& options, const std::string& outDir,
-                  const std::vector<std::string>& items) {
+                  const std::vector<std::string>& items, bool targetMariadb) {
     if (outDir.empty()) {
         std::fprintf(stderr, "dunmore: no output folder given\n");
         return 2;
@@ -32,6 +32,7 @@ int runSaveScript(const CommonOptions& options, const std::string& outDir,
         session.settings.savingToServer = false;
         session.settings.saveJobs = options.jobs;
         session.settings.savingFolder = ec ? outDir : folder.lexically_normal().string();
+        session.settings.targetMariadb = targetMariadb;
         return true;
     };
     output::ScriptSaveOutcome outcome;

@@ -30,6 +30,9 @@ struct AppSettings {
     bool resumeAtOffset = false;
     // Threads of a save: 0 = one per core, 1 = everything on the job's thread.
     std::uint32_t saveJobs = 0;
+    // Scripts for a MariaDB server: collations of MySQL 8 are written as the nearest
+    // MariaDB ones (each named in the log).
+    bool targetMariadb = false;
 
     // Saving state of the value decoders: saving while either save flag is set.
     bool saving() const { return savingScript || savingToServer; }

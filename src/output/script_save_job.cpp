@@ -12,9 +12,11 @@
 #include "output/create_table.h"
 #include "output/script_output.h"
 #include "schema/frm_reader.h"
+#include "schema/mysql8_collations.h"
 #include "schema/trigger_statements.h"
 #include "schema/view_statement.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace dunmore::output {
@@ -25,6 +27,27 @@ namespace {
 
 constexpr std::size_t kLongNameLimit = 64;
 constexpr std::size_t kShortenedNameLength = 63;
+
+// Names, in the log, each MySQL 8 collation of a table that a MariaDB script writes as
+// its nearest MariaDB collation.
+void logNearestCollations(core::MainFrame& frame, const core::TableDefinitionState& def,
+                          const std::string& tableName, const schema::CollationTable& collations) {
+    std::vector<std::uint32_t> numbers{def.tableCharset};
+    for (const core::ColumnDefinition& c : def.columns)
+        numbers.push_back(static_cast<std::uint32_t>(c.charset));
+    std::vector<std::string> done;
+    for (const std::uint32_t number : numbers) {
+        const schema::CollationEntry* e = collations.lookupCollation(number);
+        if (!e || !schema::isMysql8OnlyCollation(e->collationName)) continue;
+        if (std::find(done.begin(), done.end(), e->collationName) != done.end()) continue;
+        done.push_back(e->collationName);
+        const std::string line = "Collation " + e->collationName + " of table " + tableName +
+                                 " written as " + schema::nearestMariadbCollation(e->collationName) +
+                                 " (the nearest MariaDB collation)";
+        frame.addOutputLine(line);
+        frame.writeLog(line + "\r\n");
+    }
+}
 
 void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
     const core::Catalogue& cat = frame.catalogue;
@@ -57,7 +80,14 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
         return;
     }
     const std::string statementName = statementTableName(table.name);
-    writer.writeText(formatCreateTableStatement(ctx, statementName));
+    if (frame.settings.targetMariadb) {
+        const schema::CollationTable& collations = schema::applicationCollations();
+        writer.writeText(formatCreateTableStatement(ctx, statementName,
+                                                    schema::withNearestMariadbNames(collations)));
+        logNearestCollations(frame, ctx, table.name, collations);
+    } else {
+        writer.writeText(formatCreateTableStatement(ctx, statementName));
+    }
     writer.writeLineEnd();
     writer.writeLineEnd();
 

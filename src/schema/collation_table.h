@@ -26,6 +26,7 @@ public:
     bool empty() const { return m_entries.empty(); }
     std::size_t size() const { return m_entries.size(); }
     void insert(std::uint32_t number, CollationEntry entry) { m_entries[number] = std::move(entry); }
+    const std::map<std::uint32_t, CollationEntry>& entries() const { return m_entries; }
 
 private:
     std::map<std::uint32_t, CollationEntry> m_entries;

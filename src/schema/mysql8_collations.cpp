@@ -114,4 +114,16 @@ std::string nearestMariadbCharset(std::string_view charset, std::string_view col
     return std::string(charset);
 }
 
+CollationTable withNearestMariadbNames(const CollationTable& table) {
+    CollationTable out = table;
+    for (const auto& [number, entry] : table.entries()) {
+        if (!isMysql8OnlyCollation(entry.collationName)) continue;
+        CollationEntry mapped = entry;
+        mapped.collationName = nearestMariadbCollation(entry.collationName);
+        mapped.charsetName = nearestMariadbCharset(entry.charsetName, entry.collationName);
+        out.insert(number, std::move(mapped));
+    }
+    return out;
+}
+
 }  // namespace dunmore::schema

@@ -25,4 +25,8 @@ std::string nearestMariadbCollation(std::string_view collationName);
 // The character set MariaDB gives nearestMariadbCollation(collationName).
 std::string nearestMariadbCharset(std::string_view charsetName, std::string_view collationName);
 
+// A copy of table whose MySQL 8 collations carry the names of their nearest MariaDB
+// collations (numbers and byte counts unchanged), for statements a MariaDB server loads.
+CollationTable withNearestMariadbNames(const CollationTable& table);
+
 }  // namespace dunmore::schema

@@ -4,6 +4,7 @@
 // refusals (encrypted, compressed, damaged SDI) with their reasons.
 #include "innodb/sdi_definition.h"
 
+#include "innodb/page_check.h"
 #include "innodb/row_stream.h"
 #include "innodb/sdi_reader.h"
 #include "schema/collation_table.h"
@@ -61,7 +62,8 @@ struct SavedTable {
     fs::path blobs;
 };
 
-SavedTable saveTable(const fs::path& ibd) {
+// json, when given, is the SDI Table text to use instead of the file's own.
+SavedTable saveTable(const fs::path& ibd, const std::string& json = {}) {
     const fs::path out = fs::path(DUNMORE_FIXTURE_ROOT) / "mysql8_out" / ibd.stem();
     fs::remove_all(out);
     fs::create_directories(out / "Scriptdata" / "blobdata");
@@ -76,7 +78,9 @@ SavedTable saveTable(const fs::path& ibd) {
         const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime());
         frame.scriptWriter.open(out / "t.sql");
         frame.context.clearTable();
-        const core::Status read = innodb::readSdiTableDefinition(frame.context, ibd);
+        const core::Status read =
+            json.empty() ? innodb::readSdiTableDefinition(frame.context, ibd)
+                         : innodb::parseSdiTable(frame.context, json, schema::applicationCollations(), nullptr);
         EXPECT_TRUE(read.isOk()) << read.message();
         const std::string table = ibd.stem().string();
         saved.ok = read.isOk() &&
@@ -299,6 +303,53 @@ TEST_F(Mysql8, FixtureTablesSaveExactlyTheirRows) {
     // 500 rows over eleven leaves below a node-pointer root.
     const SavedTable pages = saveTable(kNinja / "multi_page.ibd");
     EXPECT_EQ(pages.rows.size(), 500u);
+}
+
+TEST_F(Mysql8, InstantColumnsOf8012To8028AreReadFromTheFieldCount) {
+    // instant_add_col as 8.0.12 - 8.0.28 wrote such tables: the records inserted after the
+    // instant ADD carry the instant flag (0x80) and their field count (7) where 8.0.29+
+    // puts the version flag (0x40) and the row version (2); the SDI names the columns
+    // before the first instant ADD (instant_col=3) and no physical positions or versions.
+    const fs::path source = kNinja / "instant_add_col.ibd";
+    constexpr std::uint64_t kLeaf = 4 * 16384;
+    std::vector<std::pair<std::uint64_t, std::uint8_t>> bytes;
+    const std::string original = test::readFileText(source);
+    for (const std::uint64_t origin : {315u, 225u, 270u}) {
+        const auto info = static_cast<std::uint8_t>(original.at(kLeaf + origin - 5));
+        ASSERT_EQ(info & 0xF0, 0x40) << origin;
+        bytes.push_back({kLeaf + origin - 5, static_cast<std::uint8_t>((info & 0x0F) | 0x80)});
+        bytes.push_back({kLeaf + origin - 6, 7});
+    }
+    fs::path file = damagedCopy(source, "instant8012", bytes);
+    {
+        // The page stays consistent: its CRC-32C checksum is written again.
+        std::string image = test::readFileText(file);
+        std::span<std::uint8_t> leaf(reinterpret_cast<std::uint8_t*>(image.data()) + kLeaf, 16384);
+        innodb::writePageChecksum(leaf, innodb::PageChecksum::Crc32c);
+        test::writeFileText(file, image);
+    }
+
+    core::ReadOnlyFile f;
+    ASSERT_TRUE(f.open(source).isOk());
+    auto records = innodb::readSdiRecords(f);
+    ASSERT_TRUE(records.isOk());
+    nlohmann::json doc;
+    for (const auto& r : records->records)
+        if (r.type == innodb::kSdiTypeTable) doc = nlohmann::json::parse(r.json);
+    doc["dd_object"]["se_private_data"] = "instant_col=3;";
+    for (auto& c : doc["dd_object"]["columns"]) {
+        std::string data = c["se_private_data"];
+        data = std::regex_replace(data, std::regex("(physical_pos|version_added)=[0-9]+;"), "");
+        c["se_private_data"] = data;
+    }
+    const SavedTable saved = saveTable(file, doc.dump());
+    EXPECT_TRUE(saved.ok) << saved.log;
+    const std::string head = "INSERT INTO `instant_add_col`(`id`,`name`,`value`,`new_col1`,`new_col2`) VALUES(";
+    EXPECT_EQ(saved.rows, (std::vector<std::string>{head + "1,'Row1',100,10,'default_value');",
+                                                    head + "2,'Row2',200,0,'default_value');",
+                                                    head + "3,'Row3',300,0,'default_value');",
+                                                    head + "4,'Row4',400,40,'custom4');",
+                                                    head + "5,'Row5',500,50,'custom5');"}));
 }
 
 TEST_F(Mysql8, LobsOfTheNewFormatAreReadWhole) {
