@@ -6,6 +6,7 @@
 #include "output/server_save_job.h"
 
 #include "core/scan.h"
+#include "innodb/sdi_definition.h"
 #include "output/create_table.h"
 #include "output/script_output.h"
 #include "output/script_save_job.h"
@@ -171,8 +172,7 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
 
     core::RecoveryContext& ctx = frame.context;
     ctx.clearTable();
-    const core::Status read = schema::readTableDefinitionStatus(
-        ctx, core::tableFilePath(cat, table, ".frm"), frame.settings);
+    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
     const std::string statementName = statementTableName(table.name);
     const std::string statement =
         read.isOk() && !ctx.columns.empty() ? formatCreateTableStatement(ctx, statementName) : "";
