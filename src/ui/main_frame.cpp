@@ -275,6 +275,7 @@ void CMainFrame::openCommand() {
         return innodb::openSystemTablespace(ctx, path);
     };
     core::openCommand(*m_frame, [this] { return runSettingsDialog(); }, hooks);
+    watchBusy();
 }
 
 void CMainFrame::stopCommand() { m_frame->stopCommand(); }
@@ -282,6 +283,7 @@ void CMainFrame::stopCommand() { m_frame->stopCommand(); }
 void CMainFrame::saveCommand() {
     output::saveCommand(
         *m_frame, [this] { return m_saveDialog->exec() == QDialog::Accepted; }, m_serverJob);
+    watchBusy();
 }
 
 void CMainFrame::helpCommand() {

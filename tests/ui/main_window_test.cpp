@@ -60,8 +60,8 @@ CREATE DATABASE empty_db;
 const char* kBigSql = R"SQL(
 CREATE DATABASE big;
 USE big;
-CREATE TABLE rows1m (id INT NOT NULL PRIMARY KEY, s VARCHAR(24)) ENGINE=MyISAM;
-INSERT INTO rows1m SELECT seq, CONCAT('row number ', seq) FROM seq_1_to_1000000;
+CREATE TABLE rows1m (id INT NOT NULL PRIMARY KEY, s VARCHAR(24), pad CHAR(60)) ENGINE=MyISAM;
+INSERT INTO rows1m SELECT seq, CONCAT('row number ', seq), REPEAT(CHAR(97 + seq % 26), 60) FROM seq_1_to_1000000;
 )SQL";
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
@@ -409,6 +409,142 @@ private slots:
         QVERIFY(trigger.contains("CREATE TRIGGER i300_bi BEFORE INSERT ON i300"));
         QCOMPARE(trigger, q(runCli("preview '" + fx.dataDir.string() + "' shop.i300.TRG")));
         QVERIFY(!pane()->nextButton()->isEnabled() && !pane()->previousButton()->isEnabled());
+    }
+
+    // Checks a node with the space key, as a person would.
+    void check(const QModelIndex& index) {
+        tree()->setCurrentIndex(index);
+        QTest::keyClick(tree(), Qt::Key_Space);
+    }
+
+    // Save with the Save Database dialog in script mode.
+    void saveAsScript(const fs::path& folder) {
+        const QString f = q(folder.string());
+        m_driver->onDialog([f](QWidget* w) {
+            auto* dlg = qobject_cast<dunmore::ui::savedlgoption*>(w);
+            QVERIFY(dlg);
+            dlg->scriptMode()->click();
+            QVERIFY(dlg->folderEdit()->isEnabled() && !dlg->serverEdit()->isEnabled());
+            // The folder edit is read-only: the browse button fills it.
+            dlg->folderEdit()->setText(f);
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+        });
+        win().saveAction()->trigger();
+    }
+
+    void saveAsScriptMatchesCommandLine() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        m_driver->clear();
+        // Nothing checked: the dialog is not shown.
+        win().saveAction()->trigger();
+        QCOMPARE(m_driver->messages, QStringList{"Please select folder to save the database"});
+        check(node({"shop"}));
+        const fs::path out = scratch("window_script");
+        m_driver->clear();
+        saveAsScript(out);
+        QTRY_VERIFY_WITH_TIMEOUT(m_driver->messages.contains("Script Created successfully") && m_settings->busy.load() == 0, 30000);
+        QVERIFY(win().outputPane()->lines().contains("Saving process started. "));
+        QVERIFY(win().fileView()->treeEnabled());
+        const fs::path cliOut = scratch("cli_script");
+        runCli("save-script '" + fx.dataDir.string() + "' '" + cliOut.string() + "' shop --log-folder '" +
+               scratch("cli_logs").string() + "'");
+        const std::string mine = dunmore::test::readFileText(out / "Scriptdata" / "shop.sql");
+        QVERIFY(mine.find("INSERT INTO `m2500`") != std::string::npos);
+        QVERIFY(mine == dunmore::test::readFileText(cliOut / "Scriptdata" / "shop.sql"));
+        QVERIFY(!fs::exists(out / "Scriptdata" / "empty_db.sql"));
+    }
+
+    // A save of 1,000,000 rows: the window keeps serving its event loop, every command
+    // that would start something is refused, and Stop ends the save within a second.
+    void largeSaveStaysResponsiveAndStops() {
+        const auto fx = dunmore::test::makeFixture("ui_big", kBigSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        click(node({"big", "Tables", "rows1m"}));
+        QCOMPARE(caption(), QString("rows1m[1000]"));
+        check(node({"big"}));
+        m_driver->clear();
+        saveAsScript(scratch("big_script"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_settings->busy.load() != 0 && !win().fileView()->treeEnabled(), 5000);
+
+        // Event-loop gaps while the rows stream.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0, worst = 0;
+        QTimer tick;
+        tick.setInterval(5);
+        connect(&tick, &QTimer::timeout, [&] {
+            worst = std::max(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        tick.start();
+
+        // Refusals while the save runs.
+        win().openAction()->trigger();
+        win().saveAction()->trigger();
+        win().helpAction()->trigger();
+        win().aboutAction()->trigger();
+        QTRY_VERIFY(win().stopAction()->isEnabled());
+        const auto current = win().preview().currentItem();
+        click(node({"big", "Tables"}));
+        QCOMPARE(win().treeModel()->nodeOf(tree()->currentIndex()), current);
+        win().close();
+        QVERIFY(!m_exited);
+        QCOMPARE(m_driver->messages, (QStringList{"Please wait for the running process.", "Please wait for the running process.",
+                                                  "Please stop the running process to continue the process.",
+                                                  "Please stop the running process to continue the process.",
+                                                  "Please wait for the running process.",
+                                                  "Please stop the running process to close the application."}));
+        // The check boxes do not change while the tree is disabled.
+        check(node({"big", "Tables", "rows1m"}));
+        QCOMPARE(node({"big", "Tables", "rows1m"}).data(Qt::CheckStateRole).toInt(), int(Qt::Checked));
+
+        // Stop: No goes on, Yes stops.
+        m_driver->answer(false);
+        win().stopAction()->trigger();
+        QTest::qWait(20);
+        QVERIFY2(m_settings->busy.load() != 0, "the save ended before Stop could be tried");
+        m_driver->answer(true);
+        QElapsedTimer stopClock;
+        win().stopAction()->trigger();
+        stopClock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(m_settings->busy.load() == 0, 5000);
+        const qint64 stopMs = stopClock.elapsed();
+        tick.stop();
+        qInfo() << "worst event-loop gap" << worst << "ms; stop took" << stopMs << "ms";
+        QVERIFY2(worst < 200, qPrintable(QString("event-loop gap %1 ms").arg(worst)));
+        QVERIFY2(stopMs < 1000, qPrintable(QString("stop took %1 ms").arg(stopMs)));
+        QCOMPARE(m_driver->questions, (QStringList{"Are you sure to stop the running process?",
+                                                   "Are you sure to stop the running process?"}));
+        QVERIFY2(m_driver->messages.last().startsWith("Script saving stopped"), qPrintable(m_driver->messages.last()));
+        QVERIFY(win().fileView()->treeEnabled());
+        QTRY_VERIFY(!win().stopAction()->isEnabled());
+        QVERIFY(!win().progressBar()->isVisible());
+    }
+
+    void closeRequestAsksAndNamesTheLog() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        openWindow();
+        openFolder(fx.dataDir);
+        m_driver->clear();
+        m_driver->answer(false);
+        win().close();
+        QVERIFY(!m_exited);
+        QCOMPARE(m_driver->questions, QStringList{"Do you want to close the application?"});
+        QCOMPARE(m_driver->icons.last(), QMessageBox::Question);
+        m_driver->answer(true);
+        win().close();
+        QVERIFY(m_exited);
+        QCOMPARE(m_exitCode, -1);
+        const QString log = q(m_settings->logFilePath);
+        QCOMPARE(m_driver->messages, QStringList{"Log file path : " + log});
+        // The log is closed, and all of it is on disk.
+        QVERIFY(!win().frame().logFile.isOpen());
+        const std::string bytes = dunmore::test::readFileText(m_settings->logFilePath);
+        QVERIFY(bytes.size() > 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE');
+        QVERIFY(q(m_settings->logFilePath).startsWith(q(m_logDir.string())));
     }
 };
 
