@@ -278,6 +278,24 @@ void CMainFrame::openCommand() {
     watchBusy();
 }
 
+void CMainFrame::openFolders(const QString& data, const QString& temp, const QString& log) {
+    core::ScanHooks hooks;
+    hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
+        return innodb::openSystemTablespace(ctx, path);
+    };
+    core::openCommand(
+        *m_frame,
+        [&] {
+            m_settings.chosenFolder = withSeparator(data).toStdString();
+            m_settings.tempFolder = withSeparator(temp).toStdString();
+            m_settings.logFolder = withSeparator(log).toStdString();
+            m_treeModel->detach();
+            return true;
+        },
+        hooks);
+    watchBusy();
+}
+
 void CMainFrame::stopCommand() { m_frame->stopCommand(); }
 
 void CMainFrame::saveCommand() {

@@ -46,6 +46,9 @@ public:
 
     // The commands of the ribbon.
     void openCommand();
+    // Open without the settings dialog: the three folders as the dialog would store them
+    // (the unattended run of the screenshot script).
+    void openFolders(const QString& data, const QString& temp, const QString& log);
     void stopCommand();
     void saveCommand();
     void helpCommand();
