@@ -179,8 +179,24 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
                     cat.viewFiles.push_back(path);
                     tree.insertNode(viewsNode, base, static_cast<std::int32_t>(cat.viewFiles.size()));
                     break;
-                case FrmKind::Other:
+                case FrmKind::Other: {
+                    // A damaged definition: its table (when its data files are there) or
+                    // view is still listed, so that the save names it as not saved.
+                    bool hasData = false;
+                    for (const std::string& other : listing.files) {
+                        const std::string lowerOther = lowerAscii(other);
+                        for (const char* suffix : {".ibd", ".myd", ".myi"})
+                            if (lowerOther == lowerAscii(base) + suffix) hasData = true;
+                    }
+                    const std::string line =
+                        "The definition file " + path +
+                        " cannot be read: it begins neither as a table nor as a view definition" +
+                        (hasData ? "; its table is listed and cannot be saved." : "; it is not listed.");
+                    frame.addOutputLine(line);
+                    frame.writeLog(line + "\r\n");
+                    if (hasData) addTable(base);
                     break;
+                }
             }
         } else if (ext == "ibd") {
             if (!base.empty() && !isFulltextAuxiliary(base) &&

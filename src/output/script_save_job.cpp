@@ -106,7 +106,9 @@ void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& 
     }
     const std::string text = schema::viewStatement(path);
     if (text.empty()) {
-        reportFailure(frame, state, "View not saved: " + path + " cannot be read.");
+        const std::string why = schema::viewFileDamage(path);
+        reportFailure(frame, state, "View not saved: " + path + " " +
+                                        (why.empty() ? std::string("cannot be read") : why) + ".");
         return;
     }
     const std::string fileName = core::lastPathPart(path);
@@ -122,9 +124,8 @@ void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::Tri
     const std::string path = core::joinPath(entry.databaseFolder, entry.fileName);
     const std::string text = schema::triggerStatements(frame, path);
     if (text.empty()) {
-        std::string unused;
-        if (!schema::readDefinitionLines(path, unused))
-            reportFailure(frame, state, "Triggers not saved: " + path + " cannot be read.");
+        const std::string why = schema::triggerFileDamage(path);
+        if (!why.empty()) reportFailure(frame, state, "Triggers not saved: " + path + " " + why + ".");
         return;
     }
     writeDefinitionSection(frame.scriptWriter, text);

@@ -60,9 +60,61 @@ std::vector<std::string> triggerBodies(std::string_view list) {
     return bodies;
 }
 
+namespace {
+
+// The number of apostrophe-quoted items of a list value ('a' 'b\'c'), -1 when one is
+// not closed.
+int quotedItems(std::string_view value) {
+    int count = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\'') continue;
+        std::size_t j = i + 1;
+        while (j < value.size() && value[j] != '\'') j += value[j] == '\\' ? 2 : 1;
+        if (j >= value.size()) return -1;
+        ++count;
+        i = j;
+    }
+    return count;
+}
+
+int wordItems(std::string_view value) {
+    int count = 0;
+    bool inWord = false;
+    for (const char c : value) {
+        const bool space = c == ' ';
+        if (!space && !inWord) ++count;
+        inWord = !space;
+    }
+    return count;
+}
+
+}  // namespace
+
+std::string triggerFileDamage(const std::string& path) {
+    std::string text;
+    if (!readDefinitionLines(path, text)) return "it cannot be read";
+    const std::string_view list = definitionValue(text, "triggers=");
+    const int triggers = quotedItems(list);
+    if (triggers <= 0) return "its trigger list is cut short or empty";
+    // Every per-trigger list the server writes has one entry per trigger.
+    if (text.find("\nsql_modes=") != std::string::npos &&
+        wordItems(definitionValue(text, "sql_modes=")) != triggers)
+        return "its sql_modes do not match its triggers";
+    for (const std::string_view key : {"definers=", "client_cs_names=", "connection_cl_names=", "db_cl_names="}) {
+        const std::string line = "\n" + std::string(key);
+        if (text.find(line) == std::string::npos) continue;
+        if (quotedItems(definitionValue(text, key)) != triggers)
+            return "its " + std::string(key.substr(0, key.size() - 1)) + " do not match its triggers";
+    }
+    if (text.find("\ncreated=") != std::string::npos &&
+        wordItems(definitionValue(text, "created=")) != triggers)
+        return "its created times do not match its triggers";
+    return {};
+}
+
 std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
     std::string text;
-    if (!readDefinitionLines(path, text)) return {};
+    if (!readDefinitionLines(path, text) || !triggerFileDamage(path).empty()) return {};
     const std::string_view list = definitionValue(text, "triggers=");
     if (list.empty()) return {};
     const std::string database = std::filesystem::path(path).parent_path().filename().string();

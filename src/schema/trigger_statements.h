@@ -24,6 +24,11 @@ std::vector<std::string> triggerBodies(std::string_view list);
 // server connection with the output and log line "Trigger Created Successfully." or
 // "Error executing Trigger.", and the result is empty. The empty text also when the file
 // cannot be read or has no non-empty "triggers=" line.
+// Why a trigger file cannot be saved: it cannot be read, a trigger text is not closed, or the per-trigger lists (sql_modes, definers, character sets,
+// created) do not have one entry per trigger (cut short). Empty for an intact file;
+// triggerStatements gives "" for a damaged one.
+std::string triggerFileDamage(const std::string& path);
+
 std::string triggerStatements(core::MainFrame& frame, const std::string& path);
 
 }  // namespace dunmore::schema

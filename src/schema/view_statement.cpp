@@ -10,6 +10,7 @@
 #include "schema/column_type.h"
 #include "schema/frm_text.h"
 
+#include <cmath>
 #include <filesystem>
 
 namespace dunmore::schema {
@@ -147,13 +148,85 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
     return out;
 }
 
+namespace {
+
+// MD5 (RFC 1321) as lowercase hex: the server keeps the MD5 of a view's query in md5=.
+std::string md5Hex(std::string_view text) {
+    static constexpr std::uint32_t kShift[64] = {7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
+                                                 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
+                                                 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
+                                                 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21};
+    std::uint32_t k[64];
+    for (int i = 0; i < 64; ++i)
+        k[i] = static_cast<std::uint32_t>(std::floor(std::fabs(std::sin(i + 1.0)) * 4294967296.0));
+    std::uint32_t h[4] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
+    std::string msg(text);
+    const std::uint64_t bits = std::uint64_t{text.size()} * 8;
+    msg.push_back(static_cast<char>(0x80));
+    while (msg.size() % 64 != 56) msg.push_back('\0');
+    for (int i = 0; i < 8; ++i) msg.push_back(static_cast<char>(bits >> (8 * i)));
+    for (std::size_t chunk = 0; chunk < msg.size(); chunk += 64) {
+        std::uint32_t w[16];
+        for (int i = 0; i < 16; ++i) {
+            w[i] = 0;
+            for (int b = 3; b >= 0; --b)
+                w[i] = (w[i] << 8) | static_cast<std::uint8_t>(msg[chunk + 4 * i + b]);
+        }
+        std::uint32_t a = h[0], b = h[1], c = h[2], d = h[3];
+        for (int i = 0; i < 64; ++i) {
+            std::uint32_t f;
+            int g;
+            if (i < 16) { f = (b & c) | (~b & d); g = i; }
+            else if (i < 32) { f = (d & b) | (~d & c); g = (5 * i + 1) % 16; }
+            else if (i < 48) { f = b ^ c ^ d; g = (3 * i + 5) % 16; }
+            else { f = c ^ (b | ~d); g = (7 * i) % 16; }
+            const std::uint32_t t = d;
+            d = c;
+            c = b;
+            const std::uint32_t x = a + f + k[i] + w[g];
+            b = b + ((x << kShift[i]) | (x >> (32 - kShift[i])));
+            a = t;
+        }
+        h[0] += a; h[1] += b; h[2] += c; h[3] += d;
+    }
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const std::uint32_t v : h)
+        for (int i = 0; i < 4; ++i) {
+            const auto byte = static_cast<std::uint8_t>(v >> (8 * i));
+            out.push_back(kDigits[byte >> 4]);
+            out.push_back(kDigits[byte & 15]);
+        }
+    return out;
+}
+
+}  // namespace
+
+std::string viewFileDamage(const std::string& path) {
+    std::string text;
+    if (!readDefinitionLines(path, text)) return "it cannot be read";
+    if (text.rfind("TYPE=VIEW", 0) != 0) return "it does not begin with TYPE=VIEW";
+    if (text.find("\nquery=") == std::string::npos) return "it has no query";
+    const std::string_view md5 = definitionValue(text, "md5=");
+    // The server writes the MD5 of the query after it: a query cut short or changed no
+    // longer matches it. Without one, the query line must at least be whole.
+    const bool serverMd5 = md5.size() == 32 && md5.find_first_not_of("0123456789abcdef") == std::string_view::npos;
+    if (serverMd5) {
+        if (md5Hex(unescapeDefinitionText(definitionValue(text, "query="))) != md5)
+            return "its query does not match the md5 the server stored (the file is damaged)";
+    } else if (text.find('\n', text.find("\nquery=") + 1) == std::string::npos) {
+        return "its query is cut short";
+    }
+    return {};
+}
+
 std::string viewStatement(const std::string& path) {
     const std::string fileName = core::lastPathPart(path);
     const auto dot = fileName.rfind('.');
     const std::string name =
         fileName.size() == path.size() || dot == std::string::npos ? "" : fileName.substr(0, dot);
     std::string text;
-    if (!readDefinitionLines(path, text)) return {};
+    if (!readDefinitionLines(path, text) || !viewFileDamage(path).empty()) return {};
     std::string query = unescapeDefinitionText(definitionValue(text, "query="));
     const std::string database = std::filesystem::path(path).parent_path().filename().string();
     if (!database.empty())

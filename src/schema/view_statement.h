@@ -26,6 +26,11 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
 // empty text when the file cannot be read.
 std::string viewStatement(const std::string& path);
 
+// Why a view file cannot be saved: it cannot be read, lacks its query or its md5 line,
+// or its query does not match the md5 the server stored (cut short or changed). Empty
+// for an intact file; viewStatement gives "" for a damaged one.
+std::string viewFileDamage(const std::string& path);
+
 // Reads a view or trigger definition file (read-only) into text as UTF-8, bytes that are
 // not UTF-8 taken as Windows-1252. False when it cannot be read or is too large to be one.
 bool readDefinitionLines(const std::string& path, std::string& text);

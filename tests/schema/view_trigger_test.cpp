@@ -200,7 +200,9 @@ TEST(ViewTrigger, ViewFileEdgeCases) {
          head + "`v3` AS select `other`.`db1`.`c` from `other`.`db1`;"},
         {"quoted text kept", "v4.frm", "select \\'`db1`.x \\\\\\' \\' AS `s`,\"`db1`.\" from `db1`.`t`",
          head + "`v4` AS select '`db1`.x \\' ' AS `s`,\"`db1`.\" from `rep_db1`.`t`;"},
-        {"no query line", "v5.frm", "", head + "`v5` AS ;"},
+        // A view without its query is not written as a statement that would stop the
+        // rest of the script.
+        {"no query line", "v5.frm", "", ""},
         {"back-quote in the name", "v`6.frm", "select 1", head + "`v``6` AS select 1;"},
     };
     for (const auto& c : kCases) {
@@ -228,6 +230,41 @@ TEST(ViewTrigger, TokenizerRemovesOneDelimiterCharacter) {
 
     CToken none("abc");
     EXPECT_FALSE(none.hasMoreTokens());
+}
+
+}  // namespace
+}  // namespace dunmore::schema
+
+namespace dunmore::schema {
+namespace {
+
+TEST(ViewTrigger, DamagedRealFilesAreNamedAndNeverWrittenAsStatements) {
+    const fs::path db = fs::path(DUNMORE_BINARY_DIR) / "sample/datadir/shop";
+    Frame f;
+    const std::string view = test::readFileText(db / "customer_orders.frm");
+    const std::string trg = test::readFileText(db / "orders.TRG");
+    EXPECT_EQ(viewFileDamage((db / "customer_orders.frm").string()), "");
+    EXPECT_EQ(triggerFileDamage((db / "orders.TRG").string()), "");
+    const auto query = view.find("query=");
+    const auto body = trg.find("TRIGGER");
+    struct Case { const char* name; const char* file; std::string text; };
+    const Case kCases[] = {
+        {"view cut inside its query", "v.frm", view.substr(0, query + 60)},
+        {"view query changed", "v.frm", std::string(view).replace(query + 20, 1, "X")},
+        {"triggers cut inside the body", "t.TRG", trg.substr(0, body + 40)},
+        {"triggers cut after the body", "t.TRG", trg.substr(0, trg.find("sql_modes=") + 10)},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        const fs::path p = scratchFile(c.file, c.text);
+        if (std::string(c.file) == "v.frm") {
+            EXPECT_NE(viewFileDamage(p.string()), "");
+            EXPECT_EQ(viewStatement(p.string()), "");
+        } else {
+            EXPECT_NE(triggerFileDamage(p.string()), "");
+            EXPECT_EQ(triggerStatements(f.frame, p.string()), "");
+        }
+    }
 }
 
 }  // namespace
