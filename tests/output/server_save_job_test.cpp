@@ -295,3 +295,43 @@ TEST(ServerSaveJob, ServerKilledInTheMiddleOfALargeTable) {
 
 }  // namespace
 }  // namespace dunmore::output
+
+namespace dunmore::output {
+namespace {
+
+TEST(ServerSaveJob, StopEndsTheTableWithItsRowsCommitted) {
+    TestServer& server = test::sharedServer();
+    server.query("DROP DATABASE IF EXISTS rep_big;");
+    const fs::path work = scratch("stopped");
+    Session s(work);
+    s.check({"big", "Tables", "big"});
+    s.check({"big", "Views", "v_big"});
+    s.startSave(server.port(), TestServer::kPassword);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (s.frontend.lastPosition.load() < 5 && s.settings.busy.load() != 0 &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    s.settings.stopRequested = 1;
+    s.frame.waitForJob();
+
+    EXPECT_TRUE(s.outcome.stopped);
+    EXPECT_TRUE(s.outcome.failed.empty()) << ::testing::PrintToString(s.outcome.failed);
+    ASSERT_EQ(s.frontend.messages.size(), 1u);
+    EXPECT_EQ(s.frontend.messages[0].rfind("Saving process stopped", 0), 0u) << s.frontend.messages[0];
+    const std::string totalText = "Total Number of record inserted =  ";
+    const auto total = std::find_if(s.frontend.lines.begin(), s.frontend.lines.end(),
+                                    [&](const auto& l) { return l.starts_with(totalText); });
+    ASSERT_NE(total, s.frontend.lines.end());
+    const std::string count = total->substr(totalText.size(), total->size() - totalText.size() - 2);
+    EXPECT_LT(std::stoul(count), 100000u);
+    // Every row the total counts was committed; the view after the stop was not visited.
+    EXPECT_EQ(rowsOf(server.query("SELECT COUNT(*) FROM rep_big.big;")), count + "\n");
+    EXPECT_EQ(rowsOf(server.query("SELECT COUNT(*) FROM information_schema.VIEWS "
+                                  "WHERE TABLE_SCHEMA = 'rep_big';")),
+              "0\n");
+    EXPECT_EQ(s.settings.stopRequested.load(), 0);
+    server.query("DROP DATABASE IF EXISTS rep_big;");
+}
+
+}  // namespace
+}  // namespace dunmore::output
