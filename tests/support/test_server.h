@@ -77,8 +77,26 @@ public:
         ::waitpid(m_pid, nullptr, 0);
         m_pid = -1;
     }
-    // Freezes or thaws the server process: a server that stops answering.
-    void pause() const { ::kill(m_pid, SIGSTOP); }
+    // Freezes or thaws the server process: a server that stops answering. pause returns
+    // once the process is stopped (the signal is delivered asynchronously).
+    void pause() const {
+        ::kill(m_pid, SIGSTOP);
+        const std::filesystem::path tasks = "/proc/" + std::to_string(m_pid) + "/task";
+        for (int i = 0; i < 400; ++i) {
+            bool allStopped = true;
+            std::error_code ec;
+            for (const auto& task : std::filesystem::directory_iterator(tasks, ec)) {
+                const std::string text = readFileText(task.path() / "stat");
+                const auto close = text.rfind(')');
+                const char state = close != std::string::npos && close + 2 < text.size()
+                                       ? text[close + 2]
+                                       : '?';
+                if (state != 'T' && state != 't') allStopped = false;
+            }
+            if (allStopped) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    }
     void resume() const { ::kill(m_pid, SIGCONT); }
 
     // A loopback port on which nothing listens (bound, then released).
