@@ -24,7 +24,15 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
                core::TableRowCounts* counts) {
     const bool script = destination == values::StatementDestination::Script;
     core::RecoveryContext& ctx = frame.context;
-    if (!ctx.dataFile.open(dataPath)) return true;
+    if (!ctx.dataFile.open(dataPath)) {
+        // The stream's own result stays true (nothing was written, nothing to log); the
+        // counts tell the job that the table's rows were not read at all.
+        if (counts) {
+            *counts = {};
+            counts->failed = true;
+        }
+        return true;
+    }
     values::StatementSink sink(frame, script ? "mydfileforscript" : "mydfilefordatabase",
                                destination, ctx.columns, tableName, script ? ");\r\n" : ");");
     bool ok = false;

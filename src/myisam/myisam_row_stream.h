@@ -33,7 +33,8 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition);
 // when the file cannot be opened: nothing is written then) and false when it failed
 // ("Error in processing function mydfileforscript" in the log) or when damaged records
 // were passed over (the rows around them are written; the log says
-// "Damaged records skipped = N"). counts, when given, receives what became of the rows.
+// "Damaged records skipped = N"). counts, when given, receives what became of the rows
+// (failed when the .MYD could not be opened).
 bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
                       std::string_view tableName, core::TableRowCounts* counts = nullptr);
 
@@ -45,8 +46,8 @@ bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dat
                         std::string_view tableName, core::TableRowCounts* counts = nullptr);
 
 // The rows step of a save for a MyISAM table whose .frm and .MYI were read: the script
-// or the server stream. True when every stored row was read and handed on; a failure or
-// damaged records make it false. Rows the server rejected are counted in
+// or the server stream. True when every stored row was read and handed on; a .MYD that
+// does not open, a failure or damaged records make it false. Rows the server rejected are counted in
 // counts->rejected, which the server job reports (the walk itself completed).
 bool saveMyisamTableRows(core::MainFrame& frame, const std::filesystem::path& dataPath,
                          std::string_view statementName, bool toServer,

@@ -372,5 +372,24 @@ TEST_F(MyisamStreamTest, MissingDataFileWritesNothing) {
     EXPECT_TRUE(s.frame.context.pageStack.empty());
 }
 
+// The stream's own result stays true for a .MYD that does not open, but the reason
+// reaches the job: the counts say the rows were not read and the rows step of a save
+// fails, for the script and the server alike.
+TEST_F(MyisamStreamTest, MissingDataFileFailsTheRowsStepOfASave) {
+    StreamSession s(folder(), "p2500", "missing_step_work");
+    s.settings.savingScript = true;
+    const fs::path script = s.work / "rows.sql";
+    ASSERT_TRUE(s.frame.scriptWriter.open(script));
+    core::TableRowCounts counts;
+    EXPECT_TRUE(myisam::mydfileforscript(s.frame, folder() / "nosuch.MYD", "nosuch", &counts));
+    EXPECT_TRUE(counts.failed);
+    for (const bool toServer : {false, true}) {
+        SCOPED_TRACE(toServer ? "server" : "script");
+        EXPECT_FALSE(myisam::saveMyisamTableRows(s.frame, folder() / "nosuch.MYD", "nosuch", toServer));
+    }
+    s.frame.scriptWriter.close();
+    EXPECT_EQ(readFileText(script), "");
+}
+
 }  // namespace
 }  // namespace dunmore::test
