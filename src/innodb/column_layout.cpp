@@ -9,6 +9,7 @@
 
 #include "innodb/column_layout.h"
 
+#include "core/collation_numbers.h"
 #include "core/recovery_context.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
@@ -21,7 +22,6 @@
 namespace dunmore::innodb {
 namespace {
 
-constexpr std::uint32_t kCollationBinary = 63;
 constexpr std::uint32_t kCollationLatin1 = 8;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFF;
 
@@ -168,7 +168,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
     const std::uint32_t byteLength = static_cast<std::uint32_t>(c.length);
     std::uint32_t collation = static_cast<std::uint32_t>(c.charset) & kCollationMask;
     if (collation == 0) collation = kCollationLatin1;
-    const bool binaryCharset = collation == kCollationBinary;
+    const bool binaryCharset = collation == core::kBinaryCollation;
     std::uint32_t mysqlType = c.typeCode;
     std::uint32_t flags = 0;
     bool isUnsigned = c.isUnsigned;
@@ -217,7 +217,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
         case kTypeBit:
             f.mainType = kMainFixBinary;
             f.length = (byteLength + 7) / 8;
-            collation = kCollationBinary;
+            collation = core::kBinaryCollation;
             isUnsigned = true;
             break;
         case kTypeEnum:

@@ -9,6 +9,7 @@
 
 #include "innodb/dictionary.h"
 
+#include "core/collation_numbers.h"
 #include "core/recovery_context.h"
 #include "innodb/column_layout.h"
 #include "schema/collation_table.h"
@@ -26,7 +27,6 @@ namespace {
 // offset byte each at least).
 constexpr std::uint32_t kMaxRedundantRecordsPerPage = kPageSize / (kRedundantHeaderSize + 1);
 
-constexpr std::uint32_t kCollationBinary = 63;
 constexpr std::uint32_t kCollationLatin1 = 8;
 
 // A field of exactly width bytes, or nothing (NULL or another width keeps the default).
@@ -154,7 +154,7 @@ void completeSysColumnsRecord(core::SysColumnsRecord& record,
         // Old dictionaries leave the collation out of the precise type.
         if (collationOf(record.preciseType) == 0) {
             const bool binary = m == 3 || m == 4 || (m == 5 && (record.preciseType & 0x400));
-            record.preciseType |= (binary ? kCollationBinary : kCollationLatin1) << 16;
+            record.preciseType |= (binary ? core::kBinaryCollation : kCollationLatin1) << 16;
         }
         if (const auto* entry = collations.lookupCollation(collationOf(record.preciseType))) {
             record.mbMinLen = entry->minBytesPerChar;

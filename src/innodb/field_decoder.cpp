@@ -10,6 +10,7 @@
 // the column's character set.
 #include "innodb/field_decoder.h"
 
+#include "core/collation_numbers.h"
 #include "innodb/blob_file.h"
 #include "values/charset.h"
 #include "values/value_decoder.h"
@@ -23,7 +24,6 @@ namespace {
 
 constexpr std::uint32_t kMainTypeInt = 6;
 constexpr std::uint32_t kPreciseUnsigned = 0x200;
-constexpr std::int32_t kBinaryCharset = 63;
 constexpr std::uint32_t kLatin1Collation = 8;  // latin1_swedish_ci: Windows-1252
 
 bool isIntegerTypeCode(std::uint32_t code) {
@@ -58,7 +58,7 @@ void appendHex(core::ByteSpan bytes, std::string& out) {
 void renderBlobInline(const core::ColumnDefinition& column, core::ByteSpan bytes,
                       std::string& out) {
     out.clear();
-    if (column.charset == kBinaryCharset)
+    if (column.charset == core::kBinaryCollation)
         appendHex(bytes, out);
     else if (column.charset > 0)
         values::textToUtf8(static_cast<std::uint32_t>(column.charset), bytes, out);

@@ -21,6 +21,7 @@
 // carry their value for older records as default=<hex bytes> or default_null=1.
 #include "innodb/sdi_definition.h"
 
+#include "core/collation_numbers.h"
 #include "core/scan.h"
 #include "innodb/column_layout.h"
 #include "innodb/sdi_reader.h"
@@ -46,7 +47,6 @@ constexpr std::uint32_t kHiddenUser = 4;
 constexpr std::uint32_t kIndexPrimary = 1;
 constexpr std::uint32_t kIndexUnique = 2;
 constexpr std::uint32_t kWholeColumn = 0xFFFFFFFF;
-constexpr std::int32_t kBinaryCollation = 63;
 constexpr std::uint32_t kMysqlTypeJson = 245;
 constexpr std::uint32_t kMysqlTypeGeometry = 255;
 constexpr std::uint32_t kMysqlTypeLongBlob = 251;
@@ -172,7 +172,7 @@ core::ColumnDefinition columnOf(const Json& c, std::uint32_t mysqlType) {
             break;
         case kMysqlTypeGeometry:
             col.geometryType = static_cast<std::int32_t>(geometryTypeOf(options));
-            col.charset = kBinaryCollation;
+            col.charset = core::kBinaryCollation;
             break;
         default:
             break;
@@ -192,7 +192,7 @@ core::InnodbColumn fieldOf(const core::ColumnDefinition& col, const schema::Coll
     // JSON is a binary BLOB of InnoDB (DATA_BLOB, binary collation).
     core::ColumnDefinition asBlob = col;
     asBlob.typeCode = kMysqlTypeLongBlob;
-    asBlob.charset = kBinaryCollation;
+    asBlob.charset = core::kBinaryCollation;
     core::InnodbColumn f = columnFromDefinition(asBlob, collations);
     f.column = col;
     return f;

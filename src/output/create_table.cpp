@@ -1,6 +1,7 @@
 // CREATE TABLE statements from a table definition read from its .frm file.
 #include "output/create_table.h"
 
+#include "core/collation_numbers.h"
 #include "schema/column_type.h"
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 namespace dunmore::output {
 namespace {
 
-constexpr std::int32_t kBinaryCollation = 63;
 
 bool takesCharsetClause(std::uint32_t typeCode) {
     switch (typeCode) {
@@ -38,7 +38,7 @@ std::uint32_t keyPrefixChars(const core::TableDefinitionState& def,
                 blob || part.length < static_cast<std::uint32_t>(std::max(column.length, 0));
             if (!prefix) return 0;
             std::uint32_t bytesPerChar = 1;
-            if (column.charset != kBinaryCollation) {
+            if (column.charset != core::kBinaryCollation) {
                 if (const auto* e = collations.lookupCollation(static_cast<std::uint32_t>(column.charset)))
                     bytesPerChar = std::max<std::uint32_t>(e->maxBytesPerChar, 1);
             }
@@ -65,7 +65,7 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                schema::columnTypeText(def.tableCharset, column, collations);
         if (def.tableCharset != 0 &&
             static_cast<std::uint32_t>(column.charset) != def.tableCharset &&
-            takesCharsetClause(column.typeCode) && column.charset != kBinaryCollation) {
+            takesCharsetClause(column.typeCode) && column.charset != core::kBinaryCollation) {
             if (const auto* e = collations.lookupCollation(static_cast<std::uint32_t>(column.charset)))
                 sql += " CHARSET " + e->charsetName + " COLLATE " + e->collationName;
         }

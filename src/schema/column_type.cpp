@@ -1,10 +1,11 @@
 // SQL type texts of .frm columns, by MySQL field-type code.
 #include "schema/column_type.h"
 
+#include "core/collation_numbers.h"
+
 namespace dunmore::schema {
 namespace {
 
-constexpr std::int32_t kBinaryCollation = 63;
 // Widths of the temporal values without fractional seconds ("hh:mm:ss" with the room
 // for 838 hours and a sign, "YYYY-MM-DD hh:mm:ss"); a longer field length is the point
 // and the fractional digits. MariaDB 5.3 wrote such lengths with the old type codes too.
@@ -71,7 +72,7 @@ std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinit
     const std::int32_t divided = (divisor != 0 && column.length != 0)
                                      ? column.length / static_cast<std::int32_t>(divisor)
                                      : column.length;
-    const bool binary = column.charset == kBinaryCollation;
+    const bool binary = column.charset == core::kBinaryCollation;
     const auto paren = [](std::int32_t n) { return "(" + std::to_string(n) + ")"; };
 
     switch (column.typeCode) {

@@ -10,6 +10,7 @@
 // column records are the same. See docs/formats/frm.md for the full layout.
 #include "schema/frm_reader.h"
 
+#include "core/collation_numbers.h"
 #include "core/byte_reader.h"
 #include "schema/collation_table.h"
 #include "schema/frm_text.h"
@@ -60,7 +61,6 @@ constexpr std::uint32_t kTypeBit = 16;
 constexpr std::uint32_t kTypeEnum = 247;
 constexpr std::uint32_t kTypeSet = 248;
 constexpr std::uint32_t kTypeGeometry = 255;
-constexpr std::int32_t kBinaryCollation = 63;
 
 bool isNumericType(std::uint32_t type) {
     switch (type) {
@@ -357,7 +357,7 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
             rec.charset = charsetHigh * 256u + rec.charsetLow;
             // The low charset byte of a geometry column holds its sub-type; geometry data
             // is binary.
-            if (rec.typeCode == kTypeGeometry) rec.charset = kBinaryCollation;
+            if (rec.typeCode == kTypeGeometry) rec.charset = core::kBinaryCollation;
         } else {
             c.seek(3);
             rec.length = c.u8();

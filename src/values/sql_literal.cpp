@@ -10,6 +10,7 @@
 
 #include "values/sql_literal.h"
 
+#include "core/collation_numbers.h"
 #include "schema/column_type.h"
 
 #include <algorithm>
@@ -18,7 +19,6 @@ namespace dunmore::values {
 
 namespace {
 
-constexpr std::int32_t kBinaryCollation = 63;
 
 enum class Kind { Number, Quoted, Binary, Bit, Blob, Text };
 
@@ -111,7 +111,7 @@ bool canHoldNullWord(const core::ColumnDefinition& column) {
         case 250:
         case 251:
         case 252:
-            return column.charset != kBinaryCollation;
+            return column.charset != core::kBinaryCollation;
         case 247:
         case 248:
             return true;
@@ -236,10 +236,10 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
                 out.append("'),");
                 return;
             }
-            if (column.charset == kBinaryCollation) return appendBare(t, isHexText, out);
+            if (column.charset == core::kBinaryCollation) return appendBare(t, isHexText, out);
             return appendQuoted(t, out);
         case Kind::Text:
-            if (column.charset == kBinaryCollation && column.typeCode != 245 &&
+            if (column.charset == core::kBinaryCollation && column.typeCode != 245 &&
                 column.typeCode != 247 && column.typeCode != 248)
                 return appendBare(t, isHexText, out);
             return appendQuoted(t, out);

@@ -31,6 +31,7 @@
 
 #include "values/value_decoder.h"
 
+#include "core/collation_numbers.h"
 #include "values/charset.h"
 #include "values/mysql_json.h"
 
@@ -81,7 +82,6 @@ constexpr std::uint32_t kString = 254;
 constexpr std::uint32_t kGeometry = 255;
 }  // namespace type
 
-constexpr std::int32_t kBinaryCollation = 63;
 // Preview placeholders for long values; saving always writes them whole.
 constexpr std::size_t kPreviewBinaryLimit = 99;
 constexpr std::size_t kPreviewBlobLimit = 999;
@@ -520,7 +520,7 @@ void decodeOldDecimal(core::ByteSpan bytes, std::string& out) {
 
 void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
                      const DecodeOptions& options, std::string& out) {
-    if (column.charset == kBinaryCollation && column.typeCode != type::kJson) {
+    if (column.charset == core::kBinaryCollation && column.typeCode != type::kJson) {
         if (bytes.empty()) return;
         if (!options.saving && bytes.size() > kPreviewBinaryLimit) {
             out.append("0x<Binarydata>");
@@ -534,7 +534,7 @@ void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
     if (column.typeCode == type::kJson && mysqlJsonText(bytes, out)) return;
     out.clear();
     const std::uint32_t collation =
-        column.typeCode == type::kJson && column.charset == kBinaryCollation
+        column.typeCode == type::kJson && column.charset == core::kBinaryCollation
             ? 45
             : static_cast<std::uint32_t>(column.charset);
     textToUtf8(collation, bytes, out);
@@ -552,7 +552,7 @@ void decodeBlob(const core::ColumnDefinition& column, core::ByteSpan bytes,
         out.append("Large Blob Data");
         return;
     }
-    if (column.charset == kBinaryCollation) {
+    if (column.charset == core::kBinaryCollation) {
         if (!bytes.empty()) appendHex(bytes, out);
         return;
     }
