@@ -137,18 +137,6 @@ void appendNumber(std::string& out, T value) {
 
 // value with at least width digits (leading zeros); negative values as they are.
 void appendPadded(std::string& out, std::int64_t value, int width) {
-    // The parts of dates and times and the nine-digit groups of decimals fill their width
-    // exactly: their digits are written straight, last digit first.
-    if (value >= 0 && width > 0 && width <= 9 && value < kPowersOf10[static_cast<std::size_t>(width)]) {
-        char digits[9];
-        auto v = static_cast<std::uint32_t>(value);
-        for (int i = width - 1; i >= 0; --i) {
-            digits[i] = static_cast<char>('0' + v % 10);
-            v /= 10;
-        }
-        out.append(digits, static_cast<std::size_t>(width));
-        return;
-    }
     char buf[24];
     const auto r = std::to_chars(buf, buf + sizeof buf, value);
     const int len = static_cast<int>(r.ptr - buf);
