@@ -1,5 +1,6 @@
 #include "cli/cli_session.h"
 
+#include "core/file_name.h"
 #include "core/scan.h"
 #include "innodb_hook.h"
 
@@ -29,7 +30,7 @@ extern "C" void onInterrupt(int) {
 // or view node by its name, or a trigger node by its file name (orders.TRG).
 core::CheckTree::NodeId findItemNode(const core::MainFrame& frame, const std::string& item) {
     const core::CheckTree& tree = frame.tree;
-    const auto dot = item.find('.');
+    const auto dot = databaseDot(frame.catalogue, item);
     const std::string db = item.substr(0, dot);
     const std::string name = dot == std::string::npos ? "" : item.substr(dot + 1);
     for (auto root : tree.roots()) {
@@ -136,12 +137,21 @@ bool checkItems(core::MainFrame& frame, const std::vector<std::string>& items) {
     return true;
 }
 
+std::size_t databaseDot(const core::Catalogue& catalogue, const std::string& item) {
+    for (const auto& folder : catalogue.databaseFolders)
+        if (core::databaseName(folder) == item) return std::string::npos;
+    for (auto dot = item.find('.'); dot != std::string::npos; dot = item.find('.', dot + 1))
+        for (const auto& folder : catalogue.databaseFolders)
+            if (core::databaseName(folder) == item.substr(0, dot)) return dot;
+    return item.find('.');
+}
+
 int findTable(const core::Catalogue& catalogue, const std::string& db, const std::string& name) {
     for (std::size_t i = 0; i < catalogue.tables.size(); ++i) {
         const auto& t = catalogue.tables[i];
         if (t.name == name && t.databaseIndex >= 0 &&
             static_cast<std::size_t>(t.databaseIndex) < catalogue.databaseFolders.size() &&
-            core::lastPathPart(catalogue.databaseFolders[t.databaseIndex]) == db)
+            core::databaseName(catalogue.databaseFolders[t.databaseIndex]) == db)
             return static_cast<int>(i);
     }
     return -1;

@@ -56,4 +56,9 @@ private:
 // Finds the catalogue's table entry DB.NAME; -1 when there is none.
 int findTable(const core::Catalogue& catalogue, const std::string& db, const std::string& name);
 
+// The position of the dot that ends the database part of item (DB or DB.NAME; names may
+// hold dots): npos when item is a scanned database's real name or has no dot, else the
+// first dot before which stands such a name, else the first dot.
+std::size_t databaseDot(const core::Catalogue& catalogue, const std::string& item);
+
 }  // namespace dunmore::cli

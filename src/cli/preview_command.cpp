@@ -5,6 +5,7 @@
 // goes to standard output, messages to standard error.
 #include "cli/cli_session.h"
 #include "cli/commands.h"
+#include "core/file_name.h"
 #include "core/main_frame.h"
 #include "core/scan.h"
 #include "innodb/sdi_definition.h"
@@ -121,14 +122,14 @@ int runPreview(const CommonOptions& options, const std::string& item, int page) 
     if (const int status = p.scan(); status != 0) return status;
     p.frontend.setQuietMessages(false);
     const core::Catalogue& cat = p.frame.catalogue;
-    const auto dot = item.find('.');
+    const auto dot = databaseDot(cat, item);
     if (dot == std::string::npos) {
         std::fprintf(stderr, "dunmore: preview needs DB.NAME, not '%s'\n", item.c_str());
         return 2;
     }
     const std::string db = item.substr(0, dot);
     std::string name = item.substr(dot + 1);
-    const auto inDb = [&](const std::string& folder) { return core::lastPathPart(folder) == db; };
+    const auto inDb = [&](const std::string& folder) { return core::databaseName(folder) == db; };
 
     const std::string scanning = "Please wait while " + name + " folder is scanning.";
     p.frame.addOutputLine(scanning);
@@ -145,7 +146,8 @@ int runPreview(const CommonOptions& options, const std::string& item, int page) 
         if (status >= 0) break;
         const std::string file = core::lastPathPart(path);
         const std::string folder = path.substr(0, path.size() - file.size());
-        if (file.substr(0, file.rfind('.')) == name && inDb(folder.substr(0, folder.size() - 1))) {
+        if (core::realName(file.substr(0, file.rfind('.'))) == name &&
+            inDb(folder.substr(0, folder.size() - 1))) {
             const std::string text = schema::viewStatement(path);
             std::printf("%s\n", text.c_str());
             status = text.empty() ? 1 : 0;

@@ -10,8 +10,7 @@
 namespace dunmore::cli {
 
 int runSchema(const CommonOptions& options, const std::string& table) {
-    const auto dot = table.find('.');
-    if (dot == std::string::npos || dot == 0 || dot + 1 == table.size()) {
+    if (table.find('.') == std::string::npos) {
         std::fprintf(stderr, "dunmore: expected DB.TABLE, got '%s'\n", table.c_str());
         return 2;
     }
@@ -20,6 +19,11 @@ int runSchema(const CommonOptions& options, const std::string& table) {
     session.frontend.setQuietLines(true);
     if (const int status = session.scan(); status != 0) return status;
     const auto& cat = session.frame.catalogue;
+    const auto dot = databaseDot(cat, table);
+    if (dot == 0 || dot + 1 == table.size()) {
+        std::fprintf(stderr, "dunmore: expected DB.TABLE, got '%s'\n", table.c_str());
+        return 2;
+    }
     const int index = findTable(cat, table.substr(0, dot), table.substr(dot + 1));
     if (index < 0) {
         std::fprintf(stderr, "dunmore: no table %s in the data folder\n", table.c_str());

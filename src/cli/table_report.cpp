@@ -1,5 +1,6 @@
 #include "cli/table_report.h"
 
+#include "core/file_name.h"
 #include "core/scan.h"
 #include "innodb/dictionary.h"
 #include "innodb/sdi_definition.h"
@@ -16,7 +17,7 @@ void printTableReport(core::MainFrame& frame) {
     core::RecoveryContext& ctx = frame.context;
     for (const core::TableEntry& t : cat.tables) {
         const std::string& folder = cat.databaseFolders.at(t.databaseIndex);
-        const std::string name = core::lastPathPart(folder) + "." + t.name;
+        const std::string name = core::databaseName(folder) + "." + t.name;
         ctx.clearTable();
         ctx.engineCode = 0;
         innodb::SdiTableInfo sdi;
@@ -40,7 +41,7 @@ void printTableReport(core::MainFrame& frame) {
         if (ctx.engineCode == core::kEngineMyisam) {
             std::printf("  %s\tMyISAM\n", name.c_str());
         } else if (ctx.engineCode == core::kEngineInnodb) {
-            const innodb::TableLocation loc = innodb::locateTable(ctx, folder, t.name);
+            const innodb::TableLocation loc = innodb::locateTable(ctx, folder, core::diskName(t));
             if (!loc.found)
                 std::printf("  %s\tInnoDB\tnot in the dictionary and no .ibd\n", name.c_str());
             else

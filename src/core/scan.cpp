@@ -8,6 +8,7 @@
 #include "core/scan.h"
 
 #include "core/byte_reader.h"
+#include "core/file_name.h"
 
 #include <algorithm>
 #include <array>
@@ -86,6 +87,14 @@ bool isFulltextAuxiliary(const std::string& base) {
     return base[4 + kIdDigits] == '_';
 }
 
+// The real name of an on-disk name; one that does not decode is kept and logged.
+std::string shownName(MainFrame& frame, const std::string& onDisk) {
+    if (auto decoded = decodeFileName(onDisk)) return std::move(*decoded);
+    frame.writeLog("Name kept as it is on disk (not in the server's file-name encoding): " +
+                   onDisk + "\r\n");
+    return onDisk;
+}
+
 void resetForScan(MainFrame& frame) {
     frame.frontend.clearOutput();
     frame.settings.outputLineCount = 0;
@@ -130,10 +139,10 @@ std::string tableFilePath(const Catalogue& catalogue, const TableEntry& table,
         static_cast<std::size_t>(table.databaseIndex) >= catalogue.databaseFolders.size())
         return {};
     const std::string& folder = catalogue.databaseFolders[table.databaseIndex];
-    const std::string exact = joinPath(folder, table.name + suffix);
+    const std::string exact = joinPath(folder, diskName(table) + suffix);
     std::error_code ec;
     if (fs::exists(exact, ec)) return exact;
-    const std::string wanted = lowerAscii(table.name + suffix);
+    const std::string wanted = lowerAscii(diskName(table) + suffix);
     for (const std::string& name : listFolder(folder).files)
         if (lowerAscii(name) == wanted) return joinPath(folder, name);
     return exact;
@@ -158,8 +167,9 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
             definitionFiles.push_back(lower.substr(0, lower.size() - 4));
     }
     const auto addTable = [&](const std::string& base) {
-        cat.tables.push_back({base, databaseIndex});
-        const auto node = tree.insertNode(tablesNode, base, static_cast<std::int32_t>(cat.tables.size()),
+        const std::string real = shownName(frame, base);
+        cat.tables.push_back({real, databaseIndex, base});
+        const auto node = tree.insertNode(tablesNode, real, static_cast<std::int32_t>(cat.tables.size()),
                                           kImageTable);
         tree.insertNode(node, "Keys", kTagKeys, kImageKeys);
     };
@@ -177,7 +187,8 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
                     if (viewsNode == CheckTree::kNone)
                         viewsNode = tree.insertNode(databaseNode, "Views", kTagViewsFolder, kImageViews);
                     cat.viewFiles.push_back(path);
-                    tree.insertNode(viewsNode, base, static_cast<std::int32_t>(cat.viewFiles.size()));
+                    tree.insertNode(viewsNode, shownName(frame, base),
+                                    static_cast<std::int32_t>(cat.viewFiles.size()));
                     break;
                 case FrmKind::Other: {
                     // A damaged definition: its table (when its data files are there) or
@@ -208,7 +219,7 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
             if (triggerNode == CheckTree::kNone)
                 triggerNode = tree.insertNode(databaseNode, "Trigger", kTagTriggerFolder, kImageTrigger);
             cat.triggers.push_back({name, folder});
-            tree.insertNode(triggerNode, name.substr(0, dot),
+            tree.insertNode(triggerNode, shownName(frame, name.substr(0, dot)),
                             static_cast<std::int32_t>(cat.triggers.size()));
         }
     }
@@ -236,7 +247,8 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
         const auto sep = path.rfind(kSep);
         if (sep != std::string::npos) {
             cat.databaseFolders.push_back(path);
-            const auto dbNode = tree.insertNode(dataNode, path.substr(sep + 1), kTagStructural);
+            const auto dbNode =
+                tree.insertNode(dataNode, shownName(frame, path.substr(sep + 1)), kTagStructural);
             const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
             scanDatabaseFolder(frame, path, tablesNode, dbNode, 0);
         }
@@ -245,7 +257,8 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
             const std::string entry = cat.databaseFolders[i];
             const auto sep = entry.rfind(kSep);
             if (sep == std::string::npos) continue;
-            const auto dbNode = tree.insertNode(dataNode, entry.substr(sep + 1), kTagStructural);
+            const auto dbNode =
+                tree.insertNode(dataNode, shownName(frame, entry.substr(sep + 1)), kTagStructural);
             const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
             scanDatabaseFolder(frame, entry, tablesNode, dbNode, static_cast<std::int32_t>(i));
         }

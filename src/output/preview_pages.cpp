@@ -18,7 +18,8 @@ core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry
         myisam::loadMyisamPreviewPage(frame, core::tableFilePath(cat, table, ".MYD"));
     } else if (ctx.engineCode == core::kEngineInnodb) {
         const auto start = innodb::locateInnodbTable(
-            ctx, cat.databaseFolders.at(static_cast<std::size_t>(table.databaseIndex)), table.name);
+            ctx, cat.databaseFolders.at(static_cast<std::size_t>(table.databaseIndex)),
+            core::diskName(table));
         if (start.lookup == innodb::TableLookup::Found) {
             ctx.tablespaceSelected = start.inOwnFile;
             ctx.pageStack.push_back({start.firstLeaf, 0});

@@ -7,6 +7,7 @@
 // "default-character-set=latin1" and "default-collation=latin1_swedish_ci".
 #include "output/script_output.h"
 
+#include "core/file_name.h"
 #include "core/log_file.h"
 #include "core/read_only_file.h"
 #include "core/scan.h"
@@ -170,8 +171,13 @@ void closeDatabaseScript(core::MainFrame& frame, ScriptJobState& state) {
 
 void startDatabaseScript(core::MainFrame& frame, ScriptJobState& state,
                          const std::string& databaseFolder) {
-    const std::string database = core::lastPathPart(databaseFolder);
-    const std::string path = core::joinPath(frame.settings.savingFolder, database + ".sql");
+    const std::string database = core::databaseName(databaseFolder);
+    // The script is named after the real name unless that cannot be a file name.
+    const bool fileSafe = database != "." && database != ".." &&
+                          database.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+    const std::string path = core::joinPath(
+        frame.settings.savingFolder,
+        (fileSafe ? database : core::lastPathPart(databaseFolder)) + ".sql");
     if (path == state.currentScriptPath) return;
     closeDatabaseScript(frame, state);
     state.currentScriptPath = path;

@@ -4,6 +4,7 @@
 // Structural, "Keys" and folder nodes add nothing by themselves.
 #include "output/script_save_job.h"
 
+#include "core/file_name.h"
 #include "core/scan.h"
 #include "innodb/row_stream.h"
 #include "innodb/sdi_definition.h"
@@ -112,7 +113,7 @@ void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& 
         return;
     }
     const std::string fileName = core::lastPathPart(path);
-    addViewSection(state, fileName.substr(0, fileName.rfind('.')), text);
+    addViewSection(state, core::realName(fileName.substr(0, fileName.rfind('.'))), text);
 }
 
 void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::TriggerEntry& entry) {
@@ -188,7 +189,8 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
         if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespace.isOpen())
             return rows + " not saved: neither " + ibdPath + " nor ibdata1 can be read.";
         const bool complete =
-            innodb::saveInnodbTableRows(frame, databaseFolder, table.name, statementName, toServer);
+            innodb::saveInnodbTableRows(frame, databaseFolder, core::diskName(table), statementName,
+                                        toServer);
         return complete ? std::string() : rows + " not saved completely.";
     }
     return rows + " not saved: its storage engine is neither MyISAM nor InnoDB.";

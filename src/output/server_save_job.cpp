@@ -5,6 +5,7 @@
 // createTable and closed (after the last commit) when its rows are in.
 #include "output/server_save_job.h"
 
+#include "core/file_name.h"
 #include "core/scan.h"
 #include "innodb/sdi_definition.h"
 #include "output/create_table.h"
@@ -103,7 +104,7 @@ void createPendingViews(core::MainFrame& frame, JobState& state) {
 // current database, the views of the one left are created and "rep_" + the new one's
 // name is created (once per database and job).
 void enterDatabase(core::MainFrame& frame, JobState& state, const std::string& databaseFolder) {
-    const std::string database = core::lastPathPart(databaseFolder);
+    const std::string database = core::databaseName(databaseFolder);
     if (database == state.currentDatabase) return;
     createPendingViews(frame, state);
     const std::string target = std::string(schema::kReplacementPrefix) + database;
@@ -202,7 +203,7 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
 void saveView(core::MainFrame& frame, JobState& state, const std::string& path) {
     enterDatabase(frame, state, fs::path(path).parent_path().string());
     const std::string fileName = core::lastPathPart(path);
-    const std::string viewName = fileName.substr(0, fileName.rfind('.'));
+    const std::string viewName = core::realName(fileName.substr(0, fileName.rfind('.')));
     std::string text = schema::viewStatement(path);
     if (text.empty()) {
         report(frame, "Error executing View.");

@@ -4,6 +4,7 @@
 // definer + " TRIGGER", escaped like every value of these files (\\ \n \0 \z \').
 #include "schema/trigger_statements.h"
 
+#include "core/file_name.h"
 #include "core/main_frame.h"
 #include "schema/ctoken.h"
 #include "schema/view_statement.h"
@@ -117,7 +118,8 @@ std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
     if (!readDefinitionLines(path, text) || !triggerFileDamage(path).empty()) return {};
     const std::string_view list = definitionValue(text, "triggers=");
     if (list.empty()) return {};
-    const std::string database = std::filesystem::path(path).parent_path().filename().string();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const std::string database = folder.empty() ? "" : core::databaseName(folder);
     std::string result;
     for (std::string body : triggerBodies(list)) {
         if (!database.empty())

@@ -5,6 +5,7 @@
 // apostrophe become \\ \n \0 \z \'.
 #include "schema/view_statement.h"
 
+#include "core/file_name.h"
 #include "core/read_only_file.h"
 #include "core/scan.h"
 #include "schema/column_type.h"
@@ -223,12 +224,14 @@ std::string viewFileDamage(const std::string& path) {
 std::string viewStatement(const std::string& path) {
     const std::string fileName = core::lastPathPart(path);
     const auto dot = fileName.rfind('.');
-    const std::string name =
-        fileName.size() == path.size() || dot == std::string::npos ? "" : fileName.substr(0, dot);
+    const std::string name = fileName.size() == path.size() || dot == std::string::npos
+                                 ? ""
+                                 : core::realName(fileName.substr(0, dot));
     std::string text;
     if (!readDefinitionLines(path, text) || !viewFileDamage(path).empty()) return {};
     std::string query = unescapeDefinitionText(definitionValue(text, "query="));
-    const std::string database = std::filesystem::path(path).parent_path().filename().string();
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const std::string database = folder.empty() ? "" : core::databaseName(folder);
     if (!database.empty())
         query = renameDatabaseQualifier(query, database, std::string(kReplacementPrefix) + database);
     return "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW " +

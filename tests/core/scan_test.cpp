@@ -1,5 +1,7 @@
 #include "core/scan.h"
 
+#include "core/file_name.h"
+
 #include "support/fixture.h"
 #include "support/recording_frontend.h"
 
@@ -57,7 +59,7 @@ std::string expectedTree(const fs::path& dataDir) {
     int tables = 0, views = 0, triggers = 0;
     for (const auto& db : fs::directory_iterator(dataDir)) {
         if (!db.is_directory()) continue;
-        out += "    " + db.path().filename().string() + "[-1]\n      Tables[-1]\n";
+        out += "    " + realName(db.path().filename().string()) + "[-1]\n      Tables[-1]\n";
         std::string tableLines, viewLines, triggerLines;
         std::vector<std::string> order;  // "views" / "trigger" in order of first meeting
         for (const auto& f : fs::directory_iterator(db.path())) {
@@ -66,14 +68,14 @@ std::string expectedTree(const fs::path& dataDir) {
             const std::string ext = f.path().extension().string();
             const std::string head = test::readFileText(f.path()).substr(0, 9);
             if (ext == ".frm" && head.compare(0, 2, "\xFE\x01") == 0) {
-                tableLines += "        " + f.path().stem().string() + "[" + std::to_string(++tables) +
+                tableLines += "        " + realName(f.path().stem().string()) + "[" + std::to_string(++tables) +
                               "]\n          Keys[-2]\n";
             } else if (ext == ".frm" && head == "TYPE=VIEW") {
                 if (viewLines.empty()) order.push_back("views");
-                viewLines += "        " + f.path().stem().string() + "[" + std::to_string(++views) + "]\n";
+                viewLines += "        " + realName(f.path().stem().string()) + "[" + std::to_string(++views) + "]\n";
             } else if (ext == ".TRG") {
                 if (triggerLines.empty()) order.push_back("trigger");
-                triggerLines += "        " + f.path().stem().string() + "[" + std::to_string(++triggers) + "]\n";
+                triggerLines += "        " + realName(f.path().stem().string()) + "[" + std::to_string(++triggers) + "]\n";
             }
         }
         out += tableLines;
@@ -180,7 +182,10 @@ TEST(Scan, HandBuiltFoldersFollowTheNamingRules) {
     std::vector<std::string> names;
     for (const auto& t : cat.tables) names.push_back(t.name);
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"@0040sign", "T1"}));
+    // Names are decoded from the file-name encoding; the files keep theirs.
+    EXPECT_EQ(names, (std::vector<std::string>{"@sign", "T1"}));
+    for (const auto& t : cat.tables)
+        if (t.name == "@sign") EXPECT_EQ(diskName(t), "@0040sign");
     ASSERT_EQ(cat.viewFiles.size(), 1u);
     EXPECT_EQ(cat.viewFiles[0], (data / "a" / "v1.frm").string());
     ASSERT_EQ(cat.triggers.size(), 2u);
@@ -336,6 +341,38 @@ TEST(Jobs, CloseRequestNamesTheLogAfterYes) {
     EXPECT_TRUE(run.frame.closeRequest());
     EXPECT_EQ(run.frontend.questions.back(), "Do you want to close the application?");
     EXPECT_EQ(run.frontend.messages.back(), "Log file path : " + run.settings.logFilePath);
+}
+
+}  // namespace
+}  // namespace dunmore::core
+
+namespace dunmore::core {
+namespace {
+
+TEST(Scan, EncodedNamesAreShownDecodedAndOthersKeptAndLogged) {
+    const fs::path data = scratch("encoded");
+    writeBytes(data / "shop@002deu" / "stock@002ditems.frm", std::string(kFrmTable, 10));
+    writeBytes(data / "shop@002deu" / "@W0@u0@x0@x0@o0@r1.frm", "TYPE=VIEW\nquery=select 1\n");
+    writeBytes(data / "shop@002deu" / "stock@002ditems.TRG", "TYPE=TRIGGERS\n");
+    writeBytes(data / "old-name" / "t-1.frm", std::string(kFrmTable, 10));
+
+    ScanRun run;
+    run.scan(data, scratch("encoded_log"));
+    std::string tree = run.treeText();
+    for (const char* shown : {"    shop-eu[-1]", "        stock-items[", "        Россия[",
+                              "    old-name[-1]", "        t-1["})
+        EXPECT_NE(tree.find(shown), std::string::npos) << shown << "\n" << tree;
+    EXPECT_EQ(tree.find("@0"), std::string::npos) << tree;
+    std::map<std::string, std::string> files;
+    for (const auto& t : run.frame.catalogue.tables) files[t.name] = diskName(t);
+    EXPECT_EQ(files, (std::map<std::string, std::string>{{"stock-items", "stock@002ditems"}, {"t-1", "t-1"}}));
+    const std::string log = test::readFileText(run.settings.logFilePath);
+    for (const char* kept : {"old-name", "t-1"})
+        EXPECT_NE(log.find(utf8ToUtf16le(
+                      std::string("Name kept as it is on disk (not in the server's file-name encoding): ") +
+                      kept + "\r\n")),
+                  std::string::npos) << kept;
+    EXPECT_EQ(log.find(utf8ToUtf16le("shop@002deu\r\n")), std::string::npos);
 }
 
 }  // namespace

@@ -552,6 +552,129 @@ TEST(ServerRoundTrip, FailuresExitOneWithAnHonestMessage) {
               std::string::npos) << save.out;
     EXPECT_EQ(save.out.find("not-the-password"), std::string::npos) << save.out;
     EXPECT_EQ(server.query("SHOW DATABASES LIKE 'rep_rt_latin';"), "");
+namespace dunmore::test {
+namespace {
+
+// One round trip of a fixture: sql makes the original data folder, query (every database
+// written `@P@name`) reads back what must survive; the scripts of a save of databases are
+// loaded into a fresh server and the same query, with @P@ = "rep_", must print the same.
+// withoutIbdata1 saves a copy of the folder from which ibdata1 was removed.
+struct RoundTrip {
+    std::string name;
+    std::string sql;
+    std::string query;
+    std::vector<std::string> databases;
+    std::string serverOpts = {};
+};
+
+CommandRun roundTrip(const RoundTrip& rt, bool withoutIbdata1) {
+    const Fixture fx = makeFixture(rt.name + "_source", rt.sql, replaceAll(rt.query, "@P@", ""),
+                                   rt.serverOpts);
+    fs::path data = fx.dataDir;
+    const std::string variant = withoutIbdata1 ? "_no_ibdata1" : "";
+    const fs::path work = scratch(rt.name + variant);
+    if (withoutIbdata1) {
+        data = work / "data";
+        fs::copy(fx.dataDir, data, fs::copy_options::recursive);
+        fs::remove(data / "ibdata1");
+    }
+    const fs::path out = work / "out";
+    std::vector<std::string> items;
+    for (const auto& db : rt.databases) items.push_back("'" + db + "'");
+    const CommandRun save = saveScript(data, out, items, work);
+    EXPECT_TRUE(fs::is_directory(out / "Scriptdata")) << save.out;
+    if (!fs::is_directory(out / "Scriptdata")) return save;
+    const std::string expected = fx.resultText();
+    EXPECT_FALSE(expected.empty());
+    const Fixture copy = makeFixture(rt.name + variant + "_copy", scriptsOf(out),
+                                     replaceAll(rt.query, "@P@", "rep_"));
+    expectSameResults(expected, copy.resultText());
+    return save;
+}
+
+// Names in many scripts: the server keeps them in its file-name encoding on disk.
+const char* kNamesSql = R"SQL(
+CREATE DATABASE `shop-eu` CHARACTER SET utf8mb4;
+CREATE TABLE `shop-eu`.`stock-items` (id INT PRIMARY KEY, `näme` VARCHAR(20)) ENGINE=InnoDB;
+CREATE TABLE `shop-eu`.`cheap items` (id INT PRIMARY KEY, v VARCHAR(20)) ENGINE=MyISAM;
+CREATE TABLE `shop-eu`.`orders.2024` (id INT PRIMARY KEY, total DECIMAL(10,2)) ENGINE=InnoDB;
+CREATE TABLE `shop-eu`.`log` (id INT, what VARCHAR(40)) ENGINE=MyISAM;
+INSERT INTO `shop-eu`.`cheap items` VALUES (1, 'a'), (2, 'b'), (3, 'c');
+INSERT INTO `shop-eu`.`orders.2024` VALUES (7, 12.50), (8, -0.01);
+CREATE VIEW `shop-eu`.`cheap-view` AS SELECT c.id, c.v, s.`näme` FROM `shop-eu`.`cheap items` c
+  JOIN `shop-eu`.`stock-items` s ON s.id = c.id;
+CREATE TRIGGER `shop-eu`.`stock-bi` BEFORE INSERT ON `shop-eu`.`stock-items` FOR EACH ROW
+  INSERT INTO `shop-eu`.`log` VALUES (NEW.id, CONCAT('stock ', NEW.`näme`));
+INSERT INTO `shop-eu`.`stock-items` VALUES (1, 'bolt'), (2, 'nut');
+CREATE DATABASE `café` CHARACTER SET latin1;
+CREATE TABLE `café`.`Größe` (`größe` INT PRIMARY KEY, `maß` VARCHAR(10)) ENGINE=MyISAM;
+CREATE TABLE `café`.`Straße` (id INT PRIMARY KEY, `Ærø` CHAR(8)) ENGINE=InnoDB;
+INSERT INTO `café`.`Größe` VALUES (1, 'groß'), (2, 'klein');
+INSERT INTO `café`.`Straße` VALUES (1, 'Ørsted');
+CREATE VIEW `café`.`übersicht` AS SELECT `größe`, `maß` FROM `café`.`Größe`;
+CREATE DATABASE `Россия`;
+CREATE TABLE `Россия`.`Москва` (id INT PRIMARY KEY, `улица` VARCHAR(30)) ENGINE=InnoDB;
+INSERT INTO `Россия`.`Москва` VALUES (1, 'Тверская'), (2, 'Арбат');
+CREATE VIEW `Россия`.`вид` AS SELECT `улица` FROM `Россия`.`Москва`;
+CREATE DATABASE `日本語`;
+CREATE TABLE `日本語`.`東京` (id INT PRIMARY KEY, `名前` VARCHAR(10)) ENGINE=InnoDB;
+CREATE TABLE `日本語`.`表-1` (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=MyISAM;
+INSERT INTO `日本語`.`東京` VALUES (1, '渋谷'), (2, '新宿');
+CREATE TRIGGER `日本語`.`表-1_bi` BEFORE INSERT ON `日本語`.`表-1` FOR EACH ROW
+  SET NEW.v = CONCAT('「', NEW.v, '」');
+INSERT INTO `日本語`.`表-1` VALUES (1, 'ひとつ');
+CREATE DATABASE `ware house.2`;
+CREATE TABLE `ware house.2`.`a.b c-d` (id INT PRIMARY KEY, `x-y` INT) ENGINE=InnoDB;
+INSERT INTO `ware house.2`.`a.b c-d` VALUES (1, 10), (2, 20);
+CREATE VIEW `ware house.2`.`v.1` AS SELECT id, `x-y` FROM `ware house.2`.`a.b c-d`;
+)SQL";
+
+const char* kNamesQuery = R"SQL(
+SELECT id, HEX(`näme`) FROM `@P@shop-eu`.`stock-items` ORDER BY id;
+SELECT id, HEX(v) FROM `@P@shop-eu`.`cheap items` ORDER BY id;
+SELECT id, total FROM `@P@shop-eu`.`orders.2024` ORDER BY id;
+SELECT * FROM `@P@shop-eu`.`cheap-view` ORDER BY id;
+SELECT id, what FROM `@P@shop-eu`.`log` ORDER BY id;
+SELECT `größe`, HEX(`maß`) FROM `@P@café`.`Größe` ORDER BY 1;
+SELECT id, HEX(`Ærø`) FROM `@P@café`.`Straße` ORDER BY id;
+SELECT * FROM `@P@café`.`übersicht` ORDER BY 1;
+SELECT id, HEX(`улица`) FROM `@P@Россия`.`Москва` ORDER BY id;
+SELECT * FROM `@P@Россия`.`вид` ORDER BY 1;
+SELECT id, HEX(`名前`) FROM `@P@日本語`.`東京` ORDER BY id;
+SELECT id, v FROM `@P@日本語`.`表-1` ORDER BY id;
+SELECT * FROM `@P@ware house.2`.`a.b c-d` ORDER BY id;
+SELECT * FROM `@P@ware house.2`.`v.1` ORDER BY id;
+SELECT REPLACE(SCHEMA_NAME, '@P@', '') AS db FROM information_schema.SCHEMATA
+  WHERE SCHEMA_NAME LIKE '@P@%' AND SCHEMA_NAME NOT IN ('mysql', 'sys', 'performance_schema',
+  'information_schema', 'test') ORDER BY 1;
+SELECT TABLE_NAME, TABLE_TYPE FROM information_schema.TABLES WHERE TABLE_SCHEMA LIKE '@P@%'
+  AND TABLE_SCHEMA NOT IN ('mysql', 'sys', 'performance_schema', 'information_schema')
+  ORDER BY 1;
+SELECT TRIGGER_NAME, REPLACE(TRIGGER_SCHEMA, '@P@', '') AS db, EVENT_OBJECT_TABLE,
+  REPLACE(ACTION_STATEMENT, '@P@', '') AS body FROM information_schema.TRIGGERS
+  WHERE TRIGGER_SCHEMA LIKE '@P@%' ORDER BY 1;
+)SQL";
+
+const RoundTrip kNames{"names", kNamesSql, kNamesQuery,
+                       {"shop-eu", "café", "Россия", "日本語", "ware house.2"}};
+
+TEST(NamesRoundTrip, RealNamesInCatalogueScriptsAndMessages) {
+    const CommandRun save = roundTrip(kNames, false);
+    EXPECT_EQ(save.status, 0) << save.out;
+    for (const char* line : {"Processing Table stock-items", "Processing Table orders.2024",
+                             "Processing Table Größe", "Processing Table 東京",
+                             "Creating Script File For Database shop-eu",
+                             "Creating Script File For Database ware house.2"})
+        EXPECT_NE(save.out.find(line), std::string::npos) << line << "\n" << save.out;
+    EXPECT_EQ(save.out.find("@00"), std::string::npos) << save.out;
+    const fs::path scripts = fs::path(DUNMORE_FIXTURE_ROOT) / "roundtrip_scratch" / "names" / "out" / "Scriptdata";
+    EXPECT_TRUE(fs::exists(scripts / "shop-eu.sql"));
+    EXPECT_TRUE(fs::exists(scripts / "日本語.sql"));
+}
+
+TEST(NamesRoundTrip, WithoutIbdata1) {
+    const CommandRun save = roundTrip(kNames, true);
+    EXPECT_EQ(save.status, 0) << save.out;
 }
 
 }  // namespace
