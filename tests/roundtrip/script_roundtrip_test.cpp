@@ -552,6 +552,11 @@ TEST(ServerRoundTrip, FailuresExitOneWithAnHonestMessage) {
               std::string::npos) << save.out;
     EXPECT_EQ(save.out.find("not-the-password"), std::string::npos) << save.out;
     EXPECT_EQ(server.query("SHOW DATABASES LIKE 'rep_rt_latin';"), "");
+}
+
+}  // namespace
+}  // namespace dunmore::test
+
 namespace dunmore::test {
 namespace {
 
