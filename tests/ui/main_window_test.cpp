@@ -1,5 +1,6 @@
 // The desktop window driven through its own controls on the offscreen platform, over data
 // folders written by a real MariaDB server.
+#include "core/file_name.h"
 #include "core/catalogue.h"
 #include "schema/collation_table.h"
 #include "support/fixture.h"
@@ -92,7 +93,7 @@ QStringList prescribedTree(const fs::path& dataDir, const std::string& dataFolde
     int tables = 0, views = 0, triggers = 0;
     for (const auto& db : fs::directory_iterator(dataDir)) {
         if (!db.is_directory()) continue;
-        out << q("2 " + db.path().filename().string() + " -1") << "3 Tables -1";
+        out << q("2 " + dunmore::core::realName(db.path().filename().string()) + " -1") << "3 Tables -1";
         QStringList viewLines, triggerLines, order;
         QStringList tableLines;
         for (const auto& f : fs::directory_iterator(db.path())) {
@@ -100,7 +101,7 @@ QStringList prescribedTree(const fs::path& dataDir, const std::string& dataFolde
             const std::string name = f.path().filename().string();
             std::string ext = f.path().extension().string();
             for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            const std::string stem = name.substr(0, name.size() - ext.size());
+            const std::string stem = dunmore::core::realName(name.substr(0, name.size() - ext.size()));
             if (ext == ".frm") {
                 char head[9] = {};
                 std::ifstream in(f.path(), std::ios::binary);
