@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "core/file_name.h"
+#include "cli/item_names.h"
 #include "core/scan.h"
 #include "innodb_hook.h"
 
@@ -26,40 +27,19 @@ extern "C" void onInterrupt(int) {
     std::_Exit(130);
 }
 
-// The node of the tree that an ITEM names: a database node (DB), or under it a table
-// or view node by its name, or a trigger node by its file name (orders.TRG).
-core::CheckTree::NodeId findItemNode(const core::MainFrame& frame, const std::string& item) {
-    const core::CheckTree& tree = frame.tree;
-    const auto dot = databaseDot(frame.catalogue, item);
-    const std::string db = item.substr(0, dot);
-    const std::string name = dot == std::string::npos ? "" : item.substr(dot + 1);
-    for (auto root : tree.roots()) {
-        for (auto dataNode : tree.node(root).children) {
-            const auto dbNode = tree.findChild(dataNode, db);
-            if (dbNode == core::CheckTree::kNone) continue;
-            if (dot == std::string::npos) return dbNode;
-            for (auto folder : tree.node(dbNode).children) {
-                const auto& f = tree.node(folder);
-                for (auto leaf : f.children) {
-                    const auto& n = tree.node(leaf);
-                    if (f.tag == core::kTagTriggerFolder) {
-                        const auto index = static_cast<std::size_t>(n.tag - 1);
-                        if (n.tag > 0 && index < frame.catalogue.triggers.size() &&
-                            frame.catalogue.triggers[index].fileName == name)
-                            return leaf;
-                    } else if (n.text == name) {
-                        return leaf;
-                    }
-                }
-            }
-        }
-    }
-    return core::CheckTree::kNone;
-}
-
 std::string withSeparator(std::string folder) {
     if (folder.empty() || folder.back() != '/') folder.push_back('/');
     return folder;
+}
+
+// $XDG_STATE_HOME/dunmore, or ~/.local/state/dunmore when it is unset or not absolute;
+// empty when neither can be found.
+std::string stateLogFolder() {
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && *state == '/') return (fs::path(state) / "dunmore").string();
+    const char* home = std::getenv("HOME");
+    if (home && *home == '/') return (fs::path(home) / ".local" / "state" / "dunmore").string();
+    return {};
 }
 
 }  // namespace
@@ -81,7 +61,15 @@ int CliSession::scan() {
         std::fprintf(stderr, "dunmore: cannot read the data folder '%s'\n", m_options.dataDir.c_str());
         return 2;
     }
-    const std::string logFolder = m_options.logFolder.empty() ? "." : m_options.logFolder;
+    std::string logFolder = m_options.logFolder;
+    if (logFolder.empty()) {
+        logFolder = m_options.defaultLogFolder.empty() ? stateLogFolder() : m_options.defaultLogFolder;
+        if (logFolder.empty()) {
+            std::fprintf(stderr, "dunmore: no log folder: HOME is not set; choose one with --log-folder\n");
+            return 2;
+        }
+        fs::create_directories(logFolder, ec);
+    }
     if (!fs::is_directory(logFolder, ec)) {
         std::fprintf(stderr, "dunmore: the log folder '%s' does not exist\n", logFolder.c_str());
         return 2;
@@ -126,13 +114,13 @@ bool checkItems(core::MainFrame& frame, const std::vector<std::string>& items) {
         return true;
     }
     for (const std::string& item : items) {
-        const auto node = findItemNode(frame, item);
-        if (node == core::CheckTree::kNone) {
-            std::fprintf(stderr, "dunmore: no database, table, view or trigger file '%s'\n",
+        const auto named = findNamedItem(frame, item, true);
+        if (!named) {
+            std::fprintf(stderr, "dunmore: no database, table, view or trigger file '%s' (see dunmore scan)\n",
                          item.c_str());
             return false;
         }
-        frame.tree.setCheck(node, true);
+        for (const auto node : named->nodes) frame.tree.setCheck(node, true);
     }
     return true;
 }

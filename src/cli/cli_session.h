@@ -35,8 +35,8 @@ private:
     CommonOptions m_options;
 };
 
-// Checks the tree nodes that the ITEMs name: DB (a database node), DB.NAME (a table or
-// view by its name, or a trigger file such as orders.TRG); no ITEM checks everything.
+// Checks the tree nodes that the ITEMs name (findNamedItem: DB, DB.NAME as scan names it,
+// a table with its trigger file); no ITEM checks everything.
 // False, with a message on standard error, when an ITEM names nothing.
 bool checkItems(core::MainFrame& frame, const std::vector<std::string>& items);
 

@@ -9,7 +9,8 @@ namespace dunmore::cli {
 // Options every command shares.
 struct CommonOptions {
     std::string dataDir;
-    std::string logFolder;  // empty: the current directory
+    std::string logFolder;         // --log-folder; empty: defaultLogFolder
+    std::string defaultLogFolder;  // empty: the user's state folder ($XDG_STATE_HOME/dunmore)
     std::string ibdata1;    // the answer to "browse ibdata1 manually"
     std::uint32_t jobs = 0;  // save-script --jobs: threads of the save, 0 = one per core
 };
@@ -28,13 +29,24 @@ struct ServerOptions {
 
 // Each command returns the process exit status: 0 all selected items done, 1 some item
 // failed (see the log), 2 bad usage or unreadable data folder.
-int runScan(const CommonOptions& options);
+int runScan(const CommonOptions& options, bool json);
 int runSchema(const CommonOptions& options, const std::string& table);
-int runPreview(const CommonOptions& options, const std::string& item, int page);
-// targetMariadb: the scripts are for a MariaDB server (MySQL 8 collations are written as
-// the nearest MariaDB ones).
-int runSaveScript(const CommonOptions& options, const std::string& outDir,
-                  const std::vector<std::string>& items, bool targetMariadb = false);
+
+enum class PreviewFormat { Tsv, Json };
+int runPreview(const CommonOptions& options, const std::string& item, const std::string& page,
+               PreviewFormat format);
+
+struct SaveScriptOptions {
+    std::string outDir;
+    std::vector<std::string> items;
+    std::uint32_t rowsPerInsert = 1;  // rows per INSERT statement
+    bool blobsInline = false;         // long values as literals instead of blob files
+    bool overwrite = false;           // replace a Scriptdata folder that holds files
+    // The scripts are for a MariaDB server (MySQL 8 collations are written as the nearest
+    // MariaDB ones).
+    bool targetMariadb = false;
+};
+int runSaveScript(CommonOptions options, const SaveScriptOptions& save);
 // 0 when the server accepted the login, 1 when not (the reason on standard error).
 int runTestConnection(const ServerOptions& options);
 int runSaveServer(const CommonOptions& options, const ServerOptions& server,

@@ -3,57 +3,178 @@
 #include "core/file_name.h"
 #include "core/scan.h"
 #include "innodb/dictionary.h"
+#include "innodb/index_walk.h"
+#include "innodb/leaf_chain_summary.h"
+#include "innodb/page.h"
 #include "innodb/sdi_definition.h"
+#include "innodb/sdi_rows.h"
+#include "myisam/myisam_header.h"
+#include "schema/frm_reader.h"
 
-#include <cstdio>
 #include <filesystem>
 
 namespace dunmore::cli {
 
-void printTableReport(core::MainFrame& frame) {
-    const core::Catalogue& cat = frame.catalogue;
-    if (cat.tables.empty()) return;
-    std::printf("\nTables:\n");
-    core::RecoveryContext& ctx = frame.context;
-    for (const core::TableEntry& t : cat.tables) {
-        const std::string& folder = cat.databaseFolders.at(t.databaseIndex);
-        const std::string name = core::databaseName(folder) + "." + t.name;
-        ctx.clearTable();
-        ctx.engineCode = 0;
-        innodb::SdiTableInfo sdi;
-        const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, t, frame.settings, &sdi);
-        if (ctx.sdiRootPage != 0) {
-            const std::string_view format = innodb::rowFormatName(sdi.rowFormat);
-            std::printf("  %s\tInnoDB\tMySQL %s (SDI)\trows in %s\tclustered root %u%s%s\n",
-                        name.c_str(), innodb::serverVersionText(sdi.serverVersion).c_str(),
-                        core::tableFilePath(cat, t, ".ibd").c_str(), ctx.sdiRootPage,
-                        format.empty() ? "" : "\tROW_FORMAT=", std::string(format).c_str());
-            continue;
-        }
-        if (!read.isOk() && !std::filesystem::exists(core::tableFilePath(cat, t, ".frm"))) {
-            std::printf("  %s\tno definition: %s\n", name.c_str(), read.message().c_str());
-            continue;
-        }
-        if (read.code() == core::StatusCode::Corrupt) {
-            std::printf("  %s\tdefinition damaged\n", name.c_str());
-            continue;
-        }
-        if (ctx.engineCode == core::kEngineMyisam) {
-            std::printf("  %s\tMyISAM\n", name.c_str());
-        } else if (ctx.engineCode == core::kEngineInnodb) {
-            const innodb::TableLocation loc = innodb::locateTable(ctx, folder, core::diskName(t));
-            if (!loc.found)
-                std::printf("  %s\tInnoDB\tnot in the dictionary and no .ibd\n", name.c_str());
-            else
-                std::printf("  %s\tInnoDB\trows in %s\ttable id %llu\tclustered root %u%s\n",
-                            name.c_str(), loc.inOwnFile ? loc.ibdPath.c_str() : "ibdata1",
-                            static_cast<unsigned long long>(loc.tableId), loc.rootPage,
-                            loc.redundant ? "\tREDUNDANT" : "");
-        } else {
-            std::printf("  %s\tengine code %u (rows not read)\n", name.c_str(), ctx.engineCode);
+namespace {
+
+namespace fs = std::filesystem;
+
+// SYS_TABLES TYPE bits of a compact-format table: the compressed page size (bits 1-4) and
+// off-page storage of whole long values (bit 5, ROW_FORMAT=DYNAMIC).
+constexpr std::uint32_t kTypeZipSizeMask = 0x1E;
+constexpr std::uint32_t kTypeAtomicBlobs = 0x20;
+
+std::optional<std::uint64_t> fileSize(const std::string& path) {
+    std::error_code ec;
+    const auto size = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
+    return size;
+}
+
+std::string innodbRowFormat(const core::RecoveryContext& ctx, const innodb::TableLocation& where) {
+    if (where.tableId != 0) {
+        if (const auto* t = innodb::findSysTable(ctx, where.tableId)) {
+            if (!t->compact) return "Redundant";
+            if (t->type & kTypeZipSizeMask) return "Compressed";
+            if (t->type & kTypeAtomicBlobs) return "Dynamic";
+            return "Compact";
         }
     }
+    return where.redundant ? "Redundant" : "";
+}
+
+void readMyisamFacts(core::MainFrame& frame, const core::TableEntry& table, TableFacts& facts) {
+    const core::Catalogue& cat = frame.catalogue;
+    const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
+    const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
+    facts.rowsFile = dataPath;
+    core::RecoveryContext& ctx = frame.context;
+    if (myisam::readMyisamHeader(ctx, indexPath)) {
+        facts.rowFormat = ctx.myisamRowFormat == myisam::kRowFormatCompressed ? "Compressed"
+                          : ctx.myisamRowFormat == myisam::kRowFormatDynamic  ? "Dynamic"
+                                                                              : "Fixed";
+    }
+    if (const auto counts = myisam::readMyisamStateCounts(indexPath)) {
+        facts.estimatedRows = counts->records;
+        if (counts->openCount != 0)
+            facts.problem = "the table was not closed cleanly: the row count may be old";
+    } else {
+        facts.problem = indexPath + " cannot be read";
+    }
+    const auto data = fileSize(dataPath);
+    const auto index = fileSize(indexPath);
+    if (data || index) facts.sizeBytes = data.value_or(0) + index.value_or(0);
+    if (!data) facts.problem = dataPath + " cannot be read";
+}
+
+// The first leaf's page summary and row format family of an InnoDB table whose start
+// was located.
+void readLeafFacts(core::RecoveryContext& ctx, const innodb::TableStart& start, TableFacts& facts) {
+    const auto slot = start.inOwnFile ? innodb::TablespaceSlot::TablespaceFile
+                                      : innodb::TablespaceSlot::SystemTablespace;
+    const innodb::LeafChainSummary summary = innodb::summarizeLeafChain(ctx, slot, start.firstLeaf);
+    facts.leafPages = summary.leafPages;
+    facts.estimatedRows = summary.records;
+    if (!start.inOwnFile) facts.sizeBytes = summary.leafPages * innodb::kPageSize;
+    if (!summary.complete) facts.problem = "the leaf chain breaks: the row count covers part of it";
+    if (facts.rowFormat.empty()) {
+        // No dictionary: the leaf page's record format tells the family.
+        core::ReadOnlyFile& file = innodb::slotFile(ctx, slot);
+        if (innodb::readPage(ctx, file, start.firstLeaf))
+            facts.rowFormat = innodb::pageRecordFormat(innodb::PageView(ctx.pageBuffer.data(),
+                                                                        ctx.pageBuffer.size())) ==
+                                      innodb::RecordFormat::Redundant
+                                  ? "Redundant"
+                                  : "Compact or Dynamic";
+    }
+}
+
+std::string titleCase(std::string_view upper) {
+    std::string out(upper);
+    for (std::size_t i = 1; i < out.size(); ++i)
+        out[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(out[i])));
+    return out;
+}
+
+// A MySQL 8 table: its definition, row format and layout came from the .ibd's SDI.
+void readSdiFacts(core::MainFrame& frame, const core::TableEntry& table,
+                  const innodb::SdiTableInfo& sdi, TableFacts& facts) {
+    core::RecoveryContext& ctx = frame.context;
+    const std::string& folder = frame.catalogue.databaseFolders.at(table.databaseIndex);
+    facts.rowFormat = titleCase(innodb::rowFormatName(sdi.rowFormat));
+    facts.serverVersion = "MySQL " + innodb::serverVersionText(sdi.serverVersion);
+    facts.rowsFile = core::tableFilePath(frame.catalogue, table, ".ibd");
+    facts.rootPage = ctx.sdiRootPage;
+    facts.sizeBytes = fileSize(facts.rowsFile);
+    const innodb::TableStart start = innodb::locateSdiTable(ctx, folder, core::diskName(table));
+    if (start.lookup != innodb::TableLookup::Found) {
+        facts.problem = "the first leaf page of its clustered index was not found";
+        return;
+    }
+    readLeafFacts(ctx, start, facts);
+}
+
+void readInnodbFacts(core::MainFrame& frame, const core::TableEntry& table, TableFacts& facts) {
+    core::RecoveryContext& ctx = frame.context;
+    const std::string& folder = frame.catalogue.databaseFolders.at(table.databaseIndex);
+    const innodb::TableLocation where = innodb::locateTable(ctx, folder, core::diskName(table));
+    facts.tableId = where.tableId;
+    facts.rootPage = where.rootPage;
+    facts.rowFormat = innodbRowFormat(ctx, where);
+    if (!where.found) {
+        facts.problem = "not in the dictionary and no .ibd file";
+        return;
+    }
+    facts.inSystemTablespace = !where.inOwnFile;
+    facts.rowsFile = where.inOwnFile ? where.ibdPath : "ibdata1";
+    if (where.inOwnFile) facts.sizeBytes = fileSize(where.ibdPath);
+    const innodb::TableStart start = innodb::locateInnodbTable(ctx, folder, core::diskName(table));
+    if (start.lookup != innodb::TableLookup::Found) {
+        facts.problem = start.lookup == innodb::TableLookup::TablespaceFileMissing
+                            ? where.ibdPath + " cannot be opened"
+                            : "the first leaf page of its clustered index was not found";
+        return;
+    }
+    readLeafFacts(ctx, start, facts);
+}
+
+}  // namespace
+
+TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table) {
+    TableFacts facts;
+    core::RecoveryContext& ctx = frame.context;
+    const core::Catalogue& cat = frame.catalogue;
     ctx.clearTable();
+    ctx.engineCode = 0;
+    if (table.databaseIndex < 0 ||
+        static_cast<std::size_t>(table.databaseIndex) >= cat.databaseFolders.size()) {
+        facts.problem = "no database folder";
+        return facts;
+    }
+    innodb::SdiTableInfo sdi;
+    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings, &sdi);
+    if (ctx.sdiRootPage != 0) {
+        facts.engine = "InnoDB";
+        readSdiFacts(frame, table, sdi, facts);
+    } else if (!read.isOk()) {
+        facts.problem = (fs::exists(core::tableFilePath(cat, table, ".frm")) ? "definition damaged: "
+                                                                             : "no definition: ") +
+                        read.message();
+    } else if (ctx.engineCode == core::kEngineMyisam) {
+        facts.engine = "MyISAM";
+        readMyisamFacts(frame, table, facts);
+    } else if (ctx.engineCode == core::kEngineInnodb) {
+        facts.engine = "InnoDB";
+        readInnodbFacts(frame, table, facts);
+    } else {
+        facts.engine = "engine code " + std::to_string(ctx.engineCode);
+        facts.problem = "rows of this engine are not read";
+    }
+    ctx.tablespaceFile.close();
+    ctx.dataFile.close();
+    ctx.tablespaceSelected = false;
+    ctx.clearTable();
+    return facts;
 }
 
 }  // namespace dunmore::cli

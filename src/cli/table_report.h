@@ -1,10 +1,31 @@
 #pragma once
 
+#include "core/catalogue.h"
 #include "core/main_frame.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
 
 namespace dunmore::cli {
 
-// Prints, per table of the catalogue, its engine and, for InnoDB, where its rows live.
-void printTableReport(core::MainFrame& frame);
+// What the files of one table say about it, without reading its rows.
+struct TableFacts {
+    std::string engine;     // "MyISAM", "InnoDB", "engine code N"; empty: definition unreadable
+    std::string rowFormat;  // "Fixed", "Dynamic", "Compressed", "Compact", "Redundant", ...
+    std::string rowsFile;   // the file that holds the rows (.MYD, .ibd or ibdata1); may be empty
+    bool inSystemTablespace = false;
+    std::optional<std::uint64_t> sizeBytes;      // data and index files; ibdata1: leaf pages
+    std::optional<std::uint64_t> estimatedRows;  // .MYI state, or the InnoDB leaf page headers
+    std::uint64_t leafPages = 0;                 // InnoDB: pages of the clustered leaf chain
+    std::uint64_t tableId = 0;                   // InnoDB dictionary id; 0 without one
+    std::uint32_t rootPage = 0;                  // InnoDB clustered index root; 0 unknown
+    std::string serverVersion;  // "MySQL 8.0.40" when the definition came from the SDI
+    std::string problem;  // why something could not be told; empty when all was read
+};
+
+// Reads the table's definition, its .MYI state or its InnoDB location and leaf page
+// headers. Leaves the context's per-table state cleared and the table slots closed.
+TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table);
 
 }  // namespace dunmore::cli

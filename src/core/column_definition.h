@@ -33,6 +33,9 @@ struct ColumnDefinition {
     // The value is SQL NULL (the text is then "NULL"). Set by the row readers so that a
     // stored text "NULL" is never mistaken for a NULL.
     bool isNull = false;
+    // The value is a hexadecimal literal (0x...) of the stored bytes, written as it is:
+    // a long value of a save that keeps long values inline instead of in blob files.
+    bool isHexLiteral = false;
 };
 
 // One decoded row: a copy of the table's column list with every value set.

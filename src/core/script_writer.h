@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -31,6 +34,20 @@ public:
     void resetFailure() { m_failed = false; }
     std::uint64_t bytesWritten() const { return m_bytes; }
 
+    // How many rows one INSERT statement carries (1 and up; 1 by default): read by the
+    // row writers that build the statements of a table.
+    void setRowsPerStatement(std::uint32_t rows) { m_rowsPerStatement = rows == 0 ? 1 : rows; }
+    std::uint32_t rowsPerStatement() const { return m_rowsPerStatement; }
+    // Rows of INSERT statements written so far, over every file the writer opened (the
+    // row writers count them; read from any thread for progress).
+    void countRow() { m_rowsWritten.fetch_add(1, std::memory_order_relaxed); }
+    std::uint64_t rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
+
+    // An extended INSERT grows to at most this many bytes of values, well under the
+    // smallest max_allowed_packet of a current server (the client's default is 16 MiB);
+    // a single larger row still goes alone.
+    static constexpr std::size_t kMaxStatementBytes = 1 << 20;
+
 private:
     void flushBuffer();
 
@@ -38,6 +55,8 @@ private:
     std::string m_buffer;
     bool m_failed = false;
     std::uint64_t m_bytes = 0;
+    std::uint32_t m_rowsPerStatement = 1;
+    std::atomic<std::uint64_t> m_rowsWritten{0};
 };
 
 }  // namespace dunmore::core

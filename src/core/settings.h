@@ -27,6 +27,9 @@ struct AppSettings {
     std::string userName;
     std::string userPassword;
     std::uint64_t blobFileCounter = 0;
+    // Saving: externally stored BLOB and TEXT values go into the statements as
+    // hexadecimal literals instead of blob files, so that a script stands alone.
+    bool blobsInline = false;
     bool resumeAtOffset = false;
     // Threads of a save: 0 = one per core, 1 = everything on the job's thread.
     std::uint32_t saveJobs = 0;

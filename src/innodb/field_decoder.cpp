@@ -126,7 +126,7 @@ std::string textFromBytes(core::ByteSpan bytes) {
     return values::textToUtf8(kLatin1Collation, text);
 }
 
-void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
                        std::string& out) {
     const core::ColumnDefinition& column = field.column;
@@ -136,29 +136,37 @@ void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
     if (external) {
         if (blob && !settings.saving()) {
             out.assign(kLargeSizeBlobData);
-            return;
+            return false;
         }
         // A save into a server sends every value in its statement: a file the server
         // would have to read from the client's disk is no way to get it there.
-        if (blob && !settings.savingToServer) {
+        if (blob && !settings.savingToServer && !settings.blobsInline) {
             out = extractExternalBlob(ctx, settings, bytes);
-            if (!out.empty()) return;
+            if (!out.empty()) return false;
             // No blob file could be written: the value still reaches the output whole.
         }
         core::Bytes whole;
         readExternalValue(ctx, bytes, whole);
+        if (blob && settings.blobsInline) {
+            // The stored bytes as they are, whatever the column's character set: the
+            // server takes a hexadecimal literal into a TEXT column byte for byte, as it
+            // would the contents of a blob file.
+            out.clear();
+            appendHex(whole, out);
+            return !out.empty();
+        }
         if (blob)
             renderBlobInline(column, whole, out);
         else if (isCharacterTypeCode(column.typeCode) && column.charset <= 0)
             renderUnknownText(column, whole, out);
         else
             values::decodeColumnValue(column, whole, options, out);
-        return;
+        return false;
     }
 
     if (blob) {
         renderBlobInline(column, bytes, out);
-        return;
+        return false;
     }
 
     if (field.mainType == kMainTypeInt && bytes.size() <= 8) {
@@ -174,13 +182,14 @@ void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
         } else {
             values::decodeColumnValue(column, view, options, out);
         }
-        return;
+        return false;
     }
     if (isCharacterTypeCode(column.typeCode) && column.charset <= 0) {
         renderUnknownText(column, bytes, out);
-        return;
+        return false;
     }
     values::decodeColumnValue(column, bytes, options, out);
+    return false;
 }
 
 std::string decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,

@@ -31,8 +31,11 @@ std::string textFromBytes(core::ByteSpan bytes);
 // entry. Externally stored values are read whole: character and binary types are decoded
 // from the complete value; BLOB and TEXT values are written to a blob file while saving
 // (the text is the file's path; when no file can be written the complete value is
-// rendered inline instead) and preview as "Large Size Blob Data". Never fails.
-void decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+// rendered inline instead) and preview as "Large Size Blob Data". With
+// settings.blobsInline a saved BLOB or TEXT value stored externally becomes the
+// hexadecimal literal of its stored bytes instead, and true is returned (the text is then
+// a literal to write as it is); false otherwise. Never fails.
+bool decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
                        std::string& out);
 std::string decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,

@@ -262,8 +262,8 @@ void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
         const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
         const core::ByteSpan bytes = page.subspan(start, end - start);
         // An externally stored field that the page end cut has lost its reference.
-        decodeInnodbField(ctx, settings, bytes, f, external && end - start == length,
-                          target->value);
+        target->isHexLiteral = decodeInnodbField(
+            ctx, settings, bytes, f, external && end - start == length, target->value);
         target->isNull = false;
     }
     at.data += length;
@@ -305,7 +305,8 @@ bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
             }
             const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
                                        f.column.value.size());
-            decodeInnodbField(ctx, settings, bytes, f, f.column.recordPos == 1, target->value);
+            target->isHexLiteral =
+                decodeInnodbField(ctx, settings, bytes, f, f.column.recordPos == 1, target->value);
             target->isNull = false;
             continue;
         }

@@ -47,7 +47,7 @@ void setDefault(core::ColumnDefinition& target, core::RecoveryContext& ctx,
     }
     const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
                                f.column.value.size());
-    decodeInnodbField(ctx, settings, bytes, f, false, target.value);
+    target.isHexLiteral = decodeInnodbField(ctx, settings, bytes, f, false, target.value);
     target.isNull = false;
 }
 

@@ -4,7 +4,9 @@
 //       records, bit 32 record checksums), header length 2, state-info length 2, base-info length
 //       2, base-info position 2, key parts 2, unique key parts 2, keys 1, uniques 1, language 1,
 //       max block size index 1, full-text keys 1, not used 1
-//   24  state information (skipped)
+//   24  state information: open count 2, changed 1, sort key 1, records 8, deleted
+//       records 8, split 8, delete link 8, key file length 8, data file length 8, ...
+//       (only the counts are read, by readMyisamStateCounts)
 //   basePos  base information, 100 bytes (record lengths, field count, pack bits, ...)
 //   then per key a 12-byte definition and its 18-byte segments, per unique a 4-byte
 //   definition and its segments, then per column a 7-byte record definition (type 2,
@@ -19,6 +21,9 @@ namespace dunmore::myisam {
 namespace {
 
 constexpr std::size_t kHeaderSize = 24;
+// open count, changed, sort key, records, deleted, split, delete link, key file length,
+// data file length.
+constexpr std::size_t kStateCountsSize = 2 + 1 + 1 + 8 * 6;
 constexpr std::size_t kOptionsOffset = 4;
 constexpr std::size_t kBasePosOffset = 12;
 constexpr std::size_t kUniqueCountOffset = 19;
@@ -126,6 +131,23 @@ bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& i
     const std::vector<std::uint8_t> head = ctx.indexFile.readVector(0, kMaxHeadRead);
     ctx.indexFile.close();
     return parseMyisamHeader(head, length, ctx);
+}
+
+std::optional<MyisamStateCounts> readMyisamStateCounts(const std::filesystem::path& indexPath) {
+    core::ReadOnlyFile file;
+    if (!file.open(indexPath).isOk()) return std::nullopt;
+    const std::vector<std::uint8_t> head = file.readVector(0, kHeaderSize + kStateCountsSize);
+    core::ByteReader r(head);
+    r.seek(kHeaderSize);
+    MyisamStateCounts counts;
+    counts.openCount = r.u16be();
+    r.skip(2);  // changed, sort key
+    counts.records = r.u64be();
+    counts.deletedRecords = r.u64be();
+    r.skip(8 + 8 + 8);  // split, delete link, key file length
+    counts.dataFileLength = r.u64be();
+    if (!r.ok()) return std::nullopt;
+    return counts;
 }
 
 }  // namespace dunmore::myisam

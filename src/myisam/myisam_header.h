@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 #include "core/byte_reader.h"
 #include "core/recovery_context.h"
@@ -26,5 +28,18 @@ bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& i
 // the header, base information and definitions; fileLength is the length of the whole
 // file). Returns false for fewer than 25 bytes.
 bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& state);
+
+// The row counts of a .MYI file's state information, as the server last wrote them
+// (a server that did not close the table may have left them behind its data file).
+struct MyisamStateCounts {
+    std::uint16_t openCount = 0;       // not 0: the table was not closed cleanly
+    std::uint64_t records = 0;         // live rows
+    std::uint64_t deletedRecords = 0;  // deleted rows still taking space
+    std::uint64_t dataFileLength = 0;  // bytes of the .MYD in use
+};
+
+// Reads the state information that follows the 24-byte header of the .MYI at indexPath
+// (read-only). nullopt when the file cannot be read or is too short to hold it.
+std::optional<MyisamStateCounts> readMyisamStateCounts(const std::filesystem::path& indexPath);
 
 }  // namespace dunmore::myisam

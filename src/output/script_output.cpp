@@ -85,8 +85,24 @@ bool writeMarkerFile(const std::string& folder) {
     return std::fclose(f) == 0 && written;
 }
 
+bool scriptFolderHoldsFiles(const std::string& savingFolder) {
+    std::error_code ec;
+    const fs::path folder = fs::path(savingFolder) / kScriptFolderName;
+    if (!fs::exists(fs::symlink_status(folder, ec))) return false;
+    if (!fs::is_directory(folder, ec)) return true;
+    return fs::directory_iterator(folder, ec) != fs::directory_iterator() || ec;
+}
+
+bool removeScriptFolder(const std::string& savingFolder) {
+    std::error_code ec;
+    const fs::path folder = fs::path(savingFolder) / kScriptFolderName;
+    fs::remove_all(folder, ec);
+    return !ec && !fs::exists(fs::symlink_status(folder, ec));
+}
+
 void reportFailure(core::MainFrame& frame, ScriptJobState& state, const std::string& text) {
     ++state.failures;
+    state.lastFailure = text;
     frame.addOutputLine(text);
     frame.writeLog(text + "\r\n");
 }

@@ -46,6 +46,7 @@ struct ScriptJobState {
     std::string currentScriptPath;
     std::string currentDatabase;
     std::uint32_t failures = 0;
+    std::string lastFailure;  // the text of the last failure reported
     bool stopped = false;
     // CREATE VIEW statements of the current database (view name, statement), written when
     // its script closes.
@@ -87,6 +88,13 @@ void closeDatabaseScript(core::MainFrame& frame, ScriptJobState& state);
 // Ends the output of a save: the script is closed, "Script Saving Completed..." and the
 // section end are logged.
 void finishScriptOutput(core::MainFrame& frame, ScriptJobState& state);
+
+// Whether savingFolder/Scriptdata exists and holds anything: the output of an earlier
+// save, which a new save would partly overwrite.
+bool scriptFolderHoldsFiles(const std::string& savingFolder);
+// Removes savingFolder/Scriptdata and everything in it (a link is removed, not followed).
+// Returns whether nothing is left there.
+bool removeScriptFolder(const std::string& savingFolder);
 
 // Logs a failure of the job (output line and log line) and counts it.
 void reportFailure(core::MainFrame& frame, ScriptJobState& state, const std::string& text);

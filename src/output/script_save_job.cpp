@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 namespace dunmore::output {
 
@@ -147,6 +148,24 @@ void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::No
     }
 }
 
+// The item a checked table, view or trigger node stands for, named as the tree names it
+// (database node text, ".", item node text); nullopt for any other node.
+std::optional<SavedItem> itemOfNode(const core::MainFrame& frame, core::CheckTree::NodeId node) {
+    const CheckedItem checked = classifyCheckedNode(frame, node);
+    SavedItem item;
+    switch (checked.kind) {
+        case CheckedItem::Kind::None: return std::nullopt;
+        case CheckedItem::Kind::Table: item.kind = SavedItem::Kind::Table; break;
+        case CheckedItem::Kind::View: item.kind = SavedItem::Kind::View; break;
+        case CheckedItem::Kind::Trigger: item.kind = SavedItem::Kind::Trigger; break;
+    }
+    const core::CheckTree& tree = frame.tree;
+    const core::CheckTree::NodeId database = tree.parent(tree.parent(node));
+    if (database != core::CheckTree::kNone) item.name = tree.node(database).text + ".";
+    item.name += tree.node(node).text;
+    return item;
+}
+
 // Whether folder is base or lies below it, after resolving links and dot parts.
 bool isWithin(const std::string& folder, const std::string& base) {
     if (folder.empty() || base.empty()) return false;
@@ -255,14 +274,36 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
         reportFailure(frame, state, refusal);
     else
         startScriptOutput(frame, state);
-    for (auto node = refusal.empty() ? frame.tree.firstCheckedNode() : core::CheckTree::kNone;
-         node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
+    std::vector<SavedItem> items;
+    auto node = refusal.empty() ? frame.tree.firstCheckedNode() : core::CheckTree::kNone;
+    for (; node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
         ctx.dataFile.close();
         ctx.tablespaceFile.close();
         frontend.resetRecordsPane();
         ctx.clearTable();
         if (frame.stopRequested()) break;
+        std::optional<SavedItem> found = itemOfNode(frame, node);
+        if (!found) continue;
+        const std::uint32_t failuresBefore = state.failures;
+        const std::uint64_t rowsBefore = frame.scriptWriter.rowsWritten();
+        state.lastFailure.clear();
         saveNode(frame, state, node);
+        SavedItem& item = *found;
+        item.rows = frame.scriptWriter.rowsWritten() - rowsBefore;
+        if (state.failures > failuresBefore) {
+            item.result = SavedItem::Result::Failed;
+            item.problem = state.lastFailure.empty() ? "see the log" : state.lastFailure;
+        } else if (frame.stopRequested()) {
+            item.result = SavedItem::Result::Stopped;
+        }
+        items.push_back(std::move(item));
+    }
+    // After a stop, what was not reached is named too.
+    for (; node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
+        if (std::optional<SavedItem> found = itemOfNode(frame, node)) {
+            found->result = SavedItem::Result::NotReached;
+            items.push_back(std::move(*found));
+        }
     }
     // A stop during the last item ends its rows early too.
     state.stopped = frame.stopRequested();
@@ -270,7 +311,7 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
     ctx.tablespaceFile.close();
     // Closing the last script may still meet a failed write.
     closeDatabaseScript(frame, state);
-    const ScriptSaveOutcome outcome{state.failures, state.stopped};
+    const ScriptSaveOutcome outcome{state.failures, state.stopped, std::move(items)};
     const std::string message = completionMessage(outcome, settings.logFilePath);
     if (!outcome.complete()) frame.writeLog(message + "\r\n");
     finishScriptOutput(frame, state);

@@ -6,15 +6,30 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace dunmore::output {
 
 inline constexpr std::string_view kScriptCreated = "Script Created successfully";
 
+// One table, view or trigger file of a save and how it ended.
+struct SavedItem {
+    enum class Kind { Table, View, Trigger };
+    enum class Result { Saved, Failed, Stopped, NotReached };
+    Kind kind = Kind::Table;
+    std::string name;         // database and item as the tree names them: "shop.orders"
+    std::uint64_t rows = 0;   // rows written (tables)
+    Result result = Result::Saved;
+    std::string problem;      // the first failure reported for the item
+};
+
 // How a save-as-script job ended.
 struct ScriptSaveOutcome {
     std::uint32_t failures = 0;  // items not saved completely
     bool stopped = false;        // a stop request ended the job early
+    // Every checked table, view and trigger file in the order of the walk; after a stop
+    // the items not reached are listed as NotReached.
+    std::vector<SavedItem> items;
     bool complete() const { return failures == 0 && !stopped; }
 };
 

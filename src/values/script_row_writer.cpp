@@ -28,7 +28,7 @@ void ScriptRowWriter::Batch::clear() {
     if (text.capacity() > kKeepBatchBytes) std::string().swap(text);
     text.clear();
     ends.clear();
-    nulls.clear();
+    flags.clear();
     rows = 0;
 }
 
@@ -39,7 +39,8 @@ ScriptRowWriter::ScriptRowWriter(core::ScriptWriter& writer, const core::RowValu
       m_columns(columns),
       m_head(std::move(head)),
       m_statementEnd(statementEnd),
-      m_savingFolder(std::move(savingFolder)) {
+      m_savingFolder(std::move(savingFolder)),
+      m_rowsPerStatement(writer.rowsPerStatement()) {
     m_chunk.reserve(kChunkBytes + 4096);
     for (auto& column : m_columns) {
         column.value.clear();
@@ -49,7 +50,7 @@ ScriptRowWriter::ScriptRowWriter(core::ScriptWriter& writer, const core::RowValu
     m_batches.resize(kBatchCount);
     for (auto& batch : m_batches) {
         batch.ends.reserve(kBatchRows * m_columns.size());
-        batch.nulls.reserve(kBatchRows * m_columns.size());
+        batch.flags.reserve(kBatchRows * m_columns.size());
         m_free.push_back(&batch);
     }
     m_worker = std::thread([this] { run(); });
@@ -60,10 +61,17 @@ ScriptRowWriter::~ScriptRowWriter() { (void)finish(); }
 bool ScriptRowWriter::writeRow(const core::RowValues& row) {
     if (m_failed.load(std::memory_order_relaxed)) return false;
     if (!m_worker.joinable()) {
-        m_chunk += m_head;
-        appendRowValues(row, m_savingFolder, m_chunk);
-        m_chunk += m_statementEnd;
-        flushChunk(false);
+        if (m_rowsPerStatement == 1) {
+            m_chunk += m_head;
+            appendRowValues(row, m_savingFolder, m_chunk);
+            m_chunk += m_statementEnd;
+            m_writer.countRow();
+            flushChunk(false);
+        } else {
+            m_row.clear();
+            appendRowValues(row, m_savingFolder, m_row);
+            emitRow();
+        }
         return !m_failed.load(std::memory_order_relaxed);
     }
     if (m_current == nullptr) {
@@ -77,9 +85,10 @@ bool ScriptRowWriter::writeRow(const core::RowValues& row) {
     for (std::size_t i = 0; i < m_columns.size(); ++i) {
         if (i < n) {
             batch.text += row[i].value;
-            batch.nulls.push_back(row[i].isNull ? 1 : 0);
+            batch.flags.push_back(static_cast<std::uint8_t>((row[i].isNull ? kNullFlag : 0) |
+                                                            (row[i].isHexLiteral ? kHexFlag : 0)));
         } else {
-            batch.nulls.push_back(0);
+            batch.flags.push_back(0);
         }
         batch.ends.push_back(batch.text.size());
     }
@@ -102,19 +111,57 @@ void ScriptRowWriter::formatBatch(const Batch& batch) {
     const std::size_t columns = m_columns.size();
     std::size_t value = 0;
     std::size_t start = 0;
+    const bool single = m_rowsPerStatement == 1;
     for (std::size_t r = 0; r < batch.rows; ++r) {
-        m_chunk += m_head;
-        const std::size_t rowStart = m_chunk.size();
+        std::string& out = single ? m_chunk : m_row;
+        if (single)
+            m_chunk += m_head;
+        else
+            m_row.clear();
+        const std::size_t rowStart = out.size();
         for (std::size_t c = 0; c < columns; ++c, ++value) {
             const std::size_t end = batch.ends[value];
             appendSqlLiteral(m_columns[c], std::string_view(batch.text).substr(start, end - start),
-                             batch.nulls[value] != 0, m_savingFolder, m_chunk);
+                             (batch.flags[value] & kNullFlag) != 0, (batch.flags[value] & kHexFlag) != 0,
+                             m_savingFolder, out);
             start = end;
         }
-        if (m_chunk.size() > rowStart && m_chunk.back() == ',') m_chunk.pop_back();
+        if (out.size() > rowStart && out.back() == ',') out.pop_back();
+        if (!single) {
+            emitRow();
+            continue;
+        }
         m_chunk += m_statementEnd;
+        m_writer.countRow();
         flushChunk(false);
     }
+}
+
+void ScriptRowWriter::emitRow() {
+    const std::size_t more = m_row.size() + 3;  // "),(" or "(" ... ")"
+    if (m_openRows > 0 && (m_openRows >= m_rowsPerStatement ||
+                           m_openBytes + more > core::ScriptWriter::kMaxStatementBytes))
+        closeStatement();
+    if (m_openRows == 0) {
+        m_chunk += m_head;
+        m_openBytes = m_head.size();
+    } else {
+        m_chunk += ",(";
+    }
+    m_chunk += m_row;
+    m_chunk += ')';
+    m_openBytes += more;
+    ++m_openRows;
+    m_writer.countRow();
+    flushChunk(false);
+}
+
+void ScriptRowWriter::closeStatement() {
+    if (m_openRows == 0) return;
+    // The statement end without its closing parenthesis, which each row carries.
+    m_chunk += std::string_view(m_statementEnd).substr(m_statementEnd.starts_with(')') ? 1 : 0);
+    m_openRows = 0;
+    m_openBytes = 0;
 }
 
 void ScriptRowWriter::flushChunk(bool force) {
@@ -162,6 +209,7 @@ bool ScriptRowWriter::finish() {
         m_fullReady.notify_one();
         m_worker.join();
     }
+    closeStatement();
     flushChunk(true);
     return !m_failed.load();
 }

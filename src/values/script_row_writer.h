@@ -16,7 +16,11 @@
 namespace dunmore::values {
 
 // The INSERT statements of one table's rows, written to the script: head, the row's
-// literals, the statement end, row after row in the order given. With workers > 1 the
+// literals, the statement end, row after row in the order given. When the writer asks
+// for more rows per statement (ScriptWriter::rowsPerStatement), rows join the open
+// statement as ",(" literals ")" until it holds that many rows or would pass
+// ScriptWriter::kMaxStatementBytes, and the statement end closes it; every row is
+// counted on the writer (ScriptWriter::countRow). With workers > 1 the
 // statements are built and written on a second thread while the caller decodes the next
 // rows: each row's value texts are copied into a batch and the batches are formatted in
 // order, so the bytes written are the same as with one worker. At most a few batches
@@ -41,12 +45,19 @@ private:
     struct Batch {
         std::string text;                  // the values of the batch's rows, back to back
         std::vector<std::size_t> ends;     // per value: its end in text
-        std::vector<std::uint8_t> nulls;   // per value: SQL NULL
+        std::vector<std::uint8_t> flags;   // per value: kNullFlag, kHexFlag
         std::size_t rows = 0;
         void clear();
     };
 
+    static constexpr std::uint8_t kNullFlag = 1;
+    static constexpr std::uint8_t kHexFlag = 2;
+
     void formatBatch(const Batch& batch);
+    // Puts the literals in m_row into the script text as the next row.
+    void emitRow();
+    // Ends the open extended INSERT, if any.
+    void closeStatement();
     void flushChunk(bool force);
     void run();
     void submitCurrent();
@@ -57,6 +68,10 @@ private:
     std::string m_statementEnd;
     std::string m_savingFolder;
     std::string m_chunk;
+    std::uint32_t m_rowsPerStatement = 1;
+    std::string m_row;              // the literals of the row being emitted (extended INSERTs)
+    std::uint32_t m_openRows = 0;   // rows of the open extended INSERT
+    std::size_t m_openBytes = 0;
     std::atomic<bool> m_failed{false};
     bool m_finished = false;
 

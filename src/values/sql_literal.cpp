@@ -197,13 +197,17 @@ void appendBare(std::string_view t, Check check, std::string& out) {
 
 }  // namespace
 
+bool isSqlNull(const core::ColumnDefinition& column) {
+    return column.isNull || (column.value == "NULL" && !canHoldNullWord(column));
+}
+
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
                       std::string& out) {
-    appendSqlLiteral(column, column.value, column.isNull, savingFolder, out);
+    appendSqlLiteral(column, column.value, column.isNull, column.isHexLiteral, savingFolder, out);
 }
 
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNullFlag,
-                      std::string_view savingFolder, std::string& out) {
+                      bool isHexLiteral, std::string_view savingFolder, std::string& out) {
     std::string_view t = value;
     const bool isNull = isNullFlag || (t == "NULL" && !canHoldNullWord(column));
     if (isNull) {
@@ -213,6 +217,10 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
             return;
         }
         t = {};
+    } else if (isHexLiteral && isHexText(t)) {
+        out.append(t);
+        out.push_back(',');
+        return;
     }
     switch (kindOf(column.typeCode)) {
         case Kind::Number:

@@ -20,12 +20,15 @@ namespace dunmore::values {
 // - A BLOB/TEXT value is a LOAD_FILE call only when it is exactly a blob file path:
 //   savingFolder, "blobdata" and a number, joined by separators.
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder);
+// Whether the decoded value is SQL NULL: its null flag, or the text "NULL" in a column
+// that cannot hold that word as a value (see sqlLiteral).
+bool isSqlNull(const core::ColumnDefinition& column);
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
                       std::string& out);
-// The same for the given value text and null flag in place of column.value and
-// column.isNull (the column gives the type).
+// The same for the given value text and flags in place of column.value, column.isNull and
+// column.isHexLiteral (the column gives the type).
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
-                      std::string_view savingFolder, std::string& out);
+                      bool isHexLiteral, std::string_view savingFolder, std::string& out);
 
 // The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
 // "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.

@@ -408,9 +408,11 @@ CREATE VIEW v AS SELECT id FROM a;
 CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
 )SQL");
     const auto tiny = test::makeFixture("script_job_tiny", kTinySql);
+    // One statement per row, and extended INSERTs of up to 1,000 rows.
+    for (const std::uint32_t perStatement : {1u, 1000u})
     for (const auto& [fixture, database] :
          {std::pair{workers.dataDir, std::string("w")}, std::pair{tiny.dataDir, std::string("tiny")}}) {
-        SCOPED_TRACE(database);
+        SCOPED_TRACE(database + " " + std::to_string(perStatement));
         const fs::path logs = scratch("workers_logs");
         const fs::path out = scratch("workers_out");
         std::map<unsigned, std::map<std::string, std::string>> files;
@@ -418,6 +420,7 @@ CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
             test::RecordingFrontend fe;
             Session s(fe, fixture, logs);
             s.settings.saveJobs = jobs;
+            s.frame.scriptWriter.setRowsPerStatement(perStatement);
             s.check({database});
             fs::remove_all(out);
             fs::create_directories(out);
@@ -429,6 +432,15 @@ CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
         const std::string script = "Scriptdata/" + database + ".sql";
         ASSERT_EQ(files[1].count(script), 1u);
         if (database == "w") EXPECT_GT(files[1][script].size(), 1000000u);
+        if (database == "w" && perStatement > 1) {
+            // 5,000 rows of a in a few statements (each at most 1,000 rows or 1 MiB).
+            std::size_t statements = 0;
+            const std::string& text = files[1][script];
+            for (auto p = text.find("INSERT INTO `a`"); p != std::string::npos; p = text.find("INSERT INTO `a`", p + 1))
+                ++statements;
+            EXPECT_GE(statements, 5u);
+            EXPECT_LT(statements, 20u);
+        }
         for (const unsigned jobs : {2u, 3u}) {
             ASSERT_EQ(files[jobs].size(), files[1].size()) << jobs;
             for (const auto& [name, bytes] : files[1])

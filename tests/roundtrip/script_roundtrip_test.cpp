@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -282,9 +283,9 @@ fs::path scratch(const std::string& name) {
 }
 
 CommandRun saveScript(const fs::path& dataDir, const fs::path& out, const std::vector<std::string>& items,
-               const fs::path& logDir) {
+               const fs::path& logDir, const std::string& options = {}) {
     std::string cmd = kDunmore + " save-script --log-folder " + quoted(logDir) + " " +
-                      quoted(dataDir) + " " + quoted(out);
+                      quoted(dataDir) + " " + quoted(out) + " " + options;
     for (const auto& i : items) cmd += " " + i;
     return run(cmd);
 }
@@ -326,6 +327,22 @@ void expectSameResults(const std::string& original, const std::string& copy) {
         ASSERT_EQ(la.substr(0, 3000), lb.substr(0, 3000)) << "line " << line;
         ASSERT_EQ(la, lb) << "line " << line << " (beyond the first 3000 characters)";
     }
+}
+
+// The first four words of the skip-th line of the save summary that begins with item.
+std::vector<std::string> summaryLine(const std::string& output, const std::string& item, int skip = 0) {
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind(item + " ", 0) != 0 || skip-- > 0) continue;
+        std::istringstream words(line);
+        std::vector<std::string> out;
+        std::string w;
+        while (out.size() < 4 && words >> w) out.push_back(w);
+        return out;
+    }
+    return {};
 }
 
 const std::vector<std::string> kAllDbs = {"rt_latin", "rt_utf8", "rt_sys"};
@@ -391,6 +408,7 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         ::dup2(pipeFds[1], 1);
+        ::dup2(pipeFds[1], 2);
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         const std::string data = fx.dataDir.string(), o = out.string(), log = out.string();
@@ -432,6 +450,11 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
         ++rows;
     EXPECT_EQ(rows, total);
     EXPECT_TRUE(script.ends_with(");\r\nCOMMIT;\r\n\r\n")) << script.substr(script.size() - 200);
+    // The summary names the stopped table with its rows and what was not reached.
+    EXPECT_EQ(summaryLine(output, "rt_big.big"),
+              (std::vector<std::string>{"rt_big.big", "table", std::to_string(total), "STOPPED:"}));
+    EXPECT_EQ(summaryLine(output, "rt_latin.orders"),
+              (std::vector<std::string>{"rt_latin.orders", "table", "-", "NOT"}));
 }
 
 }  // namespace
@@ -454,11 +477,13 @@ TEST(PreviewCommand, PagesColumnGridAndTexts) {
     for (int n = 1001; n <= 2000; ++n)
         expected += std::to_string(n) + "\trow " + std::to_string(n) + "\t" + std::to_string(3 * n) + "\n";
     EXPECT_EQ(preview(fx.dataDir, "rt_big.big", 2, false).out, expected);
-    // The last page is full; the page after it has no rows.
+    // The last page is full; the page after it is past the end, an error.
     const CommandRun past = preview(fx.dataDir, "rt_big.big", 601, true);
-    EXPECT_EQ(past.status, 0);
+    EXPECT_EQ(past.status, 2);
     EXPECT_NE(past.out.find("No more records in table"), std::string::npos) << past.out;
-    EXPECT_EQ(preview(fx.dataDir, "rt_big.big", 601, false).out, "id\tname\tn\n");
+    EXPECT_NE(past.out.find("page 601 is past the end of rt_big.big: it has 600000 rows, 600 pages"),
+              std::string::npos) << past.out;
+    EXPECT_EQ(preview(fx.dataDir, "rt_big.big", 601, false).out, "");
 
     EXPECT_EQ(preview(fx.dataDir, "rt_latin.orders.Keys", 1, false).out,
               "Column Name\tData Type\tsize\tAllow Nulls\tKey Name\n"
@@ -680,6 +705,104 @@ TEST(NamesRoundTrip, RealNamesInCatalogueScriptsAndMessages) {
 TEST(NamesRoundTrip, WithoutIbdata1) {
     const CommandRun save = roundTrip(kNames, true);
     EXPECT_EQ(save.status, 0) << save.out;
+}
+
+// How many times text occurs in s.
+std::size_t occurrences(const std::string& s, const std::string& text) {
+    std::size_t n = 0;
+    for (auto p = s.find(text); p != std::string::npos; p = s.find(text, p + text.size())) ++n;
+    return n;
+}
+
+TEST(ScriptRoundTrip, ExtendedInsertsLoadTheSameRows) {
+    const Fixture fx = original();
+    const fs::path out = scratch("rows_per_insert");
+    const CommandRun save = saveScript(fx.dataDir, out, kAllDbs, out, "--rows-per-insert 1000");
+    ASSERT_EQ(save.status, 0) << save.out;
+    const std::string scripts = scriptsOf(out);
+    // A table's rows share one statement up to 1 MiB of literals: every_myisam's fourth
+    // row alone passes that and starts a statement of its own.
+    EXPECT_EQ(occurrences(scripts, "INSERT INTO `every_myisam`"), 2u);
+    EXPECT_EQ(occurrences(scripts, "INSERT INTO `key_order`"), 1u);
+    EXPECT_NE(scripts.find(" VALUES(3,'a',18446744073709551615),(1,'b',2),(2,'b',1),(1,'c',NULL);\r\n"),
+              std::string::npos);
+    const Fixture copy = makeFixture("roundtrip_copy_rows1000", scripts, compareQuery(kAllDbs, "rep_"));
+    expectSameResults(fx.resultText(), copy.resultText());
+}
+
+TEST(ScriptRoundTrip, InlineLongValuesLoadWhereTheServerMayReadNoFile) {
+    const Fixture fx = original();
+    const fs::path out = scratch("blobs_inline");
+    const CommandRun save = saveScript(fx.dataDir, out, kAllDbs, out, "--blobs inline --rows-per-insert 50");
+    ASSERT_EQ(save.status, 0) << save.out;
+    const std::string scripts = scriptsOf(out);
+    EXPECT_EQ(scripts.find("LOAD_FILE"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(out / "Scriptdata" / "blobdata"));
+    // The 300,000-byte LONGBLOB of every_innodb as one literal.
+    std::string hex = "0x";
+    for (int i = 0; i < 300000; ++i) hex += "5A";
+    EXPECT_NE(scripts.find(hex + ","), std::string::npos);
+
+    // The server may read files only from an empty folder of its own, so no file of the
+    // save is readable to it; the scripts go in over its TCP port.
+    TestServer server;
+    const auto overTcp = [&](const std::string& sql, const std::string& name, bool batch) {
+        const fs::path file = out / name;
+        writeFileText(file, sql);
+        return run(std::string("MYSQL_PWD='") + TestServer::kPassword +
+                   "' mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P " + server.port() + " -u " +
+                   TestServer::kUser + " --default-character-set=utf8mb4 --max-allowed-packet=256M" +
+                   (batch ? " --batch" : "") + " < " + quoted(file));
+    };
+    writeFileText(out / "probe.bin", "x");
+    const CommandRun probe = overTcp("SELECT LOAD_FILE('" + (out / "probe.bin").string() + "') IS NULL AS unreadable;",
+                                     "probe.sql", true);
+    ASSERT_EQ(probe.status, 0) << probe.out;
+    EXPECT_EQ(probe.out, "unreadable\n1\n");
+    const CommandRun load = overTcp(scripts, "load.sql", false);
+    ASSERT_EQ(load.status, 0) << load.out.substr(0, 2000);
+    const CommandRun copy = overTcp(compareQuery(kAllDbs, "rep_"), "compare.sql", true);
+    ASSERT_EQ(copy.status, 0) << copy.out.substr(0, 2000);
+    expectSameResults(fx.resultText(), copy.out);
+}
+
+// On a terminal the save shows one progress line, then the summary on standard error.
+TEST(ScriptRoundTrip, ProgressLineAndSummaryOnATerminal) {
+    const Fixture fx = original();
+    const fs::path out = scratch("terminal");
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const std::string data = fx.dataDir.string(), o = out.string();
+        ::execl(kDunmore.c_str(), "dunmore", "save-script", "--log-folder", o.c_str(), data.c_str(),
+                o.c_str(), "rt_big.big", "rt_latin.orders", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    std::string output;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(master, buf, sizeof buf)) > 0) output.append(buf, static_cast<std::size_t>(n));
+    ::close(master);
+    int w = 0;
+    ::waitpid(pid, &w, 0);
+    ASSERT_TRUE(WIFEXITED(w));
+    EXPECT_EQ(WEXITSTATUS(w), 0) << output;
+    const std::string line = "\r\033[KSaving rt_big.big: ";
+    const auto first = output.find(line);
+    ASSERT_NE(first, std::string::npos) << output.substr(0, 3000);
+    const auto end = output.find_first_of("\r\n", first + 2);
+    const std::string shown = output.substr(first + 3, end - first - 3);
+    EXPECT_NE(shown.find(" rows, "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("% of the save"), std::string::npos) << shown;
+    EXPECT_NE(output.find(" left"), std::string::npos) << output.substr(0, 3000);
+    EXPECT_EQ(summaryLine(output, "ITEM"), (std::vector<std::string>{"ITEM", "KIND", "ROWS", "STATUS"}));
+    EXPECT_EQ(summaryLine(output, "rt_big.big"),
+              (std::vector<std::string>{"rt_big.big", "table", "600000", "saved"}));
+    EXPECT_EQ(summaryLine(output, "rt_latin.orders"),
+              (std::vector<std::string>{"rt_latin.orders", "table", "2", "saved"}));
+    EXPECT_EQ(summaryLine(output, "rt_latin.orders", 1),
+              (std::vector<std::string>{"rt_latin.orders", "triggers", "-", "saved"}));
 }
 
 }  // namespace
