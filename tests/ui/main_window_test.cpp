@@ -221,7 +221,13 @@ private:
         const std::string out = runCli("preview '" + dir.string() + "' " + item + " --page " + std::to_string(page));
         std::vector<QStringList> rows;
         const QStringList lines = q(out).split('\n', Qt::SkipEmptyParts);
-        for (int i = 1; i < lines.size(); ++i) rows.push_back(lines[i].split('\t'));
+        // The command line writes SQL NULL as \N; the records pane shows it as the text NULL.
+        for (int i = 1; i < lines.size(); ++i) {
+            QStringList fields = lines[i].split('\t');
+            for (QString& f : fields)
+                if (f == "\\N") f = "NULL";
+            rows.push_back(fields);
+        }
         return rows;
     }
 
