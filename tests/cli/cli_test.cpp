@@ -347,8 +347,7 @@ fs::path mysql8Folder() {
     fs::copy_file(ninja / "instant_add_drop.ibd", db / "instant_add_drop.ibd");
     fs::copy_file(m8 / "percona-parser" / "hist-3a89089" / "tests" / "encrypted_test.ibd", db / "secret.ibd");
     fs::copy_file(m8 / "go-innodb" / "testdata" / "test_compressed.ibd", db / "zipped.ibd");
-    fs::copy_file(m8 / "innodb_ruby" / "spec" / "data" / "sakila" / "8.0" / "sakila" /
-                      "fts_0000000000000451_config.ibd",
+    fs::copy_file(dunmore::test::peerSakila80Folder() / "fts_0000000000000451_config.ibd",
                   db / "fts_0000000000000451_config.ibd");
     // The zlib stream of the Table record (page 3, record at 427) damaged.
     std::string broken = dunmore::test::readFileText(ninja / "simple_table.ibd");

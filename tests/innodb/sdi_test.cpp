@@ -31,7 +31,7 @@ const fs::path kMysql8 = fs::path(DUNMORE_PEER_FIXTURES) / "mysql8";
 const fs::path kNinja = kMysql8 / "ibdNinja" / "tests" / "8.0" / "fixtures";
 const fs::path kJava = kMysql8 / "innodb-java-reader" / "innodb-java-reader" / "src" / "test" /
                        "resources" / "testsuite" / "mysql80";
-const fs::path kSakila = kMysql8 / "innodb_ruby" / "spec" / "data" / "sakila" / "8.0" / "sakila";
+const fs::path kSakila = dunmore::test::peerSakila80Folder();
 
 class Mysql8 : public ::testing::Test {
 protected:

@@ -68,7 +68,7 @@ TEST(Mysql8RoundTrip, SakilaLoadsIntoMariadbWithTheDumpsRows) {
     fs::remove_all(work);
     const fs::path data = work / "data";
     fs::create_directories(data / "sakila");
-    const fs::path sakila = kMysql8 / "innodb_ruby" / "spec" / "data" / "sakila" / "8.0" / "sakila";
+    const fs::path sakila = dunmore::test::peerSakila80Folder();
     for (const auto& e : fs::directory_iterator(sakila))
         fs::copy_file(e.path(), data / "sakila" / e.path().filename());
     const fs::path out = work / "out";

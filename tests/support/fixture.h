@@ -90,4 +90,21 @@ inline std::vector<std::vector<std::string>> parseBatch(const std::string& text)
     return rows;
 }
 
+#ifdef DUNMORE_PEER_FIXTURES
+// The MySQL 8.0.40 Sakila database folder among the peer fixtures (innodb_ruby's test data):
+// the folder under innodb_ruby whose path ends in sakila/8.0/sakila. Empty when absent.
+inline std::filesystem::path peerSakila80Folder() {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::path(DUNMORE_PEER_FIXTURES) / "mysql8" / "innodb_ruby";
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const fs::path& p = it->path();
+        if (it->is_directory() && p.filename() == "sakila" && p.parent_path().filename() == "8.0" &&
+            p.parent_path().parent_path().filename() == "sakila")
+            return p;
+    }
+    return {};
+}
+#endif
+
 }  // namespace dunmore::test
