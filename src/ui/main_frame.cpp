@@ -3,6 +3,7 @@
 #include "core/scan.h"
 #include "innodb/dictionary.h"
 #include "output/script_save_job.h"
+#include "output/server_save_job.h"
 #include "ui/about_dlg.h"
 #include "ui/application_look.h"
 #include "ui/caption_bar.h"
@@ -87,6 +88,9 @@ CMainFrame::CMainFrame(core::AppSettings& settings, Options options)
     : m_settings(settings), m_frontend(new WindowFrontend(*this)) {
     m_frame = std::make_unique<core::MainFrame>(settings, *m_frontend);
     m_exit = [](int code) { std::_Exit(code); };
+    // Server mode of the Save Database dialog saves through the server job, as
+    // `dunmore save-server` does.
+    m_serverJob = [](core::MainFrame& frame) { (void)output::runServerSaveJob(frame); };
 
     setWindowTitle(qtext(core::kApplicationTitle));
     setWindowIcon(makeIcon(IconKind::Application));

@@ -71,7 +71,8 @@ public:
 
     // How the process ends after a confirmed close request (tests replace it).
     void setExitHandler(std::function<void(int)> exit) { m_exit = std::move(exit); }
-    // The save into a server, started by Save when the dialog chose a server.
+    // The save into a server, started by Save when the dialog chose a server; by default
+    // the server save job (runServerSaveJob).
     void setServerJob(std::function<void(core::MainFrame&)> job) { m_serverJob = std::move(job); }
 
     core::MainFrame& frame() { return *m_frame; }

@@ -4,6 +4,7 @@
 #include "core/catalogue.h"
 #include "schema/collation_table.h"
 #include "support/fixture.h"
+#include "support/test_server.h"
 #include "ui/check_tree_model.h"
 #include "ui/file_setting_dlg.h"
 #include "ui/file_view.h"
@@ -66,6 +67,22 @@ INSERT INTO rows1m SELECT seq, CONCAT('row number ', seq), REPEAT(CHAR(97 + seq 
 )SQL";
 
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// What a save of the database shop left in a server: every table's definition, row count
+// and rows, the view and the trigger of its copy rep_shop (mariadb --batch output).
+std::string shopCopyQuery() {
+    std::string sql;
+    for (const char* t : {"i2500", "i300", "m1000", "m2500"}) {
+        const std::string table = std::string("`rep_shop`.`") + t + "`";
+        sql += "SHOW CREATE TABLE " + table + ";\n";
+        sql += std::string("SELECT COUNT(*) AS rows_in_") + t + " FROM " + table + ";\n";
+        sql += "SELECT * FROM " + table + " ORDER BY 1;\n";
+    }
+    sql += "SELECT TABLE_NAME, VIEW_DEFINITION FROM information_schema.VIEWS WHERE TABLE_SCHEMA = 'rep_shop';\n";
+    sql += "SELECT TRIGGER_NAME, EVENT_OBJECT_TABLE, ACTION_TIMING, ACTION_STATEMENT FROM "
+           "information_schema.TRIGGERS WHERE TRIGGER_SCHEMA = 'rep_shop';\n";
+    return sql;
+}
 
 std::string runCli(const std::string& args) {
     const std::string cmd = std::string("'") + DUNMORE_BINARY_DIR + "/bin/dunmore' " + args + " 2>/dev/null";
@@ -461,6 +478,116 @@ private slots:
         QVERIFY(mine.find("INSERT INTO `m2500`") != std::string::npos);
         QVERIFY(mine == dunmore::test::readFileText(cliOut / "Scriptdata" / "shop.sql"));
         QVERIFY(!fs::exists(out / "Scriptdata" / "empty_db.sql"));
+    }
+
+    // Server mode of the Save Database dialog against a server of the test's own: a
+    // refused login is reported by Test Connection and by OK; OK with the right login
+    // tests the connection and keeps the dialog open, the second OK saves. A second save
+    // with Test Connection and one OK. Both leave in the server exactly the rows,
+    // definitions, view and trigger that `dunmore save-server` leaves.
+    void saveIntoServerMatchesCommandLine() {
+        const auto fx = dunmore::test::makeFixture("ui_shop", kShopSql);
+        dunmore::test::TestServer server;
+        const QString port = q(server.port());
+        const QString user = dunmore::test::TestServer::kUser;
+        const QString password = dunmore::test::TestServer::kPassword;
+        openWindow();
+        openFolder(fx.dataDir);
+        check(node({"shop"}));
+        const auto waitForSave = [this] {
+            QTRY_VERIFY_WITH_TIMEOUT(m_driver->messages.contains("Saving process completed successfully.") &&
+                                         m_settings->busy.load() == 0,
+                                     60000);
+        };
+        const auto fill = [&](dunmore::ui::savedlgoption* dlg, const QString& pw) {
+            const std::pair<QLineEdit*, QString> typed[] = {
+                {dlg->serverEdit(), "127.0.0.1"}, {dlg->portEdit(), port}, {dlg->userEdit(), user}, {dlg->passwordEdit(), pw}};
+            for (const auto& [edit, text] : typed) {
+                edit->clear();
+                QTest::keyClicks(edit, text);
+            }
+        };
+
+        m_driver->clear();
+        bool dialogDone = false;
+        const auto twoOks = [&](QWidget* w) {
+            auto* dlg = qobject_cast<dunmore::ui::savedlgoption*>(w);
+            QVERIFY(dlg);
+            QVERIFY(dlg->serverMode()->isChecked() && dlg->serverEdit()->isEnabled() && !dlg->folderEdit()->isEnabled());
+            QCOMPARE(dlg->portEdit()->text(), QString("3306"));
+            QCOMPARE(dlg->userEdit()->text(), QString("root"));
+            fill(dlg, "not-the-password");
+            QTest::mouseClick(dlg->testButton(), Qt::LeftButton);
+            QCOMPARE(m_driver->messages.size(), 1);
+            const QString refused = m_driver->messages.first();
+            QVERIFY2(refused.contains("Access denied") && refused.endsWith("\n"), qPrintable(refused));
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+            QCOMPARE(m_driver->messages.mid(1),
+                     (QStringList{refused, "Test connection is unsuccessful.Saving in database cannot be done."}));
+            QVERIFY(dlg->isVisible());
+            fill(dlg, password);
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+            QCOMPARE(m_driver->messages.last(), QString("Connection is successful"));
+            QVERIFY(dlg->isVisible());
+            QCOMPARE(m_settings->busy.load(), 0);
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+            QVERIFY(!dlg->isVisible());
+            dialogDone = true;
+        };
+        // A failed check leaves the dialog: it is cancelled so that Save returns.
+        const auto run = [](auto& steps) {
+            return [&steps](QWidget* w) {
+                steps(w);
+                if (auto* dlg = qobject_cast<QDialog*>(w); dlg && dlg->isVisible()) dlg->reject();
+            };
+        };
+        m_driver->onDialog(run(twoOks));
+        win().saveAction()->trigger();
+        QVERIFY(dialogDone);
+        waitForSave();
+        if (QTest::currentTestFailed()) return;
+        QVERIFY(win().outputPane()->lines().contains("Creating Database rep_shop"));
+        QVERIFY(win().fileView()->treeEnabled());
+        QVERIFY(!m_settings->savingToServer);
+        const std::string afterTwoOks = server.query(shopCopyQuery());
+        server.query("DROP DATABASE rep_shop;");
+
+        m_driver->forget(win().saveDialog());
+        m_driver->clear();
+        dialogDone = false;
+        const auto testThenOk = [&](QWidget* w) {
+            auto* dlg = qobject_cast<dunmore::ui::savedlgoption*>(w);
+            QVERIFY(dlg);
+            // Shown afresh: the defaults again, not tested.
+            QVERIFY(dlg->passwordEdit()->text().isEmpty() && !dlg->connectionTested());
+            QCOMPARE(dlg->portEdit()->text(), QString("3306"));
+            fill(dlg, password);
+            QTest::mouseClick(dlg->testButton(), Qt::LeftButton);
+            QCOMPARE(m_driver->messages, QStringList{"Connection is successful"});
+            QTest::mouseClick(dlg->okButton(), Qt::LeftButton);
+            QVERIFY(!dlg->isVisible());
+            dialogDone = true;
+        };
+        m_driver->onDialog(run(testThenOk));
+        win().saveAction()->trigger();
+        QVERIFY(dialogDone);
+        waitForSave();
+        if (QTest::currentTestFailed()) return;
+        const std::string afterTest = server.query(shopCopyQuery());
+        server.query("DROP DATABASE rep_shop;");
+
+        const fs::path cliLogs = scratch("cli_server_logs");
+        dunmore::test::writeFileText(cliLogs / "password", password.toStdString() + "\n");
+        runCli("save-server '" + fx.dataDir.string() + "' shop --server 127.0.0.1 --port " + server.port() +
+               " --user " + user.toStdString() + " --password-file '" + (cliLogs / "password").string() +
+               "' --log-folder '" + cliLogs.string() + "'");
+        const std::string cli = server.query(shopCopyQuery());
+        // Not a vacuous comparison: every table arrived with its rows, the view and the trigger too.
+        for (const char* expected : {"rows_in_m2500\n2500\n", "rows_in_i2500\n2500\n", "rows_in_m1000\n1000\n",
+                                     "rows_in_i300\n300\n", "v_cheap\t", "i300_bi\t"})
+            QVERIFY2(cli.find(expected) != std::string::npos, expected);
+        QVERIFY(afterTwoOks == cli);
+        QVERIFY(afterTest == cli);
     }
 
     // A save of 1,000,000 rows: the window keeps serving its event loop, every command

@@ -21,6 +21,9 @@ public:
 
     // The next modal dialog that is not a message box goes to handler.
     void onDialog(std::function<void(QWidget*)> handler) { m_dialogs.push_back(std::move(handler)); }
+    // A dialog object shown again (the Save Database dialog lives as long as the window)
+    // is handled again on its next showing.
+    void forget(QWidget* dialog) { dialog->setProperty("driverSeen", false); }
     // The next Yes/No questions are answered with these (No when none is left).
     void answer(bool yes) { m_answers.push_back(yes); }
 
