@@ -24,6 +24,29 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t kTypeZipSizeMask = 0x1E;
 constexpr std::uint32_t kTypeAtomicBlobs = 0x20;
 
+// The storage engines by the legacy type number of the .frm header (byte 3). An engine
+// loaded as a plugin writes 0 there and its name in the extra segment.
+std::string legacyEngineName(std::uint8_t code) {
+    switch (code) {
+    case 6: return "MEMORY";
+    case 9: return "MyISAM";
+    case 10: return "MRG_MyISAM";
+    case 12: return "InnoDB";
+    case 15: return "EXAMPLE";
+    case 16: return "ARCHIVE";
+    case 17: return "CSV";
+    case 18: return "FEDERATED";
+    case 19: return "BLACKHOLE";
+    case 20: return "partition";
+    case 28: return "PERFORMANCE_SCHEMA";
+    case 41: return "S3";
+    case 42: return "Aria";
+    case 43: return "TokuDB";
+    case 44: return "SEQUENCE";
+    default: return code == 0 ? "plugin engine" : "engine code " + std::to_string(code);
+    }
+}
+
 std::optional<std::uint64_t> fileSize(const std::string& path) {
     std::error_code ec;
     const auto size = fs::file_size(path, ec);
@@ -167,7 +190,7 @@ TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table)
         facts.engine = "InnoDB";
         readInnodbFacts(frame, table, facts);
     } else {
-        facts.engine = "engine code " + std::to_string(ctx.engineCode);
+        facts.engine = legacyEngineName(ctx.engineCode);
         facts.problem = "rows of this engine are not read";
     }
     ctx.tablespaceFile.close();

@@ -19,6 +19,7 @@ enum class Question {
     BrowseSystemTablespace,  // "Ibdata1File Cannot be opened.Do you want to browse ..."
     StopRunningProcess,      // "Are you sure to stop the running process?"
     CloseApplication,        // "Do you want to close the application?"
+    ReplaceEarlierSave,      // a script folder of an earlier save would be overwritten
 };
 
 // One page of the records pane as the preview read it: the table's columns and its rows,

@@ -339,6 +339,23 @@ bool saveCommand(core::MainFrame& frame, const std::function<bool()>& saveDialog
         return false;
     }
     if (!saveDialog || !saveDialog()) return false;
+    // A save never truncates the scripts of an earlier one without being asked: the
+    // folder is replaced whole or nothing is saved.
+    // (A saving folder inside the data folder is left to the job, which refuses it.)
+    if (settings.savingScript && !isWithin(settings.savingFolder, frame.catalogue.dataFolder) &&
+        scriptFolderHoldsFiles(settings.savingFolder)) {
+        const std::string folder = (std::filesystem::path(settings.savingFolder) / kScriptFolderName).string();
+        if (!frame.frontend.askYesNo(core::Question::ReplaceEarlierSave,
+                                     folder + " already holds the files of an earlier save. Replace "
+                                              "them all? (No saves nothing.)")) {
+            frame.addOutputLine("Nothing was saved: " + folder + " holds an earlier save.");
+            return false;
+        }
+        if (!removeScriptFolder(settings.savingFolder)) {
+            frame.frontend.showMessage(folder + " could not be removed; nothing was saved.");
+            return false;
+        }
+    }
     const std::string started = "Saving process started. ";
     frame.addOutputLine(started);
     frame.writeLog(started + "\r\n");

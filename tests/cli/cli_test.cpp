@@ -69,6 +69,7 @@ CREATE VIEW shop.all_ids AS SELECT id FROM shop.alpha;
 CREATE TRIGGER shop.orders_bi BEFORE INSERT ON shop.orders FOR EACH ROW SET NEW.note = UPPER(NEW.note);
 CREATE DATABASE aardvark;
 CREATE TABLE aardvark.t (a INT) ENGINE=MyISAM;
+CREATE TABLE aardvark.journal (a INT) ENGINE=Aria;
 INSERT INTO shop.zeta VALUES (1, 'NULL'), (2, NULL), (3, 'a\tb\\c');
 USE shop;
 INSERT INTO shop.alpha SELECT seq, seq * 2 FROM seq_1_to_3000;
@@ -171,6 +172,15 @@ TEST(Cli, ScanListsNamesInOrderWithTheirFiles) {
         }
         if (facts["id"].count(name)) EXPECT_EQ(std::to_string(t["tableId"].get<std::uint64_t>()), facts["id"][name]);
     }
+    // An engine whose rows are not read is named, with the reason.
+    const nlohmann::json* journal = nullptr;
+    for (const auto& db : doc["databases"])
+        if (db["name"] == "aardvark")
+            for (const auto& t : db["tables"])
+                if (t["name"] == "journal") journal = &t;
+    ASSERT_NE(journal, nullptr) << r.out;
+    EXPECT_EQ((*journal)["engine"], "Aria");
+    EXPECT_EQ((*journal)["problem"], "rows of this engine are not read");
     EXPECT_GT((*shopDb)["tables"][0]["leafPages"].get<std::uint64_t>(), 1u) << "alpha spans leaf pages";
 
     // The text: the same order, one readable line per table, no tree tags; and the same

@@ -334,10 +334,20 @@ TEST(ScriptSaveJob, SavingFolderInsideTheDataFolderIsRefused) {
 TEST(ScriptSaveJob, FailedScriptWriteIsReported) {
     const auto fx = test::makeFixture("script_job_tiny", kTinySql);
     const fs::path work = scratch("full_disk");
-    // Every write to the script fails as on a full disk.
-    fs::create_directories(work / "out" / "Scriptdata");
-    fs::create_symlink("/dev/full", work / "out" / "Scriptdata" / "tiny.sql");
-    test::RecordingFrontend frontend;
+    // Every write to the script fails as on a full disk: the script's name links to
+    // /dev/full, planted once the job has started (a folder that held it before would be
+    // the files of an earlier save).
+    struct FullDiskFrontend : test::RecordingFrontend {
+        fs::path script;
+        void showProgress(bool visible) override {
+            if (visible && !fs::is_symlink(script)) {
+                fs::create_directories(script.parent_path());
+                fs::create_symlink("/dev/full", script);
+            }
+            RecordingFrontend::showProgress(visible);
+        }
+    } frontend;
+    frontend.script = work / "out" / "Scriptdata" / "tiny.sql";
     Session s(frontend, fx.dataDir, work);
     s.check({"tiny", "Tables", "t1"});
     const ScriptSaveOutcome outcome = s.save(work / "out");
@@ -348,6 +358,43 @@ TEST(ScriptSaveJob, FailedScriptWriteIsReported) {
               frontend.lines.end());
     ASSERT_EQ(frontend.messages.size(), 1u);
     EXPECT_EQ(frontend.messages[0].rfind("Script Created with errors", 0), 0u) << frontend.messages[0];
+}
+
+TEST(ScriptSaveJob, AnEarlierSaveIsReplacedWholeOrNotAtAll) {
+    const auto fx = test::makeFixture("script_job_tiny", kTinySql);
+    const fs::path work = scratch("earlier_save");
+    const fs::path scripts = work / "out" / "Scriptdata";
+    test::RecordingFrontend frontend;
+    Session s(frontend, fx.dataDir, work);
+    s.check({"tiny"});
+    ASSERT_TRUE(s.save(work / "out").complete());
+    test::writeFileText(scripts / "notes.txt", "kept by the user");
+    const std::string script = test::readFileText(scripts / "tiny.sql");
+    ASSERT_FALSE(script.empty());
+
+    // No: nothing is started and nothing in the folder changes.
+    frontend.answers = {false};
+    const bool started = saveCommand(s.frame, [&] {
+        s.settings.savingScript = true;
+        s.settings.savingFolder = (work / "out").string();
+        return true;
+    });
+    EXPECT_FALSE(started);
+    ASSERT_EQ(frontend.questionKinds.size(), 1u);
+    EXPECT_EQ(frontend.questionKinds[0], core::Question::ReplaceEarlierSave);
+    EXPECT_NE(frontend.questions[0].find(scripts.string() + " already holds the files of an earlier save"),
+              std::string::npos) << frontend.questions[0];
+    EXPECT_EQ(test::readFileText(scripts / "notes.txt"), "kept by the user");
+    EXPECT_EQ(test::readFileText(scripts / "tiny.sql"), script);
+    EXPECT_EQ(s.settings.busy.load(), 0);
+
+    // Yes: the folder is replaced whole, so nothing of the earlier save is left beside
+    // the new one.
+    frontend.answers = {true};
+    EXPECT_TRUE(s.save(work / "out").complete());
+    EXPECT_EQ(frontend.questionKinds.size(), 2u);
+    EXPECT_FALSE(fs::exists(scripts / "notes.txt"));
+    EXPECT_EQ(test::readFileText(scripts / "tiny.sql"), script);
 }
 
 TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
