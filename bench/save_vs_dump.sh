@@ -33,15 +33,14 @@ dunmore=$build/bin/dunmore
 [ -x "$dunmore" ] || { echo "bench: $dunmore not built" >&2; exit 1; }
 command -v mariadb-dump >/dev/null || { echo "bench: mariadb-dump not found" >&2; exit 1; }
 [ -x /usr/bin/time ] || { echo "bench: /usr/bin/time not found (apt-get install time)" >&2; exit 1; }
-mariadbd=$(command -v mariadbd || echo /usr/sbin/mariadbd)
 
 data=${DUNMORE_BENCH_DATA:-$build/bench-data}
 rows=1000000
 tables=10000
 work=$(mktemp -d /tmp/dunmore-bench.XXXXXX)
-pid=
+. "$root/bench/lib.sh"
 cleanup() {
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    stop_server
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -82,31 +81,12 @@ if [ ! -f "$data/scan/.complete" ]; then
 fi
 
 # --- The server on the same data ------------------------------------------------------
-sock=$work/mysqld.sock
-"$mariadbd" --no-defaults --datadir="$data/rows" --user=root --skip-networking \
-    --socket="$sock" --pid-file="$work/mysqld.pid" --log-error="$work/error.log" \
-    --tmpdir="$work" --skip-log-bin --innodb-buffer-pool-size=512M \
-    --innodb-log-file-size=4M --innodb-data-file-path=ibdata1:12M:autoextend \
-    --character-set-server=utf8mb4 --collation-server=utf8mb4_general_ci &
-pid=$!
-for _ in $(seq 1 300); do
-    [ -S "$sock" ] && mariadb --no-defaults -S "$sock" -uroot -e 'select 1' >/dev/null 2>&1 && break
-    kill -0 "$pid" 2>/dev/null || { cat "$work/error.log" >&2; exit 1; }
-    sleep 0.1
-done
+start_server "$data/rows"
 
 ticks=$(getconf CLK_TCK)
 server_cpu() {  # user+system seconds of the server so far
     awk -v t="$ticks" '{ printf "%.3f", ($14 + $15) / t }' "/proc/$pid/stat"
 }
-# Runs a command under /usr/bin/time; prints "wall cpu maxrss_kb".
-timed() {
-    /usr/bin/time -f '%e %U %S %M' -o "$work/time" "$@" >/dev/null 2>"$work/err" ||
-        { cat "$work/err" >&2; echo "bench: failed: $*" >&2; exit 1; }
-    awk '{ printf "%s %.3f %s\n", $1, $2 + $3, $4 }' "$work/time"
-}
-median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
-
 out=$work/out
 declare -A save_wall save_cpu save_rss dump_wall dump_cpu dump_bytes save_bytes
 for table in t_innodb t_myisam; do
@@ -142,7 +122,7 @@ for table in t_innodb t_myisam; do
     echo "bench: $table dump runs (wall cpu): $(tr '\n' ';' <"$work/dump.$table")" >&2
 done
 
-kill "$pid"; wait "$pid" 2>/dev/null || true; pid=
+stop_server
 
 : >"$work/scan"
 for i in $(seq 1 "$runs"); do

@@ -25,14 +25,14 @@ version=$("$prefix/bin/dunmore" --version)
 [[ "$version" == "dunmore "* ]] || fail "installed dunmore --version printed '$version'"
 
 man=$prefix/share/man/man1/dunmore.1
-grep -q '@' "$man" && fail "the manual page still holds an unfilled @VARIABLE@"
+grep -Eq '@[A-Z_]+@' "$man" && fail "the manual page still holds an unfilled @VARIABLE@"
 grep -q "${version#dunmore }" "$man" || fail "the manual page does not carry version ${version#dunmore }"
 warnings=$(groff -man -Tutf8 -ww -z "$man" 2>&1) || true
 [ -z "$warnings" ] || fail "groff warns on the manual page: $warnings"
-text=$(groff -man -Tutf8 "$man" 2>/dev/null | sed 's/.\x08//g')
+text=$(groff -man -Tutf8 -rHY=0 -rLL=500n "$man" 2>/dev/null | sed 's/.\x08//g')
 
 # Every command and every long option of the help must be in the manual page.
-commands=$("$prefix/bin/dunmore" --help | awk '/^SUBCOMMANDS:/{s=1;next} s&&/^  [a-z]/{print $1} s&&/^$/{s=0}')
+commands=$("$prefix/bin/dunmore" --help | awk '/^Subcommands:/{s=1;next} s&&/^  [a-z]/{print $1} s&&/^$/{s=0}')
 [ -n "$commands" ] || fail "no commands found in dunmore --help"
 for c in $commands; do
     grep -q -- "$c" <<<"$text" || fail "the manual page docs/dunmore.1 does not describe the command '$c'"

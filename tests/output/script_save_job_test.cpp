@@ -340,16 +340,16 @@ TEST(ScriptSaveJob, FailedScriptWriteIsReported) {
     struct FullDiskFrontend : test::RecordingFrontend {
         fs::path script;
         void showProgress(bool visible) override {
-            if (visible && !fs::is_symlink(script)) {
+            if (visible && !script.empty() && !fs::is_symlink(script)) {
                 fs::create_directories(script.parent_path());
                 fs::create_symlink("/dev/full", script);
             }
             RecordingFrontend::showProgress(visible);
         }
     } frontend;
-    frontend.script = work / "out" / "Scriptdata" / "tiny.sql";
     Session s(frontend, fx.dataDir, work);
     s.check({"tiny", "Tables", "t1"});
+    frontend.script = work / "out" / "Scriptdata" / "tiny.sql";
     const ScriptSaveOutcome outcome = s.save(work / "out");
     EXPECT_GE(outcome.failures, 1u);
     EXPECT_NE(std::find(frontend.lines.begin(), frontend.lines.end(),
