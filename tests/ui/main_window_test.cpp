@@ -5,6 +5,8 @@
 #include "schema/collation_table.h"
 #include "support/fixture.h"
 #include "support/test_server.h"
+#include "ui/about_dlg.h"
+#include "ui/application_look.h"
 #include "ui/check_tree_model.h"
 #include "ui/file_setting_dlg.h"
 #include "ui/file_view.h"
@@ -17,6 +19,12 @@
 #include "window_driver.h"
 
 #include <QAbstractItemModelTester>
+#include <QDir>
+#include <QLabel>
+#include <QPointer>
+#include <QScreen>
+#include <QSettings>
+#include <QSplashScreen>
 #include <QDockWidget>
 #include <QStatusBar>
 #include <QApplication>
@@ -170,10 +178,10 @@ private:
     dunmore::ui::CKestrelStatic* pane() { return m_window->recordsPane(); }
     QString caption() { return m_window->captionBar()->text(); }
 
-    void openWindow() {
+    void openWindow(bool splash = false) {
         m_settings = std::make_unique<dunmore::core::AppSettings>();
         m_driver = std::make_unique<ModalDriver>();
-        m_window = std::make_unique<CMainFrame>(*m_settings, CMainFrame::Options{false});
+        m_window = std::make_unique<CMainFrame>(*m_settings, CMainFrame::Options{splash});
         m_exited = false;
         m_window->setExitHandler([this](int code) {
             m_exited = true;
@@ -658,6 +666,189 @@ private slots:
         QTRY_VERIFY(win().fileView()->treeEnabled());
         QTRY_VERIFY(!win().stopAction()->isEnabled());
         QVERIFY(!win().progressBar()->isVisible());
+    }
+
+    // The "Select Database File" dialog checks the data, temporary and log folders in this
+    // order and stays open with the first failure's message; Enter and Escape do nothing;
+    // OK with three valid folders stores each with a separator at its end.
+    void settingsDialogChecksFolders() {
+        const fs::path base = scratch("settings_dialog");
+        fs::create_directories(base / "data");
+        fs::create_directories(base / "logs");
+        dunmore::test::writeFileText(base / "a_file", "x");
+        const QString data = q((base / "data").string());
+        const QString file = q((base / "a_file").string());
+        const QString missing = q((base / "missing").string());
+        const QString logs = q((base / "logs").string());
+        const QString badData = "Please select valid database file path to continue the recovery process.";
+        const QString badTemp = "Please select valid temporary file path to continue the recovery process.";
+        const QString badLog = "Please select valid Log file path to continue the recovery process.";
+        struct Case {
+            const char* name;
+            QString data, temp, log, message;
+        };
+        // A temporary folder that is a file passes: it only has to exist.
+        const Case cases[] = {
+            {"no data folder", "", file, logs, badData},
+            {"data folder missing", missing, file, logs, badData},
+            {"data folder is a file", file, file, logs, badData},
+            {"temporary folder missing", data, missing, logs, badTemp},
+            {"no temporary folder", data, "", logs, badTemp},
+            {"log folder missing", data, file, missing, badLog},
+            {"log folder is a file", data, file, file, badLog},
+        };
+        m_driver = std::make_unique<ModalDriver>();
+        dunmore::core::AppSettings settings;
+        dunmore::ui::CKestrelFileSettingDlg dlg(settings);
+        QCOMPARE(dlg.windowTitle(), QString("Select Database File"));
+        QVERIFY(dlg.dataFolderEdit()->text().isEmpty());
+        QCOMPARE(dlg.tempFolderEdit()->text(), QDir::tempPath() + "/");
+        const QString desktop = dlg.logFolderEdit()->text();
+        QVERIFY2(desktop.endsWith("/Desktop/") && QFileInfo(desktop).isDir(), qPrintable(desktop));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (const Case& c : cases) {
+            qInfo() << c.name;
+            m_driver->clear();
+            dlg.dataFolderEdit()->setText(c.data);
+            dlg.tempFolderEdit()->setText(c.temp);
+            dlg.logFolderEdit()->setText(c.log);
+            QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+            QCOMPARE(m_driver->messages, QStringList{c.message});
+            QCOMPARE(m_driver->titles, QStringList{"Dunmore(Full) v22.08"});
+            QVERIFY(dlg.isVisible());
+            QVERIFY(settings.chosenFolder.empty() && settings.tempFolder.empty() && settings.logFolder.empty());
+        }
+        for (const auto key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+            QTest::keyClick(&dlg, key);
+            QVERIFY(dlg.isVisible());
+        }
+        // Typed by hand without the separator: stored with one.
+        m_driver->clear();
+        dlg.dataFolderEdit()->setText(data);
+        dlg.tempFolderEdit()->setText(file);
+        dlg.logFolderEdit()->setText(logs);
+        QTest::mouseClick(dlg.okButton(), Qt::LeftButton);
+        QVERIFY(m_driver->messages.isEmpty());
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QCOMPARE(q(settings.chosenFolder), data + "/");
+        QCOMPARE(q(settings.tempFolder), file + "/");
+        QCOMPARE(q(settings.logFolder), logs + "/");
+
+        // Cancel stores nothing.
+        dunmore::core::AppSettings untouched;
+        dunmore::ui::CKestrelFileSettingDlg cancelled(untouched);
+        cancelled.show();
+        cancelled.dataFolderEdit()->setText(data);
+        QTest::mouseClick(cancelled.cancelButton(), Qt::LeftButton);
+        QVERIFY(!cancelled.isVisible());
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+        QVERIFY(untouched.chosenFolder.empty() && untouched.logFolder.empty());
+    }
+
+    // The About box: the application title as its title and in bold Arial, the three
+    // links with their tooltips; Escape and Enter leave it open, OK closes it.
+    void aboutBox() {
+        openWindow();
+        bool shown = false;
+        m_driver->onDialog([&](QWidget* w) {
+            auto* about = qobject_cast<dunmore::ui::CKestrelAboutDlg*>(w);
+            QVERIFY(about);
+            QCOMPARE(about->windowTitle(), QString("Dunmore(Full) v22.08"));
+            const QLabel* name = nullptr;
+            for (const QLabel* label : about->findChildren<QLabel*>())
+                if (label->text() == "Dunmore(Full) v22.08") name = label;
+            QVERIFY(name);
+            QCOMPARE(name->font().family(), QString("Arial"));
+            QCOMPARE(name->font().pixelSize(), 15);
+            QCOMPARE(name->font().weight(), QFont::DemiBold);
+            QStringList tips;
+            QPushButton* ok = nullptr;
+            for (QPushButton* b : about->findChildren<QPushButton*>()) {
+                if (!b->toolTip().isEmpty()) tips << b->toolTip();
+                if (b->text() == "OK") ok = b;
+            }
+            QCOMPARE(tips, (QStringList{"Company website", "Support email address", "Sales email address"}));
+            QVERIFY(ok);
+            for (const auto key : {Qt::Key_Escape, Qt::Key_Return}) {
+                QTest::keyClick(about, key);
+                QVERIFY(about->isVisible());
+            }
+            QTest::mouseClick(ok, Qt::LeftButton);
+            QVERIFY(!about->isVisible());
+            shown = true;
+        });
+        win().aboutAction()->trigger();
+        QVERIFY(shown);
+        QVERIFY(m_driver->messages.isEmpty());
+    }
+
+    // The splash screen of the main frame: topmost, borderless, its magenta corners cut
+    // away, "v22.08" drawn in black in its middle, centred on the screen; clicks and keys
+    // leave it; it is gone after 2,000 ms and a 200 ms fade.
+    void splashScreen() {
+        QElapsedTimer clock;
+        clock.start();
+        openWindow(true);
+        QPointer<QSplashScreen> splash;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "SplashScreenExClass") splash = qobject_cast<QSplashScreen*>(w);
+        QVERIFY(splash);
+        QVERIFY(splash->isVisible());
+        const Qt::WindowFlags flags = splash->windowFlags();
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint) && flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(!splash->mask().contains(QPoint(0, 0)));
+        QVERIFY(splash->mask().contains(splash->rect().center()));
+        QCOMPARE(splash->geometry().center(), QGuiApplication::primaryScreen()->availableGeometry().center());
+        // The version text: black pixels in a band through the middle that the banner leaves light.
+        const QImage picture = splash->grab().toImage();
+        const QRect band(splash->width() / 2 - 50, splash->height() / 2 - 12, 100, 24);
+        int dark = 0;
+        for (int y = band.top(); y <= band.bottom(); ++y)
+            for (int x = band.left(); x <= band.right(); ++x)
+                if (qGray(picture.pixel(x, y)) < 60) ++dark;
+        QVERIFY2(dark > 20, qPrintable(QString("%1 dark pixels").arg(dark)));
+        QTest::mouseClick(splash, Qt::LeftButton);
+        QTest::keyClick(splash, Qt::Key_Escape);
+        QTest::qWait(200);
+        QVERIFY(splash && splash->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!splash, 6000);
+        QVERIFY2(clock.elapsed() >= 2200, qPrintable(QString("gone after %1 ms").arg(clock.elapsed())));
+    }
+
+    // "ApplicationLook" in the per-user settings: 215 when absent or not one of the looks
+    // 210 to 218; the window applies the stored look when it is created.
+    void applicationLookIsStored() {
+        QSettings profile;
+        const struct {
+            const char* name;
+            QVariant stored;
+            int look;
+        } cases[] = {{"nothing stored", {}, 215}, {"a look", 216, 216}, {"not a look", 300, 215}, {"lowest", 210, 210}};
+        for (const auto& c : cases) {
+            qInfo() << c.name;
+            if (c.stored.isValid())
+                profile.setValue("ApplicationLook", c.stored);
+            else
+                profile.remove("ApplicationLook");
+            profile.sync();
+            QCOMPARE(dunmore::ui::storedApplicationLook(), c.look);
+        }
+        dunmore::ui::storeApplicationLook(216);
+        QSettings reread;
+        QCOMPARE(reread.value("ApplicationLook").toInt(), 216);
+        openWindow();
+        const QPalette black = QApplication::palette();
+        cleanup();
+        reread.remove("ApplicationLook");
+        reread.sync();
+        openWindow();
+        const QPalette blue = QApplication::palette();
+        QVERIFY(black.color(QPalette::Window) != blue.color(QPalette::Window));
+        dunmore::ui::applyApplicationLook(216);
+        QCOMPARE(QApplication::palette().color(QPalette::Window), black.color(QPalette::Window));
+        dunmore::ui::applyApplicationLook(215);
     }
 
     void closeRequestAsksAndNamesTheLog() {
