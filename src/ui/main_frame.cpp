@@ -28,6 +28,7 @@
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QFrame>
+#include <QHeaderView>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -215,7 +216,7 @@ QWidget* CMainFrame::makeRibbon() {
     category->addWidget(tab, 0, Qt::AlignLeft);
     auto* panels = new QHBoxLayout;
     panels->setSpacing(0);
-    panels->addWidget(ribbonPanel(strip, QString(), {m_open, m_stop, m_save}));
+    panels->addWidget(ribbonPanel(strip, "Recovery", {m_open, m_stop, m_save}));
     auto* separator = new QFrame(strip);
     separator->setFrameShape(QFrame::VLine);
     separator->setFrameShadow(QFrame::Sunken);
@@ -388,6 +389,17 @@ void CMainFrame::clearOutput() { m_output->clear(); }
 void CMainFrame::showTreeSnapshot(std::shared_ptr<const core::CheckTree> tree) {
     m_treeModel->showSnapshot(std::move(tree));
     expandShownTree();
+    fitTreeDock();
+}
+
+void CMainFrame::fitTreeDock() {
+    // The data folder's node holds a whole path: the pane grows to show the widest node,
+    // up to a third of the window, and never shrinks below what it is.
+    QTreeView* view = treeView();
+    view->resizeColumnToContents(0);
+    const int wanted = view->header()->sectionSize(0) + 2 * view->frameWidth() + 2 + 4;
+    const int widest = std::max(m_treeDock->width(), width() / 3);
+    if (wanted > m_treeDock->width()) resizeDocks({m_treeDock}, {std::min(wanted, widest)}, Qt::Horizontal);
 }
 
 void CMainFrame::reselect(core::CheckTree::NodeId node) {

@@ -108,6 +108,7 @@ private:
     QWidget* makeRibbon();
     void makeStatusBar();
     void expandShownTree();
+    void fitTreeDock();
     void watchBusy();
     bool runSettingsDialog();
 

@@ -20,6 +20,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPointer>
 #include <QScreen>
@@ -278,6 +279,9 @@ private slots:
         QCOMPARE(win().saveAction()->toolTip(), QString("Save recovered data"));
         QVERIFY(!win().openAction()->icon().pixmap(16, 16).isNull());
         QVERIFY(!win().openAction()->icon().pixmap(32, 32).isNull());
+        QStringList panels;
+        for (const QLabel* title : win().findChildren<QLabel*>("ribbonPanelTitle")) panels << title->text();
+        QCOMPARE(panels, (QStringList{"Recovery", "About"}));
         // Only the text view shows before the first preview; the buttons sit 31 pixels
         // above the pane's bottom edge and the list leaves them a 35-pixel strip.
         QVERIFY(pane()->textView()->isVisible());
@@ -300,6 +304,9 @@ private slots:
         QCOMPARE(shown, prescribedTree(fx.dataDir, fx.dataDir.string() + "/"));
         QVERIFY(shown.contains("3 Views -4") && shown.contains("3 Trigger -3"));
         QVERIFY(tree()->isExpanded(win().treeModel()->index(0, 0)));
+        // The pane is wide enough for the data folder's path: nothing is cut off at its right.
+        QVERIFY2(tree()->header()->sectionSize(0) <= tree()->viewport()->width(),
+                 qPrintable(QString("%1 > %2").arg(tree()->header()->sectionSize(0)).arg(tree()->viewport()->width())));
         QCOMPARE(caption(), QString("Scanning completed for selected database file(s)."));
         const QStringList lines = win().outputPane()->lines();
         // The scan starts with an empty output pane.
