@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
 
     benchmark::RegisterBenchmark("leaf walk", [&](benchmark::State& state) {
         core::AppSettings settings;
-        auto ctx = std::make_unique<core::RecoveryContext>();
-        ctx->clearTable();
+        auto ctx = std::make_unique<innodb::InnodbReader>();
         schema::readTableDefinition(*ctx, table.db / "t_mixed.frm", settings);
         const auto start = innodb::locateInnodbTable(*ctx, table.db, "t_mixed");
         std::uint64_t rows = 0;
@@ -117,13 +116,12 @@ int main(int argc, char** argv) {
         TotalFrontend frontend;
         core::MainFrame frame(settings, frontend);
         frame.scriptWriter.open("/dev/null");
-        auto& ctx = frame.context;
-        ctx.clearTable();
+        innodb::InnodbReader ctx(frame.context);
         schema::readTableDefinition(ctx, table.db / "t_mixed.frm", settings);
         const auto start = innodb::locateInnodbTable(ctx, table.db, "t_mixed");
         ctx.tablespaceSelected = true;
         const std::uint64_t before = frame.scriptWriter.bytesWritten();
-        for (auto _ : state) innodb::parseibdfileforscript(frame, start.firstLeaf, 0, "t_mixed");
+        for (auto _ : state) innodb::parseibdfileforscript(frame, ctx, start.firstLeaf, 0, "t_mixed");
         const double scriptBytes = static_cast<double>(frame.scriptWriter.bytesWritten() - before);
         state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * table.size));
         state.counters["rows"] = benchmark::Counter(static_cast<double>(frontend.rows),

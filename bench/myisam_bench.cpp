@@ -96,7 +96,7 @@ void streamToScript(benchmark::State& state, const std::string& table) {
     dunmore::core::SilentFrontend frontend;
     dunmore::core::MainFrame frame(settings, frontend);
     settings.savingScript = true;
-    dunmore::core::RecoveryContext& ctx = frame.context;
+    dunmore::myisam::MyisamReader ctx;
     if (!dunmore::schema::readTableDefinition(ctx, folder() / (table + ".frm"), settings) ||
         !dunmore::myisam::readMyisamHeader(ctx, folder() / (table + ".MYI"))) {
         state.SkipWithError("table definition not read");
@@ -108,7 +108,7 @@ void streamToScript(benchmark::State& state, const std::string& table) {
     for (auto _ : state) {
         if (!frame.scriptWriter.open("/dev/null")) state.SkipWithError("no /dev/null");
         const auto start = std::chrono::steady_clock::now();
-        const bool ok = dunmore::myisam::mydfileforscript(frame, myd, table);
+        const bool ok = dunmore::myisam::mydfileforscript(frame, ctx, myd, table);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         frame.scriptWriter.close();
         if (!ok) state.SkipWithError("stream failed");

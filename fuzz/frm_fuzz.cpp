@@ -23,13 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
-    // One context for every run, as in the application: each read follows clearTable.
-    static dunmore::core::RecoveryContext ctx;
+    // A new definition for every run, as the jobs make one per table.
+    dunmore::core::TableDefinitionState ctx;
     static dunmore::core::AppSettings settings;
-    ctx.clearTable();
     const dunmore::core::Status status =
         dunmore::schema::readTableDefinitionStatus(ctx, path, settings);
-    if (ctx.definitionFile.isOpen()) std::abort();
     if (ctx.columns.size() * 11 > size) std::abort();
     if (ctx.intervalValues.size() > size) std::abort();
     if (!status.isOk() && status.code() != dunmore::core::StatusCode::Corrupt &&

@@ -99,11 +99,13 @@ void dictionaryLoad(const std::vector<std::vector<std::uint8_t>>& pages) {
         std::fwrite(p.data(), 1, p.size(), out);
     }
     std::fclose(out);
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    core::RecoveryContext run;
     schema::CollationTable collations;
-    (void)innodb::openSystemTablespace(*ctx, path, collations);
-    for (const auto& t : ctx->sysTables) {
-        (void)innodb::findClusteredRoot(*ctx, innodb::findTableId(*ctx, t.name));
+    (void)innodb::openSystemTablespace(run, path, collations);
+    auto ctx = std::make_unique<innodb::InnodbReader>(run);
+    const innodb::SystemTablespace& dictionary = ctx->dictionary();
+    for (const auto& t : dictionary.sysTables) {
+        (void)innodb::findClusteredRoot(dictionary, innodb::findTableId(dictionary, t.name));
     }
     // The instant-ALTER metadata reader follows BLOB references into the same file.
     for (const auto& page : pages) {

@@ -24,8 +24,8 @@
 namespace {
 
 using dunmore::core::ColumnDefinition;
-using dunmore::core::MyisamColumn;
-using dunmore::core::RecoveryContext;
+using dunmore::myisam::MyisamColumn;
+using dunmore::myisam::MyisamReader;
 
 struct ColumnSpec {
     std::uint32_t typeCode;
@@ -96,7 +96,7 @@ const std::vector<Layout>& layouts() {
     return kLayouts;
 }
 
-void applyLayout(RecoveryContext& ctx, const Layout& layout) {
+void applyLayout(MyisamReader& ctx, const Layout& layout) {
     ctx.columns.clear();
     for (const ColumnSpec& s : layout.columns) {
         ColumnDefinition c;
@@ -134,9 +134,7 @@ const std::filesystem::path& scratchFile() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 2) return 0;
-    static RecoveryContext ctx;
-    ctx.clearTable();
-    ctx.dataFile.close();
+    MyisamReader ctx;
     const Layout& layout = layouts()[data[0] % layouts().size()];
     const std::uint8_t mode = data[1];
     const dunmore::core::ByteSpan body(data + 2, size - 2);

@@ -126,7 +126,7 @@ private:
 using Preview = CliSession;
 
 int printKeys(Preview& p, const core::TableEntry& table, PreviewOutput& out) {
-    core::RecoveryContext& ctx = p.frame.context;
+    core::TableDefinitionState ctx;
     const auto read = innodb::readCatalogueTableDefinition(ctx, p.frame.catalogue, table, p.settings);
     out.setHeader({"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"});
     if (!read.isOk()) {
@@ -144,7 +144,7 @@ int printKeys(Preview& p, const core::TableEntry& table, PreviewOutput& out) {
 
 // Reads the page that starts at the top of the page stack, as Next Records does.
 void readNextPage(Preview& p) {
-    core::RecoveryContext& ctx = p.frame.context;
+    core::TableReader& ctx = *p.frame.previewTable;
     const core::PagePosition top = ctx.pageStack.back();
     ctx.keepPositions = false;
     const std::size_t read = output::readPreviewPage(p.frame, top);
@@ -153,12 +153,12 @@ void readNextPage(Preview& p) {
 
 int printTablePage(Preview& p, const std::string& item, const core::TableEntry& table, int page,
                    PreviewOutput& out) {
-    core::RecoveryContext& ctx = p.frame.context;
     const auto read = output::loadFirstPreviewPage(p.frame, table);
     if (!read.isOk()) {
         std::fprintf(stderr, "dunmore: %s\n", read.message().c_str());
         return 1;
     }
+    core::TableReader& ctx = *p.frame.previewTable;
     // Pages before the one asked for, as presses of Next Records reach them.
     std::uint64_t rowsBefore = 0;
     int shown = 1;

@@ -164,7 +164,7 @@ nlohmann::json jsonDocument(core::MainFrame& frame, const std::vector<ScannedDat
     const core::Catalogue& cat = frame.catalogue;
     nlohmann::json doc;
     doc["dataFolder"] = cat.dataFolder;
-    doc["systemTablespaceOpen"] = frame.context.systemTablespace.isOpen();
+    doc["systemTablespaceOpen"] = frame.context.systemTablespaceOpen();
     doc["logFile"] = frame.logFile.failed() ? nlohmann::json() : nlohmann::json(frame.settings.logFilePath);
     doc["databases"] = nlohmann::json::array();
     for (const auto& d : dbs) {

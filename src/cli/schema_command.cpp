@@ -29,8 +29,7 @@ int runSchema(const CommonOptions& options, const std::string& table) {
         std::fprintf(stderr, "dunmore: no table %s in the data folder\n", table.c_str());
         return 2;
     }
-    core::RecoveryContext& ctx = session.frame.context;
-    ctx.clearTable();
+    core::TableDefinitionState ctx;
     const core::TableEntry& entry = cat.tables[index];
     const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, entry, session.settings);
     if (!read.isOk() && ctx.columns.empty()) {

@@ -8,7 +8,9 @@
 #include "innodb/page.h"
 #include "innodb/sdi_definition.h"
 #include "innodb/sdi_rows.h"
+#include "innodb/innodb_reader.h"
 #include "myisam/myisam_header.h"
+#include "myisam/myisam_reader.h"
 #include "schema/frm_reader.h"
 
 #include <filesystem>
@@ -54,9 +56,9 @@ std::optional<std::uint64_t> fileSize(const std::string& path) {
     return size;
 }
 
-std::string innodbRowFormat(const core::RecoveryContext& ctx, const innodb::TableLocation& where) {
+std::string innodbRowFormat(const innodb::InnodbReader& ctx, const innodb::TableLocation& where) {
     if (where.tableId != 0) {
-        if (const auto* t = innodb::findSysTable(ctx, where.tableId)) {
+        if (const auto* t = innodb::findSysTable(ctx.dictionary(), where.tableId)) {
             if (!t->compact) return "Redundant";
             if (t->type & kTypeZipSizeMask) return "Compressed";
             if (t->type & kTypeAtomicBlobs) return "Dynamic";
@@ -66,12 +68,12 @@ std::string innodbRowFormat(const core::RecoveryContext& ctx, const innodb::Tabl
     return where.redundant ? "Redundant" : "";
 }
 
-void readMyisamFacts(core::MainFrame& frame, const core::TableEntry& table, TableFacts& facts) {
+void readMyisamFacts(core::MainFrame& frame, myisam::MyisamReader& ctx,
+                     const core::TableEntry& table, TableFacts& facts) {
     const core::Catalogue& cat = frame.catalogue;
     const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
     const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
     facts.rowsFile = dataPath;
-    core::RecoveryContext& ctx = frame.context;
     if (myisam::readMyisamHeader(ctx, indexPath)) {
         facts.rowFormat = ctx.myisamRowFormat == myisam::kRowFormatCompressed ? "Compressed"
                           : ctx.myisamRowFormat == myisam::kRowFormatDynamic  ? "Dynamic"
@@ -92,7 +94,7 @@ void readMyisamFacts(core::MainFrame& frame, const core::TableEntry& table, Tabl
 
 // The first leaf's page summary and row format family of an InnoDB table whose start
 // was located.
-void readLeafFacts(core::RecoveryContext& ctx, const innodb::TableStart& start, TableFacts& facts) {
+void readLeafFacts(innodb::InnodbReader& ctx, const innodb::TableStart& start, TableFacts& facts) {
     const auto slot = start.inOwnFile ? innodb::TablespaceSlot::TablespaceFile
                                       : innodb::TablespaceSlot::SystemTablespace;
     const innodb::LeafChainSummary summary = innodb::summarizeLeafChain(ctx, slot, start.firstLeaf);
@@ -120,9 +122,8 @@ std::string titleCase(std::string_view upper) {
 }
 
 // A MySQL 8 table: its definition, row format and layout came from the .ibd's SDI.
-void readSdiFacts(core::MainFrame& frame, const core::TableEntry& table,
+void readSdiFacts(core::MainFrame& frame, innodb::InnodbReader& ctx, const core::TableEntry& table,
                   const innodb::SdiTableInfo& sdi, TableFacts& facts) {
-    core::RecoveryContext& ctx = frame.context;
     const std::string& folder = frame.catalogue.databaseFolders.at(table.databaseIndex);
     facts.rowFormat = titleCase(innodb::rowFormatName(sdi.rowFormat));
     facts.serverVersion = "MySQL " + innodb::serverVersionText(sdi.serverVersion);
@@ -137,10 +138,11 @@ void readSdiFacts(core::MainFrame& frame, const core::TableEntry& table,
     readLeafFacts(ctx, start, facts);
 }
 
-void readInnodbFacts(core::MainFrame& frame, const core::TableEntry& table, TableFacts& facts) {
-    core::RecoveryContext& ctx = frame.context;
+void readInnodbFacts(core::MainFrame& frame, innodb::InnodbReader& ctx,
+                     const core::TableEntry& table, TableFacts& facts) {
     const std::string& folder = frame.catalogue.databaseFolders.at(table.databaseIndex);
-    const innodb::TableLocation where = innodb::locateTable(ctx, folder, core::diskName(table));
+    const innodb::TableLocation where =
+        innodb::locateTable(ctx.dictionary(), folder, core::diskName(table));
     facts.tableId = where.tableId;
     facts.rootPage = where.rootPage;
     facts.rowFormat = innodbRowFormat(ctx, where);
@@ -165,38 +167,35 @@ void readInnodbFacts(core::MainFrame& frame, const core::TableEntry& table, Tabl
 
 TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table) {
     TableFacts facts;
-    core::RecoveryContext& ctx = frame.context;
     const core::Catalogue& cat = frame.catalogue;
-    ctx.clearTable();
-    ctx.engineCode = 0;
     if (table.databaseIndex < 0 ||
         static_cast<std::size_t>(table.databaseIndex) >= cat.databaseFolders.size()) {
         facts.problem = "no database folder";
         return facts;
     }
     innodb::SdiTableInfo sdi;
-    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings, &sdi);
-    if (ctx.sdiRootPage != 0) {
+    core::TableDefinitionState def;
+    const core::Status read = innodb::readCatalogueTableDefinition(def, cat, table, frame.settings, &sdi);
+    if (def.sdiRootPage != 0) {
         facts.engine = "InnoDB";
-        readSdiFacts(frame, table, sdi, facts);
+        innodb::InnodbReader reader(frame.context, std::move(def));
+        readSdiFacts(frame, reader, table, sdi, facts);
     } else if (!read.isOk()) {
         facts.problem = (fs::exists(core::tableFilePath(cat, table, ".frm")) ? "definition damaged: "
                                                                              : "no definition: ") +
                         read.message();
-    } else if (ctx.engineCode == core::kEngineMyisam) {
+    } else if (def.engineCode == core::kEngineMyisam) {
         facts.engine = "MyISAM";
-        readMyisamFacts(frame, table, facts);
-    } else if (ctx.engineCode == core::kEngineInnodb) {
+        myisam::MyisamReader reader(std::move(def));
+        readMyisamFacts(frame, reader, table, facts);
+    } else if (def.engineCode == core::kEngineInnodb) {
         facts.engine = "InnoDB";
-        readInnodbFacts(frame, table, facts);
+        innodb::InnodbReader reader(frame.context, std::move(def));
+        readInnodbFacts(frame, reader, table, facts);
     } else {
-        facts.engine = legacyEngineName(ctx.engineCode);
+        facts.engine = legacyEngineName(def.engineCode);
         facts.problem = "rows of this engine are not read";
     }
-    ctx.tablespaceFile.close();
-    ctx.dataFile.close();
-    ctx.tablespaceSelected = false;
-    ctx.clearTable();
     return facts;
 }
 

@@ -25,7 +25,7 @@ struct TableFacts {
 };
 
 // Reads the table's definition, its .MYI state or its InnoDB location and leaf page
-// headers. Leaves the context's per-table state cleared and the table slots closed.
+// headers with a reader of its own, which it closes before returning.
 TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table);
 
 }  // namespace dunmore::cli

@@ -44,20 +44,19 @@ bool MainFrame::closeRequest() {
         return false;
     }
     if (!frontend.askYesNo(Question::CloseApplication, "Do you want to close the application?")) return false;
-    context.systemTablespace.close();
-    context.tablespaceFile.close();
-    context.dataFile.close();
+    context.closeSystemTablespace();
+    previewTable = std::make_unique<TableReader>();
     std::error_code ec;
     if (!settings.logFilePath.empty() && std::filesystem::exists(settings.logFilePath, ec))
         frontend.showMessage("Log file path : " + settings.logFilePath);
     return true;
 }
 
-std::shared_ptr<const PreviewSnapshot> previewSnapshot(const RecoveryContext& ctx) {
+std::shared_ptr<const PreviewSnapshot> previewSnapshot(const TableReader& table) {
     auto page = std::make_shared<PreviewSnapshot>();
-    page->columns = ctx.columns;
-    page->rows = ctx.previewRows;
-    page->moreRows = ctx.moreRows;
+    page->columns = table.columns;
+    page->rows = table.previewRows;
+    page->moreRows = table.moreRows;
     return page;
 }
 

@@ -8,6 +8,7 @@
 #include "core/script_writer.h"
 #include "core/settings.h"
 #include "core/statement_executor.h"
+#include "core/table_reader.h"
 
 #include <functional>
 #include <memory>
@@ -20,8 +21,9 @@ inline constexpr std::string_view kApplicationTitle = "Dunmore(Full) v22.08";
 inline constexpr std::string_view kPleaseWait = "Please wait for the running process.";
 
 // The engine side of the main frame: what every job is handed. It owns the catalogue,
-// the check tree, the one RecoveryContext, the log and the script writer, and reaches
-// the person only through the Frontend.
+// the check tree, the one RecoveryContext, the reader of the table the records pane
+// shows, the log and the script writer, and reaches the person only through the
+// Frontend.
 class MainFrame {
 public:
     MainFrame(AppSettings& settings, Frontend& frontend) : settings(settings), frontend(frontend) {}
@@ -34,6 +36,9 @@ public:
     Catalogue catalogue;
     CheckTree tree;
     RecoveryContext context;
+    // The table the preview read last, kept open for its later pages (an engine's reader
+    // once a table was previewed; never null).
+    std::unique_ptr<TableReader> previewTable = std::make_unique<TableReader>();
     LogFile logFile;
     ScriptWriter scriptWriter;
     // The open server connection of a save into a server; null otherwise.
@@ -67,8 +72,8 @@ private:
     std::thread m_worker;
 };
 
-// The records pane's own copy of the page the preview read into ctx.previewRows, with
+// The records pane's own copy of the page the preview read into table.previewRows, with
 // the table's columns and moreRows, for Frontend::showPreview.
-std::shared_ptr<const PreviewSnapshot> previewSnapshot(const RecoveryContext& ctx);
+std::shared_ptr<const PreviewSnapshot> previewSnapshot(const TableReader& table);
 
 }  // namespace dunmore::core

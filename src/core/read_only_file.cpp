@@ -58,6 +58,17 @@ void ReadOnlyFile::close() {
     m_path.clear();
 }
 
+ReadOnlyFile ReadOnlyFile::duplicate() const {
+    ReadOnlyFile copy(m_window);
+    if (m_fd < 0) return copy;
+    const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
+    if (fd < 0) return copy;
+    copy.m_fd = fd;
+    copy.m_path = m_path;
+    copy.m_size = m_size;
+    return copy;
+}
+
 bool ReadOnlyFile::fillWindow(std::uint64_t offset) {
     // The window never reaches past the end of the file, so a small file (a .frm, a view
     // file) costs a buffer of its own size, not a whole window.

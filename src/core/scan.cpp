@@ -100,16 +100,9 @@ void resetForScan(MainFrame& frame) {
     frame.settings.outputLineCount = 0;
     frame.catalogue.clear();
     frame.tree.deleteAllNodes();
-    RecoveryContext& ctx = frame.context;
-    ctx.previewRows.clear();
-    ctx.clusteredFields.clear();
+    frame.previewTable = std::make_unique<TableReader>();
     frame.frontend.resetRecordsPane();
-    ctx.myisamColumns.clear();
-    ctx.columns.clear();
-    ctx.intervalValues.clear();
-    ctx.dataFile.close();
-    ctx.systemTablespace.close();
-    ctx.tablespaceFile.close();
+    frame.context.closeSystemTablespace();
 }
 
 }  // namespace
@@ -273,7 +266,10 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
     frame.writeLog("Processing ibdata1 File\r\n");
     const auto openTablespace = [&](const std::string& path) {
         if (hooks.openSystemTablespace) return hooks.openSystemTablespace(frame.context, path);
-        return frame.context.systemTablespace.open(path).isOk();
+        auto file = std::make_shared<SystemTablespaceFile>();
+        if (!file->file.open(path).isOk()) return false;
+        frame.context.systemTablespace = std::move(file);
+        return true;
     };
     if (!openTablespace(cat.dataFolder + "ibdata1")) {
         frame.writeLog("ibdata1 File cannot be open\r\n");

@@ -17,7 +17,8 @@ struct AppSettings {
     std::string logFolder;     // ends with the separator
     std::string logFilePath;
     std::int32_t outputLineCount = 0;
-    bool version56OrLater = false;
+    // Set by every .frm read, on whichever thread reads it.
+    std::atomic<bool> version56OrLater{false};
     std::int32_t applicationLook = 215;
     bool savingScript = false;
     bool savingToServer = false;
@@ -26,7 +27,8 @@ struct AppSettings {
     std::string serverPort;
     std::string userName;
     std::string userPassword;
-    std::uint64_t blobFileCounter = 0;
+    // Taken by every table reader that writes a blob file, on whichever thread it runs.
+    std::atomic<std::uint64_t> blobFileCounter{0};
     // Saving: externally stored BLOB and TEXT values go into the statements as
     // hexadecimal literals instead of blob files, so that a script stands alone.
     bool blobsInline = false;

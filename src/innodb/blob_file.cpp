@@ -54,19 +54,19 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
                                               const ExternalPartSink& sink) {
     // MySQL 8.0+ writes LOBs as an index of parts rather than a chain.
     if (auto lob = copyLobParts(file, pageCount, ref, sink)) return std::move(*lob);
-    std::vector<std::uint8_t> page(core::kInnodbPageSize);
+    std::vector<std::uint8_t> page(kPageSize);
     std::unordered_set<std::uint32_t> visited;
     std::uint32_t pageNo = ref.pageNumber;
     std::uint32_t offset = ref.offset;
     std::uint64_t copied = 0;
     for (std::uint64_t parts = 0; parts < pageCount; ++parts) {
         if (copied >= ref.length) break;
-        if (pageNo == 0 || pageNo == core::kFilNull || pageNo >= pageCount) break;
+        if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount) break;
         if (!visited.insert(pageNo).second) break;
-        const std::uint64_t at = std::uint64_t{pageNo} * core::kInnodbPageSize;
+        const std::uint64_t at = std::uint64_t{pageNo} * kPageSize;
         if (auto st = file.readExact(at, page); !st)
             return core::Status::ioError(st.message() + " (part of an externally stored value)");
-        if (std::uint64_t{offset} + kBlobHeaderSize > core::kInnodbPageSize) break;
+        if (std::uint64_t{offset} + kBlobHeaderSize > kPageSize) break;
         core::ByteReader r(page);
         r.seek(offset);
         const std::uint32_t partLength = r.u32be();
@@ -86,7 +86,7 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
     return copied;
 }
 
-core::ReadOnlyFile& externalPartsFile(core::RecoveryContext& ctx, std::uint64_t& pageCount) {
+core::ReadOnlyFile& externalPartsFile(InnodbReader& ctx, std::uint64_t& pageCount) {
     if (ctx.tablespaceSelected) {
         pageCount = ctx.tablespacePageCount;
         return ctx.tablespaceFile;
@@ -103,10 +103,9 @@ std::string blobFilePath(const std::string& savingFolder, std::uint64_t number) 
     return path;
 }
 
-std::string extractExternalBlob(core::RecoveryContext& ctx, core::AppSettings& settings,
+std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
                                 core::ByteSpan field) {
-    const std::string path = blobFilePath(settings.savingFolder, settings.blobFileCounter);
-    ++settings.blobFileCounter;
+    const std::string path = blobFilePath(settings.savingFolder, settings.blobFileCounter++);
     std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
     if (!out) {
         // The save job creates the folder; a folder removed since is made again.
@@ -139,7 +138,7 @@ std::string extractExternalBlob(core::RecoveryContext& ctx, core::AppSettings& s
     return path;
 }
 
-void readExternalValue(core::RecoveryContext& ctx, core::ByteSpan field, core::Bytes& out) {
+void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out) {
     out.clear();
     const auto ref = readExternalReference(field);
     if (!ref) {

@@ -2,7 +2,7 @@
 
 #include "core/byte_reader.h"
 #include "core/read_only_file.h"
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "core/settings.h"
 #include "core/status.h"
 
@@ -41,18 +41,18 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
 
 // The tablespace that holds the table's pages (and so its off-page parts):
 // tablespaceFile while tablespaceSelected is set, else systemTablespace.
-core::ReadOnlyFile& externalPartsFile(core::RecoveryContext& ctx, std::uint64_t& pageCount);
+core::ReadOnlyFile& externalPartsFile(InnodbReader& ctx, std::uint64_t& pageCount);
 
 // Writes the whole value of an externally stored field (its in-record prefix, then the
 // off-page parts in chain order) to the file savingFolder/blobdata/<blobFileCounter> and
 // increments blobFileCounter. Returns the file's path, or the empty text when the file
 // cannot be created. Requires: field holds the whole in-record part, reference included.
-std::string extractExternalBlob(core::RecoveryContext& ctx, core::AppSettings& settings,
+std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
                                 core::ByteSpan field);
 
 // Reads the whole value of an externally stored field into out (prefix, then the parts).
 // A damaged chain gives what could be read.
-void readExternalValue(core::RecoveryContext& ctx, core::ByteSpan field, core::Bytes& out);
+void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out);
 
 // The path of blob file number n under savingFolder.
 std::string blobFilePath(const std::string& savingFolder, std::uint64_t number);

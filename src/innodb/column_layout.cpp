@@ -10,7 +10,7 @@
 #include "innodb/column_layout.h"
 
 #include "core/collation_numbers.h"
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
 #include "schema/collation_table.h"
@@ -104,14 +104,14 @@ bool isPrefixPart(const core::ColumnDefinition& c, const core::KeyPart& part) {
     return false;
 }
 
-const core::ColumnDefinition* partColumn(const core::RecoveryContext& ctx, const core::KeyPart& part) {
+const core::ColumnDefinition* partColumn(const InnodbReader& ctx, const core::KeyPart& part) {
     if (part.fieldNumber == 0 || part.fieldNumber > ctx.columns.size()) return nullptr;
     return &ctx.columns[part.fieldNumber - 1];
 }
 
 // A UNIQUE key that MySQL promotes to the primary key when there is none: every part a
 // whole NOT NULL column (a NOT NULL BLOB whose part covers the whole field counts).
-bool isPromotableUnique(const core::RecoveryContext& ctx, const core::KeyInfo& key) {
+bool isPromotableUnique(const InnodbReader& ctx, const core::KeyInfo& key) {
     if (!key.unique || key.parts.empty()) return false;
     for (const auto& part : key.parts) {
         const auto* c = partColumn(ctx, part);
@@ -123,7 +123,7 @@ bool isPromotableUnique(const core::RecoveryContext& ctx, const core::KeyInfo& k
 }
 
 // The key InnoDB clusters on, or null for the hidden row id.
-const core::KeyInfo* clusteringKey(const core::RecoveryContext& ctx) {
+const core::KeyInfo* clusteringKey(const InnodbReader& ctx) {
     for (const auto& key : ctx.keys)
         if (isPrimaryKey(key) && !key.parts.empty()) return &key;
     for (const auto& key : ctx.keys)
@@ -286,7 +286,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
     return f;
 }
 
-void buildColumnsFromDefinition(core::RecoveryContext& ctx,
+void buildColumnsFromDefinition(InnodbReader& ctx,
                                 const schema::CollationTable& collations) {
     ctx.innodbColumns.clear();
     for (const auto& c : ctx.columns) {
@@ -296,10 +296,10 @@ void buildColumnsFromDefinition(core::RecoveryContext& ctx,
     buildClusteredFields(ctx);
 }
 
-void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableId) {
+void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId) {
     ctx.tableSysColumns.clear();
     ctx.innodbColumns.clear();
-    for (const auto& r : ctx.sysColumns)
+    for (const auto& r : ctx.dictionary().sysColumns)
         if (r.tableId == tableId && tableId != 0 && (r.preciseType & kPreciseVirtual) == 0)
             ctx.tableSysColumns.push_back(r);
     // Columns are matched by name: after an instant ADD/DROP/reorder or with virtual
@@ -310,7 +310,7 @@ void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableI
         for (const auto& r : ctx.tableSysColumns)
             if (sameName(r.name, c.name)) byName = true;
     for (const auto& c : ctx.columns) {
-        const core::SysColumnsRecord* match = nullptr;
+        const SysColumnsRecord* match = nullptr;
         for (const auto& r : ctx.tableSysColumns) {
             if (byName ? !sameName(r.name, c.name) : r.position != c.index) continue;
             if (!match || (match->deleted && !r.deleted)) match = &r;
@@ -332,7 +332,7 @@ void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableI
     buildClusteredFields(ctx);
 }
 
-void buildClusteredFields(core::RecoveryContext& ctx) {
+void buildClusteredFields(InnodbReader& ctx) {
     auto& columns = ctx.innodbColumns;
     const auto entryOf = [&](std::uint32_t index) -> core::InnodbColumn* {
         for (auto& f : columns)
@@ -401,7 +401,7 @@ core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, std::uint32
     std::vector<std::uint8_t> buffer(kPageSize);
     const std::uint64_t pages = pageCount(file.size());
     for (std::uint64_t visits = 0; out.size() < length && visits < pages; ++visits) {
-        if (page == core::kFilNull || page >= pages)
+        if (page == kFilNull || page >= pages)
             return core::Status::corrupt("instant metadata BLOB page " + std::to_string(page) +
                                          " outside the file");
         if (auto st = readPage(file, page, PageBuffer(buffer.data(), kPageSize)); !st) return st;
@@ -425,7 +425,7 @@ core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, std::uint32
 
 }  // namespace
 
-core::Status applyInstantMetadata(core::RecoveryContext& ctx, core::ReadOnlyFile& file,
+core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
                                   core::ByteSpan leaf) {
     const auto chain = compactChain(leaf, 0, false);
     if (chain.empty()) return core::Status::ok();
@@ -505,7 +505,7 @@ core::Status applyInstantMetadata(core::RecoveryContext& ctx, core::ReadOnlyFile
     return core::Status::ok();
 }
 
-std::uint32_t nullBitmapSize(const core::RecoveryContext& ctx) {
+std::uint32_t nullBitmapSize(const InnodbReader& ctx) {
     std::uint32_t nullable = 0;
     for (const auto& f : ctx.clusteredFields)
         if ((f.preciseType & kPreciseNotNull) == 0) ++nullable;

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/innodb_records.h"
+#include "core/innodb_column.h"
 #include "core/read_only_file.h"
 #include "core/status.h"
+#include "innodb/innodb_reader.h"
 
 #include <cstdint>
 
-namespace dunmore::core {
-struct RecoveryContext;
-}
 namespace dunmore::schema {
 class CollationTable;
 }
@@ -62,7 +60,7 @@ std::uint32_t fixedLengthOf(std::uint32_t mainType, std::uint32_t preciseType,
 // and collation InnoDB records for each column in SYS_COLUMNS, then buildClusteredFields.
 // Requires: ctx.columns and ctx.keys hold the current table's definition; clusteredFields
 // is empty.
-void buildColumnsFromDefinition(core::RecoveryContext& ctx,
+void buildColumnsFromDefinition(InnodbReader& ctx,
                                 const schema::CollationTable& collations);
 
 // The InnodbColumn of one definition column (position = its index).
@@ -75,7 +73,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& column,
 // one. Virtual columns are not stored and get no field; nor does a column without a
 // record.
 // Requires: as buildColumnsFromDefinition.
-void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableId);
+void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId);
 
 // Fills ctx.clusteredFields from ctx.innodbColumns and empties innodbColumns. The
 // clustering key is the PRIMARY key, else the first UNIQUE key whose parts are all NOT
@@ -83,7 +81,7 @@ void buildColumnsFromDictionary(core::RecoveryContext& ctx, std::uint64_t tableI
 // ctx.keys), then DB_TRX_ID and DB_ROLL_PTR, then every other column in table order. A
 // key part that holds only a prefix of its column is a hidden field (its value is not
 // decoded) and the whole column follows with the other columns.
-void buildClusteredFields(core::RecoveryContext& ctx);
+void buildClusteredFields(InnodbReader& ctx);
 
 // MariaDB 10.4+: after an instant DROP COLUMN or column reorder, the clustered records
 // keep their original field order, which the metadata record at the start of the
@@ -95,10 +93,10 @@ void buildClusteredFields(core::RecoveryContext& ctx);
 // such a metadata record nothing changes. Corrupt (nothing changed) when the metadata
 // cannot be read or does not fit the layout.
 // Requires: ctx.clusteredFields built by one of the builders for this table.
-core::Status applyInstantMetadata(core::RecoveryContext& ctx, core::ReadOnlyFile& file,
+core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
                                   core::ByteSpan leaf);
 
 // Null-bitmap bytes of a compact record: ceil(N / 8) for the N nullable clustered fields.
-std::uint32_t nullBitmapSize(const core::RecoveryContext& ctx);
+std::uint32_t nullBitmapSize(const InnodbReader& ctx);
 
 }  // namespace dunmore::innodb

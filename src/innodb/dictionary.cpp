@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <bitset>
 #include <filesystem>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -59,8 +60,8 @@ std::array<std::uint8_t, 6> trxField(core::ByteSpan page, const RedundantRecord&
     return out;
 }
 
-core::RollPointer rollField(core::ByteSpan page, const RedundantRecord& rec, std::size_t i) {
-    core::RollPointer p;
+RollPointer rollField(core::ByteSpan page, const RedundantRecord& rec, std::size_t i) {
+    RollPointer p;
     core::ByteSpan bytes;
     if (!fieldOf(page, rec, i, 7, bytes)) return p;
     core::ByteReader r(bytes);
@@ -72,20 +73,20 @@ core::RollPointer rollField(core::ByteSpan page, const RedundantRecord& rec, std
     return p;
 }
 
-void appendRecord(core::RecoveryContext& ctx, DictionaryKind kind, core::ByteSpan page,
+void appendRecord(SystemTablespace& system, DictionaryKind kind, core::ByteSpan page,
                   const RedundantRecord& rec, const schema::CollationTable& collations) {
     switch (kind) {
         case DictionaryKind::SysTables:
-            ctx.sysTables.push_back(decodeSysTablesRecord(page, rec));
+            system.sysTables.push_back(decodeSysTablesRecord(page, rec));
             break;
         case DictionaryKind::SysColumns: {
             auto column = decodeSysColumnsRecord(page, rec);
             completeSysColumnsRecord(column, collations);
-            ctx.sysColumns.push_back(std::move(column));
+            system.sysColumns.push_back(std::move(column));
             break;
         }
         case DictionaryKind::SysIndexes:
-            ctx.sysIndexes.push_back(decodeSysIndexesRecord(page, rec));
+            system.sysIndexes.push_back(decodeSysIndexesRecord(page, rec));
             break;
     }
 }
@@ -97,8 +98,8 @@ std::string withoutTrailingSeparators(std::string path) {
 
 }  // namespace
 
-core::SysTablesRecord decodeSysTablesRecord(core::ByteSpan page, const RedundantRecord& rec) {
-    core::SysTablesRecord t;
+SysTablesRecord decodeSysTablesRecord(core::ByteSpan page, const RedundantRecord& rec) {
+    SysTablesRecord t;
     t.name = textField(page, rec, 0);
     t.trxId = trxField(page, rec, 1);
     t.rollPtr = rollField(page, rec, 2);
@@ -114,8 +115,8 @@ core::SysTablesRecord decodeSysTablesRecord(core::ByteSpan page, const Redundant
     return t;
 }
 
-core::SysColumnsRecord decodeSysColumnsRecord(core::ByteSpan page, const RedundantRecord& rec) {
-    core::SysColumnsRecord c;
+SysColumnsRecord decodeSysColumnsRecord(core::ByteSpan page, const RedundantRecord& rec) {
+    SysColumnsRecord c;
     c.tableId = uintField(page, rec, 0, 8);
     c.position = static_cast<std::uint32_t>(uintField(page, rec, 1, 4));
     c.trxId = trxField(page, rec, 2);
@@ -129,8 +130,8 @@ core::SysColumnsRecord decodeSysColumnsRecord(core::ByteSpan page, const Redunda
     return c;
 }
 
-core::SysIndexesRecord decodeSysIndexesRecord(core::ByteSpan page, const RedundantRecord& rec) {
-    core::SysIndexesRecord x;
+SysIndexesRecord decodeSysIndexesRecord(core::ByteSpan page, const RedundantRecord& rec) {
+    SysIndexesRecord x;
     x.tableId = uintField(page, rec, 0, 8);
     x.indexId = uintField(page, rec, 1, 8);
     x.trxId = trxField(page, rec, 2);
@@ -144,7 +145,7 @@ core::SysIndexesRecord decodeSysIndexesRecord(core::ByteSpan page, const Redunda
     return x;
 }
 
-void completeSysColumnsRecord(core::SysColumnsRecord& record,
+void completeSysColumnsRecord(SysColumnsRecord& record,
                               const schema::CollationTable& collations) {
     const std::uint32_t m = record.mainType;
     const bool characterType = m <= 5 || m == 12 || m == 13;
@@ -164,48 +165,47 @@ void completeSysColumnsRecord(core::SysColumnsRecord& record,
     record.mbMinMaxLen = record.mbMinLen + 5 * record.mbMaxLen;
 }
 
-bool openSystemTablespace(core::RecoveryContext& ctx, const std::string& path,
+bool openSystemTablespace(core::RecoveryContext& run, const std::string& path,
                           const schema::CollationTable& collations) {
-    core::ReadOnlyFile file;
-    if (!file.open(path)) return false;
-    // A second scan on the same context starts from a clean dictionary.
-    ctx.systemTablespace.close();
-    ctx.sysTables.clear();
-    ctx.sysColumns.clear();
-    ctx.sysIndexes.clear();
-    ctx.systemTablespace = std::move(file);
-    ctx.systemPageCount = pageCount(ctx.systemTablespace.size());
-    (void)loadDictionaryIndex(ctx, kSysTablesRoot, DictionaryKind::SysTables, collations);
-    (void)loadDictionaryIndex(ctx, kSysColumnsRoot, DictionaryKind::SysColumns, collations);
-    (void)loadDictionaryIndex(ctx, kSysIndexesRoot, DictionaryKind::SysIndexes, collations);
+    auto system = std::make_shared<SystemTablespace>();
+    if (!system->file.open(path)) return false;
+    system->pageCount = pageCount(system->file.size());
+    (void)loadDictionaryIndex(*system, kSysTablesRoot, DictionaryKind::SysTables, collations);
+    (void)loadDictionaryIndex(*system, kSysColumnsRoot, DictionaryKind::SysColumns, collations);
+    (void)loadDictionaryIndex(*system, kSysIndexesRoot, DictionaryKind::SysIndexes, collations);
+    // A second scan on the same run starts from a clean dictionary.
+    run.systemTablespace = std::move(system);
     return true;
 }
 
-bool openSystemTablespace(core::RecoveryContext& ctx, const std::string& path) {
-    return openSystemTablespace(ctx, path, schema::applicationCollations());
+bool openSystemTablespace(core::RecoveryContext& run, const std::string& path) {
+    return openSystemTablespace(run, path, schema::applicationCollations());
 }
 
-bool loadDictionaryIndex(core::RecoveryContext& ctx, std::uint32_t rootPage, DictionaryKind kind,
+bool loadDictionaryIndex(SystemTablespace& system, std::uint32_t rootPage, DictionaryKind kind,
                          const schema::CollationTable& collations) {
-    if (rootPage >= ctx.systemPageCount) return false;
-    const auto root = readIndexPage(ctx, ctx.systemTablespace, rootPage);
+    if (rootPage >= system.pageCount) return false;
+    std::vector<std::uint8_t> buffer(kPageSize);
+    const auto root = readIndexPage(system.file, rootPage, PageBuffer(buffer.data(), kPageSize));
     if (!root || !isIndexPageType(root->fil.pageType)) return false;
     std::uint32_t leaf = rootPage;
-    if (root->index.level != 0) leaf = findLeftmostLeafRedundant(ctx, rootPage);
+    if (root->index.level != 0) leaf = findLeftmostLeafRedundant(system, rootPage);
     if (leaf == 0) return true;
-    return readDictionaryLeaves(ctx, leaf, kind, collations).isOk();
+    return readDictionaryLeaves(system, leaf, kind, collations).isOk();
 }
 
-std::uint32_t findLeftmostLeafRedundant(core::RecoveryContext& ctx, std::uint32_t page) {
+std::uint32_t findLeftmostLeafRedundant(SystemTablespace& system, std::uint32_t page) {
+    std::vector<std::uint8_t> buffer(kPageSize);
+    const PageBuffer out(buffer.data(), kPageSize);
     // Levels must fall on the way down, so the descent ends and reads no page twice.
     std::uint32_t upperLevel = 0x10000;
-    while (page < ctx.systemPageCount) {
-        const auto p = readIndexPage(ctx, ctx.systemTablespace, page);
+    while (page < system.pageCount) {
+        const auto p = readIndexPage(system.file, page, out);
         if (!p || !isIndexPageType(p->fil.pageType)) return 0;
         if (p->index.level >= upperLevel) return 0;
         if (p->index.level == 0) return page;
         upperLevel = p->index.level;
-        const PageView view(ctx.pageBuffer);
+        const PageView view(out);
         if (!isRedundantIndexPage(view)) return 0;
         const std::uint16_t o = firstRedundantRecord(view);
         if (o >= kPageSize || isRedundantSupremum(view, o)) return 0;
@@ -220,9 +220,9 @@ std::uint32_t findLeftmostLeafRedundant(core::RecoveryContext& ctx, std::uint32_
     return 0;
 }
 
-core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firstLeaf,
+core::Status readDictionaryLeaves(SystemTablespace& system, std::uint32_t firstLeaf,
                                   DictionaryKind kind, const schema::CollationTable& collations) {
-    const std::uint64_t pages = pageCount(ctx.systemTablespace.size());
+    const std::uint64_t pages = pageCount(system.file.size());
     std::vector<std::uint8_t> buffer(kPageSize);
     const PageBuffer page(buffer.data(), kPageSize);
     std::uint64_t visits = 0;
@@ -231,10 +231,10 @@ core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firs
     std::unordered_set<std::uint32_t> seen;
     while (true) {
         ++visits;
-        if (p >= ctx.systemPageCount || p == 0 || visits > pages || p > pages) break;
+        if (p >= system.pageCount || p == 0 || visits > pages || p > pages) break;
         if (!seen.insert(p).second) break;
-        if (auto s = readPage(ctx.systemTablespace, p, page); !s) return s;
-        const core::FilHeader fil = decodeFilHeader(page);
+        if (auto s = readPage(system.file, p, page); !s) return s;
+        const FilHeader fil = decodeFilHeader(page);
         if (isIndexPageType(fil.pageType) && isRedundantIndexPage(page)) {
             // A damaged chain may loop on the page: no origin is taken twice.
             std::bitset<kPageSize> visited;
@@ -245,21 +245,21 @@ core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firs
                 visited.set(o);
                 const auto rec = redundantFields(page, o);
                 if (!rec) break;
-                appendRecord(ctx, kind, page, *rec, collations);
+                appendRecord(system, kind, page, *rec, collations);
                 o = rec->next;
             }
         }
-        if (fil.nextPage == core::kFilNull) break;
+        if (fil.nextPage == kFilNull) break;
         p = fil.nextPage;
     }
     return core::Status::ok();
 }
 
-std::uint64_t findTableId(const core::RecoveryContext& ctx, std::string_view key) {
+std::uint64_t findTableId(const SystemTablespace& dictionary, std::string_view key) {
     std::string name(key);
     std::replace(name.begin(), name.end(), '\\', '/');
     std::uint64_t deletedMatch = 0;
-    for (const auto& t : ctx.sysTables) {
+    for (const auto& t : dictionary.sysTables) {
         if (t.id == 0 || t.name != name) continue;
         if (!t.deleted) return t.id;
         if (deletedMatch == 0) deletedMatch = t.id;
@@ -267,12 +267,12 @@ std::uint64_t findTableId(const core::RecoveryContext& ctx, std::string_view key
     return deletedMatch;
 }
 
-std::uint32_t findClusteredRoot(const core::RecoveryContext& ctx, std::uint64_t tableId) {
+std::uint32_t findClusteredRoot(const SystemTablespace& dictionary, std::uint64_t tableId) {
     if (tableId == 0) return 0;
     // The clustered index carries DICT_CLUSTERED in TYPE; a UNIQUE secondary index (TYPE
     // 2) is not where the rows are.
-    const core::SysIndexesRecord* deletedMatch = nullptr;
-    for (const auto& x : ctx.sysIndexes) {
+    const SysIndexesRecord* deletedMatch = nullptr;
+    for (const auto& x : dictionary.sysIndexes) {
         if (x.tableId != tableId || (x.type & kIndexClustered) == 0) continue;
         if (!x.deleted) return x.rootPage;
         if (!deletedMatch) deletedMatch = &x;
@@ -280,11 +280,10 @@ std::uint32_t findClusteredRoot(const core::RecoveryContext& ctx, std::uint64_t 
     return deletedMatch ? deletedMatch->rootPage : 0;
 }
 
-const core::SysTablesRecord* findSysTable(const core::RecoveryContext& ctx,
-                                          std::uint64_t tableId) {
+const SysTablesRecord* findSysTable(const SystemTablespace& dictionary, std::uint64_t tableId) {
     if (tableId == 0) return nullptr;
-    const core::SysTablesRecord* deletedMatch = nullptr;
-    for (const auto& t : ctx.sysTables) {
+    const SysTablesRecord* deletedMatch = nullptr;
+    for (const auto& t : dictionary.sysTables) {
         if (t.id != tableId) continue;
         if (!t.deleted) return &t;
         if (!deletedMatch) deletedMatch = &t;
@@ -292,7 +291,7 @@ const core::SysTablesRecord* findSysTable(const core::RecoveryContext& ctx,
     return deletedMatch;
 }
 
-TableLocation locateTable(const core::RecoveryContext& ctx, const std::string& dbFolder,
+TableLocation locateTable(const SystemTablespace& dictionary, const std::string& dbFolder,
                           const std::string& tableName) {
     namespace fs = std::filesystem;
     TableLocation where;
@@ -302,11 +301,11 @@ TableLocation locateTable(const core::RecoveryContext& ctx, const std::string& d
     std::error_code ec;
     const bool ibdExists = fs::is_regular_file(where.ibdPath, ec);
 
-    if (const std::uint64_t id = findTableId(ctx, database + "/" + tableName); id != 0) {
+    if (const std::uint64_t id = findTableId(dictionary, database + "/" + tableName); id != 0) {
         where.found = true;
         where.tableId = id;
-        where.rootPage = findClusteredRoot(ctx, id);
-        if (const auto* t = findSysTable(ctx, id)) {
+        where.rootPage = findClusteredRoot(dictionary, id);
+        if (const auto* t = findSysTable(dictionary, id)) {
             where.space = t->space;
             where.redundant = !t->compact;
         }

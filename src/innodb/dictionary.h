@@ -1,7 +1,9 @@
 #pragma once
 
-#include "core/innodb_records.h"
+#include "core/recovery_context.h"
 #include "core/status.h"
+#include "innodb/dictionary_records.h"
+#include "innodb/innodb_reader.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
 
@@ -10,9 +12,6 @@
 #include <string>
 #include <string_view>
 
-namespace dunmore::core {
-struct RecoveryContext;
-}
 namespace dunmore::schema {
 class CollationTable;
 }
@@ -33,57 +32,55 @@ inline constexpr std::uint32_t kNColsCompact = 0x80000000;
 
 enum class DictionaryKind { SysTables, SysColumns, SysIndexes };
 
-// Opens ibdata1 read-only into ctx.systemTablespace and loads SYS_TABLES, SYS_COLUMNS
-// and SYS_INDEXES into their lists. A second call on the same context first closes the
-// previous file and empties the three lists. Returns false when the file cannot be opened
-// (nothing else changes then); true otherwise, even when a dictionary index could not be
-// read (that list stays empty or partial).
-bool openSystemTablespace(core::RecoveryContext& ctx, const std::string& path,
+// Opens ibdata1 read-only, loads SYS_TABLES, SYS_COLUMNS and SYS_INDEXES from it and
+// hands the result to run.systemTablespace (replacing what a previous scan left). Returns
+// false when the file cannot be opened (nothing changes then); true otherwise, even when
+// a dictionary index could not be read (that list stays empty or partial).
+bool openSystemTablespace(core::RecoveryContext& run, const std::string& path,
                           const schema::CollationTable& collations);
 // The same with the application's collation table (the scan hook).
-bool openSystemTablespace(core::RecoveryContext& ctx, const std::string& path);
+bool openSystemTablespace(core::RecoveryContext& run, const std::string& path);
 
-// Reads the dictionary index rooted at rootPage of ctx.systemTablespace into its list.
-// False when the root is not an index page or a read failed (records appended before the
-// failure stay).
-bool loadDictionaryIndex(core::RecoveryContext& ctx, std::uint32_t rootPage, DictionaryKind kind,
+// Reads the dictionary index rooted at rootPage of system.file into its list. False when
+// the root is not an index page or a read failed (records appended before the failure
+// stay).
+bool loadDictionaryIndex(SystemTablespace& system, std::uint32_t rootPage, DictionaryKind kind,
                          const schema::CollationTable& collations);
 
-// The leftmost leaf below page of ctx.systemTablespace (redundant node pointers), or 0
-// when a page on the way is not an index page, not redundant, empty, or points outside
-// the file. Each page is read once; the descent ends after as many levels as the file has
-// pages.
-std::uint32_t findLeftmostLeafRedundant(core::RecoveryContext& ctx, std::uint32_t page);
+// The leftmost leaf below page of system.file (redundant node pointers), or 0 when a page
+// on the way is not an index page, not redundant, empty, or points outside the file. Each
+// page is read once; the descent ends after as many levels as the file has pages.
+std::uint32_t findLeftmostLeafRedundant(SystemTablespace& system, std::uint32_t page);
 
 // Walks the leaf chain from firstLeaf and appends every record to the kind's list
 // (delete-marked ones too, flagged). The walk ends at FIL_NULL, page 0, a page outside
-// the file, at a page already visited, or after as many page visits as the file has pages. An I/O failure ends it
-// with that Status.
-core::Status readDictionaryLeaves(core::RecoveryContext& ctx, std::uint32_t firstLeaf,
+// the file, at a page already visited, or after as many page visits as the file has
+// pages. An I/O failure ends it with that Status.
+core::Status readDictionaryLeaves(SystemTablespace& system, std::uint32_t firstLeaf,
                                   DictionaryKind kind, const schema::CollationTable& collations);
 
 // Record decoders: a field whose stored length differs from the width of its column keeps
 // its initial value.
-core::SysTablesRecord decodeSysTablesRecord(core::ByteSpan page, const RedundantRecord& record);
-core::SysColumnsRecord decodeSysColumnsRecord(core::ByteSpan page, const RedundantRecord& record);
-core::SysIndexesRecord decodeSysIndexesRecord(core::ByteSpan page, const RedundantRecord& record);
+SysTablesRecord decodeSysTablesRecord(core::ByteSpan page, const RedundantRecord& record);
+SysColumnsRecord decodeSysColumnsRecord(core::ByteSpan page, const RedundantRecord& record);
+SysIndexesRecord decodeSysIndexesRecord(core::ByteSpan page, const RedundantRecord& record);
 // Completes a SYS_COLUMNS record: default collation of character and binary types, and
 // mbMinLen / mbMaxLen / mbMinMaxLen from the collation table (0 for unknown numbers).
-void completeSysColumnsRecord(core::SysColumnsRecord& record,
+void completeSysColumnsRecord(SysColumnsRecord& record,
                               const schema::CollationTable& collations);
 
 // The table id of "db/table" (a backslash is accepted for the slash), 0 when not found.
 // The comparison is exact and case-sensitive. A live record wins over a delete-marked
 // one of the same name; a delete-marked one (a dropped table) is found when it is the
 // only one.
-std::uint64_t findTableId(const core::RecoveryContext& ctx, std::string_view key);
+std::uint64_t findTableId(const SystemTablespace& dictionary, std::string_view key);
 
 // The root page of the clustered index of a table (the SYS_INDEXES record of the id with
 // the clustered bit in TYPE; live records first), 0 when not found.
-std::uint32_t findClusteredRoot(const core::RecoveryContext& ctx, std::uint64_t tableId);
+std::uint32_t findClusteredRoot(const SystemTablespace& dictionary, std::uint64_t tableId);
 
 // The SYS_TABLES record of a table id (live first), or null.
-const core::SysTablesRecord* findSysTable(const core::RecoveryContext& ctx, std::uint64_t tableId);
+const SysTablesRecord* findSysTable(const SystemTablespace& dictionary, std::uint64_t tableId);
 
 // Where an InnoDB table's rows live.
 struct TableLocation {
@@ -99,7 +96,7 @@ struct TableLocation {
 // Locates table tableName of the database folder dbFolder (its last path part is the
 // database name) through the loaded dictionary, falling back to its .ibd file when the
 // dictionary does not know it. Reads no page.
-TableLocation locateTable(const core::RecoveryContext& ctx, const std::string& dbFolder,
+TableLocation locateTable(const SystemTablespace& dictionary, const std::string& dbFolder,
                           const std::string& tableName);
 
 }  // namespace dunmore::innodb

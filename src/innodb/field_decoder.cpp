@@ -126,7 +126,7 @@ std::string textFromBytes(core::ByteSpan bytes) {
     return values::textToUtf8(kLatin1Collation, text);
 }
 
-bool decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
                        std::string& out) {
     const core::ColumnDefinition& column = field.column;
@@ -192,7 +192,7 @@ bool decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
     return false;
 }
 
-std::string decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+std::string decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                               core::ByteSpan bytes, const core::InnodbColumn& field,
                               bool external) {
     std::string out;

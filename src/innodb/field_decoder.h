@@ -1,8 +1,8 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/innodb_records.h"
-#include "core/recovery_context.h"
+#include "core/innodb_column.h"
+#include "innodb/innodb_reader.h"
 #include "core/settings.h"
 
 #include <cstdint>
@@ -35,10 +35,10 @@ std::string textFromBytes(core::ByteSpan bytes);
 // settings.blobsInline a saved BLOB or TEXT value stored externally becomes the
 // hexadecimal literal of its stored bytes instead, and true is returned (the text is then
 // a literal to write as it is); false otherwise. Never fails.
-bool decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
                        std::string& out);
-std::string decodeInnodbField(core::RecoveryContext& ctx, core::AppSettings& settings,
+std::string decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                               core::ByteSpan bytes, const core::InnodbColumn& field,
                               bool external);
 

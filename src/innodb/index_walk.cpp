@@ -67,15 +67,15 @@ private:
 
 }  // namespace
 
-core::ReadOnlyFile& slotFile(core::RecoveryContext& ctx, TablespaceSlot slot) {
+core::ReadOnlyFile& slotFile(InnodbReader& ctx, TablespaceSlot slot) {
     return slot == TablespaceSlot::TablespaceFile ? ctx.tablespaceFile : ctx.systemTablespace;
 }
 
-std::uint64_t slotPageCount(const core::RecoveryContext& ctx, TablespaceSlot slot) {
+std::uint64_t slotPageCount(const InnodbReader& ctx, TablespaceSlot slot) {
     return slot == TablespaceSlot::TablespaceFile ? ctx.tablespacePageCount : ctx.systemPageCount;
 }
 
-std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx) {
+std::uint32_t prepareWalkLayout(InnodbReader& ctx) {
     std::uint32_t nullable = 0;
     for (auto& f : ctx.clusteredFields) {
         if (isNullableField(f)) {
@@ -86,7 +86,7 @@ std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx) {
     return (nullable + 7) / 8;
 }
 
-std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpan page,
+std::uint32_t childPointerOffset(const InnodbReader& ctx, core::ByteSpan page,
                                  std::uint32_t origin, std::uint32_t nullBitmapSize) {
     const auto& fields = ctx.clusteredFields;
     // The node pointer holds the fields that precede DB_TRX_ID in the leaf: the clustering
@@ -101,7 +101,7 @@ std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpa
             continue;
         }
         const auto length = compactFieldLength(*f, page, cursor);
-        if (!length) return core::kInnodbPageSize;  // no child can be found
+        if (!length) return kPageSize;  // no child can be found
         offset += length->length;
     }
     return offset;
@@ -111,14 +111,14 @@ namespace {
 
 // The number of fields every record of the clustered index has (n_core_fields): the
 // fields before the first one added by an instant ADD COLUMN.
-std::uint32_t coreFieldCount(const core::RecoveryContext& ctx) {
+std::uint32_t coreFieldCount(const InnodbReader& ctx) {
     const auto& fields = ctx.clusteredFields;
     std::uint32_t i = 0;
     while (i < fields.size() && !fields[i].placed) ++i;
     return i;
 }
 
-std::uint32_t nullBytesOfFirst(const core::RecoveryContext& ctx, std::uint32_t count) {
+std::uint32_t nullBytesOfFirst(const InnodbReader& ctx, std::uint32_t count) {
     std::uint32_t nullable = 0;
     for (std::uint32_t i = 0; i < count && i < ctx.clusteredFields.size(); ++i)
         if (isNullableField(ctx.clusteredFields[i])) ++nullable;
@@ -136,7 +136,7 @@ struct RecordShape {
     std::uint32_t nullBytes = 0;
     bool ok = true;
 };
-RecordShape instantShape(const core::RecoveryContext& ctx, core::ByteSpan page,
+RecordShape instantShape(const InnodbReader& ctx, core::ByteSpan page,
                          std::uint32_t origin, std::uint32_t core) {
     RecordShape shape;
     const auto total = static_cast<std::uint32_t>(ctx.clusteredFields.size());
@@ -170,7 +170,7 @@ RecordShape instantShape(const core::RecoveryContext& ctx, core::ByteSpan page,
 
 }  // namespace
 
-std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
+std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
                                std::uint32_t rootPage) {
     core::ReadOnlyFile& file = slotFile(ctx, slot);
     const std::uint64_t pages = slotPageCount(ctx, slot);
@@ -210,7 +210,7 @@ std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
     return 0;
 }
 
-void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
+void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan page, std::uint32_t fieldAreaLength,
                        const core::InnodbColumn& f, core::ColumnDefinition* target,
                        RecordCursor& at) {
@@ -270,7 +270,7 @@ void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
     at.consumed += length;
 }
 
-bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
     if (ctx.sdiRootPage != 0) return decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
@@ -315,7 +315,7 @@ bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
     return at.intact && !at.headerLost && at.consumed <= fieldAreaLength;
 }
 
-std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSpan root) {
+std::uint32_t nodePointerNullBitmapSize(InnodbReader& ctx, core::ByteSpan root) {
     const std::uint32_t full = prepareWalkLayout(ctx);
     if (root.size() < kFilHeaderSize + kIndexHeaderSize) return full;
     if (core::readBeAt(root, 24, 2) != kInstantIndexPageType) return full;
@@ -325,7 +325,7 @@ std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSp
     return full;
 }
 
-std::optional<ClusterKey> readClusterKey(const core::RecoveryContext& ctx, core::ByteSpan page,
+std::optional<ClusterKey> readClusterKey(const InnodbReader& ctx, core::ByteSpan page,
                                          std::uint32_t origin, std::uint32_t nullBitmapSize,
                                          bool nodePointer) {
     const auto& fields = ctx.clusteredFields;
@@ -365,7 +365,7 @@ std::optional<ClusterKey> readClusterKey(const core::RecoveryContext& ctx, core:
     return key;
 }
 
-core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
+core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                            const std::function<bool(core::ByteSpan, const LeafRecord&)>& onRecord,
                            LeafWalkCounts& counts) {
     core::ReadOnlyFile& file = slotFile(ctx, options.slot);
@@ -385,7 +385,7 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
         counts.brokenReason = std::move(reason);
     };
 
-    for (std::uint32_t p = options.firstPage; p != core::kFilNull;) {
+    for (std::uint32_t p = options.firstPage; p != kFilNull;) {
         if (options.beforePage && !options.beforePage(counts.pagesVisited)) break;
         ++counts.pagesVisited;
         if (p >= pages) {
@@ -412,12 +412,12 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
                 break;
             }
         }
-        const core::FilHeader fil = decodeFilHeader(view);
+        const FilHeader fil = decodeFilHeader(view);
         if (options.keepLastFilHeader) ctx.lastFilHeader = fil;
 
         bool emptyLeaf = false;
         if (isIndexPageType(fil.pageType)) {
-            const core::IndexPageHeader index = decodeIndexHeader(view);
+            const IndexPageHeader index = decodeIndexHeader(view);
             // A chain that leaves the leaf level of its index is damaged: rows of another
             // index would be decoded with this table's layout.
             if (index.level != 0 || (haveIndexId && index.indexId != indexId)) {
@@ -474,7 +474,7 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
         if (emptyLeaf) break;
         if (options.afterPage) options.afterPage();
         if (ownFile && fil.prevPage == fil.nextPage) {
-            if (fil.nextPage != core::kFilNull)
+            if (fil.nextPage != kFilNull)
                 broken(p, "page " + std::to_string(p) + " names the same page as previous and next");
             break;
         }
@@ -483,7 +483,7 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
     return core::Status::ok();
 }
 
-bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
                      TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset) {
     ctx.moreRows = false;
     const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
@@ -521,7 +521,7 @@ namespace {
 // DROP or reorder the metadata record also carries the BLOB reference of the field
 // order (20 bytes, a two-byte length entry) right after DB_ROLL_PTR, which the stored
 // field count includes.
-void loadInstantDefaults(core::RecoveryContext& ctx, core::ByteSpan leaf, std::uint32_t core) {
+void loadInstantDefaults(InnodbReader& ctx, core::ByteSpan leaf, std::uint32_t core) {
     auto& fields = ctx.clusteredFields;
     for (std::size_t i = core; i < fields.size(); ++i) {
         fields[i].placed = true;
@@ -600,7 +600,7 @@ void loadInstantDefaults(core::RecoveryContext& ctx, core::ByteSpan leaf, std::u
 
 }  // namespace
 
-TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName) {
     if (ctx.sdiRootPage != 0) return locateSdiTable(ctx, dbFolder, tableName);
     TableStart start;
@@ -610,7 +610,7 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
     ctx.tablespaceSelected = false;
     ctx.tablespaceFile.close();
     ctx.tablespacePageCount = 0;
-    const TableLocation where = locateTable(ctx, dbFolder.string(), tableName);
+    const TableLocation where = locateTable(ctx.dictionary(), dbFolder.string(), tableName);
     if (!where.found) {
         if (ctx.systemTablespace.isOpen()) start.lookup = TableLookup::TableIdNotFound;
         return start;
@@ -663,10 +663,11 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
     return start;
 }
 
-bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,
-                        const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile) {
+bool prepareInnodbTable(core::MainFrame& frame, InnodbReader& ctx,
+                        const std::filesystem::path& dbFolder, const std::string& tableName,
+                        std::uint32_t& firstLeaf, bool& inOwnFile) {
     frame.writeLog("Opening File\t" + (dbFolder / (tableName + ".ibd")).string() + "\r\n");
-    const TableStart start = locateInnodbTable(frame.context, dbFolder, tableName);
+    const TableStart start = locateInnodbTable(ctx, dbFolder, tableName);
     firstLeaf = start.firstLeaf;
     inOwnFile = start.inOwnFile;
     switch (start.lookup) {

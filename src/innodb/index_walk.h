@@ -2,7 +2,7 @@
 
 #include "core/byte_reader.h"
 #include "core/main_frame.h"
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "core/settings.h"
 #include "core/status.h"
 
@@ -16,35 +16,35 @@
 
 namespace dunmore::innodb {
 
-// Which open tablespace of the context a walk reads.
+// Which open tablespace of the reader a walk reads.
 enum class TablespaceSlot { SystemTablespace, TablespaceFile };
 
-core::ReadOnlyFile& slotFile(core::RecoveryContext& ctx, TablespaceSlot slot);
-std::uint64_t slotPageCount(const core::RecoveryContext& ctx, TablespaceSlot slot);
+core::ReadOnlyFile& slotFile(InnodbReader& ctx, TablespaceSlot slot);
+std::uint64_t slotPageCount(const InnodbReader& ctx, TablespaceSlot slot);
 
 // Offset, from a node-pointer record's origin, of the child page number: the summed
 // lengths of the clustering key fields (the fields before the system columns; 6 for the
 // hidden row id). Requires: ctx.clusteredFields is the table's layout.
-std::uint32_t childPointerOffset(const core::RecoveryContext& ctx, core::ByteSpan page,
+std::uint32_t childPointerOffset(const InnodbReader& ctx, core::ByteSpan page,
                                  std::uint32_t origin, std::uint32_t nullBitmapSize);
 
 // Descends from rootPage through the leftmost node pointers to the leftmost leaf of the
 // clustered index in the slot's file. 0 when a page on the way is damaged (checkPage),
 // is not a compact index page, is empty, names a child out of range, or the levels do not
 // go down.
-std::uint32_t findLeftmostLeaf(core::RecoveryContext& ctx, TablespaceSlot slot,
+std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
                                std::uint32_t rootPage);
 
 // The null-bitmap size of the layout's compact records; also marks the copied column of
 // every nullable field as nullable.
-std::uint32_t prepareWalkLayout(core::RecoveryContext& ctx);
+std::uint32_t prepareWalkLayout(InnodbReader& ctx);
 
 // Decodes the compact leaf record at origin (field area fieldAreaLength bytes) into the
 // value (and isNull) of each column of ctx.columns that the layout names. Fields past the
 // field area, or whose header entries would lie before the page start, get the empty
 // text; a field reaching past the page end is cut there. False when the record did not
 // parse so (its values are not the stored ones and must not be used as a row).
-bool decodeLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize);
 
@@ -65,7 +65,7 @@ struct RecordCursor {
 // Decodes the next stored field f of a compact record at the cursor into target (null:
 // the field is passed over) and moves the cursor past it. A field past the field area or
 // whose header entries are lost gets the empty text and clears intact.
-void decodeStoredField(core::RecoveryContext& ctx, core::AppSettings& settings,
+void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan page, std::uint32_t fieldAreaLength,
                        const core::InnodbColumn& f, core::ColumnDefinition* target,
                        RecordCursor& at);
@@ -83,10 +83,10 @@ struct ClusterKey {
 };
 // The null-bitmap size of the node pointers of the index whose root page image is root:
 // the whole layout's, or the core fields' after an instant ALTER (page type 18).
-std::uint32_t nodePointerNullBitmapSize(core::RecoveryContext& ctx, core::ByteSpan root);
+std::uint32_t nodePointerNullBitmapSize(InnodbReader& ctx, core::ByteSpan root);
 // Reads the key of the record at origin of a leaf page (or a node-pointer page). nullopt
 // when a length entry or field would lie outside the page.
-std::optional<ClusterKey> readClusterKey(const core::RecoveryContext& ctx, core::ByteSpan page,
+std::optional<ClusterKey> readClusterKey(const InnodbReader& ctx, core::ByteSpan page,
                                          std::uint32_t origin, std::uint32_t nullBitmapSize,
                                          bool nodePointer);
 
@@ -106,7 +106,7 @@ struct LeafWalkCounts {
     // The chain ended before its end (FIL_NULL), not at a stop or an empty first leaf:
     // the page where it broke and why.
     bool broken = false;
-    std::uint32_t brokenPage = core::kFilNull;
+    std::uint32_t brokenPage = kFilNull;
     std::string brokenReason;
 };
 
@@ -149,7 +149,7 @@ struct LeafWalkOptions {
 // verifyPages), at an empty leaf, or after as many pages as the file has; counts.broken
 // says whether it ended before the chain's end and where. Within a page at most 1,501
 // records are taken and no record is visited twice. IoError when a page cannot be read.
-core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& options,
+core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                            const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
                            LeafWalkCounts& counts);
 
@@ -158,7 +158,7 @@ core::Status walkLeafChain(core::RecoveryContext& ctx, const LeafWalkOptions& op
 // 1,000 rows it sets ctx.moreRows and, unless ctx.keepPositions is set, pushes the next
 // record's position onto ctx.pageStack. settings.resumeAtOffset is cleared at the end of
 // every page finished. Returns true.
-bool loadPreviewRows(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
                      TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset);
 
 inline constexpr std::size_t kPreviewScreenRows = 1000;
@@ -184,7 +184,7 @@ struct TableStart {
 // (root from SYS_INDEXES), then descends to the leftmost leaf in the file that holds the
 // table. The dictionary key is the database folder's name, a separator and tableName.
 // Requires: ctx.columns holds the table's definition (readTableDefinition).
-TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName);
 
 // locateInnodbTable for the save jobs: logs "Opening File\t" + the .ibd path, and on a
@@ -194,7 +194,7 @@ TableStart locateInnodbTable(core::RecoveryContext& ctx, const std::filesystem::
 // there.
 // True when firstLeaf names the table's first leaf; inOwnFile then says whether the
 // .ibd variants of the streams (and tablespaceSelected) apply.
-bool prepareInnodbTable(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+bool prepareInnodbTable(core::MainFrame& frame, InnodbReader& ctx, const std::filesystem::path& dbFolder,
                         const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile);
 
 }  // namespace dunmore::innodb

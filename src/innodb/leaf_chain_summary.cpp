@@ -9,7 +9,7 @@
 
 namespace dunmore::innodb {
 
-LeafChainSummary summarizeLeafChain(core::RecoveryContext& ctx, TablespaceSlot slot,
+LeafChainSummary summarizeLeafChain(InnodbReader& ctx, TablespaceSlot slot,
                                     std::uint32_t firstLeaf) {
     LeafChainSummary summary;
     core::ReadOnlyFile& file = slotFile(ctx, slot);
@@ -19,7 +19,7 @@ LeafChainSummary summarizeLeafChain(core::RecoveryContext& ctx, TablespaceSlot s
     bool first = true;
     std::uint64_t indexId = 0;
     std::uint16_t level = 0;
-    for (std::uint32_t p = firstLeaf; p != core::kFilNull;) {
+    for (std::uint32_t p = firstLeaf; p != kFilNull;) {
         if (p >= pages || visited[p] || summary.leafPages >= pages) return summary;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) return summary;
         visited[p] = true;

@@ -22,7 +22,7 @@ struct LeafChainSummary {
 // at a page that is not an index page of the first page's index and level, at page 0 in
 // the system tablespace, at a page number not below the file's page count, at a page met
 // twice, or after as many pages as the file has.
-LeafChainSummary summarizeLeafChain(core::RecoveryContext& ctx, TablespaceSlot slot,
+LeafChainSummary summarizeLeafChain(InnodbReader& ctx, TablespaceSlot slot,
                                     std::uint32_t firstLeaf);
 
 }  // namespace dunmore::innodb

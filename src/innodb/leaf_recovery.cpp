@@ -54,8 +54,8 @@ enum class Kind : std::uint8_t {
 
 struct ScanInfo {
     std::uint64_t indexId = 0;
-    std::uint32_t prev = core::kFilNull;
-    std::uint32_t next = core::kFilNull;
+    std::uint32_t prev = kFilNull;
+    std::uint32_t next = kFilNull;
     std::uint16_t level = 0;
     std::uint16_t pageType = 0;
     Kind kind = Kind::Other;
@@ -87,7 +87,7 @@ bool isTrxId(const core::InnodbColumn& f) {
 }
 
 // The key fields of the layout (those before DB_TRX_ID); empty for the hidden row id.
-std::vector<const core::InnodbColumn*> keyFields(const core::RecoveryContext& ctx) {
+std::vector<const core::InnodbColumn*> keyFields(const InnodbReader& ctx) {
     std::vector<const core::InnodbColumn*> out;
     const auto& fields = ctx.clusteredFields;
     const auto trx = std::find_if(fields.begin(), fields.end(), isTrxId);
@@ -97,7 +97,7 @@ std::vector<const core::InnodbColumn*> keyFields(const core::RecoveryContext& ct
     return out;
 }
 
-std::string keyNamesOf(const core::RecoveryContext& ctx) {
+std::string keyNamesOf(const InnodbReader& ctx) {
     const auto fields = keyFields(ctx);
     if (fields.empty()) return "DB_ROW_ID";
     if (fields.size() == 1) return fields.front()->column.name;
@@ -109,7 +109,7 @@ std::string keyNamesOf(const core::RecoveryContext& ctx) {
     return s + ")";
 }
 
-std::string keyText(core::RecoveryContext& ctx, core::AppSettings& settings, const ClusterKey& key) {
+std::string keyText(InnodbReader& ctx, core::AppSettings& settings, const ClusterKey& key) {
     const auto fields = keyFields(ctx);
     if (fields.empty() || fields.size() != key.fields.size()) {
         std::uint64_t v = 0;
@@ -160,7 +160,7 @@ std::uint32_t forEachRecord(core::ByteSpan view, std::uint32_t page, bool ownFil
 
 class Salvage {
 public:
-    Salvage(core::RecoveryContext& ctx, core::AppSettings& settings, const ClusteredWalkOptions& o,
+    Salvage(InnodbReader& ctx, core::AppSettings& settings, const ClusteredWalkOptions& o,
             const std::function<bool(core::ByteSpan, const LeafRecord&)>& onRecord,
             LeafWalkCounts& counts, LeafDamage& damage)
         : m_ctx(ctx), m_settings(settings), m_options(o), m_onRecord(onRecord), m_counts(counts),
@@ -209,8 +209,8 @@ private:
             if (auto st = readAt(page); !st) return st;
             ++m_damage.pagesScanned;
             ScanInfo& info = m_info[page];
-            const core::FilHeader fil = decodeFilHeader(m_view);
-            const core::IndexPageHeader index = decodeIndexHeader(m_view);
+            const FilHeader fil = decodeFilHeader(m_view);
+            const IndexPageHeader index = decodeIndexHeader(m_view);
             info.pageType = fil.pageType;
             info.prev = fil.prevPage;
             info.next = fil.nextPage;
@@ -447,7 +447,7 @@ private:
     }
 
     bool lostCandidate(std::uint32_t p) const {
-        if (p == core::kFilNull || m_known.count(p)) return false;
+        if (p == kFilNull || m_known.count(p)) return false;
         if (ours(p) && m_info[p].level > 0) return false;
         return true;
     }
@@ -565,7 +565,7 @@ private:
         }
     }
 
-    core::RecoveryContext& m_ctx;
+    InnodbReader& m_ctx;
     core::AppSettings& m_settings;
     const ClusteredWalkOptions& m_options;
     const std::function<bool(core::ByteSpan, const LeafRecord&)>& m_onRecord;
@@ -585,7 +585,7 @@ private:
     std::unordered_set<std::string> m_seen;
     std::set<std::uint32_t> m_known;
     std::vector<std::uint8_t> m_descriptor;
-    std::uint32_t m_descriptorPage = core::kFilNull;
+    std::uint32_t m_descriptorPage = kFilNull;
     bool m_stopped = false;
     bool m_ended = false;
 };
@@ -641,7 +641,7 @@ std::vector<std::string> LeafDamage::reportLines() const {
 }
 
 core::Status walkClusteredIndex(
-    core::RecoveryContext& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
+    InnodbReader& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
     const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
     LeafWalkCounts& counts, LeafDamage& damage) {
     damage.keyNames = keyNamesOf(ctx);
@@ -673,9 +673,9 @@ core::Status walkClusteredIndex(
     return salvage.run();
 }
 
-std::uint64_t clusteredIndexId(const core::RecoveryContext& ctx, std::uint64_t tableId) {
+std::uint64_t clusteredIndexId(const InnodbReader& ctx, std::uint64_t tableId) {
     std::uint64_t found = 0;
-    for (const auto& r : ctx.sysIndexes) {
+    for (const auto& r : ctx.dictionary().sysIndexes) {
         if (r.tableId != tableId || (r.type & kIndexClustered) == 0) continue;
         if (!r.deleted) return r.indexId;
         if (found == 0) found = r.indexId;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "core/settings.h"
 #include "core/status.h"
 #include "innodb/index_walk.h"
@@ -64,12 +64,12 @@ struct ClusteredWalkOptions {
 // gets each record as walkLeafChain hands it on (its page's records in chain order);
 // false ends the walk. Requires: ctx.clusteredFields is the table's layout.
 core::Status walkClusteredIndex(
-    core::RecoveryContext& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
+    InnodbReader& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
     const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
     LeafWalkCounts& counts, LeafDamage& damage);
 
 // The clustered index id of a table in the loaded dictionary (live records first), 0 when
 // not known.
-std::uint64_t clusteredIndexId(const core::RecoveryContext& ctx, std::uint64_t tableId);
+std::uint64_t clusteredIndexId(const InnodbReader& ctx, std::uint64_t tableId);
 
 }  // namespace dunmore::innodb

@@ -62,11 +62,11 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
 
     std::vector<std::uint8_t> page(kPageSize);
     std::vector<std::uint8_t> entryPageImage(kPageSize);
-    std::uint32_t loadedEntryPage = core::kFilNull;
+    std::uint32_t loadedEntryPage = kFilNull;
     std::unordered_set<std::uint64_t> seen;
     std::uint64_t copied = 0;
     for (std::uint32_t n = 0; n < entries && copied < ref.length; ++n) {
-        if (entryPage == core::kFilNull) break;
+        if (entryPage == kFilNull) break;
         if (entryPage >= pageCount || entryOffset + kEntrySize > kPageSize ||
             !seen.insert((std::uint64_t{entryPage} << 16) | entryOffset).second)
             return core::Result<std::uint64_t>(corruptAt(

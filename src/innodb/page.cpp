@@ -8,7 +8,7 @@
 
 #include "innodb/page.h"
 
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 
 #include <algorithm>
 #include <array>
@@ -33,9 +33,9 @@ bool textAt(PageView page, std::size_t pos, std::string_view text) {
 
 }  // namespace
 
-core::FilHeader decodeFilHeader(PageView page) {
+FilHeader decodeFilHeader(PageView page) {
     core::ByteReader r(page);
-    core::FilHeader h;
+    FilHeader h;
     h.checksum = r.u32be();
     h.pageNumber = r.u32be();
     h.prevPage = r.u32be();
@@ -44,14 +44,14 @@ core::FilHeader decodeFilHeader(PageView page) {
     h.pageType = r.u16be();
     h.flushLsn = r.u64be();
     h.spaceId = r.u32be();
-    if (!r.ok()) return core::FilHeader{.nextPage = 0, .pageType = 0};
+    if (!r.ok()) return FilHeader{.nextPage = 0, .pageType = 0};
     return h;
 }
 
-core::IndexPageHeader decodeIndexHeader(PageView page) {
+IndexPageHeader decodeIndexHeader(PageView page) {
     core::ByteReader r(page);
     r.seek(kPageHeaderOffset);
-    core::IndexPageHeader h;
+    IndexPageHeader h;
     h.dirSlots = r.u16be();
     h.heapTop = r.u16be();
     h.heapRecords = r.u16be();
@@ -68,14 +68,14 @@ core::IndexPageHeader decodeIndexHeader(PageView page) {
     return h;
 }
 
-core::Result<core::FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page) {
+core::Result<FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page) {
     if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
     std::array<std::uint8_t, kFilHeaderSize> bytes{};
     (void)file.readAt(pageOffset(page), bytes);
     return decodeFilHeader(bytes);
 }
 
-core::Result<core::IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file,
+core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file,
                                                     std::uint32_t page) {
     if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
     std::array<std::uint8_t, kPageHeaderOffset + kIndexHeaderSize> bytes{};
@@ -91,17 +91,23 @@ core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer o
     return core::Status::ok();
 }
 
-core::Status readPage(core::RecoveryContext& ctx, core::ReadOnlyFile& file, std::uint32_t page) {
-    return readPage(file, page, PageBuffer(ctx.pageBuffer));
+core::Status readPage(InnodbReader& ctx, core::ReadOnlyFile& file, std::uint32_t page) {
+    return readPage(file, page, ctx.pageSpan());
 }
 
-core::Result<core::InnodbPage> readIndexPage(core::RecoveryContext& ctx,
-                                             core::ReadOnlyFile& file, std::uint32_t page) {
-    if (auto s = readPage(ctx, file, page); !s) return s;
-    core::InnodbPage p;
-    p.fil = decodeFilHeader(ctx.pageBuffer);
-    ctx.lastFilHeader = p.fil;
-    if (isIndexPageType(p.fil.pageType)) p.index = decodeIndexHeader(ctx.pageBuffer);
+core::Result<InnodbPage> readIndexPage(core::ReadOnlyFile& file, std::uint32_t page,
+                                       PageBuffer out) {
+    if (auto s = readPage(file, page, out); !s) return s;
+    InnodbPage p;
+    p.fil = decodeFilHeader(out);
+    if (isIndexPageType(p.fil.pageType)) p.index = decodeIndexHeader(out);
+    return p;
+}
+
+core::Result<InnodbPage> readIndexPage(InnodbReader& ctx, core::ReadOnlyFile& file,
+                                       std::uint32_t page) {
+    auto p = readIndexPage(file, page, ctx.pageSpan());
+    if (p) ctx.lastFilHeader = p->fil;
     return p;
 }
 

@@ -1,21 +1,19 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/innodb_records.h"
 #include "core/read_only_file.h"
 #include "core/status.h"
 
 #include <cstdint>
 #include <span>
 
-namespace dunmore::core {
-struct RecoveryContext;
-}
-
 namespace dunmore::innodb {
 
+class InnodbReader;
+
 // On-disk facts of a 16 KiB InnoDB page (format notes: docs/formats/innodb.md).
-inline constexpr std::uint32_t kPageSize = core::kInnodbPageSize;
+inline constexpr std::uint32_t kPageSize = 16384;
+inline constexpr std::uint32_t kFilNull = 0xFFFFFFFF;
 inline constexpr std::uint32_t kPageShift = 14;
 inline constexpr std::size_t kFilHeaderSize = 38;
 inline constexpr std::size_t kPageHeaderOffset = 38;
@@ -38,6 +36,39 @@ constexpr bool isIndexPageType(std::uint16_t pageType) {
     return pageType == kIndexPageType || pageType == kInstantIndexPageType;
 }
 
+// Bytes 0..37 of every InnoDB page (big-endian).
+struct FilHeader {
+    std::uint32_t checksum = 0;
+    std::uint32_t pageNumber = 0;
+    std::uint32_t prevPage = 0;
+    std::uint32_t nextPage = kFilNull;
+    std::uint64_t lsn = 0;
+    std::uint16_t pageType = 0;
+    std::uint64_t flushLsn = 0;
+    std::uint32_t spaceId = 0;
+};
+
+// Bytes 38..93 of an index page (big-endian).
+struct IndexPageHeader {
+    std::uint16_t dirSlots = 0;
+    std::uint16_t heapTop = 0;
+    std::uint16_t heapRecords = 0;
+    std::uint16_t freeList = 0;
+    std::uint16_t garbage = 0;
+    std::uint16_t lastInsert = 0;
+    std::uint16_t direction = 0;
+    std::uint16_t directionCount = 0;
+    std::uint16_t recordCount = 0;
+    std::uint64_t maxTrxId = 0;
+    std::uint16_t level = 0;
+    std::uint64_t indexId = 0;
+};
+
+struct InnodbPage {
+    FilHeader fil;
+    IndexPageHeader index;
+};
+
 using PageBuffer = std::span<std::uint8_t, kPageSize>;
 using PageView = core::ByteSpan;
 
@@ -50,27 +81,29 @@ constexpr std::uint64_t pageOffset(std::uint32_t page) {
 
 // Decodes bytes 0..37 / 38..93 of a page image. A view shorter than the header gives the
 // zero (non-index) header.
-core::FilHeader decodeFilHeader(PageView page);
-core::IndexPageHeader decodeIndexHeader(PageView page);
+FilHeader decodeFilHeader(PageView page);
+IndexPageHeader decodeIndexHeader(PageView page);
 
 // Reads the FIL header of page n of file. A page at or past the end of the file reads as
 // zeros (page type 0, not an index page); an I/O failure is an IoError.
-core::Result<core::FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page);
+core::Result<FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page);
 // Reads the index header of page n (meaningful only when its page type is 17855).
-core::Result<core::IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file, std::uint32_t page);
+core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file, std::uint32_t page);
 
 // Reads page n into out: zero-filled first, then the bytes of the file at n * 16384.
 // A page wholly or partly past the end of the file keeps zeros where the file has no
 // bytes and is not an error. IoError when the file is not open.
 core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer out);
 // The same into ctx.pageBuffer.
-core::Status readPage(core::RecoveryContext& ctx, core::ReadOnlyFile& file, std::uint32_t page);
+core::Status readPage(InnodbReader& ctx, core::ReadOnlyFile& file, std::uint32_t page);
 
-// Reads page n into ctx.pageBuffer and decodes its headers from that one read; the FIL
-// header is also stored in ctx.lastFilHeader. The index header is left zero when the page
-// is not an index page (isIndexPageType).
-core::Result<core::InnodbPage> readIndexPage(core::RecoveryContext& ctx,
-                                             core::ReadOnlyFile& file, std::uint32_t page);
+// Reads page n into out and decodes its headers from that one read. The index header is
+// left zero when the page is not an index page (isIndexPageType).
+core::Result<InnodbPage> readIndexPage(core::ReadOnlyFile& file, std::uint32_t page,
+                                       PageBuffer out);
+// The same into ctx.pageBuffer; the FIL header is also stored in ctx.lastFilHeader.
+core::Result<InnodbPage> readIndexPage(InnodbReader& ctx, core::ReadOnlyFile& file,
+                                       std::uint32_t page);
 
 // The infimum tests: the zero-terminated text at the format's infimum origin is exactly
 // "infimum" (compact: byte 99; redundant: byte 101). MariaDB 10.4+ zeroes the infimum and

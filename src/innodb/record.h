@@ -1,8 +1,9 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/innodb_records.h"
+#include "core/innodb_column.h"
 #include "core/status.h"
+#include "innodb/page.h"
 
 #include <cstdint>
 #include <vector>
@@ -75,7 +76,7 @@ struct Successor {
     std::uint32_t offset = 0;           // successor origin; >= 16384 ends the page's chain
     std::uint32_t fieldAreaLength = 0;  // bytes of this record's field area
     bool backward = false;              // the link was a backward or wrapping one
-    bool endsChain() const { return offset >= core::kInnodbPageSize; }
+    bool endsChain() const { return offset >= kPageSize; }
 };
 
 // The successor of the compact record at origin with successor value e (the 16-bit value

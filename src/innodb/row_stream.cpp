@@ -32,10 +32,9 @@ constexpr StreamKind kIbdataForServer{"getdatafromibdatafilefordatbase",
                                       TablespaceSlot::SystemTablespace,
                                       values::StatementDestination::Server, ");\r\n"};
 
-bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t firstLeaf,
+bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind, std::uint32_t firstLeaf,
                std::uint64_t resumeOffset, std::string_view tableName,
                core::TableRowCounts* counts) {
-    core::RecoveryContext& ctx = frame.context;
     core::AppSettings& settings = frame.settings;
     values::StatementSink sink(frame, kind.name, kind.destination, ctx.columns, tableName,
                                kind.statementEnd);
@@ -107,13 +106,13 @@ bool runStream(core::MainFrame& frame, const StreamKind& kind, std::uint32_t fir
     return ok;
 }
 
-std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::uint32_t firstLeaf) {
-    core::RecoveryContext& ctx = frame.context;
+std::uint32_t countLeafPages(core::MainFrame& frame, InnodbReader& ctx, TablespaceSlot slot,
+                             std::uint32_t firstLeaf) {
     core::ReadOnlyFile& file = slotFile(ctx, slot);
     const std::uint64_t pages = slotPageCount(ctx, slot);
     std::unordered_set<std::uint32_t> visited;
     std::uint32_t count = 0;
-    for (std::uint32_t p = firstLeaf; p != core::kFilNull;) {
+    for (std::uint32_t p = firstLeaf; p != kFilNull;) {
         ++count;
         if (frame.stopRequested() || p >= pages || count > pages) break;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) break;
@@ -127,41 +126,43 @@ std::uint32_t countLeafPages(core::MainFrame& frame, TablespaceSlot slot, std::u
 
 }  // namespace
 
-bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool parseibdfileforscript(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                            std::uint64_t resumeOffset, std::string_view tableName,
                            core::TableRowCounts* counts) {
-    return runStream(frame, kParseIbdForScript, firstLeaf, resumeOffset, tableName, counts);
+    return runStream(frame, ctx, kParseIbdForScript, firstLeaf, resumeOffset, tableName, counts);
 }
-bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool getdatafromibdatafileforscript(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                                     std::uint64_t resumeOffset, std::string_view tableName,
                                     core::TableRowCounts* counts) {
-    return runStream(frame, kIbdataForScript, firstLeaf, resumeOffset, tableName, counts);
+    return runStream(frame, ctx, kIbdataForScript, firstLeaf, resumeOffset, tableName, counts);
 }
-bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool parseibdfilefordatabase(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                              std::uint64_t resumeOffset, std::string_view tableName,
                              core::TableRowCounts* counts) {
-    return runStream(frame, kParseIbdForServer, firstLeaf, resumeOffset, tableName, counts);
+    return runStream(frame, ctx, kParseIbdForServer, firstLeaf, resumeOffset, tableName, counts);
 }
-bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool getdatafromibdatafilefordatbase(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                                      std::uint64_t resumeOffset, std::string_view tableName,
                                      core::TableRowCounts* counts) {
-    return runStream(frame, kIbdataForServer, firstLeaf, resumeOffset, tableName, counts);
+    return runStream(frame, ctx, kIbdataForServer, firstLeaf, resumeOffset, tableName, counts);
 }
 
-std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf) {
-    return countLeafPages(frame, TablespaceSlot::TablespaceFile, firstLeaf);
+std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, InnodbReader& ctx,
+                                            std::uint32_t firstLeaf) {
+    return countLeafPages(frame, ctx, TablespaceSlot::TablespaceFile, firstLeaf);
 }
-std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint32_t firstLeaf) {
-    return countLeafPages(frame, TablespaceSlot::SystemTablespace, firstLeaf);
+std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, InnodbReader& ctx,
+                                              std::uint32_t firstLeaf) {
+    return countLeafPages(frame, ctx, TablespaceSlot::SystemTablespace, firstLeaf);
 }
 
-bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
-                         const std::string& tableName, std::string_view statementName,
-                         bool toServer, core::TableRowCounts* rowCounts) {
-    core::RecoveryContext& ctx = frame.context;
+bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx,
+                         const std::filesystem::path& dbFolder, const std::string& tableName,
+                         std::string_view statementName, bool toServer,
+                         core::TableRowCounts* rowCounts) {
     std::uint32_t firstLeaf = 0;
     bool inOwnFile = false;
-    if (!prepareInnodbTable(frame, dbFolder, tableName, firstLeaf, inOwnFile)) {
+    if (!prepareInnodbTable(frame, ctx, dbFolder, tableName, firstLeaf, inOwnFile)) {
         // With the root known but no leaf reached from it, the leaves are looked for in
         // the whole file (the stream's scan).
         const bool scan = firstLeaf == 0 && ctx.clusteredRoot != 0 && !ctx.clusteredFields.empty() &&
@@ -173,18 +174,18 @@ bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& db
     core::TableRowCounts counts;
     if (inOwnFile) {
         ctx.tablespaceSelected = true;
-        const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, firstLeaf);
+        const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, ctx, firstLeaf);
         frame.frontend.setProgressRange(leaves);
-        ok = toServer ? parseibdfilefordatabase(frame, firstLeaf, 0, statementName, &counts)
-                      : parseibdfileforscript(frame, firstLeaf, 0, statementName, &counts);
+        ok = toServer ? parseibdfilefordatabase(frame, ctx, firstLeaf, 0, statementName, &counts)
+                      : parseibdfileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
         frame.frontend.setProgressPosition(leaves);
         ctx.tablespaceSelected = false;
     } else {
-        const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, firstLeaf);
+        const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, ctx, firstLeaf);
         frame.frontend.setProgressRange(leaves);
         ok = toServer
-                 ? getdatafromibdatafilefordatbase(frame, firstLeaf, 0, statementName, &counts)
-                 : getdatafromibdatafileforscript(frame, firstLeaf, 0, statementName, &counts);
+                 ? getdatafromibdatafilefordatbase(frame, ctx, firstLeaf, 0, statementName, &counts)
+                 : getdatafromibdatafileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
         frame.frontend.setProgressPosition(leaves);
     }
     if (rowCounts) *rowCounts = counts;

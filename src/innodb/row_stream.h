@@ -3,6 +3,7 @@
 #include "core/column_definition.h"
 #include "core/main_frame.h"
 #include "core/row_sink.h"
+#include "innodb/innodb_reader.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -25,36 +26,38 @@ namespace dunmore::innodb {
 // missing. counts, when given, receives what became of the rows.
 // Requires: ctx.columns read from the .frm and ctx.clusteredFields built; for the .ibd
 // variants tablespaceSelected set and tablespaceFile open.
-bool parseibdfileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool parseibdfileforscript(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                            std::uint64_t resumeOffset, std::string_view tableName,
                            core::TableRowCounts* counts = nullptr);
-bool getdatafromibdatafileforscript(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool getdatafromibdatafileforscript(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                                     std::uint64_t resumeOffset, std::string_view tableName,
                                     core::TableRowCounts* counts = nullptr);
-bool parseibdfilefordatabase(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool parseibdfilefordatabase(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                              std::uint64_t resumeOffset, std::string_view tableName,
                              core::TableRowCounts* counts = nullptr);
-bool getdatafromibdatafilefordatbase(core::MainFrame& frame, std::uint32_t firstLeaf,
+bool getdatafromibdatafilefordatbase(core::MainFrame& frame, InnodbReader& ctx, std::uint32_t firstLeaf,
                                      std::uint64_t resumeOffset, std::string_view tableName,
                                      core::TableRowCounts* counts = nullptr);
 
 // Leaf pages of the chain from firstLeaf, for the progress range: the number of steps
 // taken, including the one that hit a bound (stop request, page out of range, a page met
 // twice, more steps than the file has pages; page 0 in the system tablespace).
-std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, std::uint32_t firstLeaf);
-std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, std::uint32_t firstLeaf);
+std::uint32_t countLeafPagesInTablespaceFile(core::MainFrame& frame, InnodbReader& ctx,
+                                            std::uint32_t firstLeaf);
+std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, InnodbReader& ctx,
+                                              std::uint32_t firstLeaf);
 
 // The InnoDB rows of one table in a save job: prepareInnodbTable (its log lines), then
 // "Saving Data...", the progress range 0 .. the leaf-page count, the stream of the file
 // that holds the table (the server variants when toServer is set) with tablespaceSelected
 // set while an .ibd is read, and the progress position at that count. statementName is
 // the table name used in the statements (the save job shortens long names).
-// Requires: ctx.columns read from the table's .frm.
+// Requires: ctx holds the table's definition.
 // Returns false when the table could not be located (except when neither the .ibd nor
 // ibdata1 exists: nothing is written then, and true), the stream failed or rows were
 // lost to damage. Rows the server rejected are counted in counts->rejected, which the
 // server job reports.
-bool saveInnodbTableRows(core::MainFrame& frame, const std::filesystem::path& dbFolder,
+bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx, const std::filesystem::path& dbFolder,
                          const std::string& tableName, std::string_view statementName,
                          bool toServer, core::TableRowCounts* counts = nullptr);
 

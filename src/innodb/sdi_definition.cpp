@@ -227,7 +227,7 @@ core::InnodbColumn systemField(const std::string& name) {
     return f;
 }
 
-void resetDefinition(core::RecoveryContext& ctx) {
+void resetDefinition(core::TableDefinitionState& ctx) {
     ctx.engineCode = 0;
     ctx.tableCharset = 0;
     ctx.columns.clear();
@@ -237,7 +237,7 @@ void resetDefinition(core::RecoveryContext& ctx) {
     ctx.sdiRootPage = 0;
 }
 
-core::Status parseTable(core::RecoveryContext& ctx, const Json& doc,
+core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
                         const schema::CollationTable& collations, SdiTableInfo& info) {
     if (!doc.is_object() || doc.value("dd_object_type", "") != "Table" ||
         !doc.contains("dd_object") || !doc["dd_object"].is_object())
@@ -413,7 +413,7 @@ std::string_view rowFormatName(std::uint32_t rowFormat) {
     }
 }
 
-core::Status parseSdiTable(core::RecoveryContext& ctx, std::string_view json,
+core::Status parseSdiTable(core::TableDefinitionState& ctx, std::string_view json,
                            const schema::CollationTable& collations, SdiTableInfo* info) {
     resetDefinition(ctx);
     SdiTableInfo local;
@@ -429,7 +429,7 @@ core::Status parseSdiTable(core::RecoveryContext& ctx, std::string_view json,
     return st;
 }
 
-core::Status readSdiTableDefinition(core::RecoveryContext& ctx, const std::filesystem::path& ibdPath,
+core::Status readSdiTableDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& ibdPath,
                                     SdiTableInfo* info) {
     resetDefinition(ctx);
     core::ReadOnlyFile file;
@@ -454,7 +454,7 @@ core::Status readSdiTableDefinition(core::RecoveryContext& ctx, const std::files
     return st;
 }
 
-core::Status readCatalogueTableDefinition(core::RecoveryContext& ctx, const core::Catalogue& cat,
+core::Status readCatalogueTableDefinition(core::TableDefinitionState& ctx, const core::Catalogue& cat,
                                           const core::TableEntry& table,
                                           core::AppSettings& settings, SdiTableInfo* info) {
     const std::string frm = core::tableFilePath(cat, table, ".frm");

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/catalogue.h"
-#include "core/recovery_context.h"
+#include "core/table_reader.h"
 #include "core/settings.h"
 #include "core/status.h"
 
@@ -38,19 +38,19 @@ std::string_view rowFormatName(std::uint32_t rowFormat);
 // from the Table object of an SDI JSON text. Columns hidden by the storage engine are
 // not table columns; INVISIBLE columns are. Corrupt (ctx's definition emptied) when the
 // text is not a Table object of a known layout.
-core::Status parseSdiTable(core::RecoveryContext& ctx, std::string_view json,
+core::Status parseSdiTable(core::TableDefinitionState& ctx, std::string_view json,
                            const schema::CollationTable& collations, SdiTableInfo* info);
 
 // Reads the SDI of the tablespace at ibdPath and fills ctx from its Table record as
 // parseSdiTable does. Unsupported/Corrupt/IoError with the reason when the SDI cannot be
 // read (readSdiRecords), or when it holds no Table record or more than one.
-core::Status readSdiTableDefinition(core::RecoveryContext& ctx, const std::filesystem::path& ibdPath,
+core::Status readSdiTableDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& ibdPath,
                                     SdiTableInfo* info = nullptr);
 
 // The definition of a catalogue table: its .frm file when the folder has one, otherwise
 // the SDI of its .ibd (MySQL 8.0+). The failure says why neither could be read.
-// Requires: ctx.clearTable() called for this table.
-core::Status readCatalogueTableDefinition(core::RecoveryContext& ctx, const core::Catalogue& cat,
+// Requires: ctx is a fresh definition (nothing of another table in it).
+core::Status readCatalogueTableDefinition(core::TableDefinitionState& ctx, const core::Catalogue& cat,
                                           const core::TableEntry& table,
                                           core::AppSettings& settings,
                                           SdiTableInfo* info = nullptr);

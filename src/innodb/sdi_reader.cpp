@@ -163,8 +163,8 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
         if (depth == kMaxTreeDepth)
             return core::Status::corrupt(name + ": the SDI index does not reach a leaf");
         if (auto st = readWholePage(file, current, page); !st) return st;
-        const core::FilHeader fil = decodeFilHeader(page);
-        const core::IndexPageHeader index = decodeIndexHeader(page);
+        const FilHeader fil = decodeFilHeader(page);
+        const IndexPageHeader index = decodeIndexHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page) || index.level >= parentLevel)
             return core::Status::corrupt(where(file, current) + ": expected an SDI index page, found page type " +
                                          std::to_string(fil.pageType));
@@ -184,13 +184,13 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
 
     SdiContents contents;
     std::unordered_set<std::uint32_t> visited;
-    for (std::uint32_t p = current; p != core::kFilNull;) {
+    for (std::uint32_t p = current; p != kFilNull;) {
         if (p == 0 || p >= pages || !visited.insert(p).second) {
             contents.damaged.push_back(name + ": the SDI leaf chain names page " + std::to_string(p));
             break;
         }
         if (auto st = readWholePage(file, p, page); !st) return st;
-        const core::FilHeader fil = decodeFilHeader(page);
+        const FilHeader fil = decodeFilHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page)) {
             contents.damaged.push_back(where(file, p) + ": expected an SDI leaf page, found page type " +
                                        std::to_string(fil.pageType));

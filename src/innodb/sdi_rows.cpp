@@ -38,7 +38,7 @@ bool inVersion(const core::InnodbColumn& f, std::uint32_t version) {
     return f.versionAdded <= version && (f.versionDropped == 0 || f.versionDropped > version);
 }
 
-void setDefault(core::ColumnDefinition& target, core::RecoveryContext& ctx,
+void setDefault(core::ColumnDefinition& target, InnodbReader& ctx,
                 core::AppSettings& settings, const core::InnodbColumn& f) {
     if (!f.hasInstantDefault || f.column.isNull) {
         target.value.assign("NULL");
@@ -53,7 +53,7 @@ void setDefault(core::ColumnDefinition& target, core::RecoveryContext& ctx,
 
 }  // namespace
 
-Mysql8RecordShape mysql8RecordShape(const core::RecoveryContext& ctx, core::ByteSpan page,
+Mysql8RecordShape mysql8RecordShape(const InnodbReader& ctx, core::ByteSpan page,
                                     std::uint32_t origin) {
     Mysql8RecordShape shape;
     const auto& fields = ctx.sdiFields;
@@ -102,7 +102,7 @@ Mysql8RecordShape mysql8RecordShape(const core::RecoveryContext& ctx, core::Byte
     return shape;
 }
 
-TableStart locateSdiTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+TableStart locateSdiTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                           const std::string& tableName) {
     TableStart start;
     ctx.clusteredFields.clear();
@@ -125,7 +125,7 @@ TableStart locateSdiTable(core::RecoveryContext& ctx, const std::filesystem::pat
     return start;
 }
 
-bool decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeSdiLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                          core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength) {
     const Mysql8RecordShape shape = mysql8RecordShape(ctx, page, origin);
     RecordCursor at;

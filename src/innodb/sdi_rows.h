@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/byte_reader.h"
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "core/settings.h"
 #include "innodb/index_walk.h"
 
@@ -22,20 +22,20 @@ struct Mysql8RecordShape {
     std::uint32_t nullBytes = 0;
     bool ok = true;
 };
-Mysql8RecordShape mysql8RecordShape(const core::RecoveryContext& ctx, core::ByteSpan page,
+Mysql8RecordShape mysql8RecordShape(const InnodbReader& ctx, core::ByteSpan page,
                                     std::uint32_t origin);
 
 // Locates a table whose definition came from the SDI (ctx.sdiRootPage set): opens
 // dbFolder/tableName.ibd into tablespaceFile, takes ctx.sdiFields as the layout and
 // descends from the SDI's root page to the leftmost leaf.
-TableStart locateSdiTable(core::RecoveryContext& ctx, const std::filesystem::path& dbFolder,
+TableStart locateSdiTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                           const std::string& tableName);
 
 // decodeLeafRecord for a MySQL 8 table: every field of ctx.sdiFields the record stores is
 // decoded (hidden ones are passed over), every table column it lacks takes its instant
 // default (NULL when none is known). Damage as decodeLeafRecord: fields whose header
 // entries are lost get the empty text, and the result is false.
-bool decodeSdiLeafRecord(core::RecoveryContext& ctx, core::AppSettings& settings,
+bool decodeSdiLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                          core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength);
 
 }  // namespace dunmore::innodb

@@ -159,11 +159,11 @@ std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::ui
     return decodeBlockHeader(info, position);
 }
 
-std::uint32_t readBlockHeader(core::RecoveryContext& ctx, BlockInfo& info, std::uint64_t position) {
+std::uint32_t readBlockHeader(MyisamReader& ctx, BlockInfo& info, std::uint64_t position) {
     return readBlockHeader(ctx.dataFile, info, position);
 }
 
-void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+void decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                         core::ByteSpan fieldBytes, core::ByteSpan nullArea) {
     if (k >= layout.tableColumnOf.size() || layout.tableColumnOf[k] < 0) return;
     const std::size_t column = static_cast<std::size_t>(layout.tableColumnOf[k]);
@@ -181,9 +181,9 @@ void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layou
     applyNullRule(ctx, layout, column, nullArea);
 }
 
-bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                                core::ByteSpan record) {
-    const std::vector<core::MyisamColumn>& fields = ctx.myisamColumns;
+    const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
         return false;
     thread_local std::vector<core::ByteSpan> spans;
@@ -195,7 +195,7 @@ bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout
     thread_local std::vector<std::uint8_t> restored;
     restored.clear();
     std::size_t strippedTotal = 0;
-    for (const core::MyisamColumn& f : fields)
+    for (const MyisamColumn& f : fields)
         if (f.fieldType == kFieldSkipEndspace || f.fieldType == kFieldSkipPrespace)
             strippedTotal += f.fieldLength;
     restored.reserve(strippedTotal);
@@ -306,14 +306,14 @@ bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout
     return true;
 }
 
-bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record) {
     if (!unpackDynamicRecordValues(ctx, layout, record)) return false;
     appendRow(ctx);
     return true;
 }
 
-WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                            std::uint64_t startPosition, const WalkOptions& options) {
     WalkCounts counts;
     core::ReadOnlyFile& file = ctx.dataFile;

@@ -6,7 +6,7 @@
 
 #include "core/byte_reader.h"
 #include "core/read_only_file.h"
-#include "core/recovery_context.h"
+#include "myisam/myisam_reader.h"
 #include "myisam/myisam_record_reader.h"
 
 namespace dunmore::myisam {
@@ -42,25 +42,25 @@ struct BlockInfo {
 std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position);
 // Reads the 20 header bytes at position of file (zeros past its end) and decodes them.
 std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::uint64_t position);
-std::uint32_t readBlockHeader(core::RecoveryContext& ctx, BlockInfo& info, std::uint64_t position);
+std::uint32_t readBlockHeader(MyisamReader& ctx, BlockInfo& info, std::uint64_t position);
 
 // Splits a complete dynamic record into its fields (MyISAM's packed-record layout, as
 // _mi_rec_unpack checks it: every length bounded by the record, and the fields using the
 // record up exactly) and decodes them into the values of ctx.columns. Returns false,
 // decoding nothing, for a malformed record.
-bool unpackDynamicRecordValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                                core::ByteSpan record);
 // unpackDynamicRecordValues, then the row appended to previewRows.
-bool unpackDynamicRecord(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record);
 
 // Decodes one unpacked field of MyisamColumn k into its table column's value (nothing when
 // k belongs to no table column), then applies the null rule with nullArea.
-void decodeDynamicField(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+void decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                         core::ByteSpan fieldBytes, core::ByteSpan nullArea);
 
 // The dynamic half of walkMyisamRows.
-WalkCounts walkDynamicRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                            std::uint64_t startPosition, const WalkOptions& options);
 
 }  // namespace dunmore::myisam

@@ -41,9 +41,9 @@ constexpr std::size_t kMaxHeadRead = 1 << 20;
 
 }  // namespace
 
-bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& s) {
+bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamState& s) {
     // Nothing of the table read before may survive a head that is cut short.
-    s = core::MyisamState{};
+    s = MyisamState{};
     if (head.size() <= kHeaderSize || fileLength <= kHeaderSize) return false;
     core::ByteReader r(head);
     r.seek(kOptionsOffset);
@@ -110,7 +110,7 @@ bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::Myis
     }
     for (std::uint32_t c = 0; c < s.fieldCount && !atEnd(); ++c) {
         if (r.remaining() < kColumnDefinitionSize) break;
-        core::MyisamColumn col;
+        MyisamColumn col;
         col.fieldType = static_cast<std::int16_t>(r.u16be());
         col.fieldLength = r.u16be();
         col.nullBit = r.u8();
@@ -120,7 +120,7 @@ bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::Myis
     return true;
 }
 
-bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& indexPath) {
+bool readMyisamHeader(MyisamReader& ctx, const std::filesystem::path& indexPath) {
     ctx.indexFile.close();
     if (!ctx.indexFile.open(indexPath)) return false;
     const std::uint64_t length = ctx.indexFile.size();

@@ -5,12 +5,12 @@
 #include <optional>
 
 #include "core/byte_reader.h"
-#include "core/recovery_context.h"
+#include "myisam/myisam_reader.h"
 #include "core/status.h"
 
 namespace dunmore::myisam {
 
-// Row formats announced by the .MYI options (RecoveryContext::myisamRowFormat).
+// Row formats announced by the .MYI options (MyisamReader::myisamRowFormat).
 inline constexpr std::int32_t kRowFormatFixed = 0;
 inline constexpr std::int32_t kRowFormatDynamic = 1;
 inline constexpr std::int32_t kRowFormatCompressed = 2;
@@ -22,12 +22,12 @@ inline constexpr std::int32_t kRowFormatCompressed = 2;
 // definitions (the columns read so far are kept) or before the base information (only
 // myisamRowFormat is set). The signature is not checked.
 // Requires: the caller emptied myisamColumns for this table.
-bool readMyisamHeader(core::RecoveryContext& ctx, const std::filesystem::path& indexPath);
+bool readMyisamHeader(MyisamReader& ctx, const std::filesystem::path& indexPath);
 
 // The same parse over bytes already in memory: the first bytes of a .MYI file (at least
 // the header, base information and definitions; fileLength is the length of the whole
 // file). Returns false for fewer than 25 bytes.
-bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, core::MyisamState& state);
+bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamState& state);
 
 // The row counts of a .MYI file's state information, as the server last wrote them
 // (a server that did not close the table may have left them behind its data file).

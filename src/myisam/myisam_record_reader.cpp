@@ -70,7 +70,7 @@ thread_local core::RowValues t_spareRow;
 
 }  // namespace
 
-void appendRow(core::RecoveryContext& ctx) {
+void appendRow(MyisamReader& ctx) {
     core::RowValues row = std::move(t_spareRow);
     t_spareRow.clear();
     if (row.size() != ctx.columns.size()) {
@@ -82,12 +82,12 @@ void appendRow(core::RecoveryContext& ctx) {
     ctx.previewRows.push_back(std::move(row));
 }
 
-void recycleRows(core::RecoveryContext& ctx) {
+void recycleRows(MyisamReader& ctx) {
     if (!ctx.previewRows.empty()) t_spareRow = std::move(ctx.previewRows.back());
     ctx.previewRows.clear();
 }
 
-MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
+MyisamRowLayout buildRowLayout(const MyisamReader& ctx,
                                const values::DecodeOptions& options) {
     MyisamRowLayout layout;
     layout.options = options;
@@ -144,7 +144,7 @@ MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
         layout.tableColumnOf[j] = static_cast<int>(k);
         MyisamColumnPlace& place = layout.places[k];
         place.myisamIndex = static_cast<int>(j);
-        const core::MyisamColumn& field = ctx.myisamColumns[j];
+        const MyisamColumn& field = ctx.myisamColumns[j];
         // The index file's own record of the null flag wins over the derived one.
         if (col.nullable && field.nullBit != 0) {
             place.nullPos = field.nullPos;
@@ -159,7 +159,7 @@ MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
     return layout;
 }
 
-void applyNullRule(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+void applyNullRule(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                    core::ByteSpan nullFlags) {
     if (k >= ctx.columns.size() || k >= layout.places.size()) return;
     const MyisamColumnPlace& place = layout.places[k];
@@ -183,7 +183,7 @@ void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
     out.insert(out.end(), wholeBytes.begin(), wholeBytes.end());
 }
 
-bool decodeFixedRowValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                           core::ByteSpan record) {
     if (record.empty() || record[0] == kDeleteMarkClear) return false;
     const core::ByteSpan nullFlags = slice(record, 0, layout.nullAreaLength);
@@ -212,14 +212,14 @@ bool decodeFixedRowValues(core::RecoveryContext& ctx, const MyisamRowLayout& lay
     return true;
 }
 
-bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     core::ByteSpan record) {
     if (!decodeFixedRowValues(ctx, layout, record)) return false;
     appendRow(ctx);
     return true;
 }
 
-bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     std::uint64_t rowPosition) {
     std::vector<std::uint8_t> record(ctx.recordLength ? ctx.recordLength : ctx.myisamRecordLength);
     const std::size_t got = ctx.dataFile.readAt(rowPosition, record);
@@ -227,7 +227,7 @@ bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
     return decodeFixedRow(ctx, layout, record);
 }
 
-std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileLength) {
+std::uint64_t fixedRowStep(const MyisamReader& ctx, std::uint64_t fileLength) {
     const std::uint64_t frmLength = ctx.recordLength;
     const std::uint64_t packed = ctx.packedRecordLength;
     // With record checksums every slot is one byte longer than the record.
@@ -238,7 +238,7 @@ std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileL
 
 namespace {
 
-WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+WalkCounts walkFixedRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                          std::uint64_t startPosition, const WalkOptions& options) {
     WalkCounts counts;
     const std::uint64_t fileLength = ctx.dataFile.size();
@@ -270,7 +270,7 @@ WalkCounts walkFixedRows(core::RecoveryContext& ctx, const MyisamRowLayout& layo
 
 }  // namespace
 
-WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
+WalkCounts walkMyisamRows(MyisamReader& ctx, std::uint64_t startPosition,
                           const WalkOptions& options) {
     // Without a definition there are no columns to give a row.
     if (!ctx.dataFile.isOpen() || ctx.columns.empty()) return {};

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/byte_reader.h"
-#include "core/recovery_context.h"
+#include "myisam/myisam_reader.h"
 #include "values/value_decoder.h"
 
 namespace dunmore::myisam {
@@ -57,13 +57,13 @@ struct WalkOptions {
 // null flags and BIT bits as the server places them (bit 0 of the first null-flag byte
 // is reserved for the delete mark in fixed-length tables). Never fails; columns it
 // cannot place have myisamIndex -1 and read from their .frm position.
-MyisamRowLayout buildRowLayout(const core::RecoveryContext& ctx,
+MyisamRowLayout buildRowLayout(const MyisamReader& ctx,
                                const values::DecodeOptions& options);
 
 // The null rule: when the null flag of table column k is set in nullFlags, its value
 // becomes "NULL" and isNull is set, whatever its decoded text. Flags outside nullFlags
 // count as clear.
-void applyNullRule(core::RecoveryContext& ctx, const MyisamRowLayout& layout, std::size_t k,
+void applyNullRule(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                    core::ByteSpan nullFlags);
 
 // The full big-endian bytes of a BIT column: the bits kept in the null-flag area (when
@@ -73,33 +73,33 @@ void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
 
 // Appends a copy of ctx.columns (the row just decoded) to previewRows, reusing the buffers
 // of a row handed back by recycleRows.
-void appendRow(core::RecoveryContext& ctx);
+void appendRow(MyisamReader& ctx);
 // Empties previewRows, keeping the buffers of one row for the next appendRow, so that a
 // stream that drains the list after every row allocates nothing per row.
-void recycleRows(core::RecoveryContext& ctx);
+void recycleRows(MyisamReader& ctx);
 
 // Decodes the fixed-length record in `record` (one slot, starting at its null-flag
 // bytes) into the values of ctx.columns. A deleted slot (first byte 0, MyISAM's delete
 // mark) decodes nothing and returns false.
-bool decodeFixedRowValues(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                           core::ByteSpan record);
 // decodeFixedRowValues, then the row appended to previewRows.
-bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     core::ByteSpan record);
 // The same for the slot at rowPosition of ctx.dataFile.
-bool decodeFixedRow(core::RecoveryContext& ctx, const MyisamRowLayout& layout,
+bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     std::uint64_t rowPosition);
 
 // Walks ctx.dataFile from startPosition: fixed-length slots, dynamic blocks or, for a
 // compressed table or a table without columns, nothing. Live rows only; the walk always
 // moves forward and ends at the end of the file, when onRow or beforeRecord says stop,
 // or when the file is not open. Returns what it passed.
-WalkCounts walkMyisamRows(core::RecoveryContext& ctx, std::uint64_t startPosition,
+WalkCounts walkMyisamRows(MyisamReader& ctx, std::uint64_t startPosition,
                           const WalkOptions& options);
 
 // The distance between fixed-length slots: the .frm record length when it equals the
 // .MYI packed record length or the latter is not below the file length, else the packed
 // record length; 0 when neither is usable.
-std::uint64_t fixedRowStep(const core::RecoveryContext& ctx, std::uint64_t fileLength);
+std::uint64_t fixedRowStep(const MyisamReader& ctx, std::uint64_t fileLength);
 
 }  // namespace dunmore::myisam

@@ -19,11 +19,10 @@ values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
     return {settings.version56OrLater, settings.saving()};
 }
 
-bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
+bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
                std::string_view tableName, values::StatementDestination destination,
                core::TableRowCounts* counts) {
     const bool script = destination == values::StatementDestination::Script;
-    core::RecoveryContext& ctx = frame.context;
     if (!ctx.dataFile.open(dataPath)) {
         // The stream's own result stays true (nothing was written, nothing to log); the
         // counts tell the job that the table's rows were not read at all.
@@ -81,16 +80,14 @@ bool runStream(core::MainFrame& frame, const std::filesystem::path& dataPath,
 
 }  // namespace
 
-bool loadMyisamPreviewPage(core::MainFrame& frame, const std::filesystem::path& dataPath) {
-    core::RecoveryContext& ctx = frame.context;
+bool loadMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath) {
     if (!ctx.dataFile.open(dataPath)) return true;
     ctx.pageStack.push_back({0, 0});
-    readMyisamPreviewPage(frame, 0);
+    readMyisamPreviewPage(frame, ctx, 0);
     return true;
 }
 
-void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition) {
-    core::RecoveryContext& ctx = frame.context;
+void readMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, std::uint64_t startPosition) {
     if (!ctx.dataFile.isOpen()) return;
     ctx.moreRows = false;
     core::PreviewSink page(ctx.previewRows, kPreviewPageRows);
@@ -106,22 +103,22 @@ void readMyisamPreviewPage(core::MainFrame& frame, std::uint64_t startPosition) 
     (void)walkMyisamRows(ctx, startPosition, options);
 }
 
-bool mydfileforscript(core::MainFrame& frame, const std::filesystem::path& dataPath,
+bool mydfileforscript(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
                       std::string_view tableName, core::TableRowCounts* counts) {
-    return runStream(frame, dataPath, tableName, values::StatementDestination::Script, counts);
+    return runStream(frame, ctx, dataPath, tableName, values::StatementDestination::Script, counts);
 }
 
-bool mydfilefordatabase(core::MainFrame& frame, const std::filesystem::path& dataPath,
+bool mydfilefordatabase(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
                         std::string_view tableName, core::TableRowCounts* counts) {
-    return runStream(frame, dataPath, tableName, values::StatementDestination::Server, counts);
+    return runStream(frame, ctx, dataPath, tableName, values::StatementDestination::Server, counts);
 }
 
-bool saveMyisamTableRows(core::MainFrame& frame, const std::filesystem::path& dataPath,
+bool saveMyisamTableRows(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
                          std::string_view statementName, bool toServer,
                          core::TableRowCounts* counts) {
     core::TableRowCounts rows;
-    const bool ok = toServer ? mydfilefordatabase(frame, dataPath, statementName, &rows)
-                             : mydfileforscript(frame, dataPath, statementName, &rows);
+    const bool ok = toServer ? mydfilefordatabase(frame, ctx, dataPath, statementName, &rows)
+                             : mydfileforscript(frame, ctx, dataPath, statementName, &rows);
     if (counts) *counts = rows;
     return ok && !rows.failed && rows.damaged == 0;
 }

@@ -1,13 +1,13 @@
 #pragma once
 
-#include "core/recovery_context.h"
+#include "core/table_reader.h"
 #include "schema/collation_table.h"
 
 #include <string>
 
 namespace dunmore::output {
 
-// The CREATE TABLE statement of the table read last into def (a RecoveryContext will do),
+// The CREATE TABLE statement of the table whose definition is def (a reader will do),
 // on one line and ending in ";": "Create TABLE  `name` (" + the column clauses, one
 // PRIMARY KEY clause and one UNIQUE KEY clause (columns in column order) + ")" + the
 // engine clause ("ENGINE=MYISAM", "ENGINE=InnoDB", none for other engines) and the

@@ -9,14 +9,22 @@
 namespace dunmore::output {
 
 core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry& table) {
-    core::RecoveryContext& ctx = frame.context;
     const core::Catalogue& cat = frame.catalogue;
-    const auto read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
-    if (!read.isOk()) return read;
-    if (ctx.engineCode == core::kEngineMyisam) {
-        myisam::readMyisamHeader(ctx, core::tableFilePath(cat, table, ".MYI"));
-        myisam::loadMyisamPreviewPage(frame, core::tableFilePath(cat, table, ".MYD"));
-    } else if (ctx.engineCode == core::kEngineInnodb) {
+    core::TableDefinitionState definition;
+    const auto read = innodb::readCatalogueTableDefinition(definition, cat, table, frame.settings);
+    if (!read.isOk()) {
+        // What a damaged definition gave before the damage still names the columns.
+        frame.previewTable = std::make_unique<core::TableReader>(std::move(definition));
+        return read;
+    }
+    if (definition.engineCode == core::kEngineMyisam) {
+        auto reader = std::make_unique<myisam::MyisamReader>(std::move(definition));
+        myisam::readMyisamHeader(*reader, core::tableFilePath(cat, table, ".MYI"));
+        myisam::loadMyisamPreviewPage(frame, *reader, core::tableFilePath(cat, table, ".MYD"));
+        frame.previewTable = std::move(reader);
+    } else if (definition.engineCode == core::kEngineInnodb) {
+        auto reader = std::make_unique<innodb::InnodbReader>(frame.context, std::move(definition));
+        innodb::InnodbReader& ctx = *reader;
         const auto start = innodb::locateInnodbTable(
             ctx, cat.databaseFolders.at(static_cast<std::size_t>(table.databaseIndex)),
             core::diskName(table));
@@ -29,26 +37,31 @@ core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry
                                     start.firstLeaf, 0);
             ctx.tablespaceSelected = false;
         }
+        frame.previewTable = std::move(reader);
+    } else {
+        frame.previewTable = std::make_unique<core::TableReader>(std::move(definition));
     }
     return read;
 }
 
 std::size_t readPreviewPage(core::MainFrame& frame, const core::PagePosition& position) {
-    core::RecoveryContext& ctx = frame.context;
+    core::TableReader& table = *frame.previewTable;
     frame.settings.resumeAtOffset = true;
-    ctx.previewRows.clear();
-    if (ctx.engineCode == core::kEngineMyisam) {
-        myisam::readMyisamPreviewPage(frame, position.offset);
-    } else if (ctx.tablespaceFile.isOpen()) {
-        ctx.tablespaceSelected = true;
-        innodb::loadPreviewRows(ctx, frame.settings, innodb::TablespaceSlot::TablespaceFile,
-                                position.page, position.offset);
-        ctx.tablespaceSelected = false;
-    } else if (ctx.systemTablespace.isOpen()) {
-        innodb::loadPreviewRows(ctx, frame.settings, innodb::TablespaceSlot::SystemTablespace,
-                                position.page, position.offset);
+    table.previewRows.clear();
+    if (auto* myisamReader = dynamic_cast<myisam::MyisamReader*>(&table)) {
+        myisam::readMyisamPreviewPage(frame, *myisamReader, position.offset);
+    } else if (auto* ctx = dynamic_cast<innodb::InnodbReader*>(&table)) {
+        if (ctx->tablespaceFile.isOpen()) {
+            ctx->tablespaceSelected = true;
+            innodb::loadPreviewRows(*ctx, frame.settings, innodb::TablespaceSlot::TablespaceFile,
+                                    position.page, position.offset);
+            ctx->tablespaceSelected = false;
+        } else if (ctx->systemTablespace.isOpen()) {
+            innodb::loadPreviewRows(*ctx, frame.settings, innodb::TablespaceSlot::SystemTablespace,
+                                    position.page, position.offset);
+        }
     }
-    return ctx.previewRows.size();
+    return table.previewRows.size();
 }
 
 }  // namespace dunmore::output

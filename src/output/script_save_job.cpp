@@ -70,10 +70,9 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
     frame.addOutputLine(processing);
     frame.writeLog(processing + "\r\n");
 
-    core::RecoveryContext& ctx = frame.context;
-    ctx.clearTable();
-    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
-    if (!read.isOk() || ctx.columns.empty()) {
+    core::TableDefinitionState definition;
+    const core::Status read = innodb::readCatalogueTableDefinition(definition, cat, table, frame.settings);
+    if (!read.isOk() || definition.columns.empty()) {
         // A statement without columns would stop the replay of the whole script.
         reportFailure(frame, state,
                       "Table " + table.name + " not saved: " +
@@ -84,17 +83,17 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
     const std::string statementName = statementTableName(table.name);
     if (frame.settings.targetMariadb) {
         const schema::CollationTable& collations = schema::applicationCollations();
-        writer.writeText(formatCreateTableStatement(ctx, statementName,
+        writer.writeText(formatCreateTableStatement(definition, statementName,
                                                     schema::withNearestMariadbNames(collations)));
-        logNearestCollations(frame, ctx, table.name, collations);
+        logNearestCollations(frame, definition, table.name, collations);
     } else {
-        writer.writeText(formatCreateTableStatement(ctx, statementName));
+        writer.writeText(formatCreateTableStatement(definition, statementName));
     }
     writer.writeLineEnd();
     writer.writeLineEnd();
 
     const std::string rowsFailure =
-        saveTableRows(frame, table, databaseFolder, statementName, false);
+        saveTableRows(frame, table, std::move(definition), databaseFolder, statementName, false);
     if (!rowsFailure.empty()) reportFailure(frame, state, rowsFailure);
 }
 
@@ -183,15 +182,17 @@ bool isWithin(const std::string& folder, const std::string& base) {
 }  // namespace
 
 std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
+                          core::TableDefinitionState definition,
                           const std::string& databaseFolder, const std::string& statementName,
                           bool toServer) {
     const core::Catalogue& cat = frame.catalogue;
     const std::string rows = "Rows of table " + table.name;
-    if (frame.context.engineCode == core::kEngineMyisam) {
+    if (definition.engineCode == core::kEngineMyisam) {
+        myisam::MyisamReader reader(std::move(definition));
         const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
         const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
         frame.writeLog("Processing File\t" + indexPath + "\r\n");
-        const bool header = myisam::readMyisamHeader(frame.context, indexPath);
+        const bool header = myisam::readMyisamHeader(reader, indexPath);
         frame.writeLog("Processing File\t" + dataPath + "\r\n");
         // Without the index header the record layout is unknown: rows read from the data
         // file would be guesses, so none are written.
@@ -199,17 +200,18 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
         core::ReadOnlyFile probe;
         if (!probe.open(dataPath).isOk()) return rows + " not saved: " + dataPath + " cannot be read.";
         probe.close();
-        const bool complete = myisam::saveMyisamTableRows(frame, dataPath, statementName, toServer);
+        const bool complete =
+            myisam::saveMyisamTableRows(frame, reader, dataPath, statementName, toServer);
         return complete ? std::string() : rows + " not saved completely.";
     }
-    if (frame.context.engineCode == core::kEngineInnodb) {
+    if (definition.engineCode == core::kEngineInnodb) {
         const std::string ibdPath = core::tableFilePath(cat, table, ".ibd");
         std::error_code ec;
-        if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespace.isOpen())
+        if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespaceOpen())
             return rows + " not saved: neither " + ibdPath + " nor ibdata1 can be read.";
-        const bool complete =
-            innodb::saveInnodbTableRows(frame, databaseFolder, core::diskName(table), statementName,
-                                        toServer);
+        innodb::InnodbReader reader(frame.context, std::move(definition));
+        const bool complete = innodb::saveInnodbTableRows(
+            frame, reader, databaseFolder, core::diskName(table), statementName, toServer);
         return complete ? std::string() : rows + " not saved completely.";
     }
     return rows + " not saved: its storage engine is neither MyISAM nor InnoDB.";
@@ -257,7 +259,6 @@ std::string completionMessage(const ScriptSaveOutcome& outcome, const std::strin
 ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* result) {
     core::AppSettings& settings = frame.settings;
     core::Frontend& frontend = frame.frontend;
-    core::RecoveryContext& ctx = frame.context;
     frontend.enableTree(false);
     frontend.showProgress(true);
     frame.scriptWriter.resetFailure();
@@ -277,10 +278,7 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
     std::vector<SavedItem> items;
     auto node = refusal.empty() ? frame.tree.firstCheckedNode() : core::CheckTree::kNone;
     for (; node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
-        ctx.dataFile.close();
-        ctx.tablespaceFile.close();
         frontend.resetRecordsPane();
-        ctx.clearTable();
         if (frame.stopRequested()) break;
         std::optional<SavedItem> found = itemOfNode(frame, node);
         if (!found) continue;
@@ -307,8 +305,6 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
     }
     // A stop during the last item ends its rows early too.
     state.stopped = frame.stopRequested();
-    ctx.dataFile.close();
-    ctx.tablespaceFile.close();
     // Closing the last script may still meet a failed write.
     closeDatabaseScript(frame, state);
     const ScriptSaveOutcome outcome{state.failures, state.stopped, std::move(items)};

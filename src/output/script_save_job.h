@@ -55,12 +55,14 @@ struct CheckedItem {
 };
 CheckedItem classifyCheckedNode(const core::MainFrame& frame, core::CheckTree::NodeId node);
 
-// The rows of a table whose definition is in frame.context, through the stream of its
-// storage engine: the script variants, or the server variants when toServer is set
-// (executed on frame.serverConnection). Logs the "Processing File" lines of a MyISAM
-// table. Returns the empty text when every row was read and handed on, otherwise the
-// failure to report ("Rows of table T not saved completely.", or why none were read).
+// The rows of a table, read with a reader of its storage engine made for it from its
+// definition, through that engine's stream: the script variants, or the server variants
+// when toServer is set (executed on frame.serverConnection). Logs the "Processing File"
+// lines of a MyISAM table. Returns the empty text when every row was read and handed on,
+// otherwise the failure to report ("Rows of table T not saved completely.", or why none
+// were read).
 std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
+                          core::TableDefinitionState definition,
                           const std::string& databaseFolder, const std::string& statementName,
                           bool toServer);
 

@@ -171,19 +171,18 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
     frame.addOutputLine(processing);
     frame.writeLog(processing + "\r\n");
 
-    core::RecoveryContext& ctx = frame.context;
-    ctx.clearTable();
-    const core::Status read = innodb::readCatalogueTableDefinition(ctx, cat, table, frame.settings);
+    core::TableDefinitionState definition;
+    const core::Status read = innodb::readCatalogueTableDefinition(definition, cat, table, frame.settings);
     const std::string statementName = statementTableName(table.name);
     const std::string statement =
-        read.isOk() && !ctx.columns.empty() ? formatCreateTableStatement(ctx, statementName) : "";
+        read.isOk() && !definition.columns.empty() ? formatCreateTableStatement(definition, statementName) : "";
     report(frame, "creating table " + statementName + " ...");
     if (statement.empty() || !state.connection.createTable(statement, target)) {
         const std::string line = "Executing query for  " + statementName + " Table Failed";
         frame.writeLog(line + "\r\n");
         frame.addOutputLine(line);
         if (!read.isOk()) frame.writeLog(read.message() + "\r\n");
-        else if (ctx.columns.empty()) frame.writeLog("The definition has no columns.\r\n");
+        else if (definition.columns.empty()) frame.writeLog("The definition has no columns.\r\n");
         else frame.writeLog("Server: " + state.connection.lastError() + "\r\n");
         if (state.connection.connectionLost()) state.outcome.connectionLost = true;
         fail(state, "table " + statementName + " not created");
@@ -193,7 +192,7 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
     CountingExecutor counter(state.connection);
     frame.serverConnection = &counter;
     const std::string rowsFailure =
-        saveTableRows(frame, table, databaseFolder, statementName, true);
+        saveTableRows(frame, table, std::move(definition), databaseFolder, statementName, true);
     if (!rowsFailure.empty()) report(frame, rowsFailure);
     const bool streamed = rowsFailure.empty();
     frame.serverConnection = nullptr;
@@ -287,7 +286,6 @@ ServerSaveOutcome runServerSaveJob(core::MainFrame& frame, ServerSaveOutcome* ou
                                    ServerTimeouts timeouts) {
     core::AppSettings& settings = frame.settings;
     core::Frontend& frontend = frame.frontend;
-    core::RecoveryContext& ctx = frame.context;
     frontend.enableTree(false);
 
     // Long values travel inline, so the working folder stays empty; it is removed at the
@@ -308,11 +306,8 @@ ServerSaveOutcome runServerSaveJob(core::MainFrame& frame, ServerSaveOutcome* ou
     JobState state{connection, {}, {}, false};
     for (auto node = frame.tree.firstCheckedNode(); node != core::CheckTree::kNone;
          node = frame.tree.nextCheckedNode(node)) {
-        ctx.dataFile.close();
-        ctx.tablespaceFile.close();
         frontend.resetRecordsPane();
         frontend.showProgress(true);
-        ctx.clearTable();
         if (frame.stopRequested()) break;
         saveNode(frame, state, node);
     }
@@ -320,8 +315,6 @@ ServerSaveOutcome runServerSaveJob(core::MainFrame& frame, ServerSaveOutcome* ou
     createPendingViews(frame, state);
     connection.closeConnection();
     frame.serverConnection = nullptr;
-    ctx.dataFile.close();
-    ctx.tablespaceFile.close();
 
     if (madeWorkingFolder) {
         std::error_code ec;

@@ -12,6 +12,7 @@
 
 #include "core/collation_numbers.h"
 #include "core/byte_reader.h"
+#include "core/read_only_file.h"
 #include "schema/collation_table.h"
 #include "schema/frm_text.h"
 
@@ -181,9 +182,9 @@ std::vector<std::uint8_t> readClipped(core::ReadOnlyFile& file, std::uint64_t of
     return buffer;
 }
 
-Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& path,
+Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& path,
                       core::AppSettings& settings) {
-    core::ReadOnlyFile& file = ctx.definitionFile;
+    core::ReadOnlyFile file;
     if (Status s = file.open(path); !s) return s;
 
     if (file.size() < kFrmHeaderSize)
@@ -508,14 +509,12 @@ Status readDefinition(core::RecoveryContext& ctx, const std::filesystem::path& p
 
 }  // namespace
 
-Status readTableDefinitionStatus(core::RecoveryContext& ctx, const std::filesystem::path& path,
+Status readTableDefinitionStatus(core::TableDefinitionState& ctx, const std::filesystem::path& path,
                                  core::AppSettings& settings) {
-    Status s = readDefinition(ctx, path, settings);
-    ctx.definitionFile.close();
-    return s;
+    return readDefinition(ctx, path, settings);
 }
 
-bool readTableDefinition(core::RecoveryContext& ctx, const std::filesystem::path& path,
+bool readTableDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& path,
                          core::AppSettings& settings) {
     return readTableDefinitionStatus(ctx, path, settings).code() != core::StatusCode::Corrupt;
 }

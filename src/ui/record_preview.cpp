@@ -72,10 +72,8 @@ void RecordPreview::onTreeItemClicked(core::CheckTree::NodeId item) {
     settings.savingToServer = false;
     m_host.setTreeEnabled(false);
 
-    core::RecoveryContext& ctx = m_frame.context;
-    ctx.dataFile.close();
-    ctx.tablespaceFile.close();
-    ctx.pageStack.clear();
+    // The table shown before closes its files.
+    m_frame.previewTable = std::make_unique<core::TableReader>();
 
     m_pane.previousButton()->show();
     m_pane.nextButton()->show();
@@ -84,7 +82,6 @@ void RecordPreview::onTreeItemClicked(core::CheckTree::NodeId item) {
     m_firstRow = m_lastRow = 0;
     m_savedPageStart = {};
     m_savedStackSize = 0;
-    ctx.keepPositions = false;
 
     m_pane.records()->clear();
 
@@ -92,7 +89,6 @@ void RecordPreview::onTreeItemClicked(core::CheckTree::NodeId item) {
     const core::CheckTree::NodeId parent = tree.parent(item);
     if (d == core::kTagKeys) showColumnGrid(item);
 
-    ctx.clearTable();
     const std::int32_t index = d > 0 ? d - 1 : d;
     const std::int32_t parentTag = tree.valid(parent) ? tree.node(parent).tag : 0;
     const core::Catalogue& cat = m_frame.catalogue;
@@ -127,7 +123,7 @@ void RecordPreview::showColumnGrid(core::CheckTree::NodeId item) {
     const std::int32_t index = tree.node(tableItem).tag - 1;
     const core::Catalogue& cat = m_frame.catalogue;
     if (index < 0 || static_cast<std::size_t>(index) >= cat.tables.size()) return;
-    core::RecoveryContext& ctx = m_frame.context;
+    core::TableDefinitionState ctx;
     m_pane.records()->setColumns({"Column Name", "Data Type", "size", "Allow Nulls", "Key Name"});
     m_pane.applyColumnWidths();
     std::vector<QStringList> rows;
@@ -152,8 +148,8 @@ void RecordPreview::showColumnGrid(core::CheckTree::NodeId item) {
 }
 
 void RecordPreview::loadFirstPage(const core::TableEntry& table) {
-    core::RecoveryContext& ctx = m_frame.context;
     (void)output::loadFirstPreviewPage(m_frame, table);
+    const core::TableReader& ctx = *m_frame.previewTable;
     QStringList headings;
     for (const auto& c : ctx.columns) headings << text(c.name);
     m_pane.records()->setColumns(headings);
@@ -168,7 +164,7 @@ void RecordPreview::loadFirstPage(const core::TableEntry& table) {
 
 void RecordPreview::showPreviewRows() {
     // The records pane keeps its own copy of the page.
-    const auto page = core::previewSnapshot(m_frame.context);
+    const auto page = core::previewSnapshot(*m_frame.previewTable);
     std::vector<QStringList> rows;
     rows.reserve(page->rows.size());
     for (const auto& row : page->rows) {
@@ -188,7 +184,7 @@ std::size_t RecordPreview::readPage(const core::PagePosition& position) {
 
 void RecordPreview::onNextRecords() {
     if (!admit()) return;
-    core::RecoveryContext& ctx = m_frame.context;
+    core::TableReader& ctx = *m_frame.previewTable;
     auto& stack = ctx.pageStack;
     if (stack.size() < 2) {
         m_pane.nextButton()->setEnabled(false);
@@ -223,7 +219,7 @@ void RecordPreview::onNextRecords() {
 
 void RecordPreview::onPreviousRecords() {
     if (!admit()) return;
-    core::RecoveryContext& ctx = m_frame.context;
+    core::TableReader& ctx = *m_frame.previewTable;
     auto& stack = ctx.pageStack;
     const std::size_t n = stack.size();
     if (n < 2) {

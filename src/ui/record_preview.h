@@ -2,7 +2,7 @@
 
 #include "core/check_tree.h"
 #include "core/main_frame.h"
-#include "core/recovery_context.h"
+#include "core/table_reader.h"
 
 #include <QString>
 

@@ -129,7 +129,7 @@ TEST(Scan, RealDataFolderListsWhatIsOnDiskInEnumerationOrder) {
         if (lastPathPart(t.databaseFolder) == "shop") shopTriggers.push_back(t.fileName);
     std::sort(shopTriggers.begin(), shopTriggers.end());
     EXPECT_EQ(shopTriggers, (std::vector<std::string>{"customers.TRG", "orders.TRG"}));
-    EXPECT_TRUE(run.frame.context.systemTablespace.isOpen());
+    EXPECT_TRUE(run.frame.context.systemTablespaceOpen());
 
     EXPECT_EQ(run.settings.busy.load(), 0);
     // The scan empties the output pane first; the Open command's line stays in the log.
@@ -156,7 +156,7 @@ TEST(Scan, ReadOnlyCopyScansCompletelyAndStaysUnchanged) {
     EXPECT_EQ(ro.frame.catalogue.tables.size(), rw.frame.catalogue.tables.size());
     EXPECT_GT(ro.frame.catalogue.tables.size(), 0u);
     EXPECT_EQ(ro.frame.catalogue.viewFiles.size(), rw.frame.catalogue.viewFiles.size());
-    EXPECT_TRUE(ro.frame.context.systemTablespace.isOpen());
+    EXPECT_TRUE(ro.frame.context.systemTablespaceOpen());
     for (const auto& e : fs::recursive_directory_iterator(copy)) fs::permissions(e.path(), fs::perms(0755));
 }
 
@@ -256,7 +256,7 @@ TEST(Scan, MissingIbdata1AsksAndTriesTheChosenFile) {
         EXPECT_EQ(run.frontend.questions[0],
                   "Ibdata1File Cannot be opened.Do you want to browse ibdata1 File Manually?");
         EXPECT_EQ(run.frontend.fileChooserCalls, c.expectChooser);
-        EXPECT_EQ(run.frame.context.systemTablespace.isOpen(), c.expectOpen);
+        EXPECT_EQ(run.frame.context.systemTablespaceOpen(), c.expectOpen);
         // The scan still completes and reports success.
         EXPECT_EQ(run.frontend.messages.back(), "Scanning completed for selected database file(s)");
         const std::string log = test::readFileText(run.settings.logFilePath);

@@ -29,29 +29,31 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Layouts {
-    std::unique_ptr<core::RecoveryContext> ctx = std::make_unique<core::RecoveryContext>();
+    core::RecoveryContext run;
+    std::unique_ptr<innodb::InnodbReader> ctx = std::make_unique<innodb::InnodbReader>();
     core::AppSettings settings;
 };
 
 Layouts& openFixture() {
     static Layouts layouts;
-    if (!layouts.ctx->systemTablespace.isOpen()) {
-        EXPECT_TRUE(openSystemTablespace(*layouts.ctx,
+    if (!layouts.run.systemTablespaceOpen()) {
+        EXPECT_TRUE(openSystemTablespace(layouts.run,
                                          (innodbLayoutFixture().dataDir / "ibdata1").string(),
                                          shippedCollations()));
     }
     return layouts;
 }
 
+// A new reader of the run for the table, with its definition read.
 bool readDefinition(Layouts& l, const std::string& table) {
-    l.ctx->clearTable();
+    l.ctx = std::make_unique<innodb::InnodbReader>(l.run);
     const fs::path frm = innodbLayoutFixture().dataDir / "lay" / (table + ".frm");
     return schema::readTableDefinition(*l.ctx, frm, l.settings) && !l.ctx->columns.empty();
 }
 
 std::vector<core::InnodbColumn> dictionaryLayout(Layouts& l, const std::string& table) {
     if (!readDefinition(l, table)) return {};
-    buildColumnsFromDictionary(*l.ctx, findTableId(*l.ctx, "lay/" + table));
+    buildColumnsFromDictionary(*l.ctx, findTableId(l.ctx->dictionary(), "lay/" + table));
     EXPECT_TRUE(l.ctx->innodbColumns.empty());
     return l.ctx->clusteredFields;
 }
@@ -284,7 +286,7 @@ TEST(InnodbColumnLayout, ClusteredFieldOrderMatchesTheLeafRecords) {
             if (!fromDictionary && !c.definitionToo) continue;
             SCOPED_TRACE(fromDictionary ? "dictionary" : "definition");
             auto fields = fromDictionary ? dictionaryLayout(l, c.table) : definitionLayout(l, c.table);
-            const TableLocation where = locateTable(*l.ctx, db.string(), c.table);
+            const TableLocation where = locateTable(l.ctx->dictionary(), db.string(), c.table);
             ASSERT_TRUE(where.found);
             core::ReadOnlyFile ibd;
             if (where.inOwnFile) {
@@ -357,7 +359,7 @@ TEST(InnodbColumnLayout, ClusteringKeyChoice) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        auto ctx = std::make_unique<core::RecoveryContext>();
+        auto ctx = std::make_unique<innodb::InnodbReader>();
         ctx->columns = {column("a", 0, 1), column("b", 1, 0), column("c", 2, 0)};
         ctx->columns[2].inPrimaryKey = 1;
         ctx->keys = c.keys;
@@ -418,7 +420,7 @@ TEST(InnodbColumnLayout, PeerTablesMatchTheDefinitionLayout) {
             const fs::path frm = root / version / (std::string(table) + ".frm");
             const fs::path ibdPath = root / version / (std::string(table) + ".ibd");
             if (!fs::exists(frm) || !fs::exists(ibdPath)) continue;
-            auto ctx = std::make_unique<core::RecoveryContext>();
+            auto ctx = std::make_unique<innodb::InnodbReader>();
             core::AppSettings settings;
             ASSERT_TRUE(schema::readTableDefinition(*ctx, frm, settings));
             ASSERT_FALSE(ctx->columns.empty());

@@ -141,10 +141,20 @@ std::vector<std::map<std::string, std::string>> taggedRows(const std::string& ta
 
 namespace {
 
-std::unique_ptr<core::RecoveryContext> openFixtureDictionary() {
-    auto ctx = std::make_unique<core::RecoveryContext>();
+// A run whose ibdata1 was opened, and a table reader of that run.
+struct OpenedRun {
+    core::RecoveryContext run;
+    std::unique_ptr<InnodbReader> reader = std::make_unique<InnodbReader>();
+    // A reader of the run as it stands now.
+    void newReader() { reader = std::make_unique<InnodbReader>(run); }
+    const SystemTablespace& dict() const { return reader->dictionary(); }
+};
+
+std::unique_ptr<OpenedRun> openFixtureDictionary() {
+    auto ctx = std::make_unique<OpenedRun>();
     const auto& fx = innodbLayoutFixture();
-    EXPECT_TRUE(openSystemTablespace(*ctx, (fx.dataDir / "ibdata1").string(), shippedCollations()));
+    EXPECT_TRUE(openSystemTablespace(ctx->run, (fx.dataDir / "ibdata1").string(), shippedCollations()));
+    ctx->newReader();
     return ctx;
 }
 
@@ -164,9 +174,9 @@ TEST(InnodbDictionary, FixtureTablesAndClusteredRootsMatchTheServer) {
         const std::string& name = x.at("tname");
         SCOPED_TRACE(name);
         const std::uint64_t id = std::stoull(x.at("TABLE_ID"));
-        EXPECT_EQ(findTableId(*ctx, name), id);
-        EXPECT_EQ(findClusteredRoot(*ctx, id), std::stoul(x.at("PAGE_NO")));
-        const TableLocation where = locateTable(*ctx, (fx.dataDir / "lay").string(), tableOf(name));
+        EXPECT_EQ(findTableId(ctx->dict(), name), id);
+        EXPECT_EQ(findClusteredRoot(ctx->dict(), id), std::stoul(x.at("PAGE_NO")));
+        const TableLocation where = locateTable(ctx->dict(), (fx.dataDir / "lay").string(), tableOf(name));
         EXPECT_TRUE(where.found);
         EXPECT_EQ(where.tableId, id);
         EXPECT_EQ(where.rootPage, std::stoul(x.at("PAGE_NO")));
@@ -179,13 +189,13 @@ TEST(InnodbDictionary, FixtureTablesAndClusteredRootsMatchTheServer) {
     }
     EXPECT_EQ(clustered, 16);
     // Key spelling: a backslash works for the slash; the case of the name matters.
-    EXPECT_EQ(findTableId(*ctx, "lay\\pk_ba"), findTableId(*ctx, "lay/pk_ba"));
-    EXPECT_NE(findTableId(*ctx, "lay/pk_ba"), 0u);
-    EXPECT_EQ(findTableId(*ctx, "Lay/pk_ba"), 0u);
-    EXPECT_EQ(findTableId(*ctx, "lay/pk_b"), 0u);
-    EXPECT_FALSE(locateTable(*ctx, (fx.dataDir / "lay").string(), "missing").found);
+    EXPECT_EQ(findTableId(ctx->dict(), "lay\\pk_ba"), findTableId(ctx->dict(), "lay/pk_ba"));
+    EXPECT_NE(findTableId(ctx->dict(), "lay/pk_ba"), 0u);
+    EXPECT_EQ(findTableId(ctx->dict(), "Lay/pk_ba"), 0u);
+    EXPECT_EQ(findTableId(ctx->dict(), "lay/pk_b"), 0u);
+    EXPECT_FALSE(locateTable(ctx->dict(), (fx.dataDir / "lay").string(), "missing").found);
     // The dictionary's own tables are there too.
-    EXPECT_NE(findTableId(*ctx, "SYS_FOREIGN"), 0u);
+    EXPECT_NE(findTableId(ctx->dict(), "SYS_FOREIGN"), 0u);
 }
 
 TEST(InnodbDictionary, SysColumnsMatchTheServer) {
@@ -194,10 +204,10 @@ TEST(InnodbDictionary, SysColumnsMatchTheServer) {
     ASSERT_GT(columns.size(), 100u);
     for (const auto& c : columns) {
         SCOPED_TRACE(c.at("tname") + "." + c.at("cname"));
-        const std::uint64_t id = findTableId(*ctx, c.at("tname"));
+        const std::uint64_t id = findTableId(ctx->dict(), c.at("tname"));
         ASSERT_NE(id, 0u);
-        const core::SysColumnsRecord* found = nullptr;
-        for (const auto& r : ctx->sysColumns)
+        const innodb::SysColumnsRecord* found = nullptr;
+        for (const auto& r : ctx->dict().sysColumns)
             if (r.tableId == id && r.position == std::stoul(c.at("POS"))) found = &r;
         ASSERT_NE(found, nullptr);
         EXPECT_EQ(found->name, c.at("cname"));
@@ -222,35 +232,38 @@ TEST(InnodbDictionary, SysColumnsMatchTheServer) {
 
 TEST(InnodbDictionary, ReopeningStartsFromACleanDictionary) {
     auto ctx = openFixtureDictionary();
-    const auto tables = ctx->sysTables.size();
-    const auto columns = ctx->sysColumns.size();
-    const auto indexes = ctx->sysIndexes.size();
+    const auto tables = ctx->dict().sysTables.size();
+    const auto columns = ctx->dict().sysColumns.size();
+    const auto indexes = ctx->dict().sysIndexes.size();
     ASSERT_GT(tables, 0u);
-    ASSERT_TRUE(openSystemTablespace(*ctx, (innodbLayoutFixture().dataDir / "ibdata1").string(),
+    ASSERT_TRUE(openSystemTablespace(ctx->run, (innodbLayoutFixture().dataDir / "ibdata1").string(),
                                      shippedCollations()));
-    EXPECT_EQ(ctx->sysTables.size(), tables);
-    EXPECT_EQ(ctx->sysColumns.size(), columns);
-    EXPECT_EQ(ctx->sysIndexes.size(), indexes);
+    ctx->newReader();
+    EXPECT_EQ(ctx->dict().sysTables.size(), tables);
+    EXPECT_EQ(ctx->dict().sysColumns.size(), columns);
+    EXPECT_EQ(ctx->dict().sysIndexes.size(), indexes);
     // A path that cannot be opened changes nothing.
-    EXPECT_FALSE(openSystemTablespace(*ctx, "/nonexistent/ibdata1", shippedCollations()));
-    EXPECT_TRUE(ctx->systemTablespace.isOpen());
-    EXPECT_EQ(ctx->sysTables.size(), tables);
+    EXPECT_FALSE(openSystemTablespace(ctx->run, "/nonexistent/ibdata1", shippedCollations()));
+    EXPECT_TRUE(ctx->run.systemTablespaceOpen());
+    ctx->newReader();
+    EXPECT_TRUE(ctx->reader->systemTablespace.isOpen());
+    EXPECT_EQ(ctx->dict().sysTables.size(), tables);
 }
 
 // An instant ADD COLUMN leaves a metadata record first on the leaf; records written
 // before it keep the ordinary status, later ones the instant status.
 TEST(InnodbDictionary, InstantAlterMetadataRecordIsRecognised) {
     auto ctx = openFixtureDictionary();
-    const auto where = locateTable(*ctx, (innodbLayoutFixture().dataDir / "lay").string(), "inst");
+    const auto where = locateTable(ctx->dict(), (innodbLayoutFixture().dataDir / "lay").string(), "inst");
     ASSERT_TRUE(where.found);
     core::ReadOnlyFile ibd;
     ASSERT_TRUE(ibd.open(where.ibdPath));
-    const auto page = readIndexPage(*ctx, ibd, where.rootPage);
+    const auto page = readIndexPage(*ctx->reader, ibd, where.rootPage);
     ASSERT_TRUE(page);
     ASSERT_EQ(page->index.level, 0);
     std::vector<std::pair<bool, std::uint8_t>> seen;
-    for (const auto& e : compactChain(ctx->pageBuffer, 0, true)) {
-        const auto h = compactHeader(ctx->pageBuffer, e.origin);
+    for (const auto& e : compactChain(ctx->reader->pageBuffer, 0, true)) {
+        const auto h = compactHeader(ctx->reader->pageBuffer, e.origin);
         ASSERT_TRUE(h);
         seen.emplace_back(isMetadataRecord(*h, true), h->status);
     }
@@ -345,24 +358,25 @@ protected:
 };
 
 TEST_F(HandBuiltDictionary, LoadsAllThreeIndexes) {
-    auto ctx = std::make_unique<core::RecoveryContext>();
-    ASSERT_TRUE(openSystemTablespace(*ctx, write("ibdata1"), m_collations));
+    auto ctx = std::make_unique<OpenedRun>();
+    ASSERT_TRUE(openSystemTablespace(ctx->run, write("ibdata1"), m_collations));
+    ctx->newReader();
     // The looping leaf chain is read once: 4 records, no repeats.
-    ASSERT_EQ(ctx->sysTables.size(), 4u);
-    EXPECT_TRUE(ctx->sysTables[0].deleted);
-    EXPECT_TRUE(ctx->sysTables[0].compact);
-    EXPECT_EQ(ctx->sysTables[0].columnCount, 3u);
-    EXPECT_EQ(ctx->sysTables[0].space, 7u);
-    EXPECT_FALSE(ctx->sysTables[1].compact);
+    ASSERT_EQ(ctx->dict().sysTables.size(), 4u);
+    EXPECT_TRUE(ctx->dict().sysTables[0].deleted);
+    EXPECT_TRUE(ctx->dict().sysTables[0].compact);
+    EXPECT_EQ(ctx->dict().sysTables[0].columnCount, 3u);
+    EXPECT_EQ(ctx->dict().sysTables[0].space, 7u);
+    EXPECT_FALSE(ctx->dict().sysTables[1].compact);
     // The live record of a name wins over a delete-marked one; a dropped table is found.
-    EXPECT_EQ(findTableId(*ctx, "shop\\orders"), 41u);
-    EXPECT_EQ(findTableId(*ctx, "Shop\\orders"), 0u);
-    EXPECT_EQ(findTableId(*ctx, "shop/gone"), 43u);
+    EXPECT_EQ(findTableId(ctx->dict(), "shop\\orders"), 41u);
+    EXPECT_EQ(findTableId(ctx->dict(), "Shop\\orders"), 0u);
+    EXPECT_EQ(findTableId(ctx->dict(), "shop/gone"), 43u);
     // An ID field that is not 8 bytes long keeps id 0 and is never found.
-    EXPECT_EQ(ctx->sysTables[2].id, 0u);
-    EXPECT_EQ(findTableId(*ctx, "shop/short_id"), 0u);
+    EXPECT_EQ(ctx->dict().sysTables[2].id, 0u);
+    EXPECT_EQ(findTableId(ctx->dict(), "shop/short_id"), 0u);
 
-    ASSERT_EQ(ctx->sysColumns.size(), 4u);
+    ASSERT_EQ(ctx->dict().sysColumns.size(), 4u);
     struct Case { const char* name; std::uint32_t prtype; std::uint32_t mbMinMax; };
     const Case kCases[] = {
         {"VARMYSQL without collation gets latin1", 0x08000F, 1 + 5 * 1},
@@ -372,14 +386,14 @@ TEST_F(HandBuiltDictionary, LoadsAllThreeIndexes) {
     };
     for (std::size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(kCases[i].name);
-        EXPECT_EQ(ctx->sysColumns[i].preciseType, kCases[i].prtype);
-        EXPECT_EQ(ctx->sysColumns[i].mbMinMaxLen, kCases[i].mbMinMax);
+        EXPECT_EQ(ctx->dict().sysColumns[i].preciseType, kCases[i].prtype);
+        EXPECT_EQ(ctx->dict().sysColumns[i].mbMinMaxLen, kCases[i].mbMinMax);
     }
     // Secondary indexes (type 0, unique type 2) and a delete-marked clustered record are
     // passed over for the live clustered one.
-    EXPECT_EQ(findClusteredRoot(*ctx, 41), 9u);
-    EXPECT_EQ(findClusteredRoot(*ctx, 43), 0u);
-    EXPECT_EQ(findClusteredRoot(*ctx, 0), 0u);
+    EXPECT_EQ(findClusteredRoot(ctx->dict(), 41), 9u);
+    EXPECT_EQ(findClusteredRoot(ctx->dict(), 43), 0u);
+    EXPECT_EQ(findClusteredRoot(ctx->dict(), 0), 0u);
 }
 
 TEST_F(HandBuiltDictionary, DamagedRootsLeaveOnlyTheirListEmpty) {
@@ -402,11 +416,12 @@ TEST_F(HandBuiltDictionary, DamagedRootsLeaveOnlyTheirListEmpty) {
         SCOPED_TRACE(c.name);
         SetUp();
         c.damage(m_pages);
-        auto ctx = std::make_unique<core::RecoveryContext>();
-        ASSERT_TRUE(openSystemTablespace(*ctx, write("damaged"), m_collations));
-        EXPECT_EQ(ctx->sysTables.size(), c.tables);
-        EXPECT_EQ(ctx->sysIndexes.size(), c.indexes);
-        EXPECT_EQ(ctx->sysColumns.size(), c.columns);
+        auto ctx = std::make_unique<OpenedRun>();
+        ASSERT_TRUE(openSystemTablespace(ctx->run, write("damaged"), m_collations));
+        ctx->newReader();
+        EXPECT_EQ(ctx->dict().sysTables.size(), c.tables);
+        EXPECT_EQ(ctx->dict().sysIndexes.size(), c.indexes);
+        EXPECT_EQ(ctx->dict().sysColumns.size(), c.columns);
     }
 }
 

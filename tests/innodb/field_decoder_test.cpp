@@ -44,7 +44,7 @@ TEST(InnodbFieldDecoder, IntegersTurnFromStoredOrderIntoTheirValues) {
         {"BIGINT -1", field(8, 6, 0x100), {0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "-1"},
     };
     core::AppSettings settings;
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    auto ctx = std::make_unique<innodb::InnodbReader>();
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(innodb::decodeInnodbField(*ctx, settings, c.stored, c.f, false), c.text);
@@ -67,7 +67,7 @@ TEST(InnodbFieldDecoder, TextOfUnknownCharacterSets) {
         {"euro sign in Windows-1252", "\x80", "\xE2\x82\xAC"},
     };
     core::AppSettings settings;
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    auto ctx = std::make_unique<innodb::InnodbReader>();
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(innodb::textFromBytes(core::asBytes(c.bytes)), c.text);
@@ -80,7 +80,7 @@ TEST(InnodbFieldDecoder, TextOfUnknownCharacterSets) {
 
 TEST(InnodbFieldDecoder, BlobAndTextValuesStoredInTheRecord) {
     core::AppSettings settings;
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    auto ctx = std::make_unique<innodb::InnodbReader>();
     const std::string longText(5000, 'q');
     struct Case { const char* name; core::InnodbColumn f; std::string bytes; bool external; bool saving; std::string text; };
     const Case kCases[] = {
@@ -154,7 +154,7 @@ protected:
     fs::path m_dir;
     std::string m_value = std::string(20000, ' ');
     core::AppSettings m_settings;
-    std::unique_ptr<core::RecoveryContext> m_ctx = std::make_unique<core::RecoveryContext>();
+    std::unique_ptr<innodb::InnodbReader> m_ctx = std::make_unique<innodb::InnodbReader>();
 };
 
 TEST_F(ExternalValue, PartsAreCopiedToTheStatedLengthAcrossPages) {

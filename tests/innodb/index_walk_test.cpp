@@ -219,7 +219,8 @@ bool isBinaryColumn(const core::ColumnDefinition& c) {
 
 struct Reader {
     core::AppSettings settings;
-    std::unique_ptr<core::RecoveryContext> ctx = std::make_unique<core::RecoveryContext>();
+    core::RecoveryContext run;
+    std::unique_ptr<innodb::InnodbReader> ctx = std::make_unique<innodb::InnodbReader>();
     fs::path blobFolder;
     std::uint64_t blobFilesRead = 0;
 
@@ -256,7 +257,7 @@ struct Reader {
     // The table of db, or with the .frm of db and the .ibd of ibdDir.
     Table read(const fs::path& db, const std::string& name, const fs::path& ibdDir = {}) {
         Table t;
-        ctx->clearTable();
+        ctx = std::make_unique<innodb::InnodbReader>(run);
         EXPECT_TRUE(schema::readTableDefinition(*ctx, db / (name + ".frm"), settings));
         const auto start = innodb::locateInnodbTable(*ctx, ibdDir.empty() ? db : ibdDir, name);
         t.lookup = start.lookup;
@@ -334,7 +335,7 @@ fs::path InnodbRows::s_withoutIbdata;
 
 TEST_F(InnodbRows, EveryTableEqualsTheServersSelectWithTheDictionary) {
     Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_dict");
-    ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (s_fixture->dataDir / "ibdata1").string()));
+    ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (s_fixture->dataDir / "ibdata1").string()));
     const fs::path db = s_fixture->dataDir / "rt";
     for (const auto& t : kTables) {
         SCOPED_TRACE(t.table);
@@ -380,7 +381,7 @@ TEST_F(InnodbRows, TablesWithInstantlyAddedColumnsAreRead) {
         SCOPED_TRACE(dir.filename().string());
         Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_add");
         if (fs::exists(dir / "ibdata1"))
-            ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (dir / "ibdata1").string()));
+            ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (dir / "ibdata1").string()));
         for (const char* table : {"t_instant_add", "t_add", "t_add_n", "t_add_pk", "t_instant"}) {
             SCOPED_TRACE(table);
             const auto got = reader.read(dir / "rt", table);
@@ -395,7 +396,7 @@ TEST_F(InnodbRows, RedundantUserPagesYieldNoRows) {
     for (const fs::path& dir : {s_fixture->dataDir, s_withoutIbdata}) {
         Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_red");
         if (fs::exists(dir / "ibdata1"))
-            ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (dir / "ibdata1").string()));
+            ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (dir / "ibdata1").string()));
         const auto got = reader.read(dir / "rt", "t_red");
         EXPECT_TRUE(got.rows.empty());
         // The walk says why: its leaf is an index page in the other record format.
@@ -415,8 +416,8 @@ struct RecordPlace {
 // Every live record of a table in chain order, with the first column's value.
 std::vector<RecordPlace> recordPlaces(Reader& reader, const fs::path& db, const std::string& name,
                                       std::uint32_t& firstLeaf) {
+    reader.ctx = std::make_unique<innodb::InnodbReader>(reader.run);
     auto& ctx = *reader.ctx;
-    ctx.clearTable();
     EXPECT_TRUE(schema::readTableDefinition(ctx, db / (name + ".frm"), reader.settings));
     const auto start = innodb::locateInnodbTable(ctx, db, name);
     EXPECT_EQ(start.lookup, innodb::TableLookup::Found);
@@ -440,7 +441,7 @@ std::vector<RecordPlace> recordPlaces(Reader& reader, const fs::path& db, const 
     return places;
 }
 
-std::vector<std::string> screenIds(const core::RecoveryContext& ctx) {
+std::vector<std::string> screenIds(const innodb::InnodbReader& ctx) {
     std::vector<std::string> ids;
     for (const auto& row : ctx.previewRows) ids.push_back(row[0].value);
     return ids;
@@ -456,11 +457,11 @@ std::vector<std::string> idRange(const std::vector<RecordPlace>& places, std::si
 TEST_F(InnodbRows, PreviewScreensOf2500RowsPageBy1000WithTheirPositions) {
     Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_preview");
     reader.settings.savingScript = false;
-    auto& ctx = *reader.ctx;
     auto& settings = reader.settings;
     const fs::path db = s_withoutIbdata / "rt";
     std::uint32_t leaf = 0;
     const auto places = recordPlaces(reader, db, "t_2500", leaf);
+    auto& ctx = *reader.ctx;
     ASSERT_EQ(places.size(), 2500u);
     ASSERT_NE(places.front().page, places.back().page);
     ctx.tablespaceSelected = true;
@@ -506,10 +507,10 @@ TEST_F(InnodbRows, PreviewScreensOf2500RowsPageBy1000WithTheirPositions) {
 TEST_F(InnodbRows, AScreenEndingOnTheLastRecordOfAPageResumesOnTheNextPage) {
     Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_preview_end");
     reader.settings.savingScript = false;
-    auto& ctx = *reader.ctx;
     auto& settings = reader.settings;
     std::uint32_t leaf = 0;
     const auto places = recordPlaces(reader, s_withoutIbdata / "rt", "t_2500", leaf);
+    auto& ctx = *reader.ctx;
     ASSERT_EQ(places.size(), 2500u);
     // The first record that closes a page and has 999 records before it.
     std::size_t last = 999;
@@ -652,7 +653,7 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
             const fs::path dir = damagedCopy(db, "t_big", c.name, c.damage);
             Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
             if (withDictionary)
-                ASSERT_TRUE(innodb::openSystemTablespace(*reader.ctx, (s_fixture->dataDir / "ibdata1").string()));
+                ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (s_fixture->dataDir / "ibdata1").string()));
             const auto got = reader.read(dir, "t_big");
             std::vector<std::string> ids;
             for (const auto& row : got.rows) ids.push_back(row[0]);

@@ -2,11 +2,12 @@
 // sparse file larger than 4 GiB.
 #include "innodb/page.h"
 
-#include "core/recovery_context.h"
+#include "innodb/innodb_reader.h"
 #include "support/page_builder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -74,7 +75,7 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
     EXPECT_EQ(index->level, 2);
     EXPECT_EQ(index->indexId, 0x1122334455667788u);
 
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    auto ctx = std::make_unique<innodb::InnodbReader>();
     const auto page = readIndexPage(*ctx, file, high);
     ASSERT_TRUE(page);
     EXPECT_EQ(page->fil.pageNumber, high);
@@ -89,7 +90,7 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
     // page type 0, not an index page.
     for (std::uint32_t n : {high + 1, high + 50, 0xFFFFFFFEu}) {
         SCOPED_TRACE(n);
-        ctx->pageBuffer.fill(0xAA);
+        std::fill(ctx->pageBuffer.begin(), ctx->pageBuffer.end(), std::uint8_t{0xAA});
         const auto p = readIndexPage(*ctx, file, n);
         ASSERT_TRUE(p);
         EXPECT_NE(p->fil.pageType, kIndexPageType);
@@ -104,7 +105,7 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
 TEST(InnodbPage, ClosedFileIsAnIoError) {
     core::ReadOnlyFile file;
     EXPECT_FALSE(readFilHeader(file, 0));
-    auto ctx = std::make_unique<core::RecoveryContext>();
+    auto ctx = std::make_unique<innodb::InnodbReader>();
     EXPECT_EQ(readPage(*ctx, file, 0).code(), core::StatusCode::IoError);
 }
 

@@ -75,8 +75,8 @@ public:
 
     // Reads the definition and locates the table as the save job does.
     innodb::TableStart locate(const fs::path& db, const std::string& table) {
-        auto& ctx = frame->context;
-        ctx.clearTable();
+        reader = std::make_unique<innodb::InnodbReader>(frame->context);
+        auto& ctx = *reader;
         EXPECT_TRUE(schema::readTableDefinition(ctx, db / (table + ".frm"), settings));
         return innodb::locateInnodbTable(ctx, db, table);
     }
@@ -93,6 +93,8 @@ public:
     core::AppSettings settings;
     test::RecordingFrontend frontend;
     std::unique_ptr<core::MainFrame> frame;
+    // The reader of the table located last.
+    std::unique_ptr<innodb::InnodbReader> reader = std::make_unique<innodb::InnodbReader>();
 
 private:
     fs::path m_out;
@@ -123,11 +125,11 @@ TEST_F(InnodbStream, ScriptStreamsWriteOneStatementPerRowAndTheirCounters) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-        auto& ctx = save.frame->context;
+        auto& ctx = *save.reader;
         ctx.tablespaceSelected = start.inOwnFile;
         const bool ok = start.inOwnFile
-                            ? innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t")
-                            : innodb::getdatafromibdatafileforscript(*save.frame, start.firstLeaf, 0, "t");
+                            ? innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t")
+                            : innodb::getdatafromibdatafileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t");
         EXPECT_TRUE(ok);
         EXPECT_EQ(save.script(), kFixedRows);
         const std::string log = save.log();
@@ -145,8 +147,8 @@ TEST_F(InnodbStream, AnEmptyTableWritesNoStatementAndATotalOfZero) {
     Save save("empty");
     const auto start = save.locate(db(), "t_empty");
     ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-    save.frame->context.tablespaceSelected = true;
-    EXPECT_TRUE(innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t_empty"));
+    save.reader->tablespaceSelected = true;
+    EXPECT_TRUE(innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t_empty"));
     EXPECT_EQ(save.script(), "");
     EXPECT_NE(save.log().find("Total Number of record inserted =  0 ."), std::string::npos);
 }
@@ -155,8 +157,8 @@ TEST_F(InnodbStream, RowsInTheRedundantFormatAreReportedAsNotSaved) {
     Save save("redundant");
     const auto start = save.locate(db(), "t_red");
     ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-    save.frame->context.tablespaceSelected = true;
-    EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t_red"));
+    save.reader->tablespaceSelected = true;
+    EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t_red"));
     EXPECT_EQ(save.script(), "");
     const std::string log = save.log();
     const auto total = log.find("Total Number of record inserted =  0 .");
@@ -182,7 +184,7 @@ TEST_F(InnodbStream, StopEndsTheWalkBeforeTheNextPageAndStillWritesTheTotal) {
     Save whole("many_whole");
     const auto start = whole.locate(db(), "t_many");
     ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-    auto& ctx = whole.frame->context;
+    auto& ctx = *whole.reader;
     ctx.tablespaceSelected = true;
     std::vector<std::uint32_t> pages;
     innodb::LeafWalkOptions options;
@@ -199,7 +201,7 @@ TEST_F(InnodbStream, StopEndsTheWalkBeforeTheNextPageAndStillWritesTheTotal) {
     ASSERT_GE(leaves.size(), 3u);
     const auto firstTwo = static_cast<std::size_t>(std::count_if(
         pages.begin(), pages.end(), [&](std::uint32_t p) { return p == leaves[0] || p == leaves[1]; }));
-    EXPECT_EQ(innodb::countLeafPagesInTablespaceFile(*whole.frame, start.firstLeaf),
+    EXPECT_EQ(innodb::countLeafPagesInTablespaceFile(*whole.frame, *whole.reader, start.firstLeaf),
               counts.pagesVisited);
 
     core::AppSettings settings;
@@ -213,11 +215,11 @@ TEST_F(InnodbStream, StopEndsTheWalkBeforeTheNextPageAndStillWritesTheTotal) {
     fs::create_directories(out);
     frame.scriptWriter.open(out / "st.sql");
     const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime());
-    frame.context.clearTable();
-    ASSERT_TRUE(schema::readTableDefinition(frame.context, db() / "t_many.frm", settings));
-    const auto again = innodb::locateInnodbTable(frame.context, db(), "t_many");
-    frame.context.tablespaceSelected = true;
-    EXPECT_TRUE(innodb::parseibdfileforscript(frame, again.firstLeaf, 0, "t_many"));
+    innodb::InnodbReader reader(frame.context);
+    ASSERT_TRUE(schema::readTableDefinition(reader, db() / "t_many.frm", settings));
+    const auto again = innodb::locateInnodbTable(reader, db(), "t_many");
+    reader.tablespaceSelected = true;
+    EXPECT_TRUE(innodb::parseibdfileforscript(frame, reader, again.firstLeaf, 0, "t_many"));
     frame.scriptWriter.close();
     frame.logFile.close();
     const std::string script = test::readFileText(out / "st.sql");
@@ -245,10 +247,10 @@ TEST_F(InnodbStream, ExternallyStoredBlobsGoToNumberedFilesLoadedBack) {
         save.settings.blobFileCounter = 7;
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-        save.frame->context.tablespaceSelected = start.inOwnFile;
+        save.reader->tablespaceSelected = start.inOwnFile;
         const bool ok = start.inOwnFile
-                            ? innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, c.table)
-                            : innodb::getdatafromibdatafileforscript(*save.frame, start.firstLeaf, 0, c.table);
+                            ? innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, c.table)
+                            : innodb::getdatafromibdatafileforscript(*save.frame, *save.reader, start.firstLeaf, 0, c.table);
         EXPECT_TRUE(ok);
         const std::string folder = save.settings.savingFolder + "/blobdata/";
         const std::string script = save.script();
@@ -286,10 +288,10 @@ TEST_F(InnodbStream, ServerStreamsCountOnlyAcceptedRowsAndLogTheRejected) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-        save.frame->context.tablespaceSelected = start.inOwnFile;
+        save.reader->tablespaceSelected = start.inOwnFile;
         const bool ok = start.inOwnFile
-                            ? innodb::parseibdfilefordatabase(*save.frame, start.firstLeaf, 0, "t")
-                            : innodb::getdatafromibdatafilefordatbase(*save.frame, start.firstLeaf, 0, "t");
+                            ? innodb::parseibdfilefordatabase(*save.frame, *save.reader, start.firstLeaf, 0, "t")
+                            : innodb::getdatafromibdatafilefordatbase(*save.frame, *save.reader, start.firstLeaf, 0, "t");
         EXPECT_TRUE(ok);
         ASSERT_EQ(server.statements.size(), 3u);
         EXPECT_EQ(server.statements[2], std::string("INSERT INTO `t`(`a`,`b`,`we``ird`) VALUES(3,'z',7") + c.end);
@@ -313,16 +315,16 @@ TEST_F(InnodbStream, ARejectedRowMakesTheTableIncomplete) {
         save.frame->serverConnection = &server;
         const auto start = save.locate(db(), "t");
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
-        save.frame->context.tablespaceSelected = true;
+        save.reader->tablespaceSelected = true;
         core::TableRowCounts counts;
-        EXPECT_TRUE(innodb::parseibdfilefordatabase(*save.frame, start.firstLeaf, 0, "t", &counts));
+        EXPECT_TRUE(innodb::parseibdfilefordatabase(*save.frame, *save.reader, start.firstLeaf, 0, "t", &counts));
         EXPECT_EQ(counts.written, c.written);
         EXPECT_EQ(counts.rejected, 3 - c.written);
         EXPECT_EQ(counts.complete(), c.complete);
-        save.frame->context.tablespaceSelected = false;
+        save.reader->tablespaceSelected = false;
         server.statements.clear();
         core::TableRowCounts step;
-        EXPECT_TRUE(innodb::saveInnodbTableRows(*save.frame, db(), "t", "t", true, &step));
+        EXPECT_TRUE(innodb::saveInnodbTableRows(*save.frame, *save.reader, db(), "t", "t", true, &step));
         EXPECT_EQ(step.complete(), c.complete);
         EXPECT_EQ(step.rejected, 3 - c.written);
         EXPECT_EQ(server.statements.size(), 3u);
@@ -333,9 +335,9 @@ TEST_F(InnodbStream, ReadAndWriteFailuresLogTheStreamsFailureText) {
     {
         Save save("read_failure");
         const auto start = save.locate(db(), "t");
-        save.frame->context.tablespaceSelected = true;
-        save.frame->context.tablespaceFile.close();  // the pages can no longer be read
-        EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, start.firstLeaf, 0, "t"));
+        save.reader->tablespaceSelected = true;
+        save.reader->tablespaceFile.close();  // the pages can no longer be read
+        EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t"));
         const std::string log = save.log();
         EXPECT_NE(log.find("Error in processing function parseibdfileforscript\r\n"), std::string::npos);
         EXPECT_EQ(log.find("Total Number of record inserted"), std::string::npos);
@@ -345,7 +347,7 @@ TEST_F(InnodbStream, ReadAndWriteFailuresLogTheStreamsFailureText) {
         ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
         const auto start = save.locate(db(), "s_t");
         save.frame->scriptWriter.close();  // no script file to write to
-        EXPECT_FALSE(innodb::getdatafromibdatafileforscript(*save.frame, start.firstLeaf, 0, "t"));
+        EXPECT_FALSE(innodb::getdatafromibdatafileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t"));
         EXPECT_NE(save.log().find("Error in processing function getdatafromibdatafileforscript\r\n"),
                   std::string::npos);
     }
@@ -378,12 +380,12 @@ TEST_F(InnodbStream, TheRowsStepOfASaveLocatesCountsAndStreams) {
         Save save(std::string("step_") + c.table + (c.withDictionary ? "_dict" : ""));
         if (c.withDictionary)
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
-        save.frame->context.clearTable();
+        save.reader = std::make_unique<innodb::InnodbReader>(save.frame->context);
         if (fs::exists(folder / (std::string(c.table) + ".frm")))
-            ASSERT_TRUE(schema::readTableDefinition(save.frame->context,
+            ASSERT_TRUE(schema::readTableDefinition(*save.reader,
                                                     folder / (std::string(c.table) + ".frm"), save.settings));
-        EXPECT_EQ(innodb::saveInnodbTableRows(*save.frame, folder, c.table, c.table, false), c.result);
-        EXPECT_FALSE(save.frame->context.tablespaceSelected);
+        EXPECT_EQ(innodb::saveInnodbTableRows(*save.frame, *save.reader, folder, c.table, c.table, false), c.result);
+        EXPECT_FALSE(save.reader->tablespaceSelected);
         const std::string log = save.log();
         EXPECT_NE(log.find(std::string("Opening File\t") + (folder / c.table).string() + ".ibd\r\n"),
                   std::string::npos);

@@ -77,14 +77,14 @@ SavedTable saveTable(const fs::path& ibd, const std::string& json = {}) {
         core::MainFrame frame(settings, frontend);
         const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime());
         frame.scriptWriter.open(out / "t.sql");
-        frame.context.clearTable();
+        innodb::InnodbReader reader(frame.context);
         const core::Status read =
-            json.empty() ? innodb::readSdiTableDefinition(frame.context, ibd)
-                         : innodb::parseSdiTable(frame.context, json, schema::applicationCollations(), nullptr);
+            json.empty() ? innodb::readSdiTableDefinition(reader, ibd)
+                         : innodb::parseSdiTable(reader, json, schema::applicationCollations(), nullptr);
         EXPECT_TRUE(read.isOk()) << read.message();
         const std::string table = ibd.stem().string();
         saved.ok = read.isOk() &&
-                   innodb::saveInnodbTableRows(frame, ibd.parent_path(), table, table, false);
+                   innodb::saveInnodbTableRows(frame, reader, ibd.parent_path(), table, table, false);
         frame.scriptWriter.close();
         frame.logFile.close();
         const std::string log = test::readFileText(logPath);
@@ -134,7 +134,7 @@ TEST_F(Mysql8, SdiRecordsAreFoundFromPageZeroInlineAndOffPage) {
         if (r.type == innodb::kSdiTypeTable) table = &r;
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->json.size(), 112450u);
-    core::RecoveryContext ctx;
+    innodb::InnodbReader ctx;
     ASSERT_TRUE(innodb::parseSdiTable(ctx, table->json, schema::applicationCollations(), nullptr).isOk());
     std::size_t members = 0;
     for (const auto& c : ctx.columns) members = std::max(members, c.members.size());
@@ -167,7 +167,7 @@ TEST_F(Mysql8, UnreadableSdiIsRefusedWithItsReason) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        core::RecoveryContext ctx;
+        innodb::InnodbReader ctx;
         const core::Status st = innodb::readSdiTableDefinition(ctx, c.file);
         EXPECT_EQ(st.code(), c.code);
         EXPECT_NE(st.message().find(c.reason), std::string::npos) << st.message();
@@ -184,7 +184,7 @@ TEST_F(Mysql8, DefinitionsComeFromTheSdi) {
         std::vector<std::string> fields;   // the clustered record's fields, in record order
         std::uint32_t root;
     };
-    const auto typeList = [](const core::RecoveryContext& ctx) {
+    const auto typeList = [](const innodb::InnodbReader& ctx) {
         std::vector<std::string> out;
         for (const auto& c : ctx.columns)
             out.push_back(c.name + ":" + std::to_string(c.typeCode) + ":" + std::to_string(c.length) +
@@ -192,7 +192,7 @@ TEST_F(Mysql8, DefinitionsComeFromTheSdi) {
                           (c.inPrimaryKey ? ":PK" : "") + (c.inUniqueKey ? ":UK" : ""));
         return out;
     };
-    const auto fieldList = [](const core::RecoveryContext& ctx) {
+    const auto fieldList = [](const innodb::InnodbReader& ctx) {
         std::vector<std::string> out;
         for (const auto& f : ctx.sdiFields)
             out.push_back(f.column.name + (f.hidden ? "(h)" : "") +
@@ -219,7 +219,7 @@ TEST_F(Mysql8, DefinitionsComeFromTheSdi) {
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.file.filename().string());
-        core::RecoveryContext ctx;
+        innodb::InnodbReader ctx;
         innodb::SdiTableInfo info;
         const core::Status st = innodb::readSdiTableDefinition(ctx, c.file, &info);
         ASSERT_TRUE(st.isOk()) << st.message();
@@ -232,7 +232,7 @@ TEST_F(Mysql8, DefinitionsComeFromTheSdi) {
     }
 
     // Generated VIRTUAL columns are not stored; FTS_DOC_ID is a stored hidden field.
-    core::RecoveryContext ctx;
+    innodb::InnodbReader ctx;
     innodb::SdiTableInfo info;
     ASSERT_TRUE(innodb::readSdiTableDefinition(ctx, kNinja / "type_test.ibd", &info).isOk());
     EXPECT_EQ(info.virtualColumns, 3u);

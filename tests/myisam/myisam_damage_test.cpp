@@ -166,10 +166,11 @@ TEST_F(MyisamDamageTest, ScriptStreamReportsDamagedRecords) {
     settings.savingScript = true;
     settings.logFolder = work.string() + "/";
     settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
-    ASSERT_TRUE(schema::readTableDefinition(frame.context, work / "dyn.frm", settings));
-    ASSERT_TRUE(myisam::readMyisamHeader(frame.context, work / "dyn.MYI"));
+    myisam::MyisamReader reader;
+    ASSERT_TRUE(schema::readTableDefinition(reader, work / "dyn.frm", settings));
+    ASSERT_TRUE(myisam::readMyisamHeader(reader, work / "dyn.MYI"));
     ASSERT_TRUE(frame.scriptWriter.open(work / "dyn.sql"));
-    EXPECT_FALSE(myisam::mydfileforscript(frame, work / "dyn.MYD", "dyn"));
+    EXPECT_FALSE(myisam::mydfileforscript(frame, reader, work / "dyn.MYD", "dyn"));
     frame.scriptWriter.close();
     frame.logFile.close();
     const std::string script = readFileText(work / "dyn.sql");
@@ -236,7 +237,7 @@ TEST_F(MyisamDamageTest, DamagedIndexHeadsAndFixedRows) {
 
 // Hand-built packed records: the length and flag rules of the dynamic format.
 TEST(MyisamPackedRecord, LengthAndFlagRules) {
-    core::RecoveryContext ctx;
+    myisam::MyisamReader ctx;
     ctx.myisamRowFormat = myisam::kRowFormatDynamic;
     core::ColumnDefinition v;
     v.name = "v";

@@ -223,7 +223,7 @@ TEST_F(MyisamFixtureTest, ScriptOfEveryTableReloadsToTheSameRows) {
         const fs::path script = work / (std::string(table) + ".sql");
         ASSERT_TRUE(session.frame->scriptWriter.open(script));
         ASSERT_TRUE(myisam::mydfileforscript(
-            *session.frame, s_fixture->dataDir / "m" / (std::string(table) + ".MYD"), table));
+            *session.frame, session.ctx(), s_fixture->dataDir / "m" / (std::string(table) + ".MYD"), table));
         session.frame->scriptWriter.close();
         const std::string create = createStatement(table);
         ASSERT_FALSE(create.empty());

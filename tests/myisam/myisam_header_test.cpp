@@ -13,7 +13,7 @@ constexpr std::size_t kBasePos = 0x40;
 
 // A head with the given options, keys of one segment each, and the column definitions.
 std::vector<std::uint8_t> buildHead(std::uint16_t options, std::uint8_t keys,
-                                    const std::vector<core::MyisamColumn>& columns) {
+                                    const std::vector<myisam::MyisamColumn>& columns) {
     std::vector<std::uint8_t> b(kBasePos + 100, 0);
     const auto be = [&](std::size_t at, std::uint64_t v, std::size_t width) {
         for (std::size_t i = 0; i < width; ++i)
@@ -33,7 +33,7 @@ std::vector<std::uint8_t> buildHead(std::uint16_t options, std::uint8_t keys,
         key[0] = 1;
         b.insert(b.end(), key.begin(), key.end());
     }
-    for (const core::MyisamColumn& c : columns) {
+    for (const myisam::MyisamColumn& c : columns) {
         b.push_back(static_cast<std::uint8_t>(c.fieldType >> 8));
         b.push_back(static_cast<std::uint8_t>(c.fieldType));
         b.push_back(static_cast<std::uint8_t>(c.fieldLength >> 8));
@@ -46,7 +46,7 @@ std::vector<std::uint8_t> buildHead(std::uint16_t options, std::uint8_t keys,
 }
 
 TEST(MyisamHeader, HandBuiltHeads) {
-    const std::vector<core::MyisamColumn> columns = {
+    const std::vector<myisam::MyisamColumn> columns = {
         {0, 1, 0, 0, {}, 0}, {8, 302, 1, 0, {}, 0}, {4, 10, 2, 0, {}, 0}};
     struct Case {
         const char* name;
@@ -72,7 +72,7 @@ TEST(MyisamHeader, HandBuiltHeads) {
         SCOPED_TRACE(c.name);
         std::vector<std::uint8_t> head = buildHead(c.options, c.keys, columns);
         head.resize(head.size() - c.cut);
-        core::MyisamState state;
+        myisam::MyisamState state;
         EXPECT_EQ(myisam::parseMyisamHeader(head, head.size(), state), c.result);
         EXPECT_EQ(state.myisamRowFormat, c.rowFormat);
         EXPECT_EQ(state.myisamColumns.size(), c.columns);
@@ -85,7 +85,7 @@ TEST(MyisamHeader, HandBuiltHeads) {
         }
     }
     // Too short for a head, or the base information past the end.
-    core::MyisamState state;
+    myisam::MyisamState state;
     const std::vector<std::uint8_t> head = buildHead(0x01, 0, columns);
     EXPECT_FALSE(myisam::parseMyisamHeader(core::ByteSpan(head).first(24), 24, state));
     EXPECT_TRUE(myisam::parseMyisamHeader(core::ByteSpan(head).first(kBasePos), kBasePos, state));
@@ -93,7 +93,7 @@ TEST(MyisamHeader, HandBuiltHeads) {
     EXPECT_TRUE(state.myisamColumns.empty());
     EXPECT_EQ(state.myisamRecordLength, 0u);
 
-    core::RecoveryContext ctx;
+    myisam::MyisamReader ctx;
     EXPECT_FALSE(myisam::readMyisamHeader(ctx, "/nonexistent/t.MYI"));
 }
 
@@ -103,12 +103,12 @@ TEST(MyisamHeader, RealHeadsCoverTheRecord) {
     for (const char* name : {"mysql57user", "mysql56time", "bug19371", "old_decimal/t1dec102",
                              "ctype_upgrade/mysql050614_xxx_croatian_ci"}) {
         SCOPED_TRACE(name);
-        core::RecoveryContext ctx;
+        myisam::MyisamReader ctx;
         ASSERT_TRUE(myisam::readMyisamHeader(ctx, peer / (std::string(name) + ".MYI")));
         EXPECT_FALSE(ctx.indexFile.isOpen());
         ASSERT_EQ(ctx.myisamColumns.size(), ctx.fieldCount);
         std::uint32_t total = 0;
-        for (const core::MyisamColumn& c : ctx.myisamColumns) total += c.fieldLength;
+        for (const myisam::MyisamColumn& c : ctx.myisamColumns) total += c.fieldLength;
         EXPECT_EQ(total, ctx.myisamRecordLength);
     }
 }
@@ -116,7 +116,7 @@ TEST(MyisamHeader, RealHeadsCoverTheRecord) {
 // Fixed-length rows built by hand: null flags win over the stored bytes, BIT bits in the
 // null-flag area or stored as bytes, the delete mark.
 TEST(MyisamFixedRow, NullFlagsBitsAndDeleteMark) {
-    core::RecoveryContext ctx;
+    myisam::MyisamReader ctx;
     ctx.myisamRowFormat = myisam::kRowFormatFixed;
     const auto column = [](std::uint32_t type, std::int32_t length, std::uint32_t pos,
                            bool nullable, std::uint16_t packFlags = 0) {

@@ -74,7 +74,7 @@ TEST(MyisamPeerFixtures, EveryTableReadsAndKnownRowsAgree) {
         for (const bool saving : {false, true}) {
             SCOPED_TRACE(saving ? "saving" : "preview");
             TableSession s;
-            core::RecoveryContext& ctx = s.ctx();
+            myisam::MyisamReader& ctx = s.ctx();
             const fs::path frm = c.frm ? kPeer / c.frm : folder / (name + ".frm");
             ASSERT_TRUE(schema::readTableDefinition(ctx, frm, s.settings));
             ASSERT_FALSE(ctx.columns.empty());

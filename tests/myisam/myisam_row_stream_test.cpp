@@ -75,6 +75,7 @@ struct StreamSession {
     core::AppSettings settings;
     RecordingFrontend frontend;
     core::MainFrame frame{settings, frontend};
+    myisam::MyisamReader reader;
     fs::path work;
 
     StreamSession(const fs::path& folder, const std::string& table, const std::string& workName) {
@@ -83,8 +84,7 @@ struct StreamSession {
         fs::create_directories(work);
         settings.logFolder = work.string() + "/";
         settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
-        core::RecoveryContext& ctx = frame.context;
-        ctx.clearTable();
+        myisam::MyisamReader& ctx = reader;
         EXPECT_TRUE(schema::readTableDefinition(ctx, folder / (table + ".frm"), settings));
         EXPECT_TRUE(myisam::readMyisamHeader(ctx, folder / (table + ".MYI")));
     }
@@ -92,7 +92,7 @@ struct StreamSession {
         frame.logFile.close();
         return logText(settings.logFilePath);
     }
-    std::string firstValue() const { return frame.context.previewRows.front().front().value; }
+    std::string firstValue() const { return reader.previewRows.front().front().value; }
 };
 
 TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
@@ -110,14 +110,14 @@ TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.table);
         StreamSession s(folder(), c.table, "preview_work");
-        core::RecoveryContext& ctx = s.frame.context;
+        myisam::MyisamReader& ctx = s.reader;
         ASSERT_TRUE(
-            myisam::loadMyisamPreviewPage(s.frame, folder() / (std::string(c.table) + ".MYD")));
+            myisam::loadMyisamPreviewPage(s.frame, s.reader, folder() / (std::string(c.table) + ".MYD")));
         for (std::size_t page = 0; page < c.pageRows.size(); ++page) {
             SCOPED_TRACE(page);
             if (page > 0) {
                 ctx.previewRows.clear();
-                myisam::readMyisamPreviewPage(s.frame, ctx.pageStack.back().offset);
+                myisam::readMyisamPreviewPage(s.frame, s.reader, ctx.pageStack.back().offset);
             }
             ASSERT_EQ(ctx.previewRows.size(), c.pageRows[page]);
             if (page < c.firstIds.size()) EXPECT_EQ(s.firstValue(), c.firstIds[page]);
@@ -131,16 +131,16 @@ TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
     }
     // For fixed-length rows the position of row 1,001 is 1,000 slots in.
     StreamSession s(folder(), "p2500", "preview_work");
-    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, folder() / "p2500.MYD"));
-    ASSERT_EQ(s.frame.context.pageStack.size(), 2u);
-    EXPECT_EQ(s.frame.context.pageStack.back().offset, 1000u * s.frame.context.recordLength);
+    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, s.reader, folder() / "p2500.MYD"));
+    ASSERT_EQ(s.reader.pageStack.size(), 2u);
+    EXPECT_EQ(s.reader.pageStack.back().offset, 1000u * s.reader.recordLength);
 
     // With keepPositions (Previous Records) no position is pushed.
-    s.frame.context.previewRows.clear();
-    s.frame.context.keepPositions = true;
-    myisam::readMyisamPreviewPage(s.frame, 0);
-    EXPECT_TRUE(s.frame.context.moreRows);
-    EXPECT_EQ(s.frame.context.pageStack.size(), 2u);
+    s.reader.previewRows.clear();
+    s.reader.keepPositions = true;
+    myisam::readMyisamPreviewPage(s.frame, s.reader, 0);
+    EXPECT_TRUE(s.reader.moreRows);
+    EXPECT_EQ(s.reader.pageStack.size(), 2u);
 }
 
 // The script's INSERT statements, run by a real server into the same table definition,
@@ -168,7 +168,7 @@ TEST_F(MyisamStreamTest, ScriptStatementsLoadBackIntoARealServer) {
         const fs::path script = s.work / "rows.sql";
         ASSERT_TRUE(s.frame.scriptWriter.open(script));
         ASSERT_TRUE(
-            myisam::mydfileforscript(s.frame, folder() / (std::string(c.file) + ".MYD"), c.table));
+            myisam::mydfileforscript(s.frame, s.reader, folder() / (std::string(c.file) + ".MYD"), c.table));
         s.frame.scriptWriter.close();
         const std::string text = readFileText(script);
         EXPECT_EQ(countOf(text, "INSERT INTO "), c.rows);
@@ -208,7 +208,7 @@ TEST_F(MyisamStreamTest, InsertTextOfARow) {
     s.settings.savingScript = true;
     const fs::path script = s.work / "rows.sql";
     ASSERT_TRUE(s.frame.scriptWriter.open(script));
-    ASSERT_TRUE(myisam::mydfileforscript(s.frame, folder() / "q@0060t.MYD", "q`t"));
+    ASSERT_TRUE(myisam::mydfileforscript(s.frame, s.reader, folder() / "q@0060t.MYD", "q`t"));
     s.frame.scriptWriter.close();
     EXPECT_EQ(readFileText(script),
               "INSERT INTO `q``t`(`a``b`,`c`) VALUES(1,'it''s');\r\n"
@@ -231,7 +231,7 @@ TEST_F(MyisamStreamTest, ServerStreamLogsEveryRejectedRow) {
     s.settings.savingToServer = true;
     RejectingExecutor server;
     s.frame.serverConnection = &server;
-    ASSERT_TRUE(myisam::mydfilefordatabase(s.frame, folder() / "q@0060t.MYD", "q`t"));
+    ASSERT_TRUE(myisam::mydfilefordatabase(s.frame, s.reader, folder() / "q@0060t.MYD", "q`t"));
     ASSERT_EQ(server.statements.size(), 2u);
     EXPECT_EQ(server.statements[0], "INSERT INTO `q``t`(`a``b`,`c`) VALUES(1,'it''s');");
     const std::string log = s.log();
@@ -259,12 +259,12 @@ TEST_F(MyisamStreamTest, ARejectedRowMakesTheTableIncomplete) {
         server.reject = c.reject;
         s.frame.serverConnection = &server;
         core::TableRowCounts counts;
-        EXPECT_TRUE(myisam::mydfilefordatabase(s.frame, folder() / "q@0060t.MYD", "q`t", &counts));
+        EXPECT_TRUE(myisam::mydfilefordatabase(s.frame, s.reader, folder() / "q@0060t.MYD", "q`t", &counts));
         EXPECT_EQ(counts.written, c.written);
         EXPECT_EQ(counts.rejected, 2 - c.written);
         server.seen = 0;
         core::TableRowCounts step;
-        EXPECT_TRUE(myisam::saveMyisamTableRows(s.frame, folder() / "q@0060t.MYD", "q`t", true, &step));
+        EXPECT_TRUE(myisam::saveMyisamTableRows(s.frame, s.reader, folder() / "q@0060t.MYD", "q`t", true, &step));
         EXPECT_EQ(step.complete(), c.complete);
         EXPECT_EQ(step.rejected, 2 - c.written);
     }
@@ -286,12 +286,12 @@ TEST_F(MyisamStreamTest, StopEndsTheWalkAfterTheCurrentRow) {
     frontend.settings = &settings;
     core::MainFrame frame(settings, frontend);
     settings.savingScript = true;
-    core::RecoveryContext& ctx = frame.context;
+    myisam::MyisamReader ctx;
     ASSERT_TRUE(schema::readTableDefinition(ctx, folder() / "p2500.frm", settings));
     ASSERT_TRUE(myisam::readMyisamHeader(ctx, folder() / "p2500.MYI"));
     const fs::path script = fs::path(DUNMORE_FIXTURE_ROOT) / "stop_rows.sql";
     ASSERT_TRUE(frame.scriptWriter.open(script));
-    ASSERT_TRUE(myisam::mydfileforscript(frame, folder() / "p2500.MYD", "p2500"));
+    ASSERT_TRUE(myisam::mydfileforscript(frame, ctx, folder() / "p2500.MYD", "p2500"));
     frame.scriptWriter.close();
     const std::size_t written = countOf(readFileText(script), "INSERT INTO ");
     EXPECT_GT(written, 0u);
@@ -314,16 +314,16 @@ TEST_F(MyisamStreamTest, CompressedTableGivesNoRows) {
     ASSERT_EQ(std::system(("myisamchk --silent -rq '" + base + "' >/dev/null 2>&1").c_str()), 0);
 
     StreamSession s(packed, "packme", "packed_work");
-    EXPECT_EQ(s.frame.context.myisamRowFormat, myisam::kRowFormatCompressed);
-    EXPECT_EQ(s.frame.context.columns.size(), 2u);
-    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, packed / "packme.MYD"));
-    EXPECT_TRUE(s.frame.context.previewRows.empty());
-    EXPECT_FALSE(s.frame.context.moreRows);
+    EXPECT_EQ(s.reader.myisamRowFormat, myisam::kRowFormatCompressed);
+    EXPECT_EQ(s.reader.columns.size(), 2u);
+    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, s.reader, packed / "packme.MYD"));
+    EXPECT_TRUE(s.reader.previewRows.empty());
+    EXPECT_FALSE(s.reader.moreRows);
 
     s.settings.savingScript = true;
     const fs::path script = s.work / "rows.sql";
     ASSERT_TRUE(s.frame.scriptWriter.open(script));
-    ASSERT_TRUE(myisam::mydfileforscript(s.frame, packed / "packme.MYD", "packme"));
+    ASSERT_TRUE(myisam::mydfileforscript(s.frame, s.reader, packed / "packme.MYD", "packme"));
     s.frame.scriptWriter.close();
     EXPECT_EQ(readFileText(script), "COMMIT;\r\n\r\n");
     EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  0 .");
@@ -346,11 +346,11 @@ TEST_F(MyisamStreamTest, SourceFilesAreOnlyRead) {
     for (const auto& [path, text] : before) times.push_back(fs::last_write_time(path));
 
     StreamSession s(copy, "d2500", "readonly_work");
-    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, copy / "d2500.MYD"));
-    EXPECT_EQ(s.frame.context.previewRows.size(), 1000u);
+    ASSERT_TRUE(myisam::loadMyisamPreviewPage(s.frame, s.reader, copy / "d2500.MYD"));
+    EXPECT_EQ(s.reader.previewRows.size(), 1000u);
     s.settings.savingScript = true;
     ASSERT_TRUE(s.frame.scriptWriter.open(s.work / "rows.sql"));
-    ASSERT_TRUE(myisam::mydfileforscript(s.frame, copy / "d2500.MYD", "d2500"));
+    ASSERT_TRUE(myisam::mydfileforscript(s.frame, s.reader, copy / "d2500.MYD", "d2500"));
     s.frame.scriptWriter.close();
     EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  2495 .");
     for (std::size_t i = 0; i < before.size(); ++i) {
@@ -364,12 +364,12 @@ TEST_F(MyisamStreamTest, MissingDataFileWritesNothing) {
     s.settings.savingScript = true;
     const fs::path script = s.work / "rows.sql";
     ASSERT_TRUE(s.frame.scriptWriter.open(script));
-    EXPECT_TRUE(myisam::mydfileforscript(s.frame, folder() / "nosuch.MYD", "nosuch"));
+    EXPECT_TRUE(myisam::mydfileforscript(s.frame, s.reader, folder() / "nosuch.MYD", "nosuch"));
     s.frame.scriptWriter.close();
     EXPECT_EQ(readFileText(script), "");
     EXPECT_TRUE(s.frontend.lines.empty());
-    EXPECT_TRUE(myisam::loadMyisamPreviewPage(s.frame, folder() / "nosuch.MYD"));
-    EXPECT_TRUE(s.frame.context.pageStack.empty());
+    EXPECT_TRUE(myisam::loadMyisamPreviewPage(s.frame, s.reader, folder() / "nosuch.MYD"));
+    EXPECT_TRUE(s.reader.pageStack.empty());
 }
 
 // The stream's own result stays true for a .MYD that does not open, but the reason
@@ -381,11 +381,11 @@ TEST_F(MyisamStreamTest, MissingDataFileFailsTheRowsStepOfASave) {
     const fs::path script = s.work / "rows.sql";
     ASSERT_TRUE(s.frame.scriptWriter.open(script));
     core::TableRowCounts counts;
-    EXPECT_TRUE(myisam::mydfileforscript(s.frame, folder() / "nosuch.MYD", "nosuch", &counts));
+    EXPECT_TRUE(myisam::mydfileforscript(s.frame, s.reader, folder() / "nosuch.MYD", "nosuch", &counts));
     EXPECT_TRUE(counts.failed);
     for (const bool toServer : {false, true}) {
         SCOPED_TRACE(toServer ? "server" : "script");
-        EXPECT_FALSE(myisam::saveMyisamTableRows(s.frame, folder() / "nosuch.MYD", "nosuch", toServer));
+        EXPECT_FALSE(myisam::saveMyisamTableRows(s.frame, s.reader, folder() / "nosuch.MYD", "nosuch", toServer));
     }
     s.frame.scriptWriter.close();
     EXPECT_EQ(readFileText(script), "");

@@ -26,16 +26,16 @@ struct TableSession {
     core::AppSettings settings;
     core::SilentFrontend frontend;
     std::unique_ptr<core::MainFrame> frame;
-    core::RecoveryContext& ctx() { return frame->context; }
+    std::unique_ptr<myisam::MyisamReader> reader = std::make_unique<myisam::MyisamReader>();
+    myisam::MyisamReader& ctx() { return *reader; }
 
     TableSession() : frame(std::make_unique<core::MainFrame>(settings, frontend)) {}
 
-    // Reads TABLE.frm and TABLE.MYI of folder and opens TABLE.MYD; false when the .frm
-    // or the .MYD does not open.
+    // Reads TABLE.frm and TABLE.MYI of folder into a new reader and opens TABLE.MYD;
+    // false when the .frm or the .MYD does not open.
     bool open(const std::filesystem::path& folder, const std::string& table) {
-        core::RecoveryContext& c = ctx();
-        c.clearTable();
-        c.dataFile.close();
+        reader = std::make_unique<myisam::MyisamReader>();
+        myisam::MyisamReader& c = ctx();
         if (!schema::readTableDefinition(c, folder / (table + ".frm"), settings)) return false;
         if (c.columns.empty()) return false;
         (void)myisam::readMyisamHeader(c, folder / (table + ".MYI"));

@@ -187,7 +187,7 @@ TEST(CreateTable, StatementsRecreateTheSameColumns) {
     for (std::size_t i = 1; i < originalRows.size(); ++i) baseTables.insert(originalRows[i][0]);
     ASSERT_GT(baseTables.size(), 20u);
     for (const auto& name : baseTables) {
-        core::RecoveryContext ctx;
+        core::TableDefinitionState ctx;
         core::AppSettings settings;
         const auto status = schema::readTableDefinitionStatus(
             ctx, original.dataDir / "alltypes" / (name + ".frm"), settings);

@@ -88,7 +88,7 @@ const Fixture& allTypes() {
 }
 
 struct ReadTable {
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
     core::Status status;
 };
@@ -223,7 +223,7 @@ TEST(FrmFixture, EnumMembersAndCommentsAsStored) {
 }
 
 TEST(FrmFixture, ViewFileIsNotATableDefinition) {
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
     ctx.engineCode = 12;
     const auto s = readTableDefinitionStatus(ctx, allTypes().fx.dataDir / "alltypes" / "v1.frm", settings);

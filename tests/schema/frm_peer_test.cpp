@@ -161,7 +161,7 @@ TEST(FrmPeers, EveryFileDecodesAndColumnsAgree) {
     std::size_t tablesRead = 0, compared = 0;
     const auto check = [&](const ManifestEntry& e) {
         SCOPED_TRACE(e.frm);
-        core::RecoveryContext ctx;
+        core::TableDefinitionState ctx;
         core::AppSettings settings;
         const auto status = readTableDefinitionStatus(ctx, kPeers / e.frm, settings);
         if (e.view) {

@@ -26,13 +26,13 @@ fs::path tempDir() {
 struct ReadOutcome {
     core::Status status;
     bool result = false;
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
 };
 
 // Reads bytes as a .frm file into a context that still holds a previous table (engine
 // 77, record length 999) so that "nothing changed" can be seen.
-void holdPreviousTable(core::RecoveryContext& ctx) {
+void holdPreviousTable(core::TableDefinitionState& ctx) {
     ctx.engineCode = 77;
     ctx.tableCharset = 5;
     ctx.recordLength = 999;
@@ -45,7 +45,7 @@ std::unique_ptr<ReadOutcome> readImage(const core::Bytes& bytes, const std::stri
     const fs::path path = tempDir() / name;
     test::writeBytes(path, bytes);
     out->status = readTableDefinitionStatus(out->ctx, path, out->settings);
-    core::RecoveryContext second;
+    core::TableDefinitionState second;
     holdPreviousTable(second);
     out->result = readTableDefinition(second, path, out->settings);
     EXPECT_EQ(second.columns.size(), out->ctx.columns.size());
@@ -118,13 +118,12 @@ TEST(FrmReader, FailurePaths) {
             EXPECT_TRUE(out->ctx.columns.empty());
             EXPECT_EQ(out->ctx.recordLength, 999u);
             EXPECT_EQ(out->ctx.nullBitmapBytes, 9u);
-            EXPECT_FALSE(out->ctx.definitionFile.isOpen());
         }
     }
 }
 
 TEST(FrmReader, MissingFileChangesNothing) {
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
     ctx.engineCode = 77;
     const fs::path path = tempDir() / "no_such_table.frm";
@@ -435,7 +434,7 @@ TEST(FrmReader, ReadOnlySourceStaysUnchanged) {
     fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     struct stat before {};
     ASSERT_EQ(::stat(path.c_str(), &before), 0);
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
     EXPECT_TRUE(readTableDefinitionStatus(ctx, path, settings));
     EXPECT_EQ(ctx.columns.size(), 2u);

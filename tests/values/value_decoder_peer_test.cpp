@@ -5,7 +5,7 @@
 
 #include "values/value_decoder.h"
 
-#include "core/recovery_context.h"
+#include "core/table_reader.h"
 #include "core/settings.h"
 #include "schema/frm_reader.h"
 #include "support/fixture.h"
@@ -25,7 +25,7 @@ const fs::path kStdData = fs::path(DUNMORE_PEER_FIXTURES) / "mariadb-server" / "
 
 // Every fixed-length row of the table, decoded column by column at its .frm position.
 std::vector<std::vector<std::string>> decodeRows(const fs::path& frm, const DecodeOptions& options) {
-    core::RecoveryContext ctx;
+    core::TableDefinitionState ctx;
     core::AppSettings settings;
     EXPECT_TRUE(schema::readTableDefinition(ctx, frm, settings)) << frm;
     fs::path myd = frm;

@@ -9,7 +9,7 @@
 
 #include "values/sql_literal.h"
 
-#include "core/recovery_context.h"
+#include "core/table_reader.h"
 #include "core/settings.h"
 #include "schema/frm_reader.h"
 #include "support/fixture.h"
@@ -208,7 +208,7 @@ public:
     };
     static Decoded decodeTable(const std::string& table, const DecodeOptions& options) {
         Decoded out;
-        core::RecoveryContext ctx;
+        core::TableDefinitionState ctx;
         core::AppSettings settings;
         const auto dir = s_fixture->dataDir / "v";
         EXPECT_TRUE(schema::readTableDefinition(ctx, dir / (table + ".frm"), settings));

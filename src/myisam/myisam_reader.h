@@ -1,9 +1,12 @@
 #pragma once
 
+#include "core/read_only_file.h"
+#include "core/table_reader.h"
+
 #include <cstdint>
 #include <vector>
 
-namespace dunmore::core {
+namespace dunmore::myisam {
 
 // One column definition of a .MYI file (7 bytes: type, length, null bit, null position).
 struct MyisamColumn {
@@ -15,7 +18,7 @@ struct MyisamColumn {
     std::uint32_t fieldBytesLength = 0;
 };
 
-// The MyISAM part of the working context: what the .MYI head says about the data file.
+// What the .MYI head says about the data file.
 struct MyisamState {
     std::int32_t myisamRowFormat = 0;  // 0 fixed, 1 dynamic, 2 compressed
     bool recordChecksum = false;       // CHECKSUM=1: every record ends in a checksum byte
@@ -46,4 +49,16 @@ struct MyisamState {
     bool nullAreaFirst = false;
 };
 
-}  // namespace dunmore::core
+// The reading of one MyISAM table: its definition, the .MYI head and the open .MYI and
+// .MYD files. Readers of different tables can read at once on different threads.
+class MyisamReader : public core::TableReader, public MyisamState {
+public:
+    MyisamReader() = default;
+    explicit MyisamReader(core::TableDefinitionState definition)
+        : core::TableReader(std::move(definition)) {}
+
+    core::ReadOnlyFile dataFile;
+    core::ReadOnlyFile indexFile;
+};
+
+}  // namespace dunmore::myisam

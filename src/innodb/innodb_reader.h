@@ -1,0 +1,66 @@
+#pragma once
+
+#include "core/innodb_column.h"
+#include "core/read_only_file.h"
+#include "core/recovery_context.h"
+#include "core/table_reader.h"
+#include "innodb/dictionary_records.h"
+#include "innodb/page.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace dunmore::innodb {
+
+// ibdata1 as the scan opened it: its page count and the dictionary loaded from it
+// (openSystemTablespace). Read-only once loaded.
+class SystemTablespace : public core::SystemTablespaceFile {
+public:
+    std::uint64_t pageCount = 0;
+    std::vector<SysTablesRecord> sysTables;
+    std::vector<SysColumnsRecord> sysColumns;
+    std::vector<SysIndexesRecord> sysIndexes;
+};
+
+// What one InnoDB table's reading works out: its dictionary columns, its column layout,
+// the tablespace that holds it and the clustered index found.
+struct InnodbTableState {
+    std::vector<SysColumnsRecord> tableSysColumns;
+    std::vector<core::InnodbColumn> innodbColumns;
+    std::vector<core::InnodbColumn> clusteredFields;
+    FilHeader lastFilHeader;
+    std::uint64_t tablespacePageCount = 0;
+    bool tablespaceSelected = false;
+    // The clustered index of the table located last: its root page and (from the
+    // dictionary) its index id; 0 when not known.
+    std::uint32_t clusteredRoot = 0;
+    std::uint64_t clusteredIndexId = 0;
+};
+
+// The reading of one InnoDB table: its definition, its layout, its page buffer, its .ibd
+// and a handle of its own on the run's ibdata1. Readers of different tables can read at
+// once on different threads: the run's system tablespace is only read.
+class InnodbReader : public core::TableReader, public InnodbTableState {
+public:
+    // A reader without a system tablespace (a table in its own .ibd, no dictionary).
+    InnodbReader();
+    // A reader of the run: ibdata1, when the scan opened it, is systemTablespace.
+    explicit InnodbReader(const core::RecoveryContext& run,
+                          core::TableDefinitionState definition = {});
+
+    // The run's ibdata1 and dictionary (empty lists when no ibdata1 is open).
+    const SystemTablespace& dictionary() const;
+    // pageBuffer as one page.
+    PageBuffer pageSpan() { return PageBuffer(pageBuffer.data(), kPageSize); }
+
+    std::vector<std::uint8_t> pageBuffer;
+    core::ReadOnlyFile tablespaceFile;
+    core::ReadOnlyFile systemTablespace;
+    std::uint64_t systemPageCount = 0;
+
+private:
+    std::shared_ptr<const SystemTablespace> m_system;
+};
+
+}  // namespace dunmore::innodb
