@@ -157,6 +157,8 @@ void readInnodbFacts(core::MainFrame& frame, innodb::InnodbReader& ctx,
     if (start.lookup != innodb::TableLookup::Found) {
         facts.problem = start.lookup == innodb::TableLookup::TablespaceFileMissing
                             ? where.ibdPath + " cannot be opened"
+                        : start.lookup == innodb::TableLookup::LayoutUnreadable
+                            ? "its records cannot be read: " + start.problem
                             : "the first leaf page of its clustered index was not found";
         return;
     }

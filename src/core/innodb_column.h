@@ -30,6 +30,9 @@ struct InnodbColumn {
     // Added by an instant ADD of 8.0.12 - 8.0.28: absent from records without their own
     // field count.
     bool instantAdded = false;
+    // MariaDB 10.3+: the instant default is stored externally (column.value holds its
+    // local bytes and the 20-byte reference).
+    bool instantDefaultExternal = false;
 };
 
 }  // namespace dunmore::core

@@ -444,16 +444,24 @@ core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
         return core::Status::corrupt("layout without DB_ROLL_PTR");
 
     // The BLOB reference stands right after DB_ROLL_PTR: space id, page, offset 38 and
-    // the length. Key fields before it may have variable length, so it is found by its
-    // space id and offset within the reach of the longest key.
+    // the length (its high word 0). The metadata record writes its variable-length key
+    // fields with zero length, so DB_TRX_ID follows the fixed-length key fields (what
+    // InnoDB itself assumes); servers before MariaDB 10.4.11 wrote some CHAR keys at
+    // their length, so the reference is otherwise looked for within the reach of the
+    // longest key.
     const auto spaceId = static_cast<std::uint32_t>(core::readBeAt(leaf, 34, 4));
+    const auto isReference = [&](std::size_t at) {
+        return at + kFieldRefSize <= leaf.size() && core::readBeAt(leaf, at, 4) == spaceId &&
+               core::readBeAt(leaf, at + 8, 4) == kFilHeaderSize &&
+               core::readBeAt(leaf, at + 12, 4) == 0 && core::readBeAt(leaf, at + 16, 4) != 0;
+    };
+    std::size_t keyBytes = 0;
+    for (std::size_t i = 0; i + 1 < rollIndex; ++i) keyBytes += ctx.clusteredFields[i].fixedLength;
+    constexpr std::size_t kSystemBytes = 6 + 7;
     std::optional<std::size_t> refAt;
-    for (std::size_t at = origin + 13; at + kFieldRefSize <= leaf.size() && at < origin + 13 + 3072; ++at) {
-        if (core::readBeAt(leaf, at, 4) == spaceId && core::readBeAt(leaf, at + 8, 4) == kFilHeaderSize) {
-            refAt = at;
-            break;
-        }
-    }
+    if (isReference(origin + keyBytes + kSystemBytes)) refAt = origin + keyBytes + kSystemBytes;
+    for (std::size_t at = origin + kSystemBytes; !refAt && at < origin + kSystemBytes + 3072; ++at)
+        if (isReference(at)) refAt = at;
     if (!refAt) return core::Status::corrupt("instant metadata record without its BLOB reference");
     const auto blobPage = static_cast<std::uint32_t>(core::readBeAt(leaf, *refAt + 4, 4));
     const std::uint64_t blobLength = core::readBeAt(leaf, *refAt + 12, 8);
@@ -498,17 +506,24 @@ core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
         physical.push_back(std::move(*it));
         rest.erase(it);
     }
-    // Columns the metadata does not name (added later) keep their order at the end.
-    for (auto& f : rest) physical.push_back(std::move(f));
+    // The BLOB names every stored column once: a column it leaves out has no place in
+    // the records.
+    if (!rest.empty())
+        return core::Status::corrupt("instant metadata does not name column " + rest.front().column.name +
+                                     " of the table");
     ctx.clusteredFields.resize(rollIndex + 1);
     for (auto& f : physical) ctx.clusteredFields.push_back(std::move(f));
     return core::Status::ok();
 }
 
 std::uint32_t nullBitmapSize(const InnodbReader& ctx) {
+    return nullBitmapSizeOfFirst(ctx, ctx.clusteredFields.size());
+}
+
+std::uint32_t nullBitmapSizeOfFirst(const InnodbReader& ctx, std::size_t count) {
     std::uint32_t nullable = 0;
-    for (const auto& f : ctx.clusteredFields)
-        if ((f.preciseType & kPreciseNotNull) == 0) ++nullable;
+    for (std::size_t i = 0; i < count && i < ctx.clusteredFields.size(); ++i)
+        if ((ctx.clusteredFields[i].preciseType & kPreciseNotNull) == 0) ++nullable;
     return (nullable + 7) / 8;
 }
 

@@ -98,5 +98,7 @@ core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
 
 // Null-bitmap bytes of a compact record: ceil(N / 8) for the N nullable clustered fields.
 std::uint32_t nullBitmapSize(const InnodbReader& ctx);
+// The same for a record that stores only the first count fields of ctx.clusteredFields.
+std::uint32_t nullBitmapSizeOfFirst(const InnodbReader& ctx, std::size_t count);
 
 }  // namespace dunmore::innodb

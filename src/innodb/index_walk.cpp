@@ -13,6 +13,7 @@
 #include "innodb/column_layout.h"
 #include "innodb/dictionary.h"
 #include "innodb/field_decoder.h"
+#include "innodb/instant_layout.h"
 #include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
 #include "innodb/page_check.h"
@@ -35,8 +36,6 @@ constexpr std::uint32_t kRowIdLength = 6;
 constexpr std::uint32_t kChildPointerSize = 4;
 // No real B-tree of 16 KiB pages comes near this depth.
 constexpr int kMaxTreeDepth = 64;
-// PAGE_INSTANT: the index page header's direction field (page offset 50).
-constexpr std::size_t kPageInstantOffset = 50;
 
 bool isSystemField(const core::InnodbColumn& f) { return f.hidden || f.mainType == kMainTypeSys; }
 bool isTrxIdField(const core::InnodbColumn& f) {
@@ -109,63 +108,77 @@ std::uint32_t childPointerOffset(const InnodbReader& ctx, core::ByteSpan page,
 
 namespace {
 
-// The number of fields every record of the clustered index has (n_core_fields): the
-// fields before the first one added by an instant ADD COLUMN.
-std::uint32_t coreFieldCount(const InnodbReader& ctx) {
-    const auto& fields = ctx.clusteredFields;
-    std::uint32_t i = 0;
-    while (i < fields.size() && !fields[i].placed) ++i;
-    return i;
-}
-
-std::uint32_t nullBytesOfFirst(const InnodbReader& ctx, std::uint32_t count) {
-    std::uint32_t nullable = 0;
-    for (std::uint32_t i = 0; i < count && i < ctx.clusteredFields.size(); ++i)
-        if (isNullableField(ctx.clusteredFields[i])) ++nullable;
-    return (nullable + 7) / 8;
-}
-
-// How many fields a leaf record of an instant-ALTER index stores and where its null
-// bitmap starts. A record of instant status keeps, right below its 5 header bytes, the
-// number of fields beyond the core ones minus one: one byte below 0x80, else two (the
-// low 7 bits in the first, the next bits in the second, lower in memory). Other records
-// have the core fields only.
+// How many fields a leaf record stores and where its null bitmap starts. In an index
+// that went through instant ALTER TABLE (ctx.instantCoreFields set) a record of instant
+// status keeps, right below its 5 header bytes, the number of fields beyond the core ones
+// minus one: one byte below 0x80, else two (the low 7 bits in the first, the next bits in
+// the second, lower in memory); an ordinary record has the core fields only, with the
+// core null bitmap. Any other record holds every field. Not ok when the header is cut, or
+// the status or field count does not fit the index (a record of instant status in an
+// index without instant ALTER).
 struct RecordShape {
     std::uint32_t fieldCount = 0;
     std::int64_t nullBase = 0;  // the first (highest) null-bitmap byte
     std::uint32_t nullBytes = 0;
     bool ok = true;
 };
-RecordShape instantShape(const InnodbReader& ctx, core::ByteSpan page,
-                         std::uint32_t origin, std::uint32_t core) {
+RecordShape recordShape(const InnodbReader& ctx, core::ByteSpan page, std::uint32_t origin,
+                        std::uint32_t fullNullBytes) {
     RecordShape shape;
     const auto total = static_cast<std::uint32_t>(ctx.clusteredFields.size());
     shape.nullBase = std::int64_t{origin} - 6;
-    shape.fieldCount = core;
+    shape.fieldCount = total;
+    shape.nullBytes = fullNullBytes;
     const auto header = compactHeader(page, origin);
     if (!header) {
         shape.ok = false;
         return shape;
     }
-    if (header->status == kStatusInstant) {
+    const std::uint32_t core = ctx.instantCoreFields;
+    if (core == 0 || core > total) {
+        shape.ok = header->status != kStatusInstant;
+        return shape;
+    }
+    if (header->status == kStatusOrdinary) {
+        shape.fieldCount = core;
+        shape.nullBytes = ctx.instantCoreNullBytes;
+        return shape;
+    }
+    if (header->status != kStatusInstant || shape.nullBase < 0) {
+        shape.ok = false;
+        return shape;
+    }
+    std::uint32_t added = page[static_cast<std::size_t>(shape.nullBase)];
+    --shape.nullBase;
+    if (added & 0x80) {
         if (shape.nullBase < 0) {
             shape.ok = false;
             return shape;
         }
-        std::uint32_t added = page[static_cast<std::size_t>(shape.nullBase)];
+        added = (added & 0x7F) | (std::uint32_t{page[static_cast<std::size_t>(shape.nullBase)]} << 7);
         --shape.nullBase;
-        if (added & 0x80) {
-            if (shape.nullBase < 0) {
-                shape.ok = false;
-                return shape;
-            }
-            added = (added & 0x7F) | (std::uint32_t{page[static_cast<std::size_t>(shape.nullBase)]} << 7);
-            --shape.nullBase;
-        }
-        shape.fieldCount = std::min<std::uint32_t>(total, core + 1 + added);
     }
-    shape.nullBytes = nullBytesOfFirst(ctx, shape.fieldCount);
+    if (std::uint64_t{core} + 1 + added > total) {
+        shape.ok = false;
+        return shape;
+    }
+    shape.fieldCount = core + 1 + added;
+    shape.nullBytes = nullBitmapSizeOfFirst(ctx, shape.fieldCount);
     return shape;
+}
+
+// The null-bitmap bytes of the node pointers of an index whose root page image is root:
+// an instant-ALTER root gives those of the core records (which the root says after a
+// DROP or reorder, and which are otherwise those of the first core fields).
+std::uint32_t nodePointerNullBytes(const InnodbReader& ctx, core::ByteSpan root,
+                                   std::uint32_t fullNullBytes) {
+    if (ctx.instantCoreFields != 0) return ctx.instantCoreNullBytes;
+    const auto instant = readInstantRoot(root);
+    if (!instant || !instant->instant) return fullNullBytes;
+    if (instant->alter) return instant->coreNullBytes;
+    if (instant->coreFields != 0 && instant->coreFields < ctx.clusteredFields.size())
+        return nullBitmapSizeOfFirst(ctx, instant->coreFields);
+    return fullNullBytes;
 }
 
 }  // namespace
@@ -188,14 +201,7 @@ std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
         if (level >= parentLevel) return 0;  // levels must go down towards the leaves
         if (level == 0) return current;
         const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
-        if (depth == 0 && page->fil.pageType == kInstantIndexPageType) {
-            // Node pointers of an instant-ALTER index have the null bitmap of the core
-            // fields (n_core_fields in the high 13 bits of PAGE_INSTANT).
-            const auto coreFields =
-                static_cast<std::uint32_t>(core::readBeAt(view, kPageInstantOffset, 2) >> 3);
-            if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
-                nullBitmap = nullBytesOfFirst(ctx, coreFields);
-        }
+        if (depth == 0) nullBitmap = nodePointerNullBytes(ctx, view, nullBitmap);
         if (!isCompactIndexPage(view)) return 0;
         const std::uint32_t origin = firstCompactRecord(view);
         if (origin >= kPageSize || isCompactSupremum(view, origin)) return 0;
@@ -277,16 +283,11 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
     RecordCursor at;
     at.nullBase = std::int64_t{origin} - 6;
     at.data = origin;
-    auto fieldCount = static_cast<std::uint32_t>(ctx.clusteredFields.size());
-    const std::uint32_t core = coreFieldCount(ctx);
-    if (core < fieldCount) {
-        const RecordShape shape = instantShape(ctx, page, origin, core);
-        at.headerLost = !shape.ok;
-        at.nullBase = shape.nullBase;
-        nullBitmapSize = shape.nullBytes;
-        fieldCount = shape.fieldCount;
-    }
-    at.lengthCursor = at.nullBase - nullBitmapSize;
+    const RecordShape shape = recordShape(ctx, page, origin, nullBitmapSize);
+    if (!shape.ok) at.headerLost = true;
+    at.nullBase = shape.nullBase;
+    const std::uint32_t fieldCount = shape.fieldCount;
+    at.lengthCursor = at.nullBase - shape.nullBytes;
     const std::size_t columnCount = ctx.columns.size();
 
     for (std::uint32_t i = 0; i < ctx.clusteredFields.size(); ++i) {
@@ -298,6 +299,12 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
         if (i >= fieldCount) {
             // Not stored in this record: the column's default from the metadata record.
             if (!target) continue;
+            if (!f.hasInstantDefault) {
+                target->value.clear();
+                target->isNull = false;
+                at.intact = false;
+                continue;
+            }
             if (f.column.isNull) {
                 target->value.assign("NULL");
                 target->isNull = true;
@@ -306,7 +313,7 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
             const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
                                        f.column.value.size());
             target->isHexLiteral =
-                decodeInnodbField(ctx, settings, bytes, f, f.column.recordPos == 1, target->value);
+                decodeInnodbField(ctx, settings, bytes, f, f.instantDefaultExternal, target->value);
             target->isNull = false;
             continue;
         }
@@ -316,13 +323,7 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
 }
 
 std::uint32_t nodePointerNullBitmapSize(InnodbReader& ctx, core::ByteSpan root) {
-    const std::uint32_t full = prepareWalkLayout(ctx);
-    if (root.size() < kFilHeaderSize + kIndexHeaderSize) return full;
-    if (core::readBeAt(root, 24, 2) != kInstantIndexPageType) return full;
-    const auto coreFields = static_cast<std::uint32_t>(core::readBeAt(root, kPageInstantOffset, 2) >> 3);
-    if (coreFields != 0 && coreFields < ctx.clusteredFields.size())
-        return nullBytesOfFirst(ctx, coreFields);
-    return full;
+    return nodePointerNullBytes(ctx, root, prepareWalkLayout(ctx));
 }
 
 std::optional<ClusterKey> readClusterKey(const InnodbReader& ctx, core::ByteSpan page,
@@ -331,9 +332,8 @@ std::optional<ClusterKey> readClusterKey(const InnodbReader& ctx, core::ByteSpan
     const auto& fields = ctx.clusteredFields;
     ClusterKey key;
     std::int64_t cursor = std::int64_t{origin} - 6 - nullBitmapSize;
-    const std::uint32_t core = coreFieldCount(ctx);
-    if (!nodePointer && core < fields.size()) {
-        const RecordShape shape = instantShape(ctx, page, origin, core);
+    if (!nodePointer) {
+        const RecordShape shape = recordShape(ctx, page, origin, nullBitmapSize);
         if (!shape.ok) return std::nullopt;
         cursor = shape.nullBase - shape.nullBytes;
     }
@@ -510,96 +510,6 @@ bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
     return true;
 }
 
-namespace {
-
-// The clustered fields from core on were added by an instant ADD COLUMN: they are marked
-// (placed) and take the value the metadata record (the hidden first record of the
-// leftmost leaf, minimum-record flag, instant status) holds for them, which is the
-// column's default. Its bytes stay in column.value (column.recordPos 1: an external
-// reference; column.isNull: the default is NULL); column.recordPos 2 when the metadata
-// record cannot be read (such fields then decode as the empty text). After an instant
-// DROP or reorder the metadata record also carries the BLOB reference of the field
-// order (20 bytes, a two-byte length entry) right after DB_ROLL_PTR, which the stored
-// field count includes.
-void loadInstantDefaults(InnodbReader& ctx, core::ByteSpan leaf, std::uint32_t core) {
-    auto& fields = ctx.clusteredFields;
-    for (std::size_t i = core; i < fields.size(); ++i) {
-        fields[i].placed = true;
-        fields[i].column.value.clear();
-        fields[i].column.isNull = false;
-        fields[i].column.recordPos = 2;
-    }
-    const auto chain = compactChain(leaf, 0, false);
-    if (chain.empty()) return;
-    const std::uint32_t origin = chain.front().origin;
-    const auto header = compactHeader(leaf, origin);
-    if (!header || !isMetadataRecord(*header, true) || header->status != kStatusInstant) return;
-    const bool orderBlob = header->deleted();
-    std::size_t rollIndex = fields.size();
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        if (fields[i].mainType == kMainSys && fields[i].preciseType == kPreciseRollPtr) rollIndex = i;
-    if (orderBlob && rollIndex == fields.size()) return;
-
-    std::int64_t nullBase = std::int64_t{origin} - 6;
-    if (nullBase < 1) return;
-    std::uint32_t added = leaf[static_cast<std::size_t>(nullBase)];
-    --nullBase;
-    if (added & 0x80) {
-        added = (added & 0x7F) | (std::uint32_t{leaf[static_cast<std::size_t>(nullBase)]} << 7);
-        --nullBase;
-    }
-    const std::uint64_t stored = std::uint64_t{core} + 1 + added;
-    if (stored != fields.size() + (orderBlob ? 1 : 0)) return;  // not this layout
-    std::int64_t lengthCursor = nullBase - nullBytesOfFirst(ctx, static_cast<std::uint32_t>(fields.size()));
-    std::uint64_t data = origin;
-    std::uint32_t nullableSeen = 0;
-    core::InnodbColumn blobField;
-    blobField.mainType = kMainBlob;
-    blobField.preciseType = kPreciseNotNull;
-    blobField.length = 20;
-
-    struct Found {
-        std::size_t index;
-        std::uint64_t start, length;
-        bool external, isNull;
-    };
-    std::vector<Found> found;
-    for (std::size_t j = 0; j < stored; ++j) {
-        const bool isBlob = orderBlob && j == rollIndex + 1;
-        const std::size_t index = orderBlob && j > rollIndex ? j - 1 : j;
-        const core::InnodbColumn& f = isBlob ? blobField : fields[index];
-        if (isNullableField(f)) {
-            const std::int64_t at = nullBase - nullableSeen / 8;
-            const auto mask = static_cast<std::uint8_t>(1u << (nullableSeen % 8));
-            ++nullableSeen;
-            if (at < 0 || at >= static_cast<std::int64_t>(leaf.size())) return;
-            if (leaf[static_cast<std::size_t>(at)] & mask) {
-                if (!isBlob && index >= core) found.push_back({index, 0, 0, false, true});
-                continue;
-            }
-        }
-        std::uint32_t length = f.fixedLength;
-        bool external = false;
-        if (length == 0) {
-            const auto entry = compactFieldLength(f, leaf, lengthCursor);
-            if (!entry) return;
-            length = entry->length;
-            external = entry->external;
-        }
-        if (data + length > leaf.size()) return;
-        if (!isBlob && index >= core) found.push_back({index, data, length, external, false});
-        data += length;
-    }
-    for (const auto& d : found) {
-        auto& column = fields[d.index].column;
-        column.isNull = d.isNull;
-        column.recordPos = d.external ? 1 : 0;
-        column.value.assign(reinterpret_cast<const char*>(leaf.data() + d.start), d.length);
-    }
-}
-
-}  // namespace
-
 TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName) {
     if (ctx.sdiRootPage != 0) return locateSdiTable(ctx, dbFolder, tableName);
@@ -641,23 +551,17 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
     start.firstLeaf = findLeftmostLeaf(ctx, slot, where.rootPage);
     start.lookup = start.firstLeaf != 0 ? TableLookup::Found : TableLookup::LeafPageNotFound;
     if (start.firstLeaf != 0) {
-        // After an instant DROP or reorder (MariaDB 10.4+) the records keep their old field
-        // order, which the metadata record at the start of this leaf gives.
-        core::ReadOnlyFile& file = slotFile(ctx, slot);
-        if (readPage(ctx, file, start.firstLeaf))
-            (void)applyInstantMetadata(ctx, file, PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()));
-        // An instant-ALTER root keeps, in the high 13 bits of the page header's direction
-        // field, the number of fields every record has (n_core_fields); fewer than the
-        // layout's means columns were added instantly, and older records lack them.
-        const auto root = readIndexPage(ctx, file, where.rootPage);
-        if (root && root->fil.pageType == kInstantIndexPageType) {
-            const auto coreFields = static_cast<std::uint32_t>(
-                core::readBeAt(PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()),
-                               kPageInstantOffset, 2) >> 3);
-            if (coreFields != 0 && coreFields < ctx.clusteredFields.size() &&
-                readPage(ctx, file, start.firstLeaf))
-                loadInstantDefaults(ctx, PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()),
-                                    coreFields);
+        // After instant ALTER TABLE (MariaDB 10.3+) older records lack the columns added
+        // since and keep the field order of their time; records that cannot be read so
+        // are not read at all.
+        const core::Status instant =
+            loadInstantLayout(ctx, slotFile(ctx, slot), where.rootPage, start.firstLeaf);
+        if (!instant) {
+            start.lookup = TableLookup::LayoutUnreadable;
+            start.problem = instant.message();
+            start.firstLeaf = 0;
+            ctx.clusteredFields.clear();
+            ctx.clusteredRoot = 0;
         }
     }
     return start;
@@ -665,7 +569,7 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
 
 bool prepareInnodbTable(core::MainFrame& frame, InnodbReader& ctx,
                         const std::filesystem::path& dbFolder, const std::string& tableName,
-                        std::uint32_t& firstLeaf, bool& inOwnFile) {
+                        std::uint32_t& firstLeaf, bool& inOwnFile, std::string* problem) {
     frame.writeLog("Opening File\t" + (dbFolder / (tableName + ".ibd")).string() + "\r\n");
     const TableStart start = locateInnodbTable(ctx, dbFolder, tableName);
     firstLeaf = start.firstLeaf;
@@ -686,6 +590,10 @@ bool prepareInnodbTable(core::MainFrame& frame, InnodbReader& ctx,
             return false;
         case TableLookup::LeafPageNotFound:
             frame.writeLog("Leaf page number not found.\r\n");
+            return false;
+        case TableLookup::LayoutUnreadable:
+            frame.writeLog("Records of " + tableName + " cannot be read: " + start.problem + ".\r\n");
+            if (problem) *problem = start.problem;
             return false;
     }
     return false;

@@ -171,11 +171,15 @@ enum class TableLookup {
     TableIdNotFound,      // not in SYS_TABLES
     ClusterPageNotFound,  // no clustered index in SYS_INDEXES
     LeafPageNotFound,     // the descent from the root found no leaf
+    // The records cannot be read with the table's layout (the instant ALTER metadata
+    // does not agree with it): reading them would give guessed values.
+    LayoutUnreadable,
 };
 struct TableStart {
     TableLookup lookup = TableLookup::NoTablespace;
     std::uint32_t firstLeaf = 0;
     bool inOwnFile = false;  // the pages are in the .ibd (tablespaceSelected while reading)
+    std::string problem;     // why, for LayoutUnreadable
 };
 
 // Locates a table's pages: opens dbFolder/tableName.ibd read-only into tablespaceFile
@@ -183,6 +187,9 @@ struct TableStart {
 // column layout from the definition (.ibd alone, root page 3) or from the dictionary
 // (root from SYS_INDEXES), then descends to the leftmost leaf in the file that holds the
 // table. The dictionary key is the database folder's name, a separator and tableName.
+// After instant ALTER TABLE the layout follows the table's metadata record
+// (loadInstantLayout); when that cannot be read the lookup is LayoutUnreadable, with no
+// leaf, layout or root left to read from.
 // Requires: ctx.columns holds the table's definition (readTableDefinition).
 TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                              const std::string& tableName);
@@ -191,10 +198,12 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
 // failed lookup one of "Table id not found.", "Cluster page number not found." or
 // "Leaf page number not found." (each with "\r\n"), or "Tablespace file not found.\r\n"
 // when the dictionary names an .ibd that cannot be opened; nothing when neither file is
-// there.
+// there. A layout that cannot be read is logged as "Records of <tableName> cannot be
+// read: <why>.\r\n" and its why put in problem (when given).
 // True when firstLeaf names the table's first leaf; inOwnFile then says whether the
 // .ibd variants of the streams (and tablespaceSelected) apply.
 bool prepareInnodbTable(core::MainFrame& frame, InnodbReader& ctx, const std::filesystem::path& dbFolder,
-                        const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile);
+                        const std::string& tableName, std::uint32_t& firstLeaf, bool& inOwnFile,
+                        std::string* problem = nullptr);
 
 }  // namespace dunmore::innodb

@@ -36,6 +36,11 @@ struct InnodbTableState {
     // dictionary) its index id; 0 when not known.
     std::uint32_t clusteredRoot = 0;
     std::uint64_t clusteredIndexId = 0;
+    // MariaDB 10.3+ instant ALTER TABLE of that index: the number of fields of the records
+    // that do not store their own field count (n_core_fields; 0: the index never went
+    // through one) and the null-bitmap bytes of those records.
+    std::uint32_t instantCoreFields = 0;
+    std::uint32_t instantCoreNullBytes = 0;
 };
 
 // The reading of one InnoDB table: its definition, its layout, its page buffer, its .ibd

@@ -159,10 +159,10 @@ std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, InnodbRea
 bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx,
                          const std::filesystem::path& dbFolder, const std::string& tableName,
                          std::string_view statementName, bool toServer,
-                         core::TableRowCounts* rowCounts) {
+                         core::TableRowCounts* rowCounts, std::string* problem) {
     std::uint32_t firstLeaf = 0;
     bool inOwnFile = false;
-    if (!prepareInnodbTable(frame, ctx, dbFolder, tableName, firstLeaf, inOwnFile)) {
+    if (!prepareInnodbTable(frame, ctx, dbFolder, tableName, firstLeaf, inOwnFile, problem)) {
         // With the root known but no leaf reached from it, the leaves are looked for in
         // the whole file (the stream's scan).
         const bool scan = firstLeaf == 0 && ctx.clusteredRoot != 0 && !ctx.clusteredFields.empty() &&

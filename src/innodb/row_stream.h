@@ -56,9 +56,11 @@ std::uint32_t countLeafPagesInSystemTablespace(core::MainFrame& frame, InnodbRea
 // Returns false when the table could not be located (except when neither the .ibd nor
 // ibdata1 exists: nothing is written then, and true), the stream failed or rows were
 // lost to damage. Rows the server rejected are counted in counts->rejected, which the
-// server job reports.
+// server job reports. problem, when given, receives why the records cannot be read at
+// all (TableLookup::LayoutUnreadable); it stays empty otherwise.
 bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx, const std::filesystem::path& dbFolder,
                          const std::string& tableName, std::string_view statementName,
-                         bool toServer, core::TableRowCounts* counts = nullptr);
+                         bool toServer, core::TableRowCounts* counts = nullptr,
+                         std::string* problem = nullptr);
 
 }  // namespace dunmore::innodb

@@ -38,6 +38,9 @@ core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry
             ctx.tablespaceSelected = false;
         }
         frame.previewTable = std::move(reader);
+        if (start.lookup == innodb::TableLookup::LayoutUnreadable)
+            return core::Status::corrupt("records of table " + table.name + " cannot be read: " +
+                                         start.problem);
     } else {
         frame.previewTable = std::make_unique<core::TableReader>(std::move(definition));
     }

@@ -10,8 +10,9 @@ namespace dunmore::output {
 // of frame.previewTable, a new reader of the table's engine that keeps its files open
 // for the later pages: MyISAM from its .MYD (the page stack then starts with {0, 0}), InnoDB from its first
 // leaf in its .ibd or in ibdata1 (the stack starts with {leaf, 0}). A reader that stops
-// at 1,000 rows pushes the start of the next page. Returns the definition's status;
-// missing data files leave previewRows empty.
+// at 1,000 rows pushes the start of the next page. Returns the definition's status, or
+// Corrupt naming the table when its InnoDB records cannot be read with its layout
+// (TableLookup::LayoutUnreadable); missing data files leave previewRows empty.
 core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry& table);
 
 // Reads the page that starts at position of frame.previewTable into its previewRows

@@ -210,8 +210,11 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
         if (!fs::exists(ibdPath, ec) && !frame.context.systemTablespaceOpen())
             return rows + " not saved: neither " + ibdPath + " nor ibdata1 can be read.";
         innodb::InnodbReader reader(frame.context, std::move(definition));
-        const bool complete = innodb::saveInnodbTableRows(
-            frame, reader, databaseFolder, core::diskName(table), statementName, toServer);
+        std::string problem;
+        const bool complete = innodb::saveInnodbTableRows(frame, reader, databaseFolder,
+                                                          core::diskName(table), statementName,
+                                                          toServer, nullptr, &problem);
+        if (!problem.empty()) return rows + " not saved: its records cannot be read: " + problem + ".";
         return complete ? std::string() : rows + " not saved completely.";
     }
     return rows + " not saved: its storage engine is neither MyISAM nor InnoDB.";

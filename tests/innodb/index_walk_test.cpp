@@ -765,6 +765,79 @@ TEST_F(InnodbRows, ADamagedRootIsReadAroundAndAFileWithoutLeavesNamesItsLoss) {
     }
 }
 
+// Instant ALTER metadata that does not agree with the table (the pages resealed, so they
+// read as the server's own): the records would decode to guessed values, so the table is
+// refused with what disagrees and no row is read, with the dictionary and without it.
+TEST_F(InnodbRows, InstantMetadataThatDoesNotFitRefusesTheTable) {
+    const auto firstRecord = [](const std::string& img, std::uint64_t page) {
+        return page * kPage + static_cast<std::uint16_t>(99 + u16be(img, page * kPage + 97));
+    };
+    const auto blobPage = [](const std::string& img) {
+        for (std::uint64_t p = 0; p < img.size() / kPage; ++p)
+            if (u16be(img, p * kPage + 24) == 10) return p;
+        return std::uint64_t{0};
+    };
+    struct Case {
+        const char* name;
+        const char* table;
+        std::function<void(std::string&, std::uint64_t leaf)> damage;
+        const char* problem;
+    };
+    const Case kCases[] = {
+        {"root counts more core fields than the table has", "t_add",
+         [](std::string& img, std::uint64_t) { setU16be(img, 3 * kPage + 50, 40 << 3); reseal(img, 3); },
+         "counts 40 core fields; the table has 7"},
+        {"metadata record missing", "t_add",
+         [&](std::string& img, std::uint64_t leaf) {
+             img[firstRecord(img, leaf) - 5] &= 0x0F;
+             reseal(img, leaf);
+         },
+         "metadata record is missing"},
+        {"metadata record with another field count", "t_add",
+         [&](std::string& img, std::uint64_t leaf) {
+             img[firstRecord(img, leaf) - 6] = 5;
+             reseal(img, leaf);
+         },
+         "stores 10 fields; the table's records have 7"},
+        {"metadata BLOB page of another type", "t_instant",
+         [&](std::string& img, std::uint64_t) {
+             const auto p = blobPage(img);
+             setU16be(img, p * kPage + 24, 17855);
+             reseal(img, p);
+         },
+         "is not a BLOB page"},
+        {"root neither instant form", "t_instant",
+         [](std::string& img, std::uint64_t) { img[3 * kPage + 100] = 'x'; reseal(img, 3); },
+         "neither the infimum and supremum texts nor zeros"},
+    };
+    for (const bool withDictionary : {false, true}) {
+        const fs::path db = (withDictionary ? s_fixture->dataDir : s_withoutIbdata) / "rt";
+        for (const auto& c : kCases) {
+            SCOPED_TRACE(std::string(c.name) + (withDictionary ? " with ibdata1" : " without ibdata1"));
+            Reader intact(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+            if (withDictionary)
+                ASSERT_TRUE(innodb::openSystemTablespace(intact.run, (s_fixture->dataDir / "ibdata1").string()));
+            ASSERT_FALSE(intact.read(db, c.table).rows.empty());
+            const std::uint64_t leaf =
+                innodb::findLeftmostLeaf(*intact.ctx, innodb::TablespaceSlot::TablespaceFile, 3);
+            ASSERT_NE(leaf, 0u);
+            const fs::path dir = damagedCopy(db, c.table, c.name, [&](std::string& img) { c.damage(img, leaf); });
+            Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+            if (withDictionary)
+                ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (s_fixture->dataDir / "ibdata1").string()));
+            reader.ctx = std::make_unique<innodb::InnodbReader>(reader.run);
+            ASSERT_TRUE(schema::readTableDefinition(*reader.ctx, dir / (std::string(c.table) + ".frm"),
+                                                    reader.settings));
+            const auto start = innodb::locateInnodbTable(*reader.ctx, dir, c.table);
+            EXPECT_EQ(start.lookup, innodb::TableLookup::LayoutUnreadable);
+            EXPECT_NE(start.problem.find(c.problem), std::string::npos) << start.problem;
+            EXPECT_EQ(start.firstLeaf, 0u);
+            EXPECT_TRUE(reader.ctx->clusteredFields.empty());
+            EXPECT_TRUE(reader.read(dir, c.table).rows.empty());
+        }
+    }
+}
+
 TEST_F(InnodbRows, DeleteMarkedRecordsAreNotRowsAndAreCounted) {
     const fs::path db = s_withoutIbdata / "rt";
     Reader base(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_deleted_base");

@@ -3,6 +3,7 @@
 // fresh MariaDB server, and every table compared with the same definitions filled from
 // the Sakila data dump itself.
 #include "support/fixture.h"
+#include "support/roundtrip.h"
 
 #include <gtest/gtest.h>
 
@@ -25,23 +26,6 @@ const fs::path kMysql8 = fs::path(DUNMORE_PEER_FIXTURES) / "mysql8";
 const std::vector<std::string> kSakilaTables = {
     "actor",  "address",   "category",  "city",  "country", "customer", "film",
     "film_actor", "film_category", "film_text", "inventory", "language", "staff", "store"};
-
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
-
-CommandRun run(const std::string& command) {
-    CommandRun r;
-    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int w = ::pclose(p);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    return r;
-}
 
 // The INSERT statements of the dump for the tables saved (one statement may span lines).
 std::string dumpInserts(const std::string& dump) {

@@ -3,6 +3,7 @@
 // the originals loads the scripts with the plain mariadb client, and every table, view
 // and trigger of the "rep_" copies is compared with the original by the same queries.
 #include "support/fixture.h"
+#include "support/roundtrip.h"
 #include "support/test_server.h"
 
 #include <gtest/gtest.h>
@@ -23,8 +24,6 @@ namespace dunmore::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kDunmore = DUNMORE_BINARY_DIR "/bin/dunmore";
 
 struct Column {
     std::string name;
@@ -202,12 +201,6 @@ END$$
 DELIMITER ;
 )SQL";
 
-std::string replaceAll(std::string text, const std::string& from, const std::string& to) {
-    for (auto p = text.find(from); p != std::string::npos; p = text.find(from, p + to.size()))
-        text.replace(p, from.size(), to);
-    return text;
-}
-
 std::string fixtureSql() {
     std::string sql = R"SQL(
 CREATE DATABASE rt_latin CHARACTER SET latin1 COLLATE latin1_swedish_ci;
@@ -256,51 +249,6 @@ std::string compareQuery(const std::vector<std::string>& dbs, const std::string&
     return q;
 }
 
-struct CommandRun {
-    int status = -1;
-    std::string out;
-};
-
-CommandRun run(const std::string& command) {
-    CommandRun r;
-    std::FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (!p) return r;
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int w = ::pclose(p);
-    r.status = WIFEXITED(w) ? WEXITSTATUS(w) : -1;
-    return r;
-}
-
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
-
-fs::path scratch(const std::string& name) {
-    const fs::path p = fs::path(DUNMORE_FIXTURE_ROOT) / "roundtrip_scratch" / name;
-    fs::remove_all(p);
-    fs::create_directories(p);
-    return p;
-}
-
-CommandRun saveScript(const fs::path& dataDir, const fs::path& out, const std::vector<std::string>& items,
-               const fs::path& logDir, const std::string& options = {}) {
-    std::string cmd = kDunmore + " save-script --log-folder " + quoted(logDir) + " " +
-                      quoted(dataDir) + " " + quoted(out) + " " + options;
-    for (const auto& i : items) cmd += " " + i;
-    return run(cmd);
-}
-
-// Every script of a save, in name order, as one replay text.
-std::string scriptsOf(const fs::path& out) {
-    std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(out / "Scriptdata"))
-        if (e.path().extension() == ".sql") files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    std::string all;
-    for (const auto& f : files) all += readFileText(f) + "\n";
-    return all;
-}
-
 // Size and a 64-bit FNV-1a hash of every file under dir.
 std::map<std::string, std::pair<std::uintmax_t, std::uint64_t>> checksums(const fs::path& dir) {
     std::map<std::string, std::pair<std::uintmax_t, std::uint64_t>> sums;
@@ -311,22 +259,6 @@ std::map<std::string, std::pair<std::uintmax_t, std::uint64_t>> checksums(const 
         sums[fs::relative(e.path(), dir).string()] = {e.file_size(), h};
     }
     return sums;
-}
-
-// Compares two query outputs line by line and names the first difference.
-void expectSameResults(const std::string& original, const std::string& copy) {
-    std::istringstream a(original), b(copy);
-    std::string la, lb;
-    int line = 0;
-    while (true) {
-        const bool ga = static_cast<bool>(std::getline(a, la));
-        const bool gb = static_cast<bool>(std::getline(b, lb));
-        ++line;
-        if (!ga && !gb) break;
-        ASSERT_EQ(ga, gb) << "results differ in length at line " << line;
-        ASSERT_EQ(la.substr(0, 3000), lb.substr(0, 3000)) << "line " << line;
-        ASSERT_EQ(la, lb) << "line " << line << " (beyond the first 3000 characters)";
-    }
 }
 
 // The first four words of the skip-th line of the save summary that begins with item.
@@ -584,43 +516,6 @@ TEST(ServerRoundTrip, FailuresExitOneWithAnHonestMessage) {
 
 namespace dunmore::test {
 namespace {
-
-// One round trip of a fixture: sql makes the original data folder, query (every database
-// written `@P@name`) reads back what must survive; the scripts of a save of databases are
-// loaded into a fresh server and the same query, with @P@ = "rep_", must print the same.
-// withoutIbdata1 saves a copy of the folder from which ibdata1 was removed.
-struct RoundTrip {
-    std::string name;
-    std::string sql;
-    std::string query;
-    std::vector<std::string> databases;
-    std::string serverOpts = {};
-};
-
-CommandRun roundTrip(const RoundTrip& rt, bool withoutIbdata1) {
-    const Fixture fx = makeFixture(rt.name + "_source", rt.sql, replaceAll(rt.query, "@P@", ""),
-                                   rt.serverOpts);
-    fs::path data = fx.dataDir;
-    const std::string variant = withoutIbdata1 ? "_no_ibdata1" : "";
-    const fs::path work = scratch(rt.name + variant);
-    if (withoutIbdata1) {
-        data = work / "data";
-        fs::copy(fx.dataDir, data, fs::copy_options::recursive);
-        fs::remove(data / "ibdata1");
-    }
-    const fs::path out = work / "out";
-    std::vector<std::string> items;
-    for (const auto& db : rt.databases) items.push_back("'" + db + "'");
-    const CommandRun save = saveScript(data, out, items, work);
-    EXPECT_TRUE(fs::is_directory(out / "Scriptdata")) << save.out;
-    if (!fs::is_directory(out / "Scriptdata")) return save;
-    const std::string expected = fx.resultText();
-    EXPECT_FALSE(expected.empty());
-    const Fixture copy = makeFixture(rt.name + variant + "_copy", scriptsOf(out),
-                                     replaceAll(rt.query, "@P@", "rep_"));
-    expectSameResults(expected, copy.resultText());
-    return save;
-}
 
 // Names in many scripts: the server keeps them in its file-name encoding on disk.
 const char* kNamesSql = R"SQL(
