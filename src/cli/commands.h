@@ -47,6 +47,9 @@ struct SaveScriptOptions {
     bool targetMariadb = false;
 };
 int runSaveScript(CommonOptions options, const SaveScriptOptions& save);
+// The damage report of the items (none: every database), saving nothing: 0 when every
+// item reads completely, 1 when some item would not save completely.
+int runCheck(const CommonOptions& options, const std::vector<std::string>& items);
 // 0 when the server accepted the login, 1 when not (the reason on standard error).
 int runTestConnection(const ServerOptions& options);
 int runSaveServer(const CommonOptions& options, const ServerOptions& server,

@@ -53,6 +53,8 @@ Examples:
                                               rows 1001 to 2000, tab-separated, NULL as \N
   dunmore preview /var/lib/mysql shop.orders.Keys
                                               the columns of a table
+  dunmore check /var/lib/mysql shop            what of shop is damaged and what a save
+                                              would lose, saving nothing
   dunmore save-script /var/lib/mysql ~/rescue shop
                                               every table, view and trigger of shop as
                                               ~/rescue/Scriptdata/shop.sql
@@ -134,6 +136,14 @@ int main(int argc, char** argv) {
     auto* testConnection = app.add_subcommand("test-connection", "test the login to a server");
     addServer(testConnection, connectionTest);
 
+    CommonOptions checkOptions;
+    std::vector<std::string> checkItemNames;
+    auto* check = app.add_subcommand(
+        "check", "report the damage of tables, views and triggers (pages or records read, damaged, "
+                 "skipped; checksums; what a save would lose), saving nothing");
+    addCommon(check, checkOptions, kStateFolder);
+    check->add_option("ITEM", checkItemNames, "DB or DB.NAME; none: every database");
+
     // An unknown command is named as such, not reported as a missing one.
     if (argc > 1 && argv[1][0] != '-') {
         bool known = false;
@@ -158,6 +168,7 @@ int main(int argc, char** argv) {
     if (*preview)
         return runPreview(previewOptions, previewItem, previewPage,
                           previewFormat == "json" ? PreviewFormat::Json : PreviewFormat::Tsv);
+    if (*check) return runCheck(checkOptions, checkItemNames);
     if (*saveCmd) {
         save.blobsInline = blobs == "inline";
         save.targetMariadb = target == "mariadb";

@@ -11,6 +11,7 @@
 #include "innodb/innodb_reader.h"
 #include "myisam/myisam_header.h"
 #include "myisam/myisam_reader.h"
+#include "myisam/myisam_layout.h"
 #include "schema/frm_reader.h"
 
 #include <filesystem>
@@ -74,18 +75,18 @@ void readMyisamFacts(core::MainFrame& frame, myisam::MyisamReader& ctx,
     const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
     const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
     facts.rowsFile = dataPath;
-    if (myisam::readMyisamHeader(ctx, indexPath)) {
+    if (myisam::loadMyisamLayout(ctx, indexPath, dataPath)) {
         facts.rowFormat = ctx.myisamRowFormat == myisam::kRowFormatCompressed ? "Compressed"
                           : ctx.myisamRowFormat == myisam::kRowFormatDynamic  ? "Dynamic"
                                                                               : "Fixed";
     }
-    if (const auto counts = myisam::readMyisamStateCounts(indexPath)) {
-        facts.estimatedRows = counts->records;
-        if (counts->openCount != 0)
+    if (ctx.stateCounts) {
+        facts.estimatedRows = ctx.stateCounts->records;
+        if (ctx.stateCounts->openCount != 0)
             facts.problem = "the table was not closed cleanly: the row count may be old";
-    } else {
-        facts.problem = indexPath + " cannot be read";
     }
+    if (!ctx.countsDamage.empty()) facts.problem = ctx.countsDamage;
+    if (!ctx.headDamage.empty()) facts.problem = ctx.headDamage;
     const auto data = fileSize(dataPath);
     const auto index = fileSize(indexPath);
     if (data || index) facts.sizeBytes = data.value_or(0) + index.value_or(0);

@@ -30,6 +30,12 @@ struct ColumnDefinition {
     bool isUnsigned = false;
     bool isZerofill = false;
     std::uint16_t packFlags = 0;
+    // Where the .frm places the column among the null-flag bits at the start of a record
+    // (bit n is bit n % 8 of byte n / 8), counting the columns that are not stored: its
+    // null flag, and the first of the bits that a BIT column keeps there (its length
+    // mod 8 of them). -1: none, or not known (a definition built by hand).
+    std::int32_t nullFlagBit = -1;
+    std::int32_t bitFlagsBit = -1;
     // The value is SQL NULL (the text is then "NULL"). Set by the row readers so that a
     // stored text "NULL" is never mistaken for a NULL.
     bool isNull = false;

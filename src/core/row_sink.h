@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace dunmore::core {
@@ -40,6 +41,13 @@ struct TableRowCounts {
     std::uint64_t deletedSkipped = 0;  // deleted records passed over
     std::uint64_t damaged = 0;         // records or pages that could not be read
     bool failed = false;               // the stream ended on a failure
+    // What of the table was lost, in words, for the job's final message ("12 of the 40
+    // rows its .MYI counts were not found"); empty when nothing was.
+    std::string loss;
+    // The damage report of the table: what its reading met (records or pages read,
+    // damaged, skipped; page checksums; the .MYI state), one line each, as the log of
+    // the save and dunmore check give it.
+    std::vector<std::string> report;
     // Every stored row reached the destination.
     bool complete() const { return !failed && rejected == 0 && damaged == 0; }
 };

@@ -38,6 +38,9 @@ struct AppSettings {
     // Scripts for a MariaDB server: collations of MySQL 8 are written as the nearest
     // MariaDB ones (each named in the log).
     bool targetMariadb = false;
+    // Checking (dunmore check): the rows are read as a script save reads them, and only
+    // counted; nothing is written.
+    bool checkOnly = false;
 
     // Saving state of the value decoders: saving while either save flag is set.
     bool saving() const { return savingScript || savingToServer; }

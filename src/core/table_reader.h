@@ -20,6 +20,10 @@ struct TableDefinitionState {
     std::uint32_t nullBitmapBytes = 0;
     std::vector<KeyInfo> keys;  // in file order
     std::uint32_t mysqlVersion = 0;  // header offset 51
+    // .frm header: the table options (bit 1 packed records, bit 32 record checksums) and
+    // MAX_ROWS, from which MyISAM laid out its data file.
+    std::uint16_t createOptions = 0;
+    std::uint32_t maxRows = 0;
     // MySQL 8.0+ tables defined by the SDI of their tablespace: the clustered index's
     // root page (0 for a .frm table) and every field of its records in record order.
     std::uint32_t sdiRootPage = 0;

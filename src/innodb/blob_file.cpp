@@ -15,6 +15,8 @@
 #include "innodb/lob_reader.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -27,6 +29,8 @@ namespace {
 
 constexpr std::uint32_t kFilPageData = 38;
 constexpr std::uint32_t kBlobHeaderSize = 8;
+// Names taken by other files in a row before a blob file gives up.
+constexpr std::uint64_t kCreateAttempts = 1000;
 
 struct FileCloser {
     void operator()(std::FILE* f) const {
@@ -95,6 +99,19 @@ core::ReadOnlyFile& externalPartsFile(InnodbReader& ctx, std::uint64_t& pageCoun
     return ctx.systemTablespace;
 }
 
+std::uint64_t nextFreeBlobNumber(const std::string& savingFolder) {
+    std::uint64_t next = 0;
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::path(blobFilePath(savingFolder, 0)).parent_path();
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::uint64_t n = 0;
+        const auto [ptr, err] = std::from_chars(name.data(), name.data() + name.size(), n);
+        if (err == std::errc() && ptr == name.data() + name.size() && n >= next) next = n + 1;
+    }
+    return next;
+}
+
 std::string blobFilePath(const std::string& savingFolder, std::uint64_t number) {
     std::string path = savingFolder;
     if (!path.empty() && path.back() != '/') path.push_back('/');
@@ -105,13 +122,23 @@ std::string blobFilePath(const std::string& savingFolder, std::uint64_t number) 
 
 std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
                                 core::ByteSpan field) {
-    const std::string path = blobFilePath(settings.savingFolder, settings.blobFileCounter++);
-    std::unique_ptr<std::FILE, FileCloser> out(std::fopen(path.c_str(), "wb"));
+    // A file is created only where none is: the files of an earlier save into the same
+    // folder (their scripts load them by name) are never written over.
+    const auto create = [&](std::string& path) {
+        for (std::uint64_t tries = 0; tries < kCreateAttempts; ++tries) {
+            path = blobFilePath(settings.savingFolder, settings.blobFileCounter++);
+            if (std::FILE* f = std::fopen(path.c_str(), "wbx")) return std::unique_ptr<std::FILE, FileCloser>(f);
+            if (errno != EEXIST) break;
+        }
+        return std::unique_ptr<std::FILE, FileCloser>();
+    };
+    std::string path;
+    std::unique_ptr<std::FILE, FileCloser> out = create(path);
     if (!out) {
         // The save job creates the folder; a folder removed since is made again.
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ec);
-        out.reset(std::fopen(path.c_str(), "wb"));
+        out = create(path);
         if (!out) return {};
     }
     bool writeOk = true;

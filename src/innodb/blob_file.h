@@ -45,14 +45,20 @@ core::ReadOnlyFile& externalPartsFile(InnodbReader& ctx, std::uint64_t& pageCoun
 
 // Writes the whole value of an externally stored field (its in-record prefix, then the
 // off-page parts in chain order) to the file savingFolder/blobdata/<blobFileCounter> and
-// increments blobFileCounter. Returns the file's path, or the empty text when the file
-// cannot be created. Requires: field holds the whole in-record part, reference included.
+// increments blobFileCounter; a name another file has already is passed over (the file
+// is created only where none is). Returns the file's path, or the empty text when the
+// file cannot be created. Requires: field holds the whole in-record part, reference
+// included.
 std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
                                 core::ByteSpan field);
 
 // Reads the whole value of an externally stored field into out (prefix, then the parts).
 // A damaged chain gives what could be read.
 void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out);
+
+// One more than the highest number among the blob files under savingFolder (0 when
+// there are none): where a save's numbers start so that they follow an earlier save's.
+std::uint64_t nextFreeBlobNumber(const std::string& savingFolder);
 
 // The path of blob file number n under savingFolder.
 std::string blobFilePath(const std::string& savingFolder, std::uint64_t number);

@@ -411,6 +411,7 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                 broken(p, "page " + std::to_string(p) + " damaged (" + check.problem + ")");
                 break;
             }
+            ++counts.checksums[static_cast<std::size_t>(check.algorithm)];
         }
         const FilHeader fil = decodeFilHeader(view);
         if (options.keepLastFilHeader) ctx.lastFilHeader = fil;

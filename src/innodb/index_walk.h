@@ -6,6 +6,7 @@
 #include "core/settings.h"
 #include "core/status.h"
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -103,6 +104,9 @@ struct LeafWalkCounts {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> unreachedRecords;
     // Leaf pages whose records were taken, in chain order.
     std::vector<std::uint32_t> pagesRead;
+    // Pages verified, by the checksum algorithm that matched (PageChecksum order:
+    // crc32, innodb, none, full_crc32).
+    std::array<std::uint64_t, 4> checksums{};
     // The chain ended before its end (FIL_NULL), not at a stop or an empty first leaf:
     // the page where it broke and why.
     bool broken = false;

@@ -5,6 +5,7 @@
 #include "innodb/index_walk.h"
 #include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
+#include "innodb/page_check.h"
 #include "values/statement_sink.h"
 
 #include <exception>
@@ -31,6 +32,27 @@ constexpr StreamKind kParseIbdForServer{"parseibdfilefordatabase", TablespaceSlo
 constexpr StreamKind kIbdataForServer{"getdatafromibdatafilefordatbase",
                                       TablespaceSlot::SystemTablespace,
                                       values::StatementDestination::Server, ");\r\n"};
+
+// The damage report line of a table's walk: leaf pages read and their checksums, pages
+// found outside the chain, damaged pages, records read and passed over.
+std::string damageReport(const LeafWalkCounts& walked, const LeafDamage& damage) {
+    std::string checksums;
+    for (std::size_t a = 0; a < walked.checksums.size(); ++a) {
+        if (walked.checksums[a] == 0) continue;
+        checksums += (checksums.empty() ? "" : ", ") +
+                     std::string(checksumName(static_cast<PageChecksum>(a))) + " " +
+                     std::to_string(walked.checksums[a]);
+    }
+    std::string line = "Leaf pages read = " + std::to_string(walked.pagesRead.size());
+    if (!checksums.empty()) line += " (page checksums: " + checksums + ")";
+    line += ", leaf pages read outside the chain = " + std::to_string(damage.salvagedPages) +
+            ", damaged pages = " + std::to_string(damage.damagedPages) +
+            ", leaf pages lost = " + std::to_string(damage.lostPages.size()) +
+            "; records read = " + std::to_string(walked.recordsTaken) +
+            ", deleted skipped = " + std::to_string(walked.deletedSkipped) +
+            ", unreadable = " + std::to_string(damage.unreadableCount()) + ".";
+    return line;
+}
 
 bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind, std::uint32_t firstLeaf,
                std::uint64_t resumeOffset, std::string_view tableName,
@@ -75,26 +97,27 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
         if (!status) sink.fail(status.message());
         ok = sink.finish(walked.deletedSkipped);
         if (ok) {
-            for (const std::string& line : damage.reportLines()) sink.reportLine(line);
+            for (const std::string& line : damage.reportLines()) sink.reportCheck(line, true);
         }
         if (ok && !damage.complete()) {
+            const std::string lost = std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
+                                     std::to_string(damage.unreadableCount()) +
+                                     " record(s) could not be read";
             sink.reportDamage(damage.lostPages.size() + damage.unreadableCount(),
-                              "rows of the table are lost: " +
-                                  std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
-                                  std::to_string(damage.unreadableCount()) +
-                                  " record(s) could not be read",
-                              true);
+                              "rows of the table are lost: " + lost, true);
+            sink.nameLoss(lost + " (the log names the rows)");
             ok = false;
         }
         if (ok && walked.otherFormatPages != 0) {
             // Rows that could not be read are a failure of the table, not an empty table.
-            sink.reportDamage(walked.otherFormatPages,
-                              std::to_string(walked.otherFormatPages) +
-                                  " leaf pages are not in the compact record format; their rows "
-                                  "are not read",
-                              true);
+            const std::string lost = std::to_string(walked.otherFormatPages) +
+                                     " leaf pages are not in the compact record format; their rows "
+                                     "are not read";
+            sink.reportDamage(walked.otherFormatPages, lost, true);
+            sink.nameLoss(lost);
             ok = false;
         }
+        sink.reportCheck(damageReport(walked, damage));
     } catch (const std::exception& e) {
         sink.fail(e.what());
         ok = sink.finish(0);

@@ -14,18 +14,12 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "myisam/myisam_header.h"
 #include "values/value_decoder.h"
 
 namespace dunmore::myisam {
 namespace {
 
-constexpr std::int16_t kFieldNormal = 0;
-constexpr std::int16_t kFieldSkipEndspace = 1;
-constexpr std::int16_t kFieldSkipPrespace = 2;
-constexpr std::int16_t kFieldSkipZero = 3;
-constexpr std::int16_t kFieldBlob = 4;
-constexpr std::int16_t kFieldVarchar = 8;
-constexpr std::int16_t kFieldCheck = 9;
 // A BLOB field in the unpacked record is its length (1-4 bytes) and a memory pointer.
 constexpr std::uint32_t kBlobPointerSize = 8;
 constexpr std::uint8_t kLongVarcharMark = 255;
@@ -163,29 +157,31 @@ std::uint32_t readBlockHeader(MyisamReader& ctx, BlockInfo& info, std::uint64_t 
     return readBlockHeader(ctx.dataFile, info, position);
 }
 
-void decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
+bool decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                         core::ByteSpan fieldBytes, core::ByteSpan nullArea) {
-    if (k >= layout.tableColumnOf.size() || layout.tableColumnOf[k] < 0) return;
+    if (k >= layout.tableColumnOf.size() || layout.tableColumnOf[k] < 0) return true;
     const std::size_t column = static_cast<std::size_t>(layout.tableColumnOf[k]);
-    if (column >= ctx.columns.size()) return;
+    if (column >= ctx.columns.size()) return true;
     core::ColumnDefinition& col = ctx.columns[column];
     col.isNull = false;
     const MyisamColumnPlace& place = layout.places[column];
+    thread_local std::vector<std::uint8_t> bits;
     if (place.bitCount > 0) {
-        std::vector<std::uint8_t> bits;
         assembleBitValue(place, nullArea, fieldBytes, bits);
-        values::decodeColumnValue(col, bits, layout.options, col.value);
-    } else {
-        values::decodeColumnValue(col, fieldBytes, layout.options, col.value);
+        fieldBytes = bits;
     }
+    if (values::storedValueFault(col, fieldBytes)) return false;
+    values::decodeColumnValue(col, fieldBytes, layout.options, col.value);
     applyNullRule(ctx, layout, column, nullArea);
+    return true;
 }
 
-bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
-                               core::ByteSpan record) {
+UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
+                                       core::ByteSpan record) {
+    constexpr UnpackResult kMalformed = UnpackResult::Malformed;
     const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
-        return false;
+        return kMalformed;
     thread_local std::vector<core::ByteSpan> spans;
     spans.assign(fields.size(), core::ByteSpan{});
     const core::ByteSpan zeros = zeroBytes();
@@ -221,7 +217,7 @@ bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
         const std::int16_t type = fields[j].fieldType;
         const std::uint32_t length = fields[j].fieldLength;
         if (type == kFieldNormal || type == kFieldCheck) {
-            if (!enough(std::max<std::int64_t>(minPack, length))) return false;
+            if (!enough(std::max<std::int64_t>(minPack, length))) return kMalformed;
             minPack -= length;
             spans[j] = r.bytes(length);
             continue;
@@ -230,13 +226,13 @@ bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
             std::uint32_t stored = 0;
             if (length <= 256) {
                 stored = r.u8();
-                if (!r.ok() || length < 1 || stored > length - 1) return false;
+                if (!r.ok() || length < 1 || stored > length - 1) return kMalformed;
             } else {
                 stored = r.u8();
                 if (stored == kLongVarcharMark) stored = r.u16be();
-                if (!r.ok() || stored > length - 2) return false;
+                if (!r.ok() || stored > length - 2) return kMalformed;
             }
-            if (stored > r.remaining()) return false;
+            if (stored > r.remaining()) return kMalformed;
             spans[j] = r.bytes(stored);
             --minPack;
             continue;
@@ -249,15 +245,15 @@ bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
             } else if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) {
                 std::uint32_t stored = 0;
                 if (length > 255 && (r.peekU8(r.position()) & 128) && r.remaining() > 0) {
-                    if (r.remaining() < 2) return false;
+                    if (r.remaining() < 2) return kMalformed;
                     const std::uint32_t low = r.u8() & 127;
                     stored = low + (static_cast<std::uint32_t>(r.u8()) << 7);
                 } else {
-                    if (r.remaining() == 0) return false;
+                    if (r.remaining() == 0) return kMalformed;
                     stored = r.u8();
                 }
                 --minPack;
-                if (stored >= length || !enough(minPack + stored)) return false;
+                if (stored >= length || !enough(minPack + stored)) return kMalformed;
                 const core::ByteSpan kept = r.bytes(stored);
                 const std::size_t at = restored.size();
                 if (type == kFieldSkipPrespace)
@@ -268,24 +264,24 @@ bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                 spans[j] = core::ByteSpan(restored).subspan(at, length);
             }
         } else if (type == kFieldBlob) {
-            if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return false;
+            if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return kMalformed;
             const std::size_t sizeLength = length - kBlobPointerSize;
-            if (r.remaining() < sizeLength) return false;
+            if (r.remaining() < sizeLength) return kMalformed;
             const std::uint64_t blobLength = r.uleN(sizeLength);
             if (blobLength > r.remaining() ||
                 static_cast<std::int64_t>(r.remaining() - blobLength) < minPack)
-                return false;
+                return kMalformed;
             spans[j] = r.bytes(static_cast<std::size_t>(blobLength));
         } else {
             if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) --minPack;
-            if (!enough(std::max<std::int64_t>(minPack + length, length))) return false;
+            if (!enough(std::max<std::int64_t>(minPack + length, length))) return kMalformed;
             spans[j] = r.bytes(length);
         }
         nextBit();
     }
     // A record whose fields do not use it up exactly (but for its checksum byte) is not
     // what MyISAM wrote.
-    if (!r.ok() || r.remaining() != (ctx.recordChecksum ? 1u : 0u)) return false;
+    if (!r.ok() || r.remaining() != (ctx.recordChecksum ? 1u : 0u)) return kMalformed;
 
     core::ByteSpan nullArea;
     if (layout.tableColumnOf.size() == fields.size() && layout.tableColumnOf[0] < 0)
@@ -302,13 +298,13 @@ bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
         applyNullRule(ctx, layout, k, nullArea);
     }
     for (std::size_t j = 0; j < fields.size(); ++j)
-        decodeDynamicField(ctx, layout, j, spans[j], nullArea);
-    return true;
+        if (!decodeDynamicField(ctx, layout, j, spans[j], nullArea)) return UnpackResult::BadValue;
+    return UnpackResult::Row;
 }
 
 bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record) {
-    if (!unpackDynamicRecordValues(ctx, layout, record)) return false;
+    if (unpackDynamicRecordValues(ctx, layout, record) != UnpackResult::Row) return false;
     appendRow(ctx);
     return true;
 }
@@ -388,12 +384,19 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                 intact = false;
         }
 
-        if (intact && unpackDynamicRecordValues(ctx, layout, record)) {
+        const UnpackResult unpacked =
+            intact ? unpackDynamicRecordValues(ctx, layout, record) : UnpackResult::Malformed;
+        if (unpacked == UnpackResult::Row) {
             if (options.collectRows) appendRow(ctx);
             searching = false;
             ++counts.rows;
             p = resume > p ? resume : nextAligned(p);
             if (options.onRow && !options.onRow(p)) break;
+        } else if (unpacked == UnpackResult::BadValue && !searching) {
+            // A record whose blocks and fields are whole but whose values are not ones a
+            // server stores: it is lost, the blocks after it are where they say.
+            ++counts.damagedSkipped;
+            p = resume > p ? resume : nextAligned(p);
         } else {
             if (!searching) ++counts.damagedSkipped;
             searching = true;

@@ -44,19 +44,24 @@ std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position);
 std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::uint64_t position);
 std::uint32_t readBlockHeader(MyisamReader& ctx, BlockInfo& info, std::uint64_t position);
 
+enum class UnpackResult { Row, Malformed, BadValue };
+
 // Splits a complete dynamic record into its fields (MyISAM's packed-record layout, as
 // _mi_rec_unpack checks it: every length bounded by the record, and the fields using the
-// record up exactly) and decodes them into the values of ctx.columns. Returns false,
-// decoding nothing, for a malformed record.
-bool unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
-                               core::ByteSpan record);
+// record up exactly) and decodes them into the values of ctx.columns: Row. Malformed
+// (nothing decoded) for a record that does not split so; BadValue for one whose fields
+// split but hold a value outside its type (values::storedValueFault): the values of
+// ctx.columns are then not those of a row.
+UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
+                                       core::ByteSpan record);
 // unpackDynamicRecordValues, then the row appended to previewRows.
 bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record);
 
 // Decodes one unpacked field of MyisamColumn k into its table column's value (nothing when
-// k belongs to no table column), then applies the null rule with nullArea.
-void decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
+// k belongs to no table column), then applies the null rule with nullArea. False, decoding
+// nothing, when the bytes are no value of the column's type.
+bool decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                         core::ByteSpan fieldBytes, core::ByteSpan nullArea);
 
 // The dynamic half of walkMyisamRows.

@@ -6,7 +6,7 @@
 //       max block size index 1, full-text keys 1, not used 1
 //   24  state information: open count 2, changed 1, sort key 1, records 8, deleted
 //       records 8, split 8, delete link 8, key file length 8, data file length 8, ...
-//       (only the counts are read, by readMyisamStateCounts)
+//       (only the counts are read, kept in stateCounts)
 //   basePos  base information, 100 bytes (record lengths, field count, pack bits, ...)
 //   then per key a 12-byte definition and its 18-byte segments, per unique a 4-byte
 //   definition and its segments, then per column a 7-byte record definition (type 2,
@@ -35,23 +35,48 @@ constexpr std::size_t kKeySegmentSize = 18;
 constexpr std::size_t kUniqueDefinitionSize = 4;
 constexpr std::size_t kColumnDefinitionSize = 7;
 constexpr std::size_t kBaseInfoTrailer = 6;
-// The definitions of the largest MyISAM table (64 keys of 32 segments, 4096 columns) fit
-// well inside this; nothing past it belongs to the head.
-constexpr std::size_t kMaxHeadRead = 1 << 20;
+// mi_create.c writes myisam_file_magic, FE FE 07 01; the fourth byte is a version.
+constexpr std::uint8_t kSignature[3] = {0xFE, 0xFE, 0x07};
+
+std::optional<MyisamStateCounts> parseStateCounts(core::ByteSpan head) {
+    core::ByteReader r(head);
+    r.seek(kHeaderSize);
+    MyisamStateCounts counts;
+    counts.openCount = r.u16be();
+    r.skip(2);  // changed, sort key
+    counts.records = r.u64be();
+    counts.deletedRecords = r.u64be();
+    r.skip(8 + 8 + 8);  // split, delete link, key file length
+    counts.dataFileLength = r.u64be();
+    if (!r.ok()) return std::nullopt;
+    return counts;
+}
 
 }  // namespace
 
-bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamState& s) {
+bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamState& s,
+                       MyisamHeadFacts* facts) {
     // Nothing of the table read before may survive a head that is cut short.
     s = MyisamState{};
+    MyisamHeadFacts seen;
+    if (facts) {
+        seen.opened = facts->opened;
+        seen.fileLength = facts->fileLength;
+    }
+    if (facts) *facts = seen;
     if (head.size() <= kHeaderSize || fileLength <= kHeaderSize) return false;
     core::ByteReader r(head);
+    seen.signature = r.u8() == kSignature[0] && r.u8() == kSignature[1] && r.u8() == kSignature[2];
     r.seek(kOptionsOffset);
     const std::uint16_t options = r.u16be();
-    r.seek(kBasePosOffset);
+    seen.headerLength = r.u16be();
+    r.skip(2);  // state-info length
+    seen.baseInfoLength = r.u16be();
     const std::uint16_t basePos = r.u16be();
     r.seek(kUniqueCountOffset);
     const std::uint8_t uniqueCount = r.u8();
+    s.stateCounts = parseStateCounts(head.first(std::min<std::uint64_t>(head.size(), fileLength)));
+    if (facts) *facts = seen;
 
     const std::uint8_t optionBits = static_cast<std::uint8_t>(options & 0xFF);
     if (optionBits & kOptionCompressRecord)
@@ -92,6 +117,8 @@ bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamStat
     // A head cut short inside the base information keeps what was read; the
     // definitions that would follow are not there.
     if (!r.ok()) return true;
+    seen.baseInfoRead = true;
+    if (facts) *facts = seen;
 
     // Definitions end at whichever comes first: the bytes read or the file.
     const std::size_t end =
@@ -117,37 +144,29 @@ bool parseMyisamHeader(core::ByteSpan head, std::uint64_t fileLength, MyisamStat
         col.nullPos = r.u16be();
         s.myisamColumns.push_back(std::move(col));
     }
+    seen.definitionsComplete = r.ok() && s.myisamColumns.size() == s.fieldCount;
+    seen.definitionsEnd = r.position();
+    if (facts) *facts = seen;
     return true;
 }
 
-bool readMyisamHeader(MyisamReader& ctx, const std::filesystem::path& indexPath) {
+bool readMyisamHeader(MyisamReader& ctx, const std::filesystem::path& indexPath,
+                      MyisamHeadFacts* facts) {
+    if (facts) *facts = MyisamHeadFacts{};
     ctx.indexFile.close();
     if (!ctx.indexFile.open(indexPath)) return false;
     const std::uint64_t length = ctx.indexFile.size();
+    if (facts) {
+        facts->opened = true;
+        facts->fileLength = length;
+    }
     if (length <= kHeaderSize) {
         ctx.indexFile.close();
         return false;
     }
-    const std::vector<std::uint8_t> head = ctx.indexFile.readVector(0, kMaxHeadRead);
+    const std::vector<std::uint8_t> head = ctx.indexFile.readVector(0, kMaxMyisamHeadRead);
     ctx.indexFile.close();
-    return parseMyisamHeader(head, length, ctx);
-}
-
-std::optional<MyisamStateCounts> readMyisamStateCounts(const std::filesystem::path& indexPath) {
-    core::ReadOnlyFile file;
-    if (!file.open(indexPath).isOk()) return std::nullopt;
-    const std::vector<std::uint8_t> head = file.readVector(0, kHeaderSize + kStateCountsSize);
-    core::ByteReader r(head);
-    r.seek(kHeaderSize);
-    MyisamStateCounts counts;
-    counts.openCount = r.u16be();
-    r.skip(2);  // changed, sort key
-    counts.records = r.u64be();
-    counts.deletedRecords = r.u64be();
-    r.skip(8 + 8 + 8);  // split, delete link, key file length
-    counts.dataFileLength = r.u64be();
-    if (!r.ok()) return std::nullopt;
-    return counts;
+    return parseMyisamHeader(head, length, ctx, facts);
 }
 
 }  // namespace dunmore::myisam

@@ -4,6 +4,8 @@
 #include "core/table_reader.h"
 
 #include <cstdint>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace dunmore::myisam {
@@ -16,6 +18,15 @@ struct MyisamColumn {
     std::uint16_t nullPos = 0;
     std::vector<std::uint8_t> fieldBytes;  // scratch of the dynamic-row unpacker
     std::uint32_t fieldBytesLength = 0;
+};
+
+// The row counts of a .MYI file's state information, as the server last wrote them
+// (a server that did not close the table may have left them behind its data file).
+struct MyisamStateCounts {
+    std::uint16_t openCount = 0;       // not 0: the table was not closed cleanly
+    std::uint64_t records = 0;         // live rows
+    std::uint64_t deletedRecords = 0;  // deleted rows still taking space
+    std::uint64_t dataFileLength = 0;  // bytes of the .MYD in use
 };
 
 // What the .MYI head says about the data file.
@@ -47,6 +58,14 @@ struct MyisamState {
     std::uint8_t raidBytes[8] = {};
     std::vector<MyisamColumn> myisamColumns;
     bool nullAreaFirst = false;
+    // Not empty: the .MYI head was damaged or missing (the text says how) and the fields
+    // above were derived from the table's definition instead.
+    std::string headDamage;
+    // The counts of the .MYI state information, when they were read and are plausible.
+    std::optional<MyisamStateCounts> stateCounts;
+    // Not empty: the .MYI state held counts that do not fit the data file (the text says
+    // so); stateCounts is empty then.
+    std::string countsDamage;
 };
 
 // The reading of one MyISAM table: its definition, the .MYI head and the open .MYI and

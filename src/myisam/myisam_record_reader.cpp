@@ -27,8 +27,15 @@ constexpr std::uint32_t kTypeJson = 245;
 constexpr std::uint32_t kTypeVarString = 253;
 constexpr std::uint32_t kTypeString = 254;
 constexpr std::uint32_t kTypeGeometry = 255;
+constexpr std::uint32_t kTypeTinyBlob = 249;
+constexpr std::uint32_t kTypeMediumBlob = 250;
+constexpr std::uint32_t kTypeLongBlob = 251;
+constexpr std::uint32_t kTypeBlob = 252;
+// A BLOB in the record: its length bytes and a memory pointer of 8 bytes.
+constexpr std::uint32_t kBlobPointerSize = 8;
 constexpr std::uint16_t kPackBitAsChar = 1u << 12;
 constexpr std::uint8_t kDeleteMarkClear = 0;
+constexpr std::uint8_t kDeleteMarkBit = 0x01;
 
 bool bitsStoredInNullArea(const core::ColumnDefinition& col) {
     return col.typeCode == kTypeBit && !(col.packFlags & kPackBitAsChar);
@@ -55,6 +62,16 @@ std::uint32_t fixedWidth(const core::ColumnDefinition& col) {
     }
 }
 
+// BLOB/TEXT length bytes by the .frm type code; GEOMETRY and MySQL's JSON use 4.
+std::uint32_t blobLengthBytes(std::uint32_t typeCode) {
+    switch (typeCode) {
+        case kTypeTinyBlob: return 1;
+        case kTypeBlob: return 2;
+        case kTypeMediumBlob: return 3;
+        default: return 4;
+    }
+}
+
 std::uint32_t recordOffset(const core::ColumnDefinition& col) {
     return col.recordPos > 0 ? col.recordPos - 1 : 0;
 }
@@ -69,6 +86,20 @@ core::ByteSpan slice(core::ByteSpan record, std::size_t offset, std::size_t coun
 thread_local core::RowValues t_spareRow;
 
 }  // namespace
+
+std::uint32_t recordWidth(const core::ColumnDefinition& col) {
+    switch (col.typeCode) {
+        case kTypeTinyBlob:
+        case kTypeMediumBlob:
+        case kTypeLongBlob:
+        case kTypeBlob:
+        case kTypeJson:
+        case kTypeGeometry:
+            return blobLengthBytes(col.typeCode) + kBlobPointerSize;
+        default:
+            return fixedWidth(col);
+    }
+}
 
 void appendRow(MyisamReader& ctx) {
     core::RowValues row = std::move(t_spareRow);
@@ -87,36 +118,38 @@ void recycleRows(MyisamReader& ctx) {
     ctx.previewRows.clear();
 }
 
+std::vector<MyisamColumnPlace> nullFlagPlaces(const std::vector<core::ColumnDefinition>& columns,
+                                              bool fixedFormat) {
+    std::vector<MyisamColumnPlace> places(columns.size());
+    // Null bits in column order, as the server assigns them when it opens the table; the
+    // .frm reader's numbers count the columns that are not stored as well.
+    std::uint32_t next = fixedFormat ? 1 : 0;
+    for (std::size_t k = 0; k < columns.size(); ++k) {
+        const core::ColumnDefinition& col = columns[k];
+        MyisamColumnPlace& place = places[k];
+        if (col.nullable) {
+            const std::uint32_t bit = col.nullFlagBit >= 0 ? static_cast<std::uint32_t>(col.nullFlagBit) : next;
+            place.nullPos = bit / 8;
+            place.nullBit = static_cast<std::uint8_t>(1u << (bit % 8));
+            next = bit + 1;
+        }
+        if (bitsStoredInNullArea(col) && col.length > 0 && (col.length & 7) != 0) {
+            const std::uint32_t bit = col.bitFlagsBit >= 0 ? static_cast<std::uint32_t>(col.bitFlagsBit) : next;
+            place.bitPos = bit / 8;
+            place.bitOffset = static_cast<std::uint8_t>(bit % 8);
+            place.bitCount = static_cast<std::uint8_t>(col.length & 7);
+            next = bit + place.bitCount;
+        }
+    }
+    return places;
+}
+
 MyisamRowLayout buildRowLayout(const MyisamReader& ctx,
                                const values::DecodeOptions& options) {
     MyisamRowLayout layout;
     layout.options = options;
     const std::size_t columnCount = ctx.columns.size();
-    layout.places.resize(columnCount);
-
-    // Null bits in column order, as the server assigns them when it opens the table.
-    std::uint32_t bytePos = 0;
-    std::uint32_t bitIndex = ctx.myisamRowFormat == kRowFormatFixed ? 1 : 0;
-    for (std::size_t k = 0; k < columnCount; ++k) {
-        const core::ColumnDefinition& col = ctx.columns[k];
-        MyisamColumnPlace& place = layout.places[k];
-        if (col.nullable) {
-            place.nullPos = bytePos;
-            place.nullBit = static_cast<std::uint8_t>(1u << bitIndex);
-            bitIndex = (bitIndex + 1) & 7;
-            if (bitIndex == 0) ++bytePos;
-        }
-        if (bitsStoredInNullArea(col) && col.length > 0 && (col.length & 7) != 0) {
-            place.bitPos = bytePos;
-            place.bitOffset = static_cast<std::uint8_t>(bitIndex);
-            place.bitCount = static_cast<std::uint8_t>(col.length & 7);
-            bitIndex += place.bitCount;
-            if (bitIndex > 7) {
-                ++bytePos;
-                bitIndex -= 8;
-            }
-        }
-    }
+    layout.places = nullFlagPlaces(ctx.columns, ctx.myisamRowFormat == kRowFormatFixed);
 
     // MyisamColumns lie end to end from offset 0; match them to table columns by offset.
     const std::size_t fieldCount = ctx.myisamColumns.size();
@@ -183,9 +216,14 @@ void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
     out.insert(out.end(), wholeBytes.begin(), wholeBytes.end());
 }
 
-bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
+SlotState decodeFixedSlot(MyisamReader& ctx, const MyisamRowLayout& layout,
                           core::ByteSpan record) {
-    if (record.empty() || record[0] == kDeleteMarkClear) return false;
+    if (record.empty() || record[0] == kDeleteMarkClear) return SlotState::Deleted;
+    // A live record keeps bit 0 of its first byte set; a slot of nothing but 0xFF bytes
+    // (erased or overwritten storage) is not one a server wrote either.
+    if ((record[0] & kDeleteMarkBit) == 0 ||
+        std::all_of(record.begin(), record.end(), [](std::uint8_t b) { return b == 0xFF; }))
+        return SlotState::Damaged;
     const core::ByteSpan nullFlags = slice(record, 0, layout.nullAreaLength);
     std::vector<std::uint8_t> bitBytes;
     for (std::size_t k = 0; k < ctx.columns.size(); ++k) {
@@ -196,9 +234,8 @@ bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
         if (col.typeCode == kTypeVarchar) {
             const std::size_t prefix = col.length < 256 ? 1 : 2;
             const std::size_t stored = core::readLeAt(record, start, prefix);
-            const std::size_t length =
-                std::min<std::size_t>(stored, col.length > 0 ? col.length : 0);
-            bytes = slice(record, start + prefix, length);
+            if (stored > static_cast<std::size_t>(std::max(col.length, 0))) return SlotState::Damaged;
+            bytes = slice(record, start + prefix, stored);
         } else {
             bytes = slice(record, start, fixedWidth(col));
         }
@@ -206,15 +243,16 @@ bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
             assembleBitValue(layout.places[k], nullFlags, bytes, bitBytes);
             bytes = bitBytes;
         }
+        if (values::storedValueFault(col, bytes)) return SlotState::Damaged;
         values::decodeColumnValue(col, bytes, layout.options, col.value);
         applyNullRule(ctx, layout, k, nullFlags);
     }
-    return true;
+    return SlotState::Row;
 }
 
 bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     core::ByteSpan record) {
-    if (!decodeFixedRowValues(ctx, layout, record)) return false;
+    if (decodeFixedSlot(ctx, layout, record) != SlotState::Row) return false;
     appendRow(ctx);
     return true;
 }
@@ -255,12 +293,18 @@ WalkCounts walkFixedRows(MyisamReader& ctx, const MyisamRowLayout& layout,
             ++counts.damagedSkipped;
             break;
         }
-        if (decodeFixedRowValues(ctx, layout, record)) {
-            if (options.collectRows) appendRow(ctx);
-            ++counts.rows;
-            if (options.onRow && !options.onRow(next)) break;
-        } else {
-            ++counts.deletedSkipped;
+        switch (decodeFixedSlot(ctx, layout, record)) {
+            case SlotState::Row:
+                if (options.collectRows) appendRow(ctx);
+                ++counts.rows;
+                if (options.onRow && !options.onRow(next)) return counts;
+                break;
+            case SlotState::Deleted:
+                ++counts.deletedSkipped;
+                break;
+            case SlotState::Damaged:
+                ++counts.damagedSkipped;
+                break;
         }
         if (next <= p) break;
         p = next;

@@ -53,6 +53,17 @@ struct WalkOptions {
     bool collectRows = true;
 };
 
+// The null flag (and the BIT bits kept among the null flags) of each column, assigned in
+// column order as the server does: from bit 0 of the first byte, or from bit 1 in a
+// fixed-length table (bit 0 is its delete mark). myisamIndex stays -1.
+std::vector<MyisamColumnPlace> nullFlagPlaces(const std::vector<core::ColumnDefinition>& columns,
+                                              bool fixedFormat);
+
+// The bytes column col takes in a MyISAM record at its record position (the server's
+// pack_length_in_rec): a BIT column without the bits kept among the null flags, a
+// VARCHAR with its length bytes, a BLOB or GEOMETRY as its length and a memory pointer.
+std::uint32_t recordWidth(const core::ColumnDefinition& col);
+
 // The layout of ctx's table: table columns matched to MyisamColumns by record offset,
 // null flags and BIT bits as the server places them (bit 0 of the first null-flag byte
 // is reserved for the delete mark in fixed-length tables). Never fails; columns it
@@ -78,12 +89,17 @@ void appendRow(MyisamReader& ctx);
 // stream that drains the list after every row allocates nothing per row.
 void recycleRows(MyisamReader& ctx);
 
+enum class SlotState { Row, Deleted, Damaged };
+
 // Decodes the fixed-length record in `record` (one slot, starting at its null-flag
-// bytes) into the values of ctx.columns. A deleted slot (first byte 0, MyISAM's delete
-// mark) decodes nothing and returns false.
-bool decodeFixedRowValues(MyisamReader& ctx, const MyisamRowLayout& layout,
+// bytes) into the values of ctx.columns: Row. A deleted slot (first byte 0, MyISAM's
+// delete mark) decodes nothing: Deleted. A slot that is no record the server wrote (the
+// delete-mark bit of a live record clear, every byte 0xFF, a VARCHAR length above its
+// column, a value outside its type) is Damaged; the values of ctx.columns are then not
+// those of a row.
+SlotState decodeFixedSlot(MyisamReader& ctx, const MyisamRowLayout& layout,
                           core::ByteSpan record);
-// decodeFixedRowValues, then the row appended to previewRows.
+// decodeFixedSlot, then, for a Row, the row appended to previewRows (true).
 bool decodeFixedRow(MyisamReader& ctx, const MyisamRowLayout& layout,
                     core::ByteSpan record);
 // The same for the slot at rowPosition of ctx.dataFile.

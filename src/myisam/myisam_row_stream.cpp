@@ -6,6 +6,7 @@
 #include <exception>
 
 #include "core/row_sink.h"
+#include "myisam/myisam_header.h"
 #include "myisam/myisam_record_reader.h"
 #include "values/statement_sink.h"
 
@@ -17,6 +18,77 @@ constexpr std::uint64_t kProgressSteps = 1024;
 
 values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
     return {settings.version56OrLater, settings.saving()};
+}
+
+// The table's damage report, in the log and counts().report: what the walk read and
+// passed over, the state of the .MYI, and what the .MYI state says was lost; the losses
+// also in the output pane and in the sink's loss for the job's final message. False
+// when any stored row was not saved: damaged records, a compressed data file, a data
+// file shorter than its .MYI says, fewer or more rows than its .MYI counts (not checked
+// after a stop).
+bool reportTable(const MyisamReader& ctx, values::StatementSink& sink,
+                 const WalkCounts& walked, std::uint64_t fileLength,
+                 const std::filesystem::path& dataPath, bool stopped) {
+    const std::string dataName = dataPath.filename().string();
+    const std::string indexName = dataPath.stem().string() + ".MYI";
+    if (ctx.myisamRowFormat == kRowFormatCompressed) {
+        sink.reportDamage(1, dataName + " is compressed (myisampack): its rows are not read", true);
+        sink.nameLoss("its rows are compressed (myisampack) and not read");
+        sink.reportCheck(dataName + " is compressed (myisampack): its rows are not read.");
+        return false;
+    }
+    bool complete = true;
+    if (walked.damagedSkipped > 0) {
+        sink.reportDamage(walked.damagedSkipped,
+                          "Damaged records skipped = " + std::to_string(walked.damagedSkipped), false);
+        sink.nameLoss(std::to_string(walked.damagedSkipped) + " damaged record(s) of " + dataName +
+                      " skipped");
+        complete = false;
+    }
+    sink.reportCheck(dataName + ": " + std::to_string(walked.rows) + " records read, " +
+                     std::to_string(walked.deletedSkipped) + " deleted skipped, " +
+                     std::to_string(walked.damagedSkipped) + " damaged skipped (" +
+                     (ctx.myisamRowFormat == kRowFormatDynamic ? "dynamic" : "fixed-length") +
+                     " rows).");
+    if (!ctx.headDamage.empty()) sink.reportCheck(ctx.headDamage, true);
+    if (!ctx.countsDamage.empty()) sink.reportCheck(ctx.countsDamage, true);
+    if (!ctx.stateCounts) return complete;
+    const MyisamStateCounts& state = *ctx.stateCounts;
+    const std::string oldCount = state.openCount != 0
+                                     ? " (the table was not closed cleanly: the count may be old)"
+                                     : "";
+    if (ctx.headDamage.empty())
+        sink.reportCheck(indexName + ": intact; its state counts " + std::to_string(state.records) +
+                         " rows in " + std::to_string(state.dataFileLength) + " bytes" + oldCount + ".");
+    if (stopped) return complete;
+    if (fileLength < state.dataFileLength) {
+        sink.reportCheck(dataName + " is " + std::to_string(fileLength) + " bytes long, " + indexName +
+                             " says " + std::to_string(state.dataFileLength) + ": the rows of its last " +
+                             std::to_string(state.dataFileLength - fileLength) + " bytes are lost.",
+                         true);
+        sink.reportDamage(1, {}, false);
+        sink.nameLoss(dataName + " is " + std::to_string(state.dataFileLength - fileLength) +
+                      " bytes shorter than " + indexName + " says");
+        complete = false;
+    }
+    if (walked.rows != state.records) {
+        const std::string found = std::to_string(walked.rows);
+        const std::string counted = std::to_string(state.records);
+        std::string line = "Records found = " + found + ", " + indexName + " counts " + counted;
+        if (walked.rows < state.records) {
+            line += ": " + std::to_string(state.records - walked.rows) + " rows are lost" + oldCount + ".";
+            sink.nameLoss(std::to_string(state.records - walked.rows) + " of the " + counted +
+                          " rows " + indexName + " counts were not found");
+        } else {
+            line += ": " + std::to_string(walked.rows - state.records) +
+                    " rows more than stored" + oldCount + "; some may not be rows of the table.";
+            sink.nameLoss(found + " rows found where " + indexName + " counts " + counted);
+        }
+        sink.reportCheck(line, true);
+        sink.reportDamage(1, {}, false);
+        complete = false;
+    }
+    return complete;
 }
 
 bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
@@ -59,13 +131,7 @@ bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem:
         frame.frontend.setProgressPosition(fileLength);
         sink.writeScriptText("COMMIT;\r\n\r\n");
         ok = sink.finish(walked.deletedSkipped);
-        if (ok && walked.damagedSkipped > 0) {
-            // Rows were lost to damage: the save is not complete, and says so.
-            sink.reportDamage(walked.damagedSkipped,
-                              "Damaged records skipped = " + std::to_string(walked.damagedSkipped),
-                              false);
-            ok = false;
-        }
+        if (ok) ok = reportTable(ctx, sink, walked, fileLength, dataPath, frame.stopRequested());
     } catch (const std::exception& e) {
         sink.fail(e.what());
         ok = sink.finish(0);

@@ -3,7 +3,7 @@
 #include "core/scan.h"
 #include "innodb/index_walk.h"
 #include "innodb/sdi_definition.h"
-#include "myisam/myisam_header.h"
+#include "myisam/myisam_layout.h"
 #include "myisam/myisam_row_stream.h"
 
 namespace dunmore::output {
@@ -19,8 +19,11 @@ core::Status loadFirstPreviewPage(core::MainFrame& frame, const core::TableEntry
     }
     if (definition.engineCode == core::kEngineMyisam) {
         auto reader = std::make_unique<myisam::MyisamReader>(std::move(definition));
-        myisam::readMyisamHeader(*reader, core::tableFilePath(cat, table, ".MYI"));
-        myisam::loadMyisamPreviewPage(frame, *reader, core::tableFilePath(cat, table, ".MYD"));
+        const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
+        // A damaged .MYI gives way to the layout of the definition; without either the
+        // table previews no rows.
+        if (myisam::loadMyisamLayout(*reader, core::tableFilePath(cat, table, ".MYI"), dataPath))
+            myisam::loadMyisamPreviewPage(frame, *reader, dataPath);
         frame.previewTable = std::move(reader);
     } else if (definition.engineCode == core::kEngineInnodb) {
         auto reader = std::make_unique<innodb::InnodbReader>(frame.context, std::move(definition));

@@ -11,9 +11,11 @@
 #include "core/log_file.h"
 #include "core/read_only_file.h"
 #include "core/scan.h"
+#include "innodb/blob_file.h"
 #include "schema/column_type.h"
 #include "schema/view_statement.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 
@@ -118,6 +120,10 @@ void startScriptOutput(core::MainFrame& frame, ScriptJobState& state) {
     settings.savingFolder = folder;
     fs::create_directories(settings.savingFolder, ec);
     fs::create_directories(core::joinPath(settings.savingFolder, std::string(kBlobFolderName)), ec);
+    // The blob files of an earlier save into this folder keep their names: this save's
+    // numbers follow theirs.
+    const std::uint64_t next = innodb::nextFreeBlobNumber(settings.savingFolder);
+    if (settings.blobFileCounter.load() < next) settings.blobFileCounter = next;
     if (!writeMarkerFile(settings.savingFolder))
         reportFailure(frame, state,
                       "File " + core::joinPath(settings.savingFolder, std::string(kMarkerFileName)) +

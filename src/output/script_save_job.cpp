@@ -8,7 +8,7 @@
 #include "core/scan.h"
 #include "innodb/row_stream.h"
 #include "innodb/sdi_definition.h"
-#include "myisam/myisam_header.h"
+#include "myisam/myisam_layout.h"
 #include "myisam/myisam_row_stream.h"
 #include "output/create_table.h"
 #include "output/script_output.h"
@@ -184,25 +184,35 @@ bool isWithin(const std::string& folder, const std::string& base) {
 std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
                           core::TableDefinitionState definition,
                           const std::string& databaseFolder, const std::string& statementName,
-                          bool toServer) {
+                          bool toServer, core::TableRowCounts* rowCounts) {
     const core::Catalogue& cat = frame.catalogue;
     const std::string rows = "Rows of table " + table.name;
+    core::TableRowCounts ownCounts;
+    core::TableRowCounts& counts = rowCounts ? *rowCounts : ownCounts;
+    counts = {};
+    // What of the rows was lost, named for the final message.
+    const auto incomplete = [&] {
+        return rows + " not saved completely" + (counts.loss.empty() ? "." : ": " + counts.loss + ".");
+    };
     if (definition.engineCode == core::kEngineMyisam) {
         myisam::MyisamReader reader(std::move(definition));
         const std::string indexPath = core::tableFilePath(cat, table, ".MYI");
         const std::string dataPath = core::tableFilePath(cat, table, ".MYD");
         frame.writeLog("Processing File\t" + indexPath + "\r\n");
-        const bool header = myisam::readMyisamHeader(reader, indexPath);
+        const bool layout = myisam::loadMyisamLayout(reader, indexPath, dataPath);
         frame.writeLog("Processing File\t" + dataPath + "\r\n");
-        // Without the index header the record layout is unknown: rows read from the data
-        // file would be guesses, so none are written.
-        if (!header) return rows + " not saved: " + indexPath + " cannot be read.";
+        // Without a record layout, rows read from the data file would be guesses, so none
+        // are written.
+        if (!layout) {
+            frame.writeLog(reader.headDamage + "\r\n");
+            return rows + " not saved: " + reader.headDamage;
+        }
         core::ReadOnlyFile probe;
         if (!probe.open(dataPath).isOk()) return rows + " not saved: " + dataPath + " cannot be read.";
         probe.close();
         const bool complete =
-            myisam::saveMyisamTableRows(frame, reader, dataPath, statementName, toServer);
-        return complete ? std::string() : rows + " not saved completely.";
+            myisam::saveMyisamTableRows(frame, reader, dataPath, statementName, toServer, &counts);
+        return complete ? std::string() : incomplete();
     }
     if (definition.engineCode == core::kEngineInnodb) {
         const std::string ibdPath = core::tableFilePath(cat, table, ".ibd");
@@ -213,9 +223,9 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
         std::string problem;
         const bool complete = innodb::saveInnodbTableRows(frame, reader, databaseFolder,
                                                           core::diskName(table), statementName,
-                                                          toServer, nullptr, &problem);
+                                                          toServer, &counts, &problem);
         if (!problem.empty()) return rows + " not saved: its records cannot be read: " + problem + ".";
-        return complete ? std::string() : rows + " not saved completely.";
+        return complete ? std::string() : incomplete();
     }
     return rows + " not saved: its storage engine is neither MyISAM nor InnoDB.";
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/main_frame.h"
+#include "core/row_sink.h"
 
 #include <cstdint>
 #include <functional>
@@ -61,10 +62,11 @@ CheckedItem classifyCheckedNode(const core::MainFrame& frame, core::CheckTree::N
 // lines of a MyISAM table. Returns the empty text when every row was read and handed on,
 // otherwise the failure to report ("Rows of table T not saved completely.", or why none
 // were read).
+// counts, when given, receives what became of the rows, the damage report among them.
 std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
                           core::TableDefinitionState definition,
                           const std::string& databaseFolder, const std::string& statementName,
-                          bool toServer);
+                          bool toServer, core::TableRowCounts* counts = nullptr);
 
 // The final message of a job that ended with outcome.
 std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath);

@@ -208,6 +208,8 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
     const bool newLayout = v >= 3;
 
     ByteReader h(header);
+    h.seek(18);
+    const std::uint32_t maxRows = h.u32le();
     h.seek(4);
     const std::uint16_t formNamesLength = h.u16le();
     const std::uint16_t keySectionOffset = h.u16le();
@@ -243,6 +245,8 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
     formInfo.resize(kFormInfoSize, 0);  // a block cut short reads as zeros
 
     ctx.mysqlVersion = mysqlVersion;
+    ctx.createOptions = createOptions;
+    ctx.maxRows = maxRows;
     settings.version56OrLater = mysqlVersion >= 50600;
     ctx.tableCharset = newCharsetLayout == 0 ? header[41] * 256u + header[38] : 0;
 
@@ -462,9 +466,13 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
             col.isUnsigned = !(rec.packFlags & kPackSigned);
             col.isZerofill = (rec.packFlags & kPackZerofill) != 0;
         }
-        if (rec.typeCode == kTypeBit && !(rec.packFlags & kPackBitAsChar))
+        // The server gives each column its null flag and then the uneven bits of a BIT,
+        // in the order of the columns.
+        if (col.nullable) col.nullFlagBit = static_cast<std::int32_t>(nullBits++);
+        if (rec.typeCode == kTypeBit && !(rec.packFlags & kPackBitAsChar) && (rec.length & 7u) != 0) {
+            col.bitFlagsBit = static_cast<std::int32_t>(nullBits);
             nullBits += rec.length & 7u;
-        if (col.nullable) ++nullBits;
+        }
         if (notStored[i]) continue;
         listNumber[i + 1] = col.index + 1;
         ctx.columns.push_back(std::move(col));

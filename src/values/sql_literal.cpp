@@ -239,9 +239,15 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
             if (isBlobFilePath(t, savingFolder)) {
                 std::string path(t);
                 std::replace(path.begin(), path.end(), '\\', '/');
-                out.append("LOAD_FILE('");
+                // A server that cannot read the file (secure_file_priv, permissions,
+                // max_allowed_packet) makes LOAD_FILE NULL; the second operand is then
+                // evaluated and its overflow stops the statement with an error that names
+                // the file, instead of a NULL in place of the value.
+                out.append("IFNULL(LOAD_FILE('");
                 appendEscaped(path, out);
-                out.append("'),");
+                out.append("'),~0+ISNULL(LOAD_FILE('");
+                appendEscaped(path, out);
+                out.append("'))),");
                 return;
             }
             if (column.charset == core::kBinaryCollation) return appendBare(t, isHexText, out);

@@ -18,7 +18,10 @@ namespace dunmore::values {
 //   double the apostrophe; bare literals (numbers, 0x hex, b'bits') are written bare
 //   only when the text has that form, else quoted; an empty bare value is ''.
 // - A BLOB/TEXT value is a LOAD_FILE call only when it is exactly a blob file path:
-//   savingFolder, "blobdata" and a number, joined by separators.
+//   savingFolder, "blobdata" and a number, joined by separators. The call is guarded:
+//   IFNULL(LOAD_FILE('p'),~0+ISNULL(LOAD_FILE('p'))), so that a server that cannot read
+//   the file stops at the row with "BIGINT UNSIGNED value is out of range in
+//   '~0 + isnull(load_file('p'))'" (error 1690) instead of storing NULL.
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder);
 // Whether the decoded value is SQL NULL: its null flag, or the text "NULL" in a column
 // that cannot hold that word as a value (see sqlLiteral).

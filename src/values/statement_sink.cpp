@@ -20,7 +20,9 @@ StatementSink::StatementSink(core::MainFrame& frame, std::string_view streamName
       m_destination(destination),
       m_head(insertStatementHead(columns, tableName)),
       m_statementEnd(statementEnd) {
-    if (destination == StatementDestination::Script)
+    if (frame.settings.checkOnly)
+        m_destination = StatementDestination::None;
+    else if (destination == StatementDestination::Script)
         m_scriptRows.emplace(frame.scriptWriter, columns, m_head, statementEnd,
                              frame.settings.savingFolder, saveWorkers(frame.settings.saveJobs));
     else
@@ -28,6 +30,10 @@ StatementSink::StatementSink(core::MainFrame& frame, std::string_view streamName
 }
 
 bool StatementSink::acceptRow(const core::RowValues& row) {
+    if (m_destination == StatementDestination::None) {
+        ++m_counts.written;
+        return true;
+    }
     if (m_scriptRows) {
         if (!m_scriptRows->writeRow(row)) {
             fail("the script file could not be written");
@@ -101,9 +107,20 @@ void StatementSink::reportDamage(std::uint64_t damaged, std::string_view damageL
     m_counts.damaged += damaged;
     if (asFailure) {
         logFailure(damageLog);
-    } else {
+    } else if (!damageLog.empty()) {
         m_frame.writeLog(std::string(damageLog) + "\r\n");
     }
+}
+
+void StatementSink::nameLoss(std::string_view loss) {
+    if (!m_counts.loss.empty()) m_counts.loss += "; ";
+    m_counts.loss += loss;
+}
+
+void StatementSink::reportCheck(std::string line, bool shown) {
+    m_frame.writeLog(line + "\r\n");
+    if (shown) m_frame.addOutputLine(line);
+    m_counts.report.push_back(std::move(line));
 }
 
 void StatementSink::logFailure(std::string_view reason) {

@@ -10,7 +10,8 @@
 
 namespace dunmore::values {
 
-enum class StatementDestination { Script, Server };
+// None: the rows are counted and go nowhere (a check).
+enum class StatementDestination { Script, Server, None };
 
 // The save's sink of one table's rows, fed by the MyISAM and the InnoDB streams alike:
 // every row becomes one INSERT statement (the head built once, the row's literals, the
@@ -19,6 +20,7 @@ enum class StatementDestination { Script, Server };
 // frame.serverConnection. It keeps the table's counts and writes the lines the stream
 // logs: "row not inserted after N  row no." for a row the server refused, the total
 // line, the deleted count, and "Error in processing function " + the stream's name.
+// While settings.checkOnly is set the rows are only counted (dunmore check).
 class StatementSink : public core::RowSink {
 public:
     // streamName is the name the stream logs (mydfileforscript, parseibdfilefordatabase ...).
@@ -45,8 +47,15 @@ public:
     // After finish: a line about the table's damage, in the log and the output pane.
     void reportLine(std::string_view line);
     // After finish: rows were lost to damage. damageLog goes to the log as it stands
-    // (asFailure: under the stream's "Error in processing function" line).
+    // (asFailure: under the stream's "Error in processing function" line; nothing when
+    // it is empty and not asFailure).
     void reportDamage(std::uint64_t damaged, std::string_view damageLog, bool asFailure);
+    // Names what of the table was lost, for the job's final message (counts().loss, the
+    // names joined by "; ").
+    void nameLoss(std::string_view loss);
+    // A line of the table's damage report: to the log (and, when shown, the output
+    // pane), and kept in counts().report.
+    void reportCheck(std::string line, bool shown = false);
 
     const core::TableRowCounts& counts() const { return m_counts; }
 

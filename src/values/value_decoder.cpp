@@ -337,34 +337,46 @@ void decodeDate(core::ByteSpan bytes, bool oldDate, std::string& out) {
     appendDate(out, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
 }
 
+// A MariaDB fractional TIME (5.3 to 10.0) as signed microseconds: its big-endian count
+// of 10^(6-fsp) steps from -838:59:59.999999.
+std::int64_t hiresTimeMicros(core::ByteSpan bytes, int fsp) {
+    const std::uint32_t width = kTimeHiresBytes[static_cast<std::size_t>(fsp)];
+    core::ByteReader r(bytes.first(std::min<std::size_t>(width, bytes.size())));
+    const std::int64_t scale = kPowersOf10[static_cast<std::size_t>(6 - fsp)];
+    const std::int64_t zeroPoint = (kTimeMaxValueSeconds + 1) * 1000000 / scale;
+    return (static_cast<std::int64_t>(r.ubeN(width)) - zeroPoint) * scale;
+}
+
+// A MySQL 5.6 TIME2 value as a signed count: the hours, minutes and seconds of its
+// magnitude in bits 24 and up (hour 12-21, minute 6-11, second 0-5), microseconds below.
+std::int64_t time2Packed(core::ByteSpan bytes, int fsp) {
+    core::ByteReader r(bytes);
+    if (fsp >= 5) return static_cast<std::int64_t>(r.u48be()) - kTimefOffset;
+    std::int64_t intPart = static_cast<std::int64_t>(r.u24be()) - kTimefIntOffset;
+    std::int64_t frac = 0;
+    if (fsp >= 3) {
+        frac = r.u16be();
+        if (intPart < 0 && frac != 0) {
+            ++intPart;
+            frac -= 0x10000;
+        }
+        frac *= 100;
+    } else if (fsp >= 1) {
+        frac = r.u8();
+        if (intPart < 0 && frac != 0) {
+            ++intPart;
+            frac -= 0x100;
+        }
+        frac *= 10000;
+    }
+    return intPart * (std::int64_t{1} << 24) + frac;
+}
+
 void decodeTime(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
     const int fsp = fractionalPrecision(column, kTimeWidth);
     const Padded<8> p(bytes);
     if (column.typeCode == type::kTime2) {
-        core::ByteReader r(p.span(8));
-        std::int64_t packed = 0;
-        if (fsp >= 5) {
-            packed = static_cast<std::int64_t>(r.u48be()) - kTimefOffset;
-        } else {
-            std::int64_t intPart = static_cast<std::int64_t>(r.u24be()) - kTimefIntOffset;
-            std::int64_t frac = 0;
-            if (fsp >= 3) {
-                frac = r.u16be();
-                if (intPart < 0 && frac != 0) {
-                    ++intPart;
-                    frac -= 0x10000;
-                }
-                frac *= 100;
-            } else if (fsp >= 1) {
-                frac = r.u8();
-                if (intPart < 0 && frac != 0) {
-                    ++intPart;
-                    frac -= 0x100;
-                }
-                frac *= 10000;
-            }
-            packed = intPart * (std::int64_t{1} << 24) + frac;
-        }
+        const std::int64_t packed = time2Packed(p.span(8), fsp);
         const bool negative = packed < 0;
         const std::uint64_t magnitude =
             negative ? 0 - static_cast<std::uint64_t>(packed) : static_cast<std::uint64_t>(packed);
@@ -376,11 +388,7 @@ void decodeTime(const core::ColumnDefinition& column, core::ByteSpan bytes, std:
         return;
     }
     if (fsp > 0) {
-        const std::uint32_t width = kTimeHiresBytes[static_cast<std::size_t>(fsp)];
-        core::ByteReader r(p.span(width));
-        const std::int64_t scale = kPowersOf10[static_cast<std::size_t>(6 - fsp)];
-        const std::int64_t zeroPoint = (kTimeMaxValueSeconds + 1) * 1000000 / scale;
-        const std::int64_t v = (static_cast<std::int64_t>(r.ubeN(width)) - zeroPoint) * scale;
+        const std::int64_t v = hiresTimeMicros(p.span(8), fsp);
         const bool negative = v < 0;
         const std::int64_t a = negative ? -v : v;
         const std::int64_t secs = a / 1000000;
@@ -559,70 +567,177 @@ void decodeGeometry(core::ByteSpan bytes, const DecodeOptions& options, std::str
     appendHex(bytes, out);
 }
 
-void appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
-                         std::string& out) {
-    const std::int32_t frac = std::clamp(decimals, 0, kMaxDecimalDigits);
-    const std::int32_t intg = std::clamp(precision - frac, 0, kMaxDecimalDigits);
-    const std::uint32_t intg0 = static_cast<std::uint32_t>(intg) / kDigitsPerGroup;
+// The digit groups of a packed DECIMAL: the leading partial group, the whole groups of
+// nine digits (integer part, then fraction) and the trailing partial group.
+struct DecimalDigits {
+    bool negative = false;
+    std::uint64_t lead = 0;
+    std::array<std::uint64_t, 2 * kMaxDecimalDigits / kDigitsPerGroup + 2> groups{};
+    std::uint32_t intg0 = 0;
+    std::uint32_t frac0 = 0;
+    std::uint32_t frac0x = 0;
+    std::int32_t frac = 0;
+    std::uint64_t trail = 0;
+};
+
+// False when a group holds more than its digits: bytes a server never wrote.
+bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
+                       DecimalDigits& d) {
+    d.frac = std::clamp(decimals, 0, kMaxDecimalDigits);
+    const std::int32_t intg = std::clamp(precision - d.frac, 0, kMaxDecimalDigits);
+    d.intg0 = static_cast<std::uint32_t>(intg) / kDigitsPerGroup;
     const std::uint32_t intg0x = static_cast<std::uint32_t>(intg) % kDigitsPerGroup;
-    const std::uint32_t frac0 = static_cast<std::uint32_t>(frac) / kDigitsPerGroup;
-    const std::uint32_t frac0x = static_cast<std::uint32_t>(frac) % kDigitsPerGroup;
+    d.frac0 = static_cast<std::uint32_t>(d.frac) / kDigitsPerGroup;
+    d.frac0x = static_cast<std::uint32_t>(d.frac) % kDigitsPerGroup;
     const std::uint32_t size = packedDecimalSize(precision, decimals);
 
     Padded<96> copy(bytes);
-    const bool negative = (copy.data[0] & 0x80) == 0;
+    d.negative = (copy.data[0] & 0x80) == 0;
     copy.data[0] ^= 0x80;
-    const std::uint64_t mask = negative ? ~std::uint64_t{0} : 0;
+    const std::uint64_t mask = d.negative ? ~std::uint64_t{0} : 0;
     core::ByteReader r(copy.span(size));
     auto group = [&](std::uint32_t width) {
         const std::uint64_t widthMask =
             width >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width)) - 1;
         return (r.ubeN(width) ^ mask) & widthMask;
     };
+    d.lead = group(kDigitsToBytes[intg0x]);
+    if (d.lead >= static_cast<std::uint64_t>(kPowersOf10[intg0x])) return false;
+    for (std::uint32_t i = 0; i < d.intg0 + d.frac0; ++i) {
+        d.groups[i] = group(kGroupBytes);
+        if (d.groups[i] > kMaxGroupValue) return false;
+    }
+    d.trail = group(kDigitsToBytes[d.frac0x]);
+    return d.trail < static_cast<std::uint64_t>(kPowersOf10[d.frac0x]);
+}
 
+void appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
+                         std::string& out) {
+    DecimalDigits d;
     // Digits are checked before anything is written, so damage yields "0" alone.
-    std::array<std::uint64_t, 2 * kMaxDecimalDigits / kDigitsPerGroup + 2> groups{};
-    std::size_t count = 0;
-    const std::uint64_t lead = group(kDigitsToBytes[intg0x]);
-    if (lead >= static_cast<std::uint64_t>(kPowersOf10[intg0x])) {
+    if (!readPackedDecimal(bytes, precision, decimals, d)) {
         out.push_back('0');
         return;
     }
-    for (std::uint32_t i = 0; i < intg0 + frac0; ++i) {
-        groups[count] = group(kGroupBytes);
-        if (groups[count] > kMaxGroupValue) {
-            out.push_back('0');
-            return;
-        }
-        ++count;
-    }
-    const std::uint64_t trail = group(kDigitsToBytes[frac0x]);
-    if (trail >= static_cast<std::uint64_t>(kPowersOf10[frac0x])) {
-        out.push_back('0');
-        return;
-    }
-
-    if (negative) out.push_back('-');
+    if (d.negative) out.push_back('-');
     bool started = false;
-    if (lead != 0) {
-        appendNumber(out, lead);
+    if (d.lead != 0) {
+        appendNumber(out, d.lead);
         started = true;
     }
-    for (std::uint32_t i = 0; i < intg0; ++i) {
+    for (std::uint32_t i = 0; i < d.intg0; ++i) {
         if (started) {
-            appendPadded(out, static_cast<std::int64_t>(groups[i]), kDigitsPerGroup);
-        } else if (groups[i] != 0) {
-            appendNumber(out, groups[i]);
+            appendPadded(out, static_cast<std::int64_t>(d.groups[i]), kDigitsPerGroup);
+        } else if (d.groups[i] != 0) {
+            appendNumber(out, d.groups[i]);
             started = true;
         }
     }
     if (!started) out.push_back('0');
-    if (frac > 0) {
+    if (d.frac > 0) {
         out.push_back('.');
-        for (std::uint32_t i = intg0; i < intg0 + frac0; ++i)
-            appendPadded(out, static_cast<std::int64_t>(groups[i]), kDigitsPerGroup);
-        if (frac0x > 0) appendPadded(out, static_cast<std::int64_t>(trail), static_cast<int>(frac0x));
+        for (std::uint32_t i = d.intg0; i < d.intg0 + d.frac0; ++i)
+            appendPadded(out, static_cast<std::int64_t>(d.groups[i]), kDigitsPerGroup);
+        if (d.frac0x > 0)
+            appendPadded(out, static_cast<std::int64_t>(d.trail), static_cast<int>(d.frac0x));
     }
+}
+
+// The fraction bytes of a MySQL 5.6 temporal value hold at most fsp rounded up to even
+// digits: 99, 9999 or 999999.
+bool mysql56FractionInRange(core::ByteReader& r, int fsp) {
+    switch (fsp) {
+        case 1:
+        case 2:
+            return r.u8() <= 99;
+        case 3:
+        case 4:
+            return r.u16be() <= 9999;
+        case 5:
+        case 6:
+            return r.u24be() <= 999999;
+        default:
+            return true;
+    }
+}
+
+const char* dateFault(std::uint64_t year, std::uint64_t month, std::uint64_t day) {
+    if (year > 9999) return "a year above 9999";
+    if (month > 12) return "a month above 12";
+    if (day > 31) return "a day above 31";
+    return nullptr;
+}
+
+const char* clockFault(std::uint64_t hour, std::uint64_t maxHour, std::uint64_t minute,
+                       std::uint64_t second) {
+    if (hour > maxHour) return maxHour == 23 ? "an hour above 23" : "an hour above 838";
+    if (minute > 59) return "a minute above 59";
+    if (second > 59) return "a second above 59";
+    return nullptr;
+}
+
+const char* timeFault(const core::ColumnDefinition& column, const Padded<8>& p) {
+    const int fsp = fractionalPrecision(column, kTimeWidth);
+    if (column.typeCode == type::kTime2) {
+        const std::int64_t packed = time2Packed(p.span(8), fsp);
+        const std::uint64_t magnitude = packed < 0 ? 0 - static_cast<std::uint64_t>(packed)
+                                                   : static_cast<std::uint64_t>(packed);
+        if ((magnitude & 0xFFFFFF) > 999999) return "a fraction of a second above its digits";
+        const std::uint64_t hms = magnitude >> 24;
+        return clockFault(hms >> 12, 838, (hms >> 6) & 0x3F, hms & 0x3F);
+    }
+    if (fsp > 0) {
+        const std::int64_t v = hiresTimeMicros(p.span(8), fsp);
+        return (v < 0 ? -v : v) / 1000000 > kTimeMaxValueSeconds ? "a time beyond 838:59:59"
+                                                                 : nullptr;
+    }
+    core::ByteReader r(p.span(3));
+    const std::int64_t v = signExtend(r.u24le(), 3);
+    const std::uint64_t a = static_cast<std::uint64_t>(v < 0 ? -v : v);
+    return clockFault(a / 10000, 838, a / 100 % 100, a % 100);
+}
+
+const char* datetimeFault(const core::ColumnDefinition& column, const Padded<8>& p) {
+    const int fsp = fractionalPrecision(column, kDatetimeWidth);
+    if (column.typeCode == type::kDatetime2) {
+        core::ByteReader r(p.span(8));
+        const std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
+        if (intPart < 0) return "a negative DATETIME";
+        if (!mysql56FractionInRange(r, fsp)) return "a fraction of a second above its digits";
+        const std::uint64_t ymd = static_cast<std::uint64_t>(intPart) >> 17;
+        const std::uint64_t hms = static_cast<std::uint64_t>(intPart) & 0x1FFFF;
+        if (const char* f = dateFault((ymd >> 5) / 13, (ymd >> 5) % 13, ymd & 0x1F)) return f;
+        return clockFault(hms >> 12, 23, (hms >> 6) & 0x3F, hms & 0x3F);
+    }
+    if (fsp > 0) {
+        const std::uint32_t width = kDatetimeHiresBytes[static_cast<std::size_t>(fsp)];
+        core::ByteReader r(p.span(width));
+        const std::uint64_t scale = static_cast<std::uint64_t>(kPowersOf10[static_cast<std::size_t>(6 - fsp)]);
+        // Seconds, minutes, hours, days and months are taken modulo their ranges.
+        const std::uint64_t year = r.ubeN(width) * scale / 1000000 / 60 / 60 / 24 / 32 / 13;
+        return year > 9999 ? "a year above 9999" : nullptr;
+    }
+    core::ByteReader r(p.span(8));
+    const std::uint64_t n = r.u64le();
+    const std::uint64_t d = n / 1000000;
+    const std::uint64_t t = n % 1000000;
+    if (const char* f = dateFault(d / 10000, d / 100 % 100, d % 100)) return f;
+    return clockFault(t / 10000, 23, t / 100 % 100, t % 100);
+}
+
+const char* timestampFault(const core::ColumnDefinition& column, const Padded<8>& p) {
+    const int fsp = fractionalPrecision(column, kDatetimeWidth);
+    core::ByteReader r(p.span(8));
+    if (column.typeCode == type::kTimestamp2) {
+        r.skip(4);
+        return mysql56FractionInRange(r, fsp) ? nullptr : "a fraction of a second above its digits";
+    }
+    if (fsp == 0) return nullptr;
+    r.skip(4);
+    const std::uint64_t part = r.ubeN(kSecPartBytes[static_cast<std::size_t>(fsp)]);
+    return part >= static_cast<std::uint64_t>(kPowersOf10[static_cast<std::size_t>(fsp)])
+               ? "a fraction of a second above its digits"
+               : nullptr;
 }
 
 }  // namespace
@@ -708,6 +823,66 @@ std::uint32_t storedWidth(const core::ColumnDefinition& column) {
             return setWidth(column);
         default:
             return 0;
+    }
+}
+
+const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes) {
+    const Padded<8> p(bytes);
+    core::ByteReader r(p.span(8));
+    switch (column.typeCode) {
+        case type::kFloat:
+            return std::isfinite(std::bit_cast<float>(r.u32le())) ? nullptr : "a FLOAT that is not a number";
+        case type::kDouble:
+            return std::isfinite(std::bit_cast<double>(r.u64le())) ? nullptr : "a DOUBLE that is not a number";
+        case type::kNewDate: {
+            const std::uint32_t v = r.u24le();
+            return dateFault(v >> 9, (v >> 5) & 0x0F, v & 0x1F);
+        }
+        case type::kDate: {
+            const std::uint32_t v = r.u32le();
+            return dateFault(v / 10000, v / 100 % 100, v % 100);
+        }
+        case type::kTime:
+        case type::kTime2:
+            return timeFault(column, p);
+        case type::kDatetime:
+        case type::kDatetime2:
+            return datetimeFault(column, p);
+        case type::kTimestamp:
+        case type::kTimestamp2:
+            return timestampFault(column, p);
+        case type::kNewDecimal: {
+            DecimalDigits d;
+            return readPackedDecimal(bytes, column.precision, column.decimals, d)
+                       ? nullptr
+                       : "a DECIMAL digit group above its digits";
+        }
+        case type::kDecimal: {
+            const core::ByteSpan text = bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column)));
+            for (const std::uint8_t c : text)
+                if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0))
+                    return "a DECIMAL with a character that is not a digit";
+            return nullptr;
+        }
+        case type::kEnum: {
+            if (column.members.empty()) return nullptr;
+            core::ByteReader e(p.span(enumWidth(column)));
+            return e.uleN(enumWidth(column)) > column.members.size() ? "an ENUM index past its members"
+                                                                     : nullptr;
+        }
+        case type::kSet: {
+            const std::size_t count = column.members.size();
+            if (count == 0 || count >= 64) return nullptr;
+            core::ByteReader m(p.span(setWidth(column)));
+            return (m.uleN(setWidth(column)) >> count) != 0 ? "SET bits past its members" : nullptr;
+        }
+        case type::kBit: {
+            const std::size_t bits = static_cast<std::size_t>(std::clamp(column.length, 0, 64));
+            if (bits == 0 || bytes.size() != (bits + 7) / 8 || bits % 8 == 0) return nullptr;
+            return (bytes[0] >> (bits % 8)) != 0 ? "BIT bits above its width" : nullptr;
+        }
+        default:
+            return nullptr;
     }
 }
 

@@ -35,6 +35,18 @@ std::string decodeColumnValue(const core::ColumnDefinition& column, core::ByteSp
 void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
                        const DecodeOptions& options, std::string& out);
 
+// Why bytes cannot be a value MySQL stored for column (the layouts of decodeColumnValue):
+// a date or time part out of its range (a month above 12, a day above 31, an hour above
+// 23 in a DATETIME or 838 in a TIME, a minute or second above 59, a year above 9999, a
+// fraction of a second above its digits), a negative DATETIME, an ENUM index past its
+// members, SET bits past its members, a packed DECIMAL digit group above its digits, an
+// old DECIMAL with other characters than digits, sign, point and blanks, a FLOAT or
+// DOUBLE that is not a finite number, BIT bits above its width. Zero dates and zero parts
+// (allowed by the server's SQL modes) are values. nullptr when the bytes can be a value;
+// types whose every byte pattern is a value (integers, YEAR, TIMESTAMP, character and
+// binary data) always can.
+const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes);
+
 // Bytes of a packed DECIMAL(precision, decimals); out-of-range arguments are clamped.
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals);
 // The text of a packed DECIMAL ("-" sign, integer digits or "0", "." and exactly

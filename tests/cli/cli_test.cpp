@@ -107,6 +107,7 @@ TEST(Cli, VersionHelpAndUnknownCommands) {
         {"version", "--version", 0, "dunmore 22.08\n", ""},
         {"help with examples", "--help", 0, "Examples:\n  dunmore scan /var/lib/mysql", ""},
         {"help names every command", "--help", 0, "save-script", ""},
+        {"help names check", "--help", 0, "check", ""},
         {"unknown command", "frobnicate x", 2, "", "unknown command 'frobnicate'; the commands are: scan schema preview save-script"},
         {"no command", "", 2, "", "subcommand"},
     };

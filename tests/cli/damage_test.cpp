@@ -69,7 +69,7 @@ Outcome dunmore(const std::string& args, const fs::path& work) {
     r.log = logText(work / "logs");
     const fs::path scripts = work / "out" / "Scriptdata";
     if (!fs::exists(scripts)) return r;
-    static const std::regex loadFile("LOAD_FILE\\('([^']*)'\\)");
+    static const std::regex loadFile("IFNULL\\(LOAD_FILE\\('([^']*)'\\),~0\\+ISNULL\\(LOAD_FILE\\('[^']*'\\)\\)\\)");
     for (const auto& e : fs::directory_iterator(scripts)) {
         if (e.path().extension() != ".sql") continue;
         const std::string text = readFileText(e.path());
@@ -101,23 +101,28 @@ std::map<std::string, std::string> contents(const fs::path& folder) {
     return files;
 }
 
-// A copy of the sample with one file replaced by changed bytes; the other files are
-// links to the sample's (they are only read).
-fs::path damagedCopy(const std::string& name, const std::string& file, const std::string& bytes) {
+// A copy of the sample with files replaced by changed bytes (by their path in the data
+// folder); the other files are links to the sample's (they are only read).
+fs::path damagedCopy(const std::string& name, const std::map<std::string, std::string>& changed) {
     const fs::path dir = kRoot / name / "datadir";
     fs::remove_all(dir.parent_path());
     for (const auto& e : fs::recursive_directory_iterator(kSample)) {
         const fs::path target = dir / fs::relative(e.path(), kSample);
+        const auto change = changed.find(fs::relative(e.path(), kSample).string());
         if (e.is_directory()) {
             fs::create_directories(target);
-        } else if (fs::relative(e.path(), kSample) == file) {
-            writeFileText(target, bytes);
+        } else if (change != changed.end()) {
+            writeFileText(target, change->second);
         } else {
             fs::create_directories(target.parent_path());
             fs::create_symlink(e.path(), target);
         }
     }
     return dir;
+}
+
+fs::path damagedCopy(const std::string& name, const std::string& file, const std::string& bytes) {
+    return damagedCopy(name, std::map<std::string, std::string>{{file, bytes}});
 }
 
 struct Mutation {
@@ -181,6 +186,53 @@ TEST_F(DamagedFolders, NothingOfOneTableSurvivesIntoTheNext) {
         products.push_back(rows);
     }
     for (std::size_t i = 1; i < products.size(); ++i) EXPECT_EQ(products[i], products[0]);
+}
+
+// dunmore check reads as a save reads and saves nothing: on the intact sample every item
+// reads; on a copy with a leaf page of library.visits zeroed and the second half of
+// library.authors.MYD overwritten with 0xFF it names both tables and what their rows
+// miss, exits 1, leaves the copy as it was, and a save of the copy logs the same report.
+TEST_F(DamagedFolders, CheckReportsWhatASaveWouldLose) {
+    const Outcome intact = dunmore("check " + shellQuote(kSample.string()), kRoot / "check_intact");
+    EXPECT_EQ(intact.status, 0) << intact.err;
+    EXPECT_EQ(intact.out.find("DAMAGED"), std::string::npos) << intact.out;
+    EXPECT_NE(intact.out.find("library.visits (table): intact, 2500 rows\n"), std::string::npos) << intact.out;
+    EXPECT_NE(intact.out.find("shop.products (table): intact, 9 rows\n"), std::string::npos) << intact.out;
+
+    std::string visits = readFileText(kSample / "library/visits.ibd");
+    setRun(visits, 7 * kPage, kPage, '\0');
+    std::string authors = readFileText(kSample / "library/authors.MYD");
+    setRun(authors, authors.size() / 2, authors.size(), '\xFF');
+    const fs::path dir =
+        damagedCopy("check", {{"library/visits.ibd", visits}, {"library/authors.MYD", authors}});
+    const auto before = contents(dir);
+    const Outcome check = dunmore("check " + shellQuote(dir.string()), kRoot / "check" / "run");
+    EXPECT_EQ(check.status, 1) << check.err;
+    EXPECT_NE(check.out.find("library.visits (table): DAMAGED: Rows of table visits not saved completely"),
+              std::string::npos) << check.out;
+    EXPECT_NE(check.out.find(" lost: page 7 damaged (the page is all zeros)"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("library.authors (table): DAMAGED: Rows of table authors not saved completely"),
+              std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("rows authors.MYI counts were not found"), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("library.books (table): intact, 10 rows"), std::string::npos) << check.out;
+    EXPECT_EQ(contents(dir), before);
+
+    const Outcome save = dunmore("save-script " + shellQuote(dir.string()) + " " +
+                                     shellQuote((kRoot / "check" / "save" / "out").string()),
+                                 kRoot / "check" / "save");
+    EXPECT_EQ(save.status, 1);
+    std::size_t reportLines = 0;
+    std::size_t at = 0;
+    for (std::size_t end; (end = check.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        const std::string line = check.out.substr(at, end - at);
+        // The report lines of tables; those of views and triggers are the check's own.
+        if (line.rfind("  ", 0) != 0 || line.rfind("  The view definition", 0) == 0 ||
+            line.rfind("  The trigger file", 0) == 0)
+            continue;
+        ++reportLines;
+        EXPECT_NE(save.log.find(line.substr(2) + "\n"), std::string::npos) << line;
+    }
+    EXPECT_GT(reportLines, 10u);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "myisam/myisam_layout.h"
 #include "myisam_test_support.h"
 
 namespace dunmore::test {
@@ -87,6 +88,24 @@ TEST(MyisamPeerFixtures, EveryTableReadsAndKnownRowsAgree) {
             for (const TextRow& row : rows) EXPECT_EQ(row.size(), ctx.columns.size());
             if (!c.expected.empty()) EXPECT_EQ(rows, c.expected);
         }
+    }
+}
+
+// The .MYI heads of these servers are intact: none is taken for damaged, and their state
+// counts fit their data files.
+TEST(MyisamPeerFixtures, IntactHeadsAreNotTakenForDamaged) {
+    for (const Case& c : cases()) {
+        SCOPED_TRACE(c.table);
+        const fs::path base = kPeer / c.table;
+        const fs::path folder = base.parent_path();
+        const std::string name = base.filename().string();
+        TableSession s;
+        myisam::MyisamReader& ctx = s.ctx();
+        const fs::path frm = c.frm ? kPeer / c.frm : folder / (name + ".frm");
+        ASSERT_TRUE(schema::readTableDefinition(ctx, frm, s.settings));
+        EXPECT_TRUE(myisam::loadMyisamLayout(ctx, folder / (name + ".MYI"), folder / (name + ".MYD")));
+        EXPECT_EQ(ctx.headDamage, "");
+        EXPECT_EQ(ctx.countsDamage, "");
     }
 }
 

@@ -2,6 +2,7 @@
 // their positions, the script stream (its text loaded back into a real server), the
 // server stream's log lines, Stop, and a table compressed by myisampack.
 #include "myisam/myisam_row_stream.h"
+#include "myisam/myisam_layout.h"
 
 #include <gtest/gtest.h>
 
@@ -323,10 +324,23 @@ TEST_F(MyisamStreamTest, CompressedTableGivesNoRows) {
     s.settings.savingScript = true;
     const fs::path script = s.work / "rows.sql";
     ASSERT_TRUE(s.frame.scriptWriter.open(script));
-    ASSERT_TRUE(myisam::mydfileforscript(s.frame, s.reader, packed / "packme.MYD", "packme"));
+    // Rows that are not read are not a table of no rows: the save names them as lost.
+    core::TableRowCounts rows;
+    EXPECT_FALSE(myisam::mydfileforscript(s.frame, s.reader, packed / "packme.MYD", "packme", &rows));
     s.frame.scriptWriter.close();
     EXPECT_EQ(readFileText(script), "COMMIT;\r\n\r\n");
     EXPECT_EQ(s.frontend.lines.back(), "Total Number of record inserted =  0 .");
+    EXPECT_NE(rows.loss.find("compressed (myisampack)"), std::string::npos) << rows.loss;
+    EXPECT_NE(s.log().find("packme.MYD is compressed (myisampack): its rows are not read"),
+              std::string::npos);
+
+    // With its .MYI lost, the data file itself says it is compressed.
+    fs::resize_file(packed / "packme.MYI", 10);
+    myisam::MyisamReader lost;
+    ASSERT_TRUE(schema::readTableDefinition(lost, packed / "packme.frm", s.settings));
+    ASSERT_TRUE(myisam::loadMyisamLayout(lost, packed / "packme.MYI", packed / "packme.MYD"));
+    EXPECT_EQ(lost.myisamRowFormat, myisam::kRowFormatCompressed);
+    EXPECT_FALSE(lost.headDamage.empty());
 }
 
 // The source files are only read: a read-only copy saves completely and no byte or time

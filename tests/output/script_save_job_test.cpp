@@ -18,6 +18,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 
 namespace dunmore::output {
 namespace {
@@ -437,6 +438,65 @@ TEST(ScriptSaveJob, DatabaseOptionsAndNames) {
 // With more than one worker the statements are built on a second thread; the scripts must
 // be the same bytes as those of a single-threaded save, for both engines, NULLs, escapes,
 // long values and views and triggers after the tables.
+// A save that finds blob files it did not write in its folder (those of another run's
+// save the Save command's question did not clear: one running at the same time, or one
+// whose scripts were moved away) gives its own blob files names of their own: the other
+// save's files, which its scripts load by name, stay as they were. Each run counts its
+// blob files from 0.
+TEST(ScriptSaveJob, BlobFilesOfAnEarlierSaveKeepTheirNames) {
+    const auto fx = test::makeFixture("script_job_blobs", R"SQL(
+CREATE DATABASE blobs;
+CREATE TABLE blobs.b (id INT NOT NULL PRIMARY KEY, x LONGBLOB) ENGINE=InnoDB;
+INSERT INTO blobs.b VALUES (1, REPEAT('a', 20000)), (2, REPEAT('b', 30000)), (3, 'short');
+)SQL");
+    const fs::path work = scratch("blob_names");
+    const fs::path blobs = work / "out" / "Scriptdata" / "blobdata";
+    const auto filesOf = [&] {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::directory_iterator(blobs))
+            files[e.path().filename().string()] = test::readFileText(e.path());
+        return files;
+    };
+    const auto loadedNames = [&] {
+        const std::string script = test::readFileText(work / "out" / "Scriptdata" / "blobs.sql");
+        std::set<std::string> names;
+        const std::string head = "IFNULL(LOAD_FILE('" + blobs.string() + "/";
+        for (std::size_t at = script.find(head); at != std::string::npos; at = script.find(head, at + 1))
+            names.insert(script.substr(at + head.size(), script.find('\'', at + head.size()) - at - head.size()));
+        return names;
+    };
+    std::map<std::string, std::string> first;
+    std::set<std::string> firstNames;
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        test::RecordingFrontend frontend;
+        Session s(frontend, fx.dataDir, work);
+        s.check({"blobs"});
+        // The job itself, past the Save command's question about an earlier save.
+        s.settings.busy = 1;
+        s.settings.savingScript = true;
+        s.settings.savingFolder = (work / "out").string();
+        ScriptSaveOutcome outcome;
+        s.frame.runWorker([&](core::MainFrame& f) { (void)runScriptSaveJob(f, &outcome); });
+        s.frame.waitForJob();
+        EXPECT_TRUE(outcome.complete());
+        const std::set<std::string> names = loadedNames();
+        EXPECT_EQ(names.size(), 2u);
+        const auto files = filesOf();
+        for (const std::string& name : names) {
+            ASSERT_EQ(files.count(name), 1u) << name;
+            EXPECT_TRUE(files.at(name) == std::string(20000, 'a') || files.at(name) == std::string(30000, 'b'));
+        }
+        if (run == 0) {
+            first = files;
+            firstNames = names;
+            continue;
+        }
+        for (const std::string& name : names) EXPECT_EQ(firstNames.count(name), 0u) << name;
+        for (const auto& [name, bytes] : first) EXPECT_EQ(files.at(name), bytes) << name;
+    }
+}
+
 TEST(ScriptSaveJob, WorkersWriteTheSameBytesAsOneThread) {
     const auto workers = test::makeFixture("script_job_workers", R"SQL(
 CREATE DATABASE w;

@@ -661,6 +661,38 @@ TEST(ScriptRoundTrip, InlineLongValuesLoadWhereTheServerMayReadNoFile) {
     expectSameResults(fx.resultText(), copy.out);
 }
 
+// A server that may not read the blob files of a script stops at the first row that
+// loads one, with an error that names the file, instead of storing NULL for the value;
+// the rows before it are in.
+TEST(ScriptRoundTrip, UnreadableBlobFilesStopTheLoadAtTheirRow) {
+    const Fixture fx = original();
+    const fs::path out = scratch("blobs_unreadable");
+    const CommandRun save = saveScript(fx.dataDir, out, {"rt_latin.every_innodb"}, out);
+    ASSERT_EQ(save.status, 0) << save.out;
+    const std::string script = scriptsOf(out);
+    const std::size_t firstLoad = script.find("IFNULL(LOAD_FILE('");
+    ASSERT_NE(firstLoad, std::string::npos);
+    // The statements before the one that loads the first blob file.
+    std::size_t rowsBefore = 0;
+    for (std::size_t at = script.find("INSERT INTO "); at < firstLoad; at = script.find("INSERT INTO ", at + 1))
+        ++rowsBefore;
+    ASSERT_GT(rowsBefore, 0u);
+    --rowsBefore;
+
+    TestServer server;  // reads files only from an empty folder of its own
+    const fs::path file = out / "load.sql";
+    writeFileText(file, script);
+    const CommandRun load =
+        run(std::string("MYSQL_PWD='") + TestServer::kPassword + "' mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P " +
+            server.port() + " -u " + TestServer::kUser + " --default-character-set=utf8mb4 < " + quoted(file));
+    EXPECT_NE(load.status, 0);
+    EXPECT_NE(load.out.find("ERROR 1690"), std::string::npos) << load.out;
+    EXPECT_NE(load.out.find("load_file('" + (out / "Scriptdata" / "blobdata").string() + "/"), std::string::npos)
+        << load.out;
+    EXPECT_EQ(server.query("SELECT COUNT(*) FROM rep_rt_latin.every_innodb;"),
+              "COUNT(*)\n" + std::to_string(rowsBefore) + "\n");
+}
+
 // On a terminal the save shows one progress line, then the summary on standard error.
 TEST(ScriptRoundTrip, ProgressLineAndSummaryOnATerminal) {
     const Fixture fx = original();

@@ -147,6 +147,61 @@ TEST(ValueDecoderBytes, Cases) {
     }
 }
 
+// Bytes no server writes for the type are faults; the limits of each type are not.
+TEST(ValueDecoderBytes, StoredValueFaults) {
+    struct Case {
+        const char* name;
+        core::ColumnDefinition column;
+        Bytes bytes;
+        bool fault;
+    };
+    const Case kCases[] = {
+        {"int all ones", column(3), {0xFF, 0xFF, 0xFF, 0xFF}, false},
+        {"year 255", column(13), {255}, false},
+        {"char 0xFF", column(254, 4, 8), Bytes(4, 0xFF), false},
+        {"float 0xFF: NaN", column(4), Bytes(4, 0xFF), true},
+        {"float infinity", column(4), {0, 0, 0x80, 0x7F}, true},
+        {"float largest", column(4), {0xFF, 0xFF, 0x7F, 0x7F}, false},
+        {"double NaN", column(5), {0, 0, 0, 0, 0, 0, 0xF8, 0x7F}, true},
+        {"newdate zero", column(14), {0, 0, 0}, false},
+        {"newdate 9999-12-31", column(14), {0x9F, 0x1F, 0x4E}, false},
+        {"newdate 0xFF: month 15", column(14), {0xFF, 0xFF, 0xFF}, true},
+        {"newdate month 13", column(14), {0xA0, 0x01, 0x00}, true},
+        {"old date 20150307", column(10), {0x23, 0x78, 0x33, 0x01}, false},
+        {"old date month 13", column(10), {0x0B, 0x7C, 0x33, 0x01}, true},
+        {"old time -838:59:59", column(11, 10), {0x59, 0x0A, 0x80}, false},
+        {"old time minute 60", column(11, 10), {0x70, 0x17, 0x00}, true},
+        {"time2 838:59:59", column(19, 10), {0xB4, 0x6E, 0xFB}, false},
+        {"time2 0xFF", column(19, 10), {0xFF, 0xFF, 0xFF}, true},
+        {"datetime2 2015-03-07 09:05:00", column(18, 19), {0x99, 0x95, 0x8E, 0x91, 0x40}, false},
+        {"datetime2 zero", column(18, 19), {0x80, 0, 0, 0, 0}, false},
+        {"datetime2 0xFF", column(18, 19), Bytes(5, 0xFF), true},
+        {"datetime2 negative", column(18, 19), {0x7F, 0, 0, 0, 0}, true},
+        {"datetime2(2) fraction 100", column(18, 22), {0x99, 0x95, 0x8E, 0x91, 0x40, 100}, true},
+        {"datetime2(2) fraction 99", column(18, 22), {0x99, 0x95, 0x8E, 0x91, 0x40, 99}, false},
+        {"old datetime 9999-12-31 23:59:59", column(12, 19), {0x77, 0x87, 0xD1, 0x05, 0xF1, 0x5A, 0, 0}, false},
+        {"old datetime 0xFF", column(12, 19), Bytes(8, 0xFF), true},
+        {"timestamp 0xFF", column(7, 19), Bytes(4, 0xFF), false},
+        {"timestamp2(6) fraction 0xFF", column(17, 26), Bytes(7, 0xFF), true},
+        {"decimal(5,2) 12.50", decimalColumn(5, 2), {0x80, 0x0C, 0x32}, false},
+        {"decimal(5,2) 0xFF", decimalColumn(5, 2), {0xFF, 0xFF, 0xFF}, true},
+        {"decimal(18,0) group out of range", decimalColumn(18, 0), {0x80, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, true},
+        {"old decimal text", column(0, 8), {' ', ' ', '-', '1', '2', '.', '5', '0'}, false},
+        {"old decimal 0xFF", column(0, 3), Bytes(3, 0xFF), true},
+        {"enum 2 of 2", memberColumn(247, {"a", "b"}), {2}, false},
+        {"enum 3 of 2", memberColumn(247, {"a", "b"}), {3}, true},
+        {"set all three", memberColumn(248, {"a", "b", "c"}), {7}, false},
+        {"set bits beyond members", memberColumn(248, {"a", "b", "c"}), {0xFA}, true},
+        {"bit(12) in range", column(16, 12), {0x0A, 0xBC}, false},
+        {"bit(12) 0xFF", column(16, 12), {0xFF, 0xFF}, true},
+        {"bit(64) all ones", column(16, 64), Bytes(8, 0xFF), false},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(storedValueFault(c.column, c.bytes) != nullptr, c.fault);
+    }
+}
+
 TEST(ValueDecoderBytes, Helpers) {
     EXPECT_EQ(oldDatetimeText(0), "0000-00-00 00:00:00");
     EXPECT_EQ(oldDatetimeText(20150307090500ULL), "2015-03-07 09:05:00");

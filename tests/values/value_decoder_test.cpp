@@ -201,10 +201,12 @@ public:
         s_fixture = nullptr;
     }
 
-    // The column definitions of a table and the decoded texts of its rows.
+    // The column definitions of a table, the decoded texts of its rows and what
+    // storedValueFault says of each stored value.
     struct Decoded {
         std::vector<core::ColumnDefinition> columns;
         std::vector<std::vector<std::string>> rows;
+        std::vector<std::string> faults;  // "row r column c: reason"
     };
     static Decoded decodeTable(const std::string& table, const DecodeOptions& options) {
         Decoded out;
@@ -230,6 +232,9 @@ public:
                 const std::size_t width =
                     storedWidth(column) ? storedWidth(column) : static_cast<std::size_t>(column.length);
                 texts.push_back(decodeColumnValue(column, file.subspan(at, width), options));
+                if (const char* fault = storedValueFault(column, file.subspan(at, width)))
+                    out.faults.push_back("row " + std::to_string(row) + " column " + column.name +
+                                         ": " + fault);
             }
             out.rows.push_back(std::move(texts));
         }
@@ -258,6 +263,17 @@ void expectSameRows(const std::string& table, const ServerValues::Decoded& decod
             if (hexText && decoded.columns[c].charset == 63) theirs = theirs.empty() ? "" : "0x" + theirs;
             EXPECT_EQ(ours, theirs);
         }
+    }
+}
+
+// Every value the server stored, at the limits of its type, is one storedValueFault
+// accepts: the damage checks never take a stored row for a damaged one.
+TEST_F(ServerValues, NoStoredValueIsAFault) {
+    for (const char* table : {"t_int", "t_dec", "t_float", "t_time", "t_oldtime", "t_bit", "t_enum", "t_text"}) {
+        SCOPED_TRACE(table);
+        const auto decoded = decodeTable(table, {});
+        EXPECT_FALSE(decoded.rows.empty());
+        EXPECT_EQ(decoded.faults, std::vector<std::string>{});
     }
 }
 
