@@ -32,7 +32,8 @@ void CSplashScreenEx::start() {
     fadeIn->setStartValue(0.0);
     fadeIn->setEndValue(1.0);
     fadeIn->start(QAbstractAnimation::DeleteWhenStopped);
-    QTimer::singleShot(m_displayMs, this, [this] {
+    // A precise timer: a coarse one may fire up to 5 % early, cutting the time shown.
+    QTimer::singleShot(m_displayMs, Qt::PreciseTimer, this, [this] {
         auto* fadeOut = new QPropertyAnimation(this, "windowOpacity", this);
         fadeOut->setDuration(200);
         fadeOut->setStartValue(windowOpacity());
