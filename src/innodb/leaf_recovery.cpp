@@ -15,6 +15,7 @@
 #include "innodb/column_layout.h"
 #include "innodb/dictionary.h"
 #include "innodb/field_decoder.h"
+#include "innodb/instant_layout.h"
 #include "innodb/page.h"
 #include "innodb/page_check.h"
 #include "innodb/record.h"
@@ -178,6 +179,7 @@ public:
             addUncertainPages({});
             return core::Status::ok();
         }
+        if (auto st = instantLayout(); !st || !m_damage.layoutProblem.empty()) return st;
         if (auto st = readNodePointers(); !st) return st;
         if (auto st = readChainKeys(); !st) return st;
         if (auto st = emitCandidates(); !st) return st;
@@ -234,6 +236,45 @@ private:
             } else {
                 info.kind = isCompactIndexPage(m_view) ? Kind::Index : Kind::OtherFormat;
             }
+        }
+        return core::Status::ok();
+    }
+
+    // A table that went through instant ALTER TABLE keeps a metadata record at the start
+    // of its leftmost leaf; without the layout it and the root give (the descent did not
+    // reach that leaf), its records would decode to guessed values. With the root intact
+    // the layout is read from the two; without it the rows are not read.
+    core::Status instantLayout() {
+        if (m_ctx.instantCoreFields != 0) return core::Status::ok();
+        for (std::uint32_t p = 0; p < m_info.size(); ++p) {
+            if (!ourLeaf(p) || m_info[p].kind != Kind::Index || m_info[p].prev != kFilNull) continue;
+            if (auto st = readAt(p); !st) return st;
+            const auto chain = compactChain(m_view, 0, false);
+            if (chain.empty()) continue;
+            const auto header = compactHeader(m_view, chain.front().origin);
+            if (!header || !isMetadataRecord(*header, true)) continue;
+            const std::uint32_t root = m_options.rootPage;
+            if (root == 0 || !ours(root) || m_info[root].kind != Kind::Index) {
+                m_damage.layoutProblem =
+                    "the table went through instant ALTER TABLE, and its root page, which says how "
+                    "its records are laid out, is lost";
+                return core::Status::ok();
+            }
+            const core::Status st = loadInstantLayout(m_ctx, m_file, root, p);
+            if (st.code() == core::StatusCode::IoError) return st;
+            if (!st) m_damage.layoutProblem = st.message();
+            return core::Status::ok();
+        }
+        // No metadata record left, but a root that says there was one.
+        const std::uint32_t root = m_options.rootPage;
+        if (root != 0 && ours(root) && m_info[root].kind == Kind::Index) {
+            if (auto st = readAt(root); !st) return st;
+            const auto instant = readInstantRoot(m_view);
+            if (instant && instant->instant &&
+                (instant->alter || instant->coreFields < m_ctx.clusteredFields.size()))
+                m_damage.layoutProblem =
+                    "the table went through instant ALTER TABLE, and the first leaf page, whose "
+                    "metadata record says how its records are laid out, is lost";
         }
         return core::Status::ok();
     }
@@ -603,6 +644,8 @@ std::vector<std::string> LeafDamage::reportLines() const {
     if (chainBroken) lines.push_back("The leaf chain of the index breaks: " + chainBreak + ".");
     if (indexMissing)
         lines.push_back("No intact page of the table's index was found in the file: its rows are lost.");
+    if (!layoutProblem.empty())
+        lines.push_back("The rows of the leaf pages found by the scan are not read: " + layoutProblem + ".");
     for (const LostPage& p : lostPages) {
         std::string line;
         if (p.uncertain) {

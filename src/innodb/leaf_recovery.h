@@ -41,11 +41,16 @@ struct LeafDamage {
     std::vector<std::string> notes;        // other findings (a damaged root, ...)
     std::string keyNames;                  // "id", "(b, a)", "DB_ROW_ID"
     bool indexMissing = false;             // no intact page of the index was found at all
+    // Why the records of the pages found by the scan cannot be decoded at all (an
+    // instant ALTER layout that cannot be known); none of them is handed on then.
+    std::string layoutProblem;
 
     void recordUnreadable(std::uint32_t page) { ++unreadableRecords[page]; }
     std::uint64_t unreadableCount() const;
     // Every row of the index was handed on.
-    bool complete() const { return lostPages.empty() && unreadableRecords.empty() && !indexMissing; }
+    bool complete() const {
+        return lostPages.empty() && unreadableRecords.empty() && !indexMissing && layoutProblem.empty();
+    }
     // One line per loss ("rows with id from 1905 to before 2111 lost: page 7 damaged
     // (...)"), then the notes. Empty when nothing was found.
     std::vector<std::string> reportLines() const;

@@ -765,6 +765,41 @@ TEST_F(InnodbRows, ADamagedRootIsReadAroundAndAFileWithoutLeavesNamesItsLoss) {
     }
 }
 
+// A table with instantly added columns whose root cannot be descended: with the root
+// intact the layout comes from it and the metadata record of the first leaf the scan
+// finds, and every row equals the server's; with the root lost nothing says how the
+// records are laid out, so none is read and the reason is named.
+TEST_F(InnodbRows, AnInstantTableWhoseDescentFailsIsReadWithItsLayoutOrNotAtAll) {
+    const fs::path db = s_withoutIbdata / "rt";
+    const auto& want = s_expected.at("t_add_pk");
+    {
+        const fs::path dir = damagedCopy(db, "t_add_pk", "instant root child past the file", [](std::string& img) {
+            // The root is a node-pointer page; its first record's child page number
+            // follows the VARCHAR key, whose length is the first entry below the header.
+            const std::uint64_t origin = 99 + u16be(img, 3 * kPage + 97);
+            const auto keyLength = static_cast<unsigned char>(img[3 * kPage + origin - 6]);
+            setU32be(img, 3 * kPage + origin + keyLength, 0x00FFFFFF);
+            reseal(img, 3);
+        });
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+        const auto got = reader.read(dir, "t_add_pk");
+        EXPECT_EQ(got.lookup, innodb::TableLookup::LeafPageNotFound);
+        EXPECT_TRUE(got.damage.layoutProblem.empty()) << got.damage.layoutProblem;
+        expectSameRows(got.rows, want);
+    }
+    {
+        const fs::path dir = damagedCopy(db, "t_add_pk", "instant root zeroed", [](std::string& img) {
+            std::fill_n(img.begin() + 3 * kPage, kPage, '\0');
+        });
+        Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
+        const auto got = reader.read(dir, "t_add_pk");
+        EXPECT_TRUE(got.rows.empty());
+        EXPECT_FALSE(got.damage.complete());
+        EXPECT_NE(got.damage.layoutProblem.find("its root page, which says how its records are laid out, is lost"),
+                  std::string::npos) << got.damage.layoutProblem;
+    }
+}
+
 // Instant ALTER metadata that does not agree with the table (the pages resealed, so they
 // read as the server's own): the records would decode to guessed values, so the table is
 // refused with what disagrees and no row is read, with the dictionary and without it.
