@@ -26,7 +26,7 @@
 namespace {
 
 using namespace dunmore;
-using innodb::kPageSize;
+using innodb::kDefaultPageSize;
 
 std::vector<core::InnodbColumn> layoutFor(std::uint8_t pick) {
     struct Spec { std::uint32_t mainType, preciseType, length; };
@@ -75,7 +75,7 @@ void compactWalk(core::ByteSpan page) {
 
 void redundantWalk(core::ByteSpan page) {
     std::uint32_t o = innodb::firstRedundantRecord(page);
-    for (int taken = 0; o != 0 && o < kPageSize && taken < 3000; ++taken) {
+    for (int taken = 0; o != 0 && o < kDefaultPageSize && taken < 3000; ++taken) {
         if (innodb::isRedundantSupremum(page, o)) break;
         const auto rec = innodb::redundantFields(page, o);
         if (!rec) break;
@@ -93,7 +93,7 @@ void dictionaryLoad(const std::vector<std::vector<std::uint8_t>>& pages) {
     const std::string path = "/tmp/dunmore_innodb_page_fuzz_" + std::to_string(::getpid());
     std::FILE* out = std::fopen(path.c_str(), "wb");
     if (!out) return;
-    const std::vector<std::uint8_t> zero(kPageSize, 0);
+    const std::vector<std::uint8_t> zero(kDefaultPageSize, 0);
     for (std::uint32_t n = 0; n < 13; ++n) {
         const auto& p = n < 8 ? zero : pages[(n - 8) % pages.size()];
         std::fwrite(p.data(), 1, p.size(), out);
@@ -132,9 +132,9 @@ void dictionaryLoad(const std::vector<std::vector<std::uint8_t>>& pages) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::vector<std::uint8_t>> pages;
-    for (std::size_t at = 0; at < size || pages.empty(); at += kPageSize) {
-        std::vector<std::uint8_t> page(kPageSize, 0);
-        for (std::size_t i = 0; i < kPageSize && at + i < size; ++i) page[i] = data[at + i];
+    for (std::size_t at = 0; at < size || pages.empty(); at += kDefaultPageSize) {
+        std::vector<std::uint8_t> page(kDefaultPageSize, 0);
+        for (std::size_t i = 0; i < kDefaultPageSize && at + i < size; ++i) page[i] = data[at + i];
         pages.push_back(std::move(page));
         if (pages.size() == 5) break;
     }

@@ -101,7 +101,7 @@ void readLeafFacts(innodb::InnodbReader& ctx, const innodb::TableStart& start, T
     const innodb::LeafChainSummary summary = innodb::summarizeLeafChain(ctx, slot, start.firstLeaf);
     facts.leafPages = summary.leafPages;
     facts.estimatedRows = summary.records;
-    if (!start.inOwnFile) facts.sizeBytes = summary.leafPages * innodb::kPageSize;
+    if (!start.inOwnFile) facts.sizeBytes = summary.leafPages * ctx.pageSize();
     if (!summary.complete) facts.problem = "the leaf chain breaks: the row count covers part of it";
     if (facts.rowFormat.empty()) {
         // No dictionary: the leaf page's record format tells the family.

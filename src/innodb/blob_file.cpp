@@ -53,12 +53,13 @@ std::optional<ExternalReference> readExternalReference(core::ByteSpan field) {
     return ref;
 }
 
-core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint64_t pageCount,
+core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint32_t pageSize,
+                                              std::uint64_t pageCount,
                                               const ExternalReference& ref,
                                               const ExternalPartSink& sink) {
     // MySQL 8.0+ writes LOBs as an index of parts rather than a chain.
-    if (auto lob = copyLobParts(file, pageCount, ref, sink)) return std::move(*lob);
-    std::vector<std::uint8_t> page(kPageSize);
+    if (auto lob = copyLobParts(file, pageSize, pageCount, ref, sink)) return std::move(*lob);
+    std::vector<std::uint8_t> page(pageSize);
     std::unordered_set<std::uint32_t> visited;
     std::uint32_t pageNo = ref.pageNumber;
     std::uint32_t offset = ref.offset;
@@ -67,10 +68,10 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
         if (copied >= ref.length) break;
         if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount) break;
         if (!visited.insert(pageNo).second) break;
-        const std::uint64_t at = std::uint64_t{pageNo} * kPageSize;
+        const std::uint64_t at = pageOffset(pageNo, pageSize);
         if (auto st = file.readExact(at, page); !st)
             return core::Status::ioError(st.message() + " (part of an externally stored value)");
-        if (std::uint64_t{offset} + kBlobHeaderSize > kPageSize) break;
+        if (std::uint64_t{offset} + kBlobHeaderSize > pageSize) break;
         core::ByteReader r(page);
         r.seek(offset);
         const std::uint32_t partLength = r.u32be();
@@ -152,7 +153,7 @@ std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
         write(field.first(field.size() - kExternalReferenceSize));
         std::uint64_t pageCount = 0;
         core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-        (void)copyExternalParts(file, pageCount, *ref, write);
+        (void)copyExternalParts(file, ctx.pageSize(), pageCount, *ref, write);
     } else {
         write(field);
     }
@@ -176,7 +177,7 @@ void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out
     out.assign(prefix.begin(), prefix.end());
     std::uint64_t pageCount = 0;
     core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-    (void)copyExternalParts(file, pageCount, *ref, [&](core::ByteSpan part) {
+    (void)copyExternalParts(file, ctx.pageSize(), pageCount, *ref, [&](core::ByteSpan part) {
         out.insert(out.end(), part.begin(), part.end());
         return true;
     });

@@ -29,13 +29,14 @@ std::optional<ExternalReference> readExternalReference(core::ByteSpan field);
 // Receives the off-page data of a value part by part; false stops the copy.
 using ExternalPartSink = std::function<bool(core::ByteSpan part)>;
 
-// Follows the part chain of ref through file (pageCount pages) and hands each part's data
+// Follows the part chain of ref through file (pageCount pages of pageSize bytes) and hands each part's data
 // to sink, with one page in memory. The copy ends at the reference's length, at the end
 // of the chain (0xFFFFFFFF), at page 0 or a page not below pageCount, at a part header
 // that does not fit its page, at a page met twice, or after pageCount parts; a part whose
 // stated length runs past its page contributes the bytes up to the page end. Returns the
 // number of bytes handed on; an unreadable page ends the copy with an IoError.
-core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint64_t pageCount,
+core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint32_t pageSize,
+                                              std::uint64_t pageCount,
                                               const ExternalReference& ref,
                                               const ExternalPartSink& sink);
 

@@ -1,5 +1,6 @@
-// The InnoDB data dictionary in ibdata1. SYS_TABLES (root page 8), SYS_COLUMNS (10) and
-// SYS_INDEXES (11) are clustered indexes whose records are in the redundant format.
+// The InnoDB data dictionary in ibdata1. SYS_TABLES, SYS_COLUMNS and SYS_INDEXES are
+// clustered indexes whose records are in the redundant format; the dictionary header
+// (page 7) names their roots (8, 10 and 11 in ibdata1 of 16 KiB pages).
 // SYS_TABLES: NAME, DB_TRX_ID(6), DB_ROLL_PTR(7), ID(8), N_COLS(4, top bit = compact
 // format), TYPE(4), MIX_ID(8), MIX_LEN(4), CLUSTER_NAME, SPACE(4). SYS_COLUMNS:
 // TABLE_ID(8), POS(4), DB_TRX_ID, DB_ROLL_PTR, NAME, MTYPE(4), PRTYPE(4), LEN(4), PREC(4).
@@ -26,7 +27,12 @@ namespace {
 
 // More records than this cannot fit on one redundant page (6 header bytes and one
 // offset byte each at least).
-constexpr std::uint32_t kMaxRedundantRecordsPerPage = kPageSize / (kRedundantHeaderSize + 1);
+// DICT_HDR_TABLES: the first root field of the dictionary header.
+constexpr std::size_t kDictHeaderTablesOffset = 32;
+// More records than this cannot fit on a page of pageSize bytes.
+constexpr std::uint32_t maxRedundantRecordsPerPage(std::size_t pageSize) {
+    return static_cast<std::uint32_t>(pageSize / (kRedundantHeaderSize + 1));
+}
 
 constexpr std::uint32_t kCollationLatin1 = 8;
 
@@ -169,10 +175,12 @@ bool openSystemTablespace(core::RecoveryContext& run, const std::string& path,
                           const schema::CollationTable& collations) {
     auto system = std::make_shared<SystemTablespace>();
     if (!system->file.open(path)) return false;
-    system->pageCount = pageCount(system->file.size());
-    (void)loadDictionaryIndex(*system, kSysTablesRoot, DictionaryKind::SysTables, collations);
-    (void)loadDictionaryIndex(*system, kSysColumnsRoot, DictionaryKind::SysColumns, collations);
-    (void)loadDictionaryIndex(*system, kSysIndexesRoot, DictionaryKind::SysIndexes, collations);
+    system->pageSize = tablespacePageSize(system->file);
+    system->pageCount = pageCount(system->file.size(), system->pageSize);
+    const DictionaryRoots roots = readDictionaryRoots(*system);
+    (void)loadDictionaryIndex(*system, roots.sysTables, DictionaryKind::SysTables, collations);
+    (void)loadDictionaryIndex(*system, roots.sysColumns, DictionaryKind::SysColumns, collations);
+    (void)loadDictionaryIndex(*system, roots.sysIndexes, DictionaryKind::SysIndexes, collations);
     // A second scan on the same run starts from a clean dictionary.
     run.systemTablespace = std::move(system);
     return true;
@@ -182,11 +190,32 @@ bool openSystemTablespace(core::RecoveryContext& run, const std::string& path) {
     return openSystemTablespace(run, path, schema::applicationCollations());
 }
 
+DictionaryRoots readDictionaryRoots(SystemTablespace& system) {
+    const DictionaryRoots fixed;
+    std::vector<std::uint8_t> buffer(system.pageSize);
+    if (kDictionaryHeaderPage >= system.pageCount ||
+        !readPage(system.file, kDictionaryHeaderPage, PageBuffer(buffer)))
+        return fixed;
+    const PageView page(buffer);
+    if (decodeFilHeader(page).pageType != kSysPageType) return fixed;
+    core::ByteReader r(page);
+    r.seek(kFilHeaderSize + kDictHeaderTablesOffset);
+    DictionaryRoots roots;
+    roots.sysTables = r.u32be();
+    r.skip(4);  // SYS_TABLE_IDS
+    roots.sysColumns = r.u32be();
+    roots.sysIndexes = r.u32be();
+    const auto inFile = [&](std::uint32_t p) { return p != 0 && p < system.pageCount; };
+    if (!r.ok() || !inFile(roots.sysTables) || !inFile(roots.sysColumns) || !inFile(roots.sysIndexes))
+        return fixed;
+    return roots;
+}
+
 bool loadDictionaryIndex(SystemTablespace& system, std::uint32_t rootPage, DictionaryKind kind,
                          const schema::CollationTable& collations) {
     if (rootPage >= system.pageCount) return false;
-    std::vector<std::uint8_t> buffer(kPageSize);
-    const auto root = readIndexPage(system.file, rootPage, PageBuffer(buffer.data(), kPageSize));
+    std::vector<std::uint8_t> buffer(system.pageSize);
+    const auto root = readIndexPage(system.file, rootPage, PageBuffer(buffer));
     if (!root || !isIndexPageType(root->fil.pageType)) return false;
     std::uint32_t leaf = rootPage;
     if (root->index.level != 0) leaf = findLeftmostLeafRedundant(system, rootPage);
@@ -195,8 +224,8 @@ bool loadDictionaryIndex(SystemTablespace& system, std::uint32_t rootPage, Dicti
 }
 
 std::uint32_t findLeftmostLeafRedundant(SystemTablespace& system, std::uint32_t page) {
-    std::vector<std::uint8_t> buffer(kPageSize);
-    const PageBuffer out(buffer.data(), kPageSize);
+    std::vector<std::uint8_t> buffer(system.pageSize);
+    const PageBuffer out(buffer);
     // Levels must fall on the way down, so the descent ends and reads no page twice.
     std::uint32_t upperLevel = 0x10000;
     while (page < system.pageCount) {
@@ -208,7 +237,7 @@ std::uint32_t findLeftmostLeafRedundant(SystemTablespace& system, std::uint32_t 
         const PageView view(out);
         if (!isRedundantIndexPage(view)) return 0;
         const std::uint16_t o = firstRedundantRecord(view);
-        if (o >= kPageSize || isRedundantSupremum(view, o)) return 0;
+        if (o >= view.size() || isRedundantSupremum(view, o)) return 0;
         const auto rec = redundantFields(view, o);
         if (!rec || rec->fields.empty()) return 0;
         const FieldExtent& last = rec->fields.back();
@@ -222,9 +251,9 @@ std::uint32_t findLeftmostLeafRedundant(SystemTablespace& system, std::uint32_t 
 
 core::Status readDictionaryLeaves(SystemTablespace& system, std::uint32_t firstLeaf,
                                   DictionaryKind kind, const schema::CollationTable& collations) {
-    const std::uint64_t pages = pageCount(system.file.size());
-    std::vector<std::uint8_t> buffer(kPageSize);
-    const PageBuffer page(buffer.data(), kPageSize);
+    const std::uint64_t pages = pageCount(system.file.size(), system.pageSize);
+    std::vector<std::uint8_t> buffer(system.pageSize);
+    const PageBuffer page(buffer);
     std::uint64_t visits = 0;
     std::uint32_t p = firstLeaf;
     // A looping chain ends at the first page met again, so no record is appended twice.
@@ -237,9 +266,10 @@ core::Status readDictionaryLeaves(SystemTablespace& system, std::uint32_t firstL
         const FilHeader fil = decodeFilHeader(page);
         if (isIndexPageType(fil.pageType) && isRedundantIndexPage(page)) {
             // A damaged chain may loop on the page: no origin is taken twice.
-            std::bitset<kPageSize> visited;
+            std::bitset<kMaxPageSize> visited;
             std::uint32_t o = firstRedundantRecord(page);
-            for (std::uint32_t taken = 0; o != 0 && o < kPageSize && taken < kMaxRedundantRecordsPerPage;
+            for (std::uint32_t taken = 0;
+                 o != 0 && o < page.size() && taken < maxRedundantRecordsPerPage(page.size());
                  ++taken) {
                 if (visited.test(o) || isRedundantSupremum(page, o)) break;
                 visited.set(o);

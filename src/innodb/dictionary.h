@@ -18,10 +18,14 @@ class CollationTable;
 
 namespace dunmore::innodb {
 
-// Fixed roots of the dictionary's clustered indexes in ibdata1.
+// Roots of the dictionary's clustered indexes in ibdata1 of 16 KiB pages.
 inline constexpr std::uint32_t kSysTablesRoot = 8;
 inline constexpr std::uint32_t kSysColumnsRoot = 10;
 inline constexpr std::uint32_t kSysIndexesRoot = 11;
+// The data dictionary header: page 7 (FIL_PAGE_TYPE_SYS), naming the roots at
+// FIL_PAGE_DATA + 32 (SYS_TABLES), + 40 (SYS_COLUMNS) and + 44 (SYS_INDEXES).
+inline constexpr std::uint32_t kDictionaryHeaderPage = 7;
+inline constexpr std::uint16_t kSysPageType = 6;
 
 // SYS_INDEXES TYPE bits.
 inline constexpr std::uint32_t kIndexClustered = 1;
@@ -40,6 +44,17 @@ bool openSystemTablespace(core::RecoveryContext& run, const std::string& path,
                           const schema::CollationTable& collations);
 // The same with the application's collation table (the scan hook).
 bool openSystemTablespace(core::RecoveryContext& run, const std::string& path);
+
+// Where the dictionary's clustered indexes start.
+struct DictionaryRoots {
+    std::uint32_t sysTables = kSysTablesRoot;
+    std::uint32_t sysColumns = kSysColumnsRoot;
+    std::uint32_t sysIndexes = kSysIndexesRoot;
+};
+// The roots the dictionary header names (ibdata1 of 4 KiB pages keeps SYS_COLUMNS at 11
+// and SYS_INDEXES at 12); the 16 KiB roots when the header page is not a system page or
+// names a page 0 or one outside the file.
+DictionaryRoots readDictionaryRoots(SystemTablespace& system);
 
 // Reads the dictionary index rooted at rootPage of system.file into its list. False when
 // the root is not an index page or a read failed (records appended before the failure

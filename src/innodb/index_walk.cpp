@@ -34,7 +34,7 @@ namespace {
 constexpr std::uint32_t kMainTypeSys = kMainSys;
 constexpr std::uint32_t kRowIdLength = 6;
 constexpr std::uint32_t kChildPointerSize = 4;
-// No real B-tree of 16 KiB pages comes near this depth.
+// No real B-tree comes near this depth.
 constexpr int kMaxTreeDepth = 64;
 
 bool isSystemField(const core::InnodbColumn& f) { return f.hidden || f.mainType == kMainTypeSys; }
@@ -100,7 +100,7 @@ std::uint32_t childPointerOffset(const InnodbReader& ctx, core::ByteSpan page,
             continue;
         }
         const auto length = compactFieldLength(*f, page, cursor);
-        if (!length) return kPageSize;  // no child can be found
+        if (!length) return kMaxPageSize;  // no child can be found
         offset += length->length;
     }
     return offset;
@@ -204,10 +204,10 @@ std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
         if (depth == 0) nullBitmap = nodePointerNullBytes(ctx, view, nullBitmap);
         if (!isCompactIndexPage(view)) return 0;
         const std::uint32_t origin = firstCompactRecord(view);
-        if (origin >= kPageSize || isCompactSupremum(view, origin)) return 0;
+        if (origin >= view.size() || isCompactSupremum(view, origin)) return 0;
         const std::uint64_t at =
             std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
-        if (at + kChildPointerSize > kPageSize) return 0;
+        if (at + kChildPointerSize > view.size()) return 0;
         const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
         if (child == 0 || child >= pages) return 0;
         parentLevel = level;
@@ -371,11 +371,12 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
     core::ReadOnlyFile& file = slotFile(ctx, options.slot);
     const std::uint64_t pages = slotPageCount(ctx, options.slot);
     const bool ownFile = options.slot == TablespaceSlot::TablespaceFile;
-    std::vector<std::uint8_t> buffer(kPageSize);
-    const PageBuffer pageBuffer(buffer.data(), kPageSize);
+    const std::uint32_t pageSize = ctx.pageSize();
+    std::vector<std::uint8_t> buffer(pageSize);
+    const PageBuffer pageBuffer(buffer);
     const PageView view(buffer.data(), buffer.size());
     VisitedPages visitedPages(pages);
-    std::bitset<kPageSize> visitedRecords;
+    std::bitset<kMaxPageSize> visitedRecords;
     bool haveIndexId = options.indexId != 0;
     std::uint64_t indexId = options.indexId;
     bool firstPage = true;
@@ -433,20 +434,21 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                 const std::uint32_t first = firstCompactRecord(view);
                 const bool fromFirst = !(firstPage && options.resumeOffset != 0);
                 std::uint32_t u = fromFirst ? first : options.resumeOffset;
-                if (u < kCompactStartLimit && u == first && isCompactSupremum(view, u)) {
+                if (u < compactStartLimit(pageSize) && u == first && isCompactSupremum(view, u)) {
                     emptyLeaf = true;
-                } else if (u < kCompactStartLimit) {
+                } else if (u < compactStartLimit(pageSize)) {
                     counts.pagesRead.push_back(p);
                     visitedRecords.reset();
                     bool backwardSeen = false;
                     std::uint32_t taken = 0;
-                    while (u > kCompactSupremum && u < kPageSize && taken < kMaxRecordsPerPage) {
+                    while (u > kCompactSupremum && u < pageSize &&
+                           taken < maxRecordsPerPage(pageSize)) {
                         if (visitedRecords.test(u)) break;
                         visitedRecords.set(u);
                         const auto header = compactHeader(view, u);
                         if (!header) break;
                         const Successor next =
-                            nextRecordOffset(u, header->successor, ownFile && backwardSeen);
+                            nextRecordOffset(u, header->successor, ownFile && backwardSeen, pageSize);
                         if (ownFile && next.backward) backwardSeen = true;
                         ++taken;
                         if (header->infoBits & kInfoMinRecord) {
@@ -491,12 +493,13 @@ bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
     LeafWalkOptions options;
     options.slot = slot;
     options.firstPage = startPage;
-    options.resumeOffset = settings.resumeAtOffset && resumeOffset < kPageSize
+    const std::uint32_t pageSize = ctx.pageSize();
+    options.resumeOffset = settings.resumeAtOffset && resumeOffset < pageSize
                                ? static_cast<std::uint32_t>(resumeOffset)
                                : 0;
     // A saved position past the page (the last record of a page ended the screen) takes
     // nothing from that page.
-    if (settings.resumeAtOffset && resumeOffset >= kPageSize) options.resumeOffset = kPageSize;
+    if (settings.resumeAtOffset && resumeOffset >= pageSize) options.resumeOffset = pageSize;
     options.keepLastFilHeader = true;
     options.afterPage = [&] { settings.resumeAtOffset = false; };
     LeafWalkCounts counts;
@@ -532,9 +535,12 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
             start.lookup = TableLookup::TablespaceFileMissing;
             return start;
         }
-        ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size());
+        ctx.setPageSize(tablespacePageSize(ctx.tablespaceFile));
+        ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size(), ctx.pageSize());
     } else if (!ctx.systemTablespace.isOpen()) {
         return start;
+    } else {
+        ctx.setPageSize(ctx.systemPageSize);
     }
     start.inOwnFile = where.inOwnFile;
     if (where.tableId != 0)

@@ -12,16 +12,24 @@ const SystemTablespace& emptySystemTablespace() {
 
 }  // namespace
 
-InnodbReader::InnodbReader() : pageBuffer(kPageSize) {}
+InnodbReader::InnodbReader() : pageBuffer(kDefaultPageSize) {}
 
 InnodbReader::InnodbReader(const core::RecoveryContext& run, core::TableDefinitionState definition)
     : core::TableReader(std::move(definition)),
-      pageBuffer(kPageSize),
       m_system(std::dynamic_pointer_cast<const SystemTablespace>(run.systemTablespace)) {
     if (run.systemTablespaceOpen()) {
         systemTablespace = run.systemTablespace->file.duplicate();
-        systemPageCount = m_system ? m_system->pageCount : pageCount(systemTablespace.size());
+        systemPageSize = m_system ? m_system->pageSize : tablespacePageSize(systemTablespace);
+        systemPageCount = m_system ? m_system->pageCount
+                                   : pageCount(systemTablespace.size(), systemPageSize);
+        m_pageSize = systemPageSize;
     }
+    pageBuffer.assign(m_pageSize, 0);
+}
+
+void InnodbReader::setPageSize(std::uint32_t size) {
+    m_pageSize = isPageSize(size) ? size : kDefaultPageSize;
+    pageBuffer.assign(m_pageSize, 0);
 }
 
 const SystemTablespace& InnodbReader::dictionary() const {

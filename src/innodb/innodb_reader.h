@@ -17,6 +17,7 @@ namespace dunmore::innodb {
 // (openSystemTablespace). Read-only once loaded.
 class SystemTablespace : public core::SystemTablespaceFile {
 public:
+    std::uint32_t pageSize = kDefaultPageSize;
     std::uint64_t pageCount = 0;
     std::vector<SysTablesRecord> sysTables;
     std::vector<SysColumnsRecord> sysColumns;
@@ -56,16 +57,22 @@ public:
 
     // The run's ibdata1 and dictionary (empty lists when no ibdata1 is open).
     const SystemTablespace& dictionary() const;
-    // pageBuffer as one page.
-    PageBuffer pageSpan() { return PageBuffer(pageBuffer.data(), kPageSize); }
+    // The page size of the tablespace the table is read from: ibdata1's until the table
+    // is located in its own .ibd (locateInnodbTable), then that file's. pageBuffer holds
+    // one page of it.
+    std::uint32_t pageSize() const { return m_pageSize; }
+    void setPageSize(std::uint32_t size);
+    PageBuffer pageSpan() { return PageBuffer(pageBuffer.data(), m_pageSize); }
 
     std::vector<std::uint8_t> pageBuffer;
     core::ReadOnlyFile tablespaceFile;
     core::ReadOnlyFile systemTablespace;
+    std::uint32_t systemPageSize = kDefaultPageSize;
     std::uint64_t systemPageCount = 0;
 
 private:
     std::shared_ptr<const SystemTablespace> m_system;
+    std::uint32_t m_pageSize = kDefaultPageSize;
 };
 
 }  // namespace dunmore::innodb

@@ -66,16 +66,16 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
                                std::uint32_t rootPage, std::uint32_t firstLeaf) {
     ctx.instantCoreFields = 0;
     ctx.instantCoreNullBytes = 0;
-    std::vector<std::uint8_t> rootBuffer(kPageSize);
-    if (auto st = readPage(file, rootPage, PageBuffer(rootBuffer.data(), kPageSize)); !st) return st;
+    std::vector<std::uint8_t> rootBuffer(ctx.pageSize());
+    if (auto st = readPage(file, rootPage, PageBuffer(rootBuffer)); !st) return st;
     const auto root = readInstantRoot(rootBuffer);
     if (!root)
         return core::Status::corrupt("the instant ALTER root page" + onPage(rootPage) +
                                      " holds neither the infimum and supremum texts nor zeros");
     if (!root->instant) return core::Status::ok();
 
-    std::vector<std::uint8_t> leafBuffer(kPageSize);
-    if (auto st = readPage(file, firstLeaf, PageBuffer(leafBuffer.data(), kPageSize)); !st) return st;
+    std::vector<std::uint8_t> leafBuffer(ctx.pageSize());
+    if (auto st = readPage(file, firstLeaf, PageBuffer(leafBuffer)); !st) return st;
     const PageView leaf(leafBuffer.data(), leafBuffer.size());
     const auto chain = compactChain(leaf, 0, false);
     std::optional<CompactRecordHeader> header;

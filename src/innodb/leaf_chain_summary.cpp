@@ -23,9 +23,9 @@ LeafChainSummary summarizeLeafChain(InnodbReader& ctx, TablespaceSlot slot,
         if (p >= pages || visited[p] || summary.leafPages >= pages) return summary;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) return summary;
         visited[p] = true;
-        const auto fil = readFilHeader(file, p);
+        const auto fil = readFilHeader(file, p, ctx.pageSize());
         if (!fil || !isIndexPageType(fil->pageType)) return summary;
-        const auto header = readIndexHeader(file, p);
+        const auto header = readIndexHeader(file, p, ctx.pageSize());
         if (!header) return summary;
         if (first) {
             indexId = header->indexId;

@@ -31,11 +31,9 @@ namespace dunmore::innodb {
 namespace {
 
 constexpr std::size_t kXdesArrayOffset = 150;
-constexpr std::size_t kXdesEntrySize = 40;
 constexpr std::size_t kXdesStateOffset = 20;
 constexpr std::size_t kXdesBitmapOffset = 24;
 constexpr std::uint32_t kXdesStateFree = 1;
-constexpr std::uint32_t kPagesPerExtent = 64;
 constexpr std::uint16_t kPageTypeFspHeader = 8;
 constexpr std::uint16_t kPageTypeXdes = 9;
 constexpr std::uint16_t kPageTypeAllocated = 0;
@@ -135,18 +133,20 @@ std::string keyText(InnodbReader& ctx, core::AppSettings& settings, const Cluste
 // records the page header counts beyond those the chain reached.
 template <typename Fn>
 std::uint32_t forEachRecord(core::ByteSpan view, std::uint32_t page, bool ownFile, Fn&& fn) {
-    std::bitset<kPageSize> visited;
+    const auto pageSize = static_cast<std::uint32_t>(view.size());
+    std::bitset<kMaxPageSize> visited;
     std::uint32_t u = firstCompactRecord(view);
     const std::uint32_t stored = decodeIndexHeader(view).recordCount;
-    if (u >= kCompactStartLimit || isCompactSupremum(view, u)) return stored;
+    if (u >= compactStartLimit(pageSize) || isCompactSupremum(view, u)) return stored;
     bool backwardSeen = false;
     std::uint32_t taken = 0;
-    while (u > kCompactSupremum && u < kPageSize && taken < kMaxRecordsPerPage) {
+    while (u > kCompactSupremum && u < pageSize && taken < maxRecordsPerPage(pageSize)) {
         if (visited.test(u)) break;
         visited.set(u);
         const auto header = compactHeader(view, u);
         if (!header) break;
-        const Successor next = nextRecordOffset(u, header->successor, ownFile && backwardSeen);
+        const Successor next =
+            nextRecordOffset(u, header->successor, ownFile && backwardSeen, pageSize);
         if (ownFile && next.backward) backwardSeen = true;
         ++taken;
         if (!(header->infoBits & kInfoMinRecord)) {
@@ -167,7 +167,8 @@ public:
         : m_ctx(ctx), m_settings(settings), m_options(o), m_onRecord(onRecord), m_counts(counts),
           m_damage(damage), m_file(slotFile(ctx, o.walk.slot)),
           m_pages(slotPageCount(ctx, o.walk.slot)),
-          m_ownFile(o.walk.slot == TablespaceSlot::TablespaceFile), m_buffer(kPageSize),
+          m_ownFile(o.walk.slot == TablespaceSlot::TablespaceFile), m_pageSize(ctx.pageSize()),
+          m_buffer(m_pageSize),
           m_view(m_buffer.data(), m_buffer.size()) {}
 
     core::Status run() {
@@ -195,7 +196,7 @@ public:
 
 private:
     core::Status readAt(std::uint32_t p) {
-        return readPage(m_file, p, PageBuffer(m_buffer.data(), kPageSize));
+        return readPage(m_file, p, PageBuffer(m_buffer));
     }
     bool stopRequested() {
         if (m_options.walk.beforePage && !m_options.walk.beforePage(m_counts.pagesVisited))
@@ -454,25 +455,27 @@ private:
 
     // Whether the space map marks page p free (an old copy, not part of the index).
     bool isFree(std::uint32_t p) {
-        const std::uint32_t descriptorPage = p - p % kPageSize;
+        const std::uint32_t descriptorPage = p - p % m_pageSize;
         if (descriptorPage >= m_info.size()) return false;
         const ScanInfo& d = m_info[descriptorPage];
         if (d.kind != Kind::Other || (d.pageType != kPageTypeFspHeader && d.pageType != kPageTypeXdes))
             return false;
         if (m_descriptorPage != descriptorPage) {
-            m_descriptor.assign(kPageSize, 0);
-            if (!readPage(m_file, descriptorPage, PageBuffer(m_descriptor.data(), kPageSize)))
+            m_descriptor.assign(m_pageSize, 0);
+            if (!readPage(m_file, descriptorPage, PageBuffer(m_descriptor)))
                 return false;
             m_descriptorPage = descriptorPage;
         }
-        const std::uint32_t within = p % kPageSize;
-        const std::size_t entry = kXdesArrayOffset + std::size_t{within / kPagesPerExtent} * kXdesEntrySize;
+        const std::uint32_t within = p % m_pageSize;
+        const std::uint32_t perExtent = extentPages(m_pageSize);
+        const std::size_t entrySize = extentDescriptorSize(m_pageSize);
+        const std::size_t entry = kXdesArrayOffset + std::size_t{within / perExtent} * entrySize;
         const core::ByteSpan view(m_descriptor.data(), m_descriptor.size());
-        if (entry + kXdesEntrySize > view.size()) return false;
+        if (entry + entrySize > view.size()) return false;
         const auto state = static_cast<std::uint32_t>(core::readBeAt(view, entry + kXdesStateOffset, 4));
         if (state == kXdesStateFree) return true;
         if (state == 0) return false;  // not initialised: no say
-        const std::uint32_t bit = 2 * (within % kPagesPerExtent);
+        const std::uint32_t bit = 2 * (within % perExtent);
         return ((view[entry + kXdesBitmapOffset + bit / 8] >> (bit % 8)) & 1) != 0;
     }
 
@@ -615,6 +618,7 @@ private:
     core::ReadOnlyFile& m_file;
     std::uint64_t m_pages;
     bool m_ownFile;
+    std::uint32_t m_pageSize;
     std::vector<std::uint8_t> m_buffer;
     core::ByteSpan m_view;
     std::vector<ScanInfo> m_info;

@@ -31,7 +31,6 @@ constexpr std::uint32_t kEntryPage = 48;
 constexpr std::uint32_t kEntryLength = 52;
 constexpr std::uint32_t kDataPageLength = 39;
 constexpr std::uint32_t kDataPageData = 49;
-constexpr std::uint32_t kFilTrailerSize = 8;
 
 core::Status corruptAt(const core::ReadOnlyFile& file, std::uint32_t page, const std::string& what) {
     return core::Status::corrupt(file.path().string() + ", LOB page " + std::to_string(page) + ": " + what);
@@ -40,12 +39,13 @@ core::Status corruptAt(const core::ReadOnlyFile& file, std::uint32_t page, const
 }  // namespace
 
 std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file,
+                                                        std::uint32_t pageSize,
                                                         std::uint64_t pageCount,
                                                         const ExternalReference& ref,
                                                         const ExternalPartSink& sink) {
     if (ref.pageNumber == 0 || ref.pageNumber >= pageCount) return std::nullopt;
-    std::vector<std::uint8_t> first(kPageSize);
-    if (auto st = file.readExact(pageOffset(ref.pageNumber), first); !st) return core::Result<std::uint64_t>(st);
+    std::vector<std::uint8_t> first(pageSize);
+    if (auto st = file.readExact(pageOffset(ref.pageNumber, pageSize), first); !st) return core::Result<std::uint64_t>(st);
     const std::uint16_t type = decodeFilHeader(first).pageType;
     if (type == kZlobFirstPageType)
         return core::Result<std::uint64_t>(core::Status::unsupported(
@@ -60,14 +60,14 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
     std::uint32_t entryOffset = head.u16be();
     if (!head.ok()) return core::Result<std::uint64_t>(corruptAt(file, ref.pageNumber, "header cut"));
 
-    std::vector<std::uint8_t> page(kPageSize);
-    std::vector<std::uint8_t> entryPageImage(kPageSize);
+    std::vector<std::uint8_t> page(pageSize);
+    std::vector<std::uint8_t> entryPageImage(pageSize);
     std::uint32_t loadedEntryPage = kFilNull;
     std::unordered_set<std::uint64_t> seen;
     std::uint64_t copied = 0;
     for (std::uint32_t n = 0; n < entries && copied < ref.length; ++n) {
         if (entryPage == kFilNull) break;
-        if (entryPage >= pageCount || entryOffset + kEntrySize > kPageSize ||
+        if (entryPage >= pageCount || entryOffset + kEntrySize > pageSize ||
             !seen.insert((std::uint64_t{entryPage} << 16) | entryOffset).second)
             return core::Result<std::uint64_t>(corruptAt(
                 file, ref.pageNumber, "index entry " + std::to_string(n) + " at page " +
@@ -76,7 +76,7 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
         const std::vector<std::uint8_t>* entryImage = &first;
         if (entryPage != ref.pageNumber) {
             if (entryPage != loadedEntryPage) {
-                if (auto st = file.readExact(pageOffset(entryPage), entryPageImage); !st)
+                if (auto st = file.readExact(pageOffset(entryPage, pageSize), entryPageImage); !st)
                     return core::Result<std::uint64_t>(st);
                 loadedEntryPage = entryPage;
             }
@@ -99,17 +99,17 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
             core::ByteReader r(first);
             r.seek(kFirstDataLength);
             const std::uint32_t stored = r.u32be();
-            if (stored < dataLength || kFirstData + dataLength > kPageSize - kFilTrailerSize)
+            if (stored < dataLength || kFirstData + dataLength > pageSize - kFilTrailerSize)
                 return core::Result<std::uint64_t>(corruptAt(file, dataPage, "part length " +
                                                                                  std::to_string(dataLength)));
             part = core::ByteSpan(first).subspan(kFirstData, dataLength);
         } else {
-            if (auto st = file.readExact(pageOffset(dataPage), page); !st) return core::Result<std::uint64_t>(st);
+            if (auto st = file.readExact(pageOffset(dataPage, pageSize), page); !st) return core::Result<std::uint64_t>(st);
             core::ByteReader r(page);
             r.seek(kDataPageLength);
             const std::uint32_t stored = r.u32be();
             if (decodeFilHeader(page).pageType != kLobDataPageType || stored < dataLength ||
-                kDataPageData + dataLength > kPageSize - kFilTrailerSize)
+                kDataPageData + dataLength > pageSize - kFilTrailerSize)
                 return core::Result<std::uint64_t>(
                     corruptAt(file, dataPage, "expected a LOB data page holding " +
                                                   std::to_string(dataLength) + " bytes"));

@@ -24,6 +24,7 @@ inline constexpr std::uint16_t kZlobFirstPageType = 25;
 // list is damaged (what was copied stays copied), IoError when a page cannot be read.
 // The copy ends at the reference's length.
 std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file,
+                                                        std::uint32_t pageSize,
                                                         std::uint64_t pageCount,
                                                         const ExternalReference& ref,
                                                         const ExternalPartSink& sink);

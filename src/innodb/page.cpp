@@ -1,5 +1,6 @@
-// InnoDB pages. A tablespace is cut into 16 KiB pages; page n starts at byte n * 16384
-// (64-bit). Every page begins with the 38-byte FIL header (checksum, page number, prev,
+// InnoDB pages. A tablespace is cut into pages of one size (4, 8, 16, 32 or 64 KiB, named
+// by the space flags of page 0 at byte 54); page n starts at byte n * size (64-bit).
+// Every page begins with the 38-byte FIL header (checksum, page number, prev,
 // next, LSN, page type, flush LSN, space id; all big-endian). An index page (type 17855)
 // continues with the 56-byte index header (directory slots, heap top, record counts,
 // level at 64, index id at 66) and then the infimum and supremum system records: compact
@@ -18,6 +19,14 @@ namespace dunmore::innodb {
 namespace {
 
 constexpr std::string_view kInfimum = "infimum";
+constexpr std::size_t kFilPageNumberOffset = 4;
+// Space flags: the full_crc32 marker and its page size field (MariaDB 10.5+); the page
+// size field of the other layouts.
+constexpr std::uint32_t kFcrc32Marker = 1u << 4;
+constexpr std::uint32_t kFcrc32PageSsizeMask = 0xF;
+constexpr std::uint32_t kPageSsizeShift = 6;
+constexpr std::uint32_t kPageSsizeMask = 0xF;
+constexpr std::uint32_t kPagesChecked = 3;
 constexpr std::string_view kSupremum = "supremum";
 
 // The zero-terminated text at pos equals text exactly (the terminator must be inside the
@@ -68,18 +77,19 @@ IndexPageHeader decodeIndexHeader(PageView page) {
     return h;
 }
 
-core::Result<FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page) {
+core::Result<FilHeader> readFilHeader(core::ReadOnlyFile& file, std::uint32_t page,
+                                      std::uint32_t pageSize) {
     if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
     std::array<std::uint8_t, kFilHeaderSize> bytes{};
-    (void)file.readAt(pageOffset(page), bytes);
+    (void)file.readAt(pageOffset(page, pageSize), bytes);
     return decodeFilHeader(bytes);
 }
 
-core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file,
-                                                    std::uint32_t page) {
+core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file, std::uint32_t page,
+                                              std::uint32_t pageSize) {
     if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
     std::array<std::uint8_t, kPageHeaderOffset + kIndexHeaderSize> bytes{};
-    (void)file.readAt(pageOffset(page), bytes);
+    (void)file.readAt(pageOffset(page, pageSize), bytes);
     return decodeIndexHeader(bytes);
 }
 
@@ -87,12 +97,49 @@ core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer o
     std::fill(out.begin(), out.end(), std::uint8_t{0});
     if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
     // Bytes past the end of the file stay zero: such a page reads as page type 0.
-    (void)file.readAt(pageOffset(page), out);
+    (void)file.readAt(pageOffset(page, static_cast<std::uint32_t>(out.size())), out);
     return core::Status::ok();
 }
 
 core::Status readPage(InnodbReader& ctx, core::ReadOnlyFile& file, std::uint32_t page) {
     return readPage(file, page, ctx.pageSpan());
+}
+
+std::uint32_t pageSizeOfSpaceFlags(std::uint32_t flags) {
+    if (flags & kFcrc32Marker) {
+        const std::uint32_t n = flags & kFcrc32PageSsizeMask;
+        return n >= 3 && n <= 7 ? 512u << n : 0;
+    }
+    const std::uint32_t n = (flags >> kPageSsizeShift) & kPageSsizeMask;
+    if (n == 0) return kDefaultPageSize;
+    return n >= 3 && n <= 7 && n != 5 ? 512u << n : 0;
+}
+
+std::uint32_t tablespacePageSize(core::ReadOnlyFile& file) {
+    std::array<std::uint8_t, 4> flagBytes{};
+    const bool haveFlags = file.readAt(kFspSpaceFlagsOffset, flagBytes) == flagBytes.size();
+    const std::uint32_t named =
+        haveFlags ? pageSizeOfSpaceFlags(static_cast<std::uint32_t>(core::readBeAt(flagBytes, 0, 4)))
+                  : 0;
+    // Pages 1 (the change-buffer bitmap), 2 (the first inode page) and 3 carry their own
+    // page numbers in every tablespace a server wrote.
+    const auto numbersFit = [&](std::uint32_t size) {
+        std::uint32_t checked = 0;
+        for (std::uint32_t n = 1; n <= kPagesChecked; ++n) {
+            if (pageOffset(n + 1, size) > file.size()) break;
+            std::array<std::uint8_t, 4> number{};
+            if (file.readAt(pageOffset(n, size) + kFilPageNumberOffset, number) != number.size() ||
+                core::readBeAt(number, 0, 4) != n)
+                return false;
+            ++checked;
+        }
+        return checked > 0;
+    };
+    const bool onlyPageZero = named != 0 && file.size() < 2ull * named;
+    if (named != 0 && (onlyPageZero || numbersFit(named))) return named;
+    for (const std::uint32_t size : {16384u, 4096u, 8192u, 32768u, 65536u})
+        if (size != named && numbersFit(size)) return size;
+    return named != 0 ? named : kDefaultPageSize;
 }
 
 core::Result<InnodbPage> readIndexPage(core::ReadOnlyFile& file, std::uint32_t page,

@@ -93,21 +93,25 @@ core::Result<CompactRecordHeader> compactHeader(core::ByteSpan page, std::uint32
     return h;
 }
 
-Successor nextRecordOffset(std::uint32_t origin, std::uint16_t e, bool backwardSeen) {
+Successor nextRecordOffset(std::uint32_t origin, std::uint16_t e, bool backwardSeen,
+                           std::uint32_t pageSize) {
     Successor s;
-    if (e <= kPageSize) {
+    s.pageSize = pageSize;
+    // The link is taken modulo 65536: on a 64 KiB page a forward distance never reaches
+    // past the 16 bits, and a link that does is a backward one.
+    if (e <= pageSize && std::uint64_t{origin} + e < 0x10000) {
         s.offset = origin + e;
         s.fieldAreaLength = e;
     } else {
         // A backward or wrapping link: the successor lies below this record, so the
         // distance says nothing about this record's length.
-        std::uint32_t t = origin + (e & 0x3FFF);
-        if (t > kPageSize) t -= kPageSize;
+        std::uint32_t t = origin + (e & (pageSize - 1));
+        if (t > pageSize) t -= pageSize;
         s.offset = t;
-        s.fieldAreaLength = origin < kPageSize ? kPageSize - origin : 0;
+        s.fieldAreaLength = origin < pageSize ? pageSize - origin : 0;
         s.backward = true;
     }
-    if (backwardSeen) s.fieldAreaLength = origin < kPageSize ? kPageSize - origin : 0;
+    if (backwardSeen) s.fieldAreaLength = origin < pageSize ? pageSize - origin : 0;
     return s;
 }
 
@@ -115,16 +119,17 @@ std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t s
                                             bool useBackwardFlag) {
     std::vector<CompactChainEntry> out;
     if (!isCompactIndexPage(page)) return out;
+    const auto pageSize = static_cast<std::uint32_t>(page.size());
     std::uint32_t u = start != 0 ? start : firstCompactRecord(page);
-    if (u >= kCompactStartLimit || isCompactSupremum(page, u)) return out;
+    if (u >= compactStartLimit(pageSize) || isCompactSupremum(page, u)) return out;
     bool backwardSeen = false;
     // A damaged chain may loop: a record met again ends the page, so no row repeats.
-    std::bitset<kPageSize> visited;
-    while (u > kCompactSupremum && u < kPageSize && out.size() < kMaxRecordsPerPage &&
+    std::bitset<kMaxPageSize> visited;
+    while (u > kCompactSupremum && u < pageSize && out.size() < maxRecordsPerPage(pageSize) &&
            !visited.test(u)) {
         visited.set(u);
         const auto e = static_cast<std::uint16_t>(core::readBeAt(page, u - 2, 2));
-        const Successor s = nextRecordOffset(u, e, useBackwardFlag && backwardSeen);
+        const Successor s = nextRecordOffset(u, e, useBackwardFlag && backwardSeen, pageSize);
         if (s.backward) backwardSeen = true;
         out.push_back({u, s.fieldAreaLength, s.offset});
         if (s.endsChain() || isCompactSupremum(page, s.offset)) break;

@@ -73,16 +73,18 @@ inline bool isMetadataRecord(const CompactRecordHeader& header, bool leafPage) {
 
 // Where the chain goes after a compact record.
 struct Successor {
-    std::uint32_t offset = 0;           // successor origin; >= 16384 ends the page's chain
+    std::uint32_t offset = 0;           // successor origin; the page size or more ends the chain
     std::uint32_t fieldAreaLength = 0;  // bytes of this record's field area
     bool backward = false;              // the link was a backward or wrapping one
-    bool endsChain() const { return offset >= kPageSize; }
+    std::uint32_t pageSize = kDefaultPageSize;
+    bool endsChain() const { return offset >= pageSize; }
 };
 
 // The successor of the compact record at origin with successor value e (the 16-bit value
-// at origin - 2). backwardSeen: a backward link was already met on this page, so the field
-// area runs to the page end.
-Successor nextRecordOffset(std::uint32_t origin, std::uint16_t e, bool backwardSeen);
+// at origin - 2) on a page of pageSize bytes. backwardSeen: a backward link was already
+// met on this page, so the field area runs to the page end.
+Successor nextRecordOffset(std::uint32_t origin, std::uint16_t e, bool backwardSeen,
+                           std::uint32_t pageSize);
 
 // The length of one compact field without a fixed length.
 struct FieldLength {
@@ -103,14 +105,14 @@ core::Result<FieldLength> compactFieldLength(const core::InnodbColumn& column,
 struct CompactChainEntry {
     std::uint32_t origin = 0;
     std::uint32_t fieldAreaLength = 0;
-    std::uint32_t successor = 0;  // may be 16384 or more (the chain ended after this record)
+    std::uint32_t successor = 0;  // may be the page size or more (the chain ended here)
 };
 
 // The records of a compact index page in chain order, from start (0: the first record
 // after the infimum): nothing when the page fails the compact infimum test, when start is
-// 16376 or more, or when the first record is the supremum. Records are taken while the
-// origin is above 112 and below 16384, at most 1,501 per page, and a record met a second
-// time (a looping chain) ends the page. useBackwardFlag: after a
+// in the FIL trailer or beyond, or when the first record is the supremum. Records are
+// taken while the origin is above 112 and below the page size, at most
+// maxRecordsPerPage, and a record met a second time (a looping chain) ends the page. useBackwardFlag: after a
 // backward link every later field area runs to the page end (the .ibd walks).
 std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t start,
                                             bool useBackwardFlag);

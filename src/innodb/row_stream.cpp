@@ -66,7 +66,7 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
         LeafWalkOptions options;
         options.slot = kind.slot;
         options.firstPage = firstLeaf;
-        options.resumeOffset = settings.resumeAtOffset && resumeOffset < kPageSize
+        options.resumeOffset = settings.resumeAtOffset && resumeOffset < ctx.pageSize()
                                    ? static_cast<std::uint32_t>(resumeOffset)
                                    : 0;
         options.beforePage = [&](std::uint64_t visited) {
@@ -140,7 +140,7 @@ std::uint32_t countLeafPages(core::MainFrame& frame, InnodbReader& ctx, Tablespa
         if (frame.stopRequested() || p >= pages || count > pages) break;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) break;
         if (!visited.insert(p).second) break;
-        const auto fil = readFilHeader(file, p);
+        const auto fil = readFilHeader(file, p, ctx.pageSize());
         if (!fil) break;
         p = fil->nextPage;
     }

@@ -1,7 +1,7 @@
 // The SDI (serialized dictionary information) of a MySQL 8.0+ tablespace.
 //
 // Page 0 holds, after the FSP header (38 + 112 bytes), the extent descriptor array
-// (page size / extent pages entries of 40 bytes for 16 KiB pages) and the encryption
+// (page size / extent pages entries; 256 entries of 40 bytes for 16 KiB pages) and the encryption
 // information (115 bytes), then the SDI version (u32be, 1) and the SDI root page number
 // (u32be). The SDI is a B-tree of pages of type 17853 in the compact record format; its
 // records have no nullable fields and hold, from the origin up: type (u32be), id
@@ -28,8 +28,6 @@ namespace dunmore::innodb {
 namespace {
 
 constexpr std::uint32_t kXdesArrayOffset = kFspHeaderOffset + 112;
-constexpr std::uint32_t kXdesEntrySize = 40;
-constexpr std::uint32_t kExtentPages = 64;
 constexpr std::uint32_t kEncryptionInfoMaxSize = 115;
 constexpr std::uint32_t kSdiVersion = 1;
 // Byte offsets from a SDI record's origin.
@@ -45,9 +43,10 @@ std::string where(const core::ReadOnlyFile& file, std::uint32_t page) {
     return file.path().string() + ", page " + std::to_string(page);
 }
 
-core::Status readWholePage(core::ReadOnlyFile& file, std::uint32_t page, core::Bytes& out) {
-    out.assign(kPageSize, 0);
-    return file.readExact(pageOffset(page), out);
+core::Status readWholePage(core::ReadOnlyFile& file, std::uint32_t pageSize, std::uint32_t page,
+                          core::Bytes& out) {
+    out.assign(pageSize, 0);
+    return file.readExact(pageOffset(page, pageSize), out);
 }
 
 // The SDI data field as a BLOB column: its length entry takes one byte below 128, else
@@ -100,7 +99,8 @@ core::Result<SdiRecord> readSdiRecord(core::ReadOnlyFile& file, std::uint64_t pa
         const auto ref = readExternalReference(field);
         if (!ref) return core::Status::corrupt("its off-page reference is cut");
         stream.assign(field.begin(), field.end() - kExternalReferenceSize);
-        const auto copied = copyExternalParts(file, pages, *ref, [&](core::ByteSpan part) {
+        const auto copied = copyExternalParts(file, static_cast<std::uint32_t>(page.size()),
+                                              pages, *ref, [&](core::ByteSpan part) {
             stream.insert(stream.end(), part.begin(), part.end());
             return stream.size() <= kMaxSdiLength;
         });
@@ -140,15 +140,17 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
             name + " is a ROW_FORMAT=COMPRESSED tablespace (KEY_BLOCK_SIZE=" +
             std::to_string(flags->compressedPageSize() / 1024) +
             "): its compressed pages are not read");
-    if (flags->pageSize() != kPageSize)
-        return core::Status::unsupported(name + " has " + std::to_string(flags->pageSize()) +
-                                         "-byte pages; only 16 KiB pages are read");
+    const std::uint32_t pageSize = flags->pageSize();
+    if (pageSize == 0)
+        return core::Status::unsupported(name + ": its space flags (" +
+                                         std::to_string(flags->flags) + ") name no page size");
 
-    const std::uint64_t pages = pageCount(file.size());
+    const std::uint64_t pages = pageCount(file.size(), pageSize);
     core::Bytes page;
-    if (auto st = readWholePage(file, 0, page); !st) return st;
+    if (auto st = readWholePage(file, pageSize, 0, page); !st) return st;
     core::ByteReader r(page);
-    r.seek(kXdesArrayOffset + (kPageSize / kExtentPages) * kXdesEntrySize + kEncryptionInfoMaxSize);
+    r.seek(kXdesArrayOffset + (pageSize / extentPages(pageSize)) * extentDescriptorSize(pageSize) +
+           kEncryptionInfoMaxSize);
     const std::uint32_t version = r.u32be();
     std::uint32_t current = r.u32be();
     if (!r.ok() || version != kSdiVersion || current == 0 || current >= pages)
@@ -162,7 +164,7 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
     for (int depth = 0;; ++depth) {
         if (depth == kMaxTreeDepth)
             return core::Status::corrupt(name + ": the SDI index does not reach a leaf");
-        if (auto st = readWholePage(file, current, page); !st) return st;
+        if (auto st = readWholePage(file, pageSize, current, page); !st) return st;
         const FilHeader fil = decodeFilHeader(page);
         const IndexPageHeader index = decodeIndexHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page) || index.level >= parentLevel)
@@ -189,7 +191,7 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
             contents.damaged.push_back(name + ": the SDI leaf chain names page " + std::to_string(p));
             break;
         }
-        if (auto st = readWholePage(file, p, page); !st) return st;
+        if (auto st = readWholePage(file, pageSize, p, page); !st) return st;
         const FilHeader fil = decodeFilHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page)) {
             contents.damaged.push_back(where(file, p) + ": expected an SDI leaf page, found page type " +

@@ -2,6 +2,7 @@
 
 #include "core/read_only_file.h"
 #include "core/status.h"
+#include "innodb/page.h"
 
 #include <cstdint>
 #include <string>
@@ -13,7 +14,6 @@ namespace dunmore::innodb {
 // the compressed page size, bit 5 atomic blobs, bits 6..9 the page size, bit 10 DATA
 // DIRECTORY, bit 11 shared, bit 12 temporary, bit 13 encryption, bit 14 SDI.
 inline constexpr std::uint32_t kFspHeaderOffset = 38;
-inline constexpr std::uint32_t kFspSpaceFlagsOffset = kFspHeaderOffset + 16;
 inline constexpr std::uint32_t kFspFlagsZipSsizeShift = 1;
 inline constexpr std::uint32_t kFspFlagsPageSsizeShift = 6;
 inline constexpr std::uint32_t kFspFlagsSsizeMask = 0xF;
@@ -35,11 +35,8 @@ struct TablespaceFlags {
         const std::uint32_t ssize = (flags >> kFspFlagsZipSsizeShift) & kFspFlagsSsizeMask;
         return ssize == 0 ? 0 : 512u << ssize;
     }
-    // The logical page size in bytes (0 in the field means 16 KiB).
-    std::uint32_t pageSize() const {
-        const std::uint32_t ssize = (flags >> kFspFlagsPageSsizeShift) & kFspFlagsSsizeMask;
-        return ssize == 0 ? 16384 : 512u << ssize;
-    }
+    // The logical page size in bytes (pageSizeOfSpaceFlags; 0 when the flags name none).
+    std::uint32_t pageSize() const { return pageSizeOfSpaceFlags(flags); }
 };
 
 // The flags of file's page 0. IoError when the file is shorter than the FSP header.
@@ -62,9 +59,10 @@ struct SdiContents {
 // Reads every SDI record of a MySQL 8.0+ tablespace: the SDI root page named in page 0
 // (after the extent descriptors and the encryption information), the descent to the
 // leftmost leaf, the leaf chain, and for each live record its zlib-compressed JSON, kept
-// in the record or in a chain of SDI BLOB pages. Unsupported for a tablespace without the
-// SDI flag, an encrypted one (its pages need the keyring's key), a ROW_FORMAT=COMPRESSED
-// one and pages other than 16 KiB; Corrupt when the SDI root or the descent is damaged;
+// in the record or in a chain of SDI BLOB pages, in pages of the size the flags name.
+// Unsupported for a tablespace without the SDI flag, an encrypted one (its pages need the
+// keyring's key), a ROW_FORMAT=COMPRESSED one and flags that name no page size; Corrupt
+// when the SDI root or the descent is damaged;
 // IoError when a page cannot be read. A damaged record is named in damaged and the walk
 // goes on.
 core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file);

@@ -202,7 +202,7 @@ std::vector<Row> leafRows(const std::vector<core::InnodbColumn>& fields, core::B
     std::vector<Row> rows;
     if (redundant) {
         std::uint32_t o = firstRedundantRecord(page);
-        while (o != 0 && o < kPageSize && !isRedundantSupremum(page, o) && rows.size() < 100) {
+        while (o != 0 && o < kDefaultPageSize && !isRedundantSupremum(page, o) && rows.size() < 100) {
             const auto rec = redundantFields(page, o);
             if (!rec || rec->fields.size() != fields.size()) {
                 ADD_FAILURE() << "record at " << o << " has " << (rec ? rec->fields.size() : 0)
@@ -432,7 +432,7 @@ TEST(InnodbColumnLayout, PeerTablesMatchTheDefinitionLayout) {
             const auto rootPage = readIndexPage(*ctx, ibd, 3);
             ASSERT_TRUE(rootPage);
             const std::uint64_t clusteredId = rootPage->index.indexId;
-            for (std::uint32_t n = 3; n < pageCount(ibd.size()); ++n) {
+            for (std::uint32_t n = 3; n < pageCount(ibd.size(), kDefaultPageSize); ++n) {
                 const auto page = readIndexPage(*ctx, ibd, n);
                 ASSERT_TRUE(page);
                 if (page->fil.pageType != kIndexPageType || page->index.indexId != clusteredId ||
@@ -441,7 +441,7 @@ TEST(InnodbColumnLayout, PeerTablesMatchTheDefinitionLayout) {
                 const core::ByteSpan view(ctx->pageBuffer);
                 if (pageRecordFormat(view) == RecordFormat::Redundant) {
                     for (std::uint32_t o = firstRedundantRecord(view);
-                         o != 0 && o < kPageSize && !isRedundantSupremum(view, o);) {
+                         o != 0 && o < kDefaultPageSize && !isRedundantSupremum(view, o);) {
                         const auto rec = redundantFields(view, o);
                         ASSERT_TRUE(rec);
                         ASSERT_EQ(rec->fields.size(), fields.size()) << "page " << n << " record " << o;

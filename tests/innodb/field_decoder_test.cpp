@@ -172,7 +172,7 @@ TEST_F(ExternalValue, PartsAreCopiedToTheStatedLengthAcrossPages) {
         const auto ref = innodb::readExternalReference(core::asBytes(f));
         ASSERT_TRUE(ref.has_value());
         std::string got;
-        const auto n = innodb::copyExternalParts(m_ctx->tablespaceFile, 3, *ref, [&](core::ByteSpan part) {
+        const auto n = innodb::copyExternalParts(m_ctx->tablespaceFile, innodb::kDefaultPageSize, 3, *ref, [&](core::ByteSpan part) {
             got += core::asText(part);
             return true;
         });

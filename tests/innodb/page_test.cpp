@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 namespace dunmore::innodb {
 namespace {
@@ -32,20 +33,72 @@ void writeAt(const fs::path& path, std::uint64_t offset, const PageBytes& bytes)
 }
 
 TEST(InnodbPage, PageCountDropsPartialLastPage) {
-    struct Case { const char* name; std::uint64_t length; std::uint64_t pages; };
+    struct Case { const char* name; std::uint64_t length; std::uint64_t pages; std::uint32_t size = 16384; };
     const Case kCases[] = {
         {"empty", 0, 0},
         {"less than a page", 16383, 0},
         {"one page", 16384, 1},
         {"k pages and a remainder", 16384 * 5 + 100, 5},
         {"beyond 4 GiB", (std::uint64_t{1} << 32) + 16384 * 2 + 1, 262146},
+        {"4 KiB pages", 4096 * 7 + 4095, 7, 4096},
+        {"64 KiB pages beyond 4 GiB", (std::uint64_t{1} << 32) + 65536 + 1, 65537, 65536},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(pageCount(c.length), c.pages);
+        EXPECT_EQ(pageCount(c.length, c.size), c.pages);
     }
-    EXPECT_EQ(pageOffset(262144), std::uint64_t{1} << 32);
-    EXPECT_EQ(pageOffset(0xFFFFFFFE), std::uint64_t{0xFFFFFFFE} << 14);
+    EXPECT_EQ(pageOffset(262144, kDefaultPageSize), std::uint64_t{1} << 32);
+    EXPECT_EQ(pageOffset(0xFFFFFFFE, kDefaultPageSize), std::uint64_t{0xFFFFFFFE} << 14);
+    EXPECT_EQ(pageOffset(0xFFFFFFFE, kMaxPageSize), std::uint64_t{0xFFFFFFFE} << 16);
+}
+
+// The page size of a tablespace: what the space flags of page 0 name in each layout,
+// checked against the page numbers of pages 1 to 3, which also tell it when the flags
+// cannot.
+TEST(InnodbPage, PageSizeFromTheSpaceFlagsOfPageZero) {
+    struct Case {
+        const char* name;
+        std::uint32_t flags;
+        std::uint32_t size;    // the size the file's pages really have
+        std::uint32_t pages;
+        bool numbered;         // pages 1.. carry their own numbers
+        std::uint32_t want;
+    };
+    const Case kCases[] = {
+        {"16 KiB: page size field 0", 0x21, 16384, 4, true, 16384},
+        {"MySQL 8 16 KiB with the SDI flag", 0x4021, 16384, 4, true, 16384},
+        {"4 KiB: field 3", 0x21 | 3u << 6, 4096, 8, true, 4096},
+        {"8 KiB: field 4", 0x21 | 4u << 6, 8192, 4, true, 8192},
+        {"32 KiB: field 6", 0x21 | 6u << 6, 32768, 4, true, 32768},
+        {"64 KiB: field 7", 0x21 | 7u << 6, 65536, 4, true, 65536},
+        {"full_crc32 16 KiB: marker and 5", 0x10 | 5, 16384, 4, true, 16384},
+        {"full_crc32 4 KiB: marker and 3", 0x10 | 3, 4096, 4, true, 4096},
+        {"full_crc32 64 KiB, page-compressed", 0x10 | 7 | 1u << 5, 65536, 4, true, 65536},
+        {"damaged flags: the page numbers tell 4 KiB", 0xFFFFFFFF, 4096, 8, true, 4096},
+        {"MariaDB 10.1.0-10.1.20 layout (size in bits 13..15): the numbers tell 8 KiB",
+         4u << 13 | 1u << 6 | 6u << 7, 8192, 6, true, 8192},
+        {"flags that the page numbers contradict", 3u << 6, 16384, 4, true, 16384},
+        {"only page 0: the flags are taken", 7u << 6, 65536, 1, false, 65536},
+        {"nothing tells: 16 KiB", 0xFFFFFFFF, 8192, 4, false, 16384},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint8_t> image(std::size_t{c.size} * c.pages, 0);
+        for (int i = 0; i < 4; ++i)
+            image[kFspSpaceFlagsOffset + i] = static_cast<std::uint8_t>(c.flags >> (24 - 8 * i));
+        for (std::uint32_t n = 1; c.numbered && n < c.pages; ++n)
+            image[std::size_t{n} * c.size + 7] = static_cast<std::uint8_t>(n);
+        const fs::path path = scratch("flags.ibd");
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        }
+        core::ReadOnlyFile file;
+        ASSERT_TRUE(file.open(path));
+        EXPECT_EQ(tablespacePageSize(file), c.want);
+    }
+    EXPECT_EQ(pageSizeOfSpaceFlags(0x21 | 5u << 6), 0u) << "16 KiB is field 0, never 5";
+    EXPECT_EQ(pageSizeOfSpaceFlags(0x10 | 2), 0u) << "no 2 KiB pages";
 }
 
 // A page above 4 GiB is read from its true position, not from the 32-bit wrapped one.
@@ -53,24 +106,24 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
     const fs::path path = scratch("sparse.ibd");
     { std::ofstream(path, std::ios::binary | std::ios::trunc); }
     const std::uint32_t high = 262145;  // 4 GiB + 16 KiB
-    fs::resize_file(path, pageOffset(high + 1) + 100);  // sparse, with a partial last page
+    fs::resize_file(path, pageOffset(high + 1, kDefaultPageSize) + 100);  // sparse, with a partial last page
 
     PageBuilder low(PageBuilder::Format::Compact, 1);
     PageBuilder far(PageBuilder::Format::Redundant, high);
     far.next(7).level(2).indexId(0x1122334455667788);
-    writeAt(path, pageOffset(1), low.bytes());
-    writeAt(path, pageOffset(high), far.bytes());
+    writeAt(path, pageOffset(1, kDefaultPageSize), low.bytes());
+    writeAt(path, pageOffset(high, kDefaultPageSize), far.bytes());
 
     core::ReadOnlyFile file;
     ASSERT_TRUE(file.open(path));
-    EXPECT_EQ(pageCount(file.size()), high + 1);
+    EXPECT_EQ(pageCount(file.size(), kDefaultPageSize), high + 1);
 
-    const auto fil = readFilHeader(file, high);
+    const auto fil = readFilHeader(file, high, kDefaultPageSize);
     ASSERT_TRUE(fil);
     EXPECT_EQ(fil->pageNumber, high);
     EXPECT_EQ(fil->nextPage, 7u);
     EXPECT_EQ(fil->pageType, kIndexPageType);
-    const auto index = readIndexHeader(file, high);
+    const auto index = readIndexHeader(file, high, kDefaultPageSize);
     ASSERT_TRUE(index);
     EXPECT_EQ(index->level, 2);
     EXPECT_EQ(index->indexId, 0x1122334455667788u);
@@ -104,7 +157,7 @@ TEST(InnodbPage, ReadsPagesPastFourGibByTheirTrueOffset) {
 
 TEST(InnodbPage, ClosedFileIsAnIoError) {
     core::ReadOnlyFile file;
-    EXPECT_FALSE(readFilHeader(file, 0));
+    EXPECT_FALSE(readFilHeader(file, 0, kDefaultPageSize));
     auto ctx = std::make_unique<innodb::InnodbReader>();
     EXPECT_EQ(readPage(*ctx, file, 0).code(), core::StatusCode::IoError);
 }

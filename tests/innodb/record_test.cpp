@@ -23,6 +23,7 @@ TEST(InnodbRecord, NextRecordOffsetRules) {
         std::uint32_t successor;
         std::uint32_t area;
         bool ends;
+        std::uint32_t pageSize = kDefaultPageSize;
     };
     const Case kCases[] = {
         {"forward link", 200, 50, false, 250, 50, false},
@@ -31,10 +32,16 @@ TEST(InnodbRecord, NextRecordOffsetRules) {
         {"wrapping link", 16000, 0x8000 + 1000, false, 616, 384, false},
         {"after a backward link the area runs to the page end", 400, 20, true, 420, 15984, false},
         {"link to the supremum", 8000, static_cast<std::uint16_t>(112 - 8000), false, 112, 8384, false},
+        {"4 KiB: link of -128", 300, 65408, false, 172, 3796, false, 4096},
+        {"4 KiB: exactly 4096 ends the chain", 100, 4096, false, 4196, 4096, true, 4096},
+        {"4 KiB: link to the supremum", 3000, static_cast<std::uint16_t>(112 - 3000), false, 112, 1096, false, 4096},
+        {"64 KiB: a forward link beyond 16 KiB", 20000, 40000, false, 60000, 40000, false, 65536},
+        {"64 KiB: a backward link wraps modulo 65536", 60000, static_cast<std::uint16_t>(1000 - 60000), false, 1000, 5536, false, 65536},
+        {"64 KiB: a link to the page end ends the chain", 60000, 5536, false, 65536, 5536, true, 65536},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        const Successor s = nextRecordOffset(c.origin, c.e, c.backwardSeen);
+        const Successor s = nextRecordOffset(c.origin, c.e, c.backwardSeen, c.pageSize);
         EXPECT_EQ(s.offset, c.successor);
         EXPECT_EQ(s.fieldAreaLength, c.area);
         EXPECT_EQ(s.endsChain(), c.ends);
@@ -238,7 +245,7 @@ TEST(InnodbRecord, CompactChainEndRules) {
         for (std::size_t o = 200; chain.size() < 1600; o += 8) chain.push_back(o);
         p.chainCompact(chain);
         const auto taken = compactChain(p.bytes(), 0, true);
-        ASSERT_EQ(taken.size(), kMaxRecordsPerPage);
+        ASSERT_EQ(taken.size(), kMaxRecordsPer16KiB);
         EXPECT_EQ(taken.back().origin, 200u + 8 * 1500);
     }
     {

@@ -201,6 +201,20 @@ END$$
 DELIMITER ;
 )SQL";
 
+// The CREATE TABLE statements of tables; those of database systemDb go into ibdata1.
+std::string createTables(const std::vector<Table>& tables, const std::string& systemDb) {
+    std::string sql;
+    for (const auto& t : tables) {
+        if (t.db == systemDb) sql += "SET GLOBAL innodb_file_per_table = 0;\n";
+        sql += "CREATE TABLE " + t.db + "." + t.name + " (";
+        for (std::size_t i = 0; i < t.columns.size(); ++i)
+            sql += (i ? ", `" : "`") + t.columns[i].name + "` " + t.columns[i].type;
+        sql += t.keys + ") " + t.options + ";\n";
+        if (t.db == systemDb) sql += "SET GLOBAL innodb_file_per_table = 1;\n";
+    }
+    return sql;
+}
+
 std::string fixtureSql() {
     std::string sql = R"SQL(
 CREATE DATABASE rt_latin CHARACTER SET latin1 COLLATE latin1_swedish_ci;
@@ -209,14 +223,7 @@ CREATE DATABASE rt_sys CHARACTER SET cp1251 COLLATE cp1251_general_ci;
 CREATE DATABASE rt_big CHARACTER SET latin1;
 CREATE TABLE rt_big.big (id INT NOT NULL PRIMARY KEY, name VARCHAR(20), n BIGINT) ENGINE=MyISAM;
 )SQL";
-    for (const auto& t : tables()) {
-        if (t.db == "rt_sys") sql += "SET GLOBAL innodb_file_per_table = 0;\n";
-        sql += "CREATE TABLE " + t.db + "." + t.name + " (";
-        for (std::size_t i = 0; i < t.columns.size(); ++i)
-            sql += (i ? ", `" : "`") + t.columns[i].name + "` " + t.columns[i].type;
-        sql += t.keys + ") " + t.options + ";\n";
-        if (t.db == "rt_sys") sql += "SET GLOBAL innodb_file_per_table = 1;\n";
-    }
+    sql += createTables(tables(), "rt_sys");
     sql += replaceAll(kDataSql, "@EVERY@", kEveryTypeRows);
     sql += kObjectsSql;
     return sql;
@@ -600,6 +607,88 @@ TEST(NamesRoundTrip, RealNamesInCatalogueScriptsAndMessages) {
 TEST(NamesRoundTrip, WithoutIbdata1) {
     const CommandRun save = roundTrip(kNames, true);
     EXPECT_EQ(save.status, 0) << save.out;
+}
+
+// Folders written with another innodb_page_size: tables of every type in their own .ibd
+// (DYNAMIC; COMPACT with short values, as a 4 KiB page cannot hold the 768-byte
+// prefixes of a COMPACT row of long values; no key, so a hidden row id), 20,000 rows deep
+// enough for node-pointer levels and long leaf chains, and a table in ibdata1.
+std::vector<Table> pageSizeTables() {
+    const std::string innodb = "ENGINE=InnoDB";
+    return {
+        {"rt_pages", "every_dynamic", innodb + " ROW_FORMAT=DYNAMIC", kEveryType, ", PRIMARY KEY (id)", "id"},
+        {"rt_pages", "short_compact", innodb + " ROW_FORMAT=COMPACT",
+         {{"id", "INT NOT NULL"}, {"vc", "VARCHAR(200)"}, {"tx", "TEXT"}, {"d", "DECIMAL(20,6)"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_pages", "many", innodb,
+         {{"id", "INT NOT NULL"}, {"name", "VARCHAR(40)"}, {"n", "BIGINT"}, {"t", "TEXT"}},
+         ", PRIMARY KEY (id)", "id"},
+        {"rt_pages", "no_key", innodb, {{"a", "INT"}, {"b", "VARCHAR(10)"}}, "", "a, b"},
+        {"rt_pages_sys", "every_sys", innodb, kEveryType, ", PRIMARY KEY (id)", "id"},
+    };
+}
+
+std::string pageSizeSql() {
+    std::string sql = "CREATE DATABASE rt_pages CHARACTER SET utf8mb4;\n"
+                      "CREATE DATABASE rt_pages_sys CHARACTER SET latin1;\n";
+    sql += createTables(pageSizeTables(), "rt_pages_sys");
+    sql += replaceAll(R"SQL(
+SET time_zone = '+00:00';
+USE rt_pages;
+INSERT INTO rt_pages.every_dynamic VALUES @EVERY@;
+INSERT INTO rt_pages_sys.every_sys VALUES @EVERY@;
+INSERT INTO rt_pages.short_compact SELECT seq, REPEAT(CHAR(97 + seq % 26), seq % 200),
+  IF(seq % 3 = 0, NULL, REPEAT('tx', seq % 50)), seq * 1.000001 - 500 FROM seq_1_to_3000;
+INSERT INTO rt_pages.many SELECT seq, CONCAT('row ', seq), seq * 1000003 - 7,
+  IF(seq % 500 = 0, REPEAT('long ', 3000), CONCAT('t', seq)) FROM seq_1_to_20000;
+INSERT INTO rt_pages.no_key SELECT seq % 100, CONCAT('b', seq) FROM seq_1_to_2000;
+)SQL", "@EVERY@", kEveryTypeRows);
+    return sql;
+}
+
+std::string pageSizeQuery(const std::vector<std::string>& dbs) {
+    std::string q = "SET time_zone = '+00:00';\n";
+    for (const auto& t : pageSizeTables()) {
+        if (std::find(dbs.begin(), dbs.end(), t.db) == dbs.end()) continue;
+        q += "SELECT '" + t.name + "' AS tbl, COUNT(*) FROM `@P@" + t.db + "`.`" + t.name + "`;\n";
+        q += selectExact(t, "@P@");
+    }
+    return q;
+}
+
+// The space flags of page 0 of a tablespace file.
+std::uint32_t spaceFlags(const fs::path& file) {
+    const std::string bytes = readFileText(file);
+    if (bytes.size() < 58) return 0;
+    std::uint32_t flags = 0;
+    for (int i = 54; i < 58; ++i) flags = flags << 8 | static_cast<unsigned char>(bytes[i]);
+    return flags;
+}
+
+TEST(PageSizeRoundTrip, FoldersOf4And64KiBPagesHoldEveryValue) {
+    struct Case { const char* size; std::uint32_t flags; };  // MariaDB's full_crc32 flags
+    for (const Case& c : {Case{"4k", 0x13}, Case{"64k", 0x17}}) {
+        SCOPED_TRACE(c.size);
+        const std::string opts = std::string("--innodb-page-size=") + c.size;
+        const std::vector<std::string> all = {"rt_pages", "rt_pages_sys"};
+        const RoundTrip rt{std::string("pages_") + c.size, pageSizeSql(), pageSizeQuery(all), all, opts};
+        const CommandRun save = roundTrip(rt, false);
+        EXPECT_EQ(save.status, 0) << save.out;
+        // Not a vacuous comparison: the folder has the page size asked for, and its rows.
+        const fs::path source = fs::path(DUNMORE_FIXTURE_ROOT) / (rt.name + "_source");
+        EXPECT_EQ(spaceFlags(source / "ibdata1"), c.flags);
+        EXPECT_EQ(spaceFlags(source / "rt_pages" / "many.ibd"), c.flags);
+        EXPECT_NE(readFileText(fs::path(DUNMORE_FIXTURE_ROOT) / (rt.name + "_source.result"))
+                      .find("many\t20000"),
+                  std::string::npos);
+
+        // From the .ibd files alone: the page size comes from each file's own page 0.
+        const std::vector<std::string> own = {"rt_pages"};
+        const RoundTrip alone{std::string("pages_") + c.size + "_fpt", pageSizeSql(),
+                              pageSizeQuery(own), own, opts};
+        const CommandRun fromIbd = roundTrip(alone, true);
+        EXPECT_EQ(fromIbd.status, 0) << fromIbd.out;
+    }
 }
 
 // How many times text occurs in s.
