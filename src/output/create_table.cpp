@@ -2,6 +2,7 @@
 #include "output/create_table.h"
 
 #include "core/collation_numbers.h"
+#include "schema/mysql8_collations.h"
 #include "schema/column_type.h"
 
 #include <algorithm>
@@ -113,6 +114,42 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
 std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                                        const std::string& tableName) {
     return formatCreateTableStatement(def, tableName, schema::applicationCollations());
+}
+
+namespace {
+
+// Names, in the log, each MySQL 8 collation of a table that a MariaDB script writes as
+// its nearest MariaDB collation.
+void logNearestCollations(core::MainFrame& frame, const core::TableDefinitionState& def,
+                          const std::string& tableName, const schema::CollationTable& collations) {
+    std::vector<std::uint32_t> numbers{def.tableCharset};
+    for (const core::ColumnDefinition& c : def.columns)
+        numbers.push_back(static_cast<std::uint32_t>(c.charset));
+    std::vector<std::string> done;
+    for (const std::uint32_t number : numbers) {
+        const schema::CollationEntry* e = collations.lookupCollation(number);
+        if (!e || !schema::isMysql8OnlyCollation(e->collationName)) continue;
+        if (std::find(done.begin(), done.end(), e->collationName) != done.end()) continue;
+        done.push_back(e->collationName);
+        const std::string line = "Collation " + e->collationName + " of table " + tableName +
+                                 " written as " + schema::nearestMariadbCollation(e->collationName) +
+                                 " (the nearest MariaDB collation)";
+        frame.addOutputLine(line);
+        frame.writeLog(line + "\r\n");
+    }
+}
+
+}  // namespace
+
+std::string formatCreateTableForTarget(core::MainFrame& frame, const core::TableDefinitionState& def,
+                                       const std::string& statementName,
+                                       const std::string& tableName, bool mariadbTarget) {
+    if (!mariadbTarget) return formatCreateTableStatement(def, statementName);
+    const schema::CollationTable& collations = schema::applicationCollations();
+    std::string statement =
+        formatCreateTableStatement(def, statementName, schema::withNearestMariadbNames(collations));
+    logNearestCollations(frame, def, tableName, collations);
+    return statement;
 }
 
 }  // namespace dunmore::output

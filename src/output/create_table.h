@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/main_frame.h"
 #include "core/table_reader.h"
 #include "schema/collation_table.h"
 
@@ -21,5 +22,13 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
 // The same with the application's collation table.
 std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                                        const std::string& tableName);
+
+// The statement for a server that is MariaDB (mariadbTarget) or MySQL: for MariaDB the
+// MySQL 8 collations (utf8mb4_0900_ai_ci ...) are written as their nearest MariaDB ones,
+// each named in an output line and the log ("Collation X of table T written as Y (the
+// nearest MariaDB collation)"), since a MariaDB server refuses a collation it lacks.
+std::string formatCreateTableForTarget(core::MainFrame& frame, const core::TableDefinitionState& def,
+                                       const std::string& statementName,
+                                       const std::string& tableName, bool mariadbTarget);
 
 }  // namespace dunmore::output

@@ -13,7 +13,6 @@
 #include "output/create_table.h"
 #include "output/script_output.h"
 #include "schema/frm_reader.h"
-#include "schema/mysql8_collations.h"
 #include "schema/trigger_statements.h"
 #include "schema/view_statement.h"
 
@@ -29,27 +28,6 @@ namespace {
 
 constexpr std::size_t kLongNameLimit = 64;
 constexpr std::size_t kShortenedNameLength = 63;
-
-// Names, in the log, each MySQL 8 collation of a table that a MariaDB script writes as
-// its nearest MariaDB collation.
-void logNearestCollations(core::MainFrame& frame, const core::TableDefinitionState& def,
-                          const std::string& tableName, const schema::CollationTable& collations) {
-    std::vector<std::uint32_t> numbers{def.tableCharset};
-    for (const core::ColumnDefinition& c : def.columns)
-        numbers.push_back(static_cast<std::uint32_t>(c.charset));
-    std::vector<std::string> done;
-    for (const std::uint32_t number : numbers) {
-        const schema::CollationEntry* e = collations.lookupCollation(number);
-        if (!e || !schema::isMysql8OnlyCollation(e->collationName)) continue;
-        if (std::find(done.begin(), done.end(), e->collationName) != done.end()) continue;
-        done.push_back(e->collationName);
-        const std::string line = "Collation " + e->collationName + " of table " + tableName +
-                                 " written as " + schema::nearestMariadbCollation(e->collationName) +
-                                 " (the nearest MariaDB collation)";
-        frame.addOutputLine(line);
-        frame.writeLog(line + "\r\n");
-    }
-}
 
 void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
     const core::Catalogue& cat = frame.catalogue;
@@ -81,14 +59,8 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
         return;
     }
     const std::string statementName = statementTableName(table.name);
-    if (frame.settings.targetMariadb) {
-        const schema::CollationTable& collations = schema::applicationCollations();
-        writer.writeText(formatCreateTableStatement(definition, statementName,
-                                                    schema::withNearestMariadbNames(collations)));
-        logNearestCollations(frame, definition, table.name, collations);
-    } else {
-        writer.writeText(formatCreateTableStatement(definition, statementName));
-    }
+    writer.writeText(formatCreateTableForTarget(frame, definition, statementName, table.name,
+                                                frame.settings.targetMariadb));
     writer.writeLineEnd();
     writer.writeLineEnd();
 

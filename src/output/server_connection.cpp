@@ -10,6 +10,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string.h>
 
@@ -166,6 +168,12 @@ ServerConnection::OpenResult ServerConnection::open(const std::string& connectio
         return m_lastError.empty() ? OpenResult::NotOpened : OpenResult::Error;
     }
     h.connected = true;
+    SQLCHAR version[256] = {};
+    SQLSMALLINT versionLength = 0;
+    if (succeeded(SQLGetInfo(h.dbc, SQL_DBMS_VER, version, sizeof version, &versionLength)))
+        m_serverVersion.assign(reinterpret_cast<const char*>(version),
+                               std::min<std::size_t>(std::strlen(reinterpret_cast<const char*>(version)),
+                                                     sizeof version - 1));
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
         h.stmt = SQL_NULL_HSTMT;
         m_lastError = collectError(SQL_HANDLE_DBC, h.dbc);
@@ -271,6 +279,12 @@ bool ServerConnection::executeRow(std::string_view statement) {
 
 bool ServerConnection::executeStatement(std::string_view statement) {
     return m_transaction ? executeRow(statement) : execute(statement);
+}
+
+bool ServerConnection::serverIsMariadb() const {
+    std::string lower = m_serverVersion;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("mariadb") != std::string::npos;
 }
 
 bool ServerConnection::createDatabase(core::MainFrame& frame, std::string_view statement) {

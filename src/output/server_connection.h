@@ -107,6 +107,11 @@ public:
     std::uint64_t lostRows() const { return m_lostRows; }
     // The driver's description of the last failure (never contains the password).
     const std::string& lastError() const { return m_lastError; }
+    // The server's version text as the last connection reported it ("10.11.6-MariaDB-0+
+    // deb12u1", "8.0.40"); empty before the first connection.
+    const std::string& serverVersion() const { return m_serverVersion; }
+    // Whether that server is a MariaDB server (its version text says so).
+    bool serverIsMariadb() const;
 
     // Opens a connection without a database with these texts, then closes it again.
     static ConnectionTestResult testConnection(std::string_view server, std::string_view port,
@@ -139,6 +144,7 @@ private:
     std::vector<std::string> m_pending;  // the accepted, uncommitted rows
     std::size_t m_pendingBytes = 0;
     std::string m_lastError;
+    std::string m_serverVersion;
 };
 
 }  // namespace dunmore::output

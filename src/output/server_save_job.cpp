@@ -53,6 +53,7 @@ struct JobState {
     ServerSaveOutcome outcome;
     std::string currentDatabase;
     bool databaseReady = false;
+    std::string serverVersionLogged;
     // The views of the current database (name, statement), created when the job leaves
     // the database, each after the views it reads.
     std::vector<std::pair<std::string, std::string>> pendingViews;
@@ -118,6 +119,10 @@ void enterDatabase(core::MainFrame& frame, JobState& state, const std::string& d
     if (!options.collation.empty()) statement += " COLLATE " + options.collation;
     statement += ";";
     state.databaseReady = state.connection.createDatabase(frame, statement);
+    if (state.serverVersionLogged.empty() && !state.connection.serverVersion().empty()) {
+        state.serverVersionLogged = state.connection.serverVersion();
+        frame.writeLog("Server version: " + state.serverVersionLogged + "\r\n");
+    }
     if (!state.databaseReady) {
         frame.writeLog("Server: " + state.connection.lastError() + "\r\n");
         if (state.connection.connectionLost()) state.outcome.connectionLost = true;
@@ -174,8 +179,12 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
     core::TableDefinitionState definition;
     const core::Status read = innodb::readCatalogueTableDefinition(definition, cat, table, frame.settings);
     const std::string statementName = statementTableName(table.name);
+    // A MariaDB server gets the nearest MariaDB collation for each MySQL 8 one it lacks.
+    const bool mariadb = frame.settings.targetMariadb || state.connection.serverIsMariadb();
     const std::string statement =
-        read.isOk() && !definition.columns.empty() ? formatCreateTableStatement(definition, statementName) : "";
+        read.isOk() && !definition.columns.empty()
+            ? formatCreateTableForTarget(frame, definition, statementName, table.name, mariadb)
+            : "";
     report(frame, "creating table " + statementName + " ...");
     if (statement.empty() || !state.connection.createTable(statement, target)) {
         const std::string line = "Executing query for  " + statementName + " Table Failed";

@@ -1,9 +1,11 @@
 // MySQL 8.0 tablespaces into MariaDB: `dunmore save-script --target mariadb` over the
 // Sakila database a MySQL 8.0.40 server wrote (peer fixtures), the scripts loaded by a
 // fresh MariaDB server, and every table compared with the same definitions filled from
-// the Sakila data dump itself.
+// the Sakila data dump itself; and `dunmore save-server` of the same folder into a live
+// MariaDB server, which must give the same tables without being told its kind.
 #include "support/fixture.h"
 #include "support/roundtrip.h"
+#include "support/test_server.h"
 
 #include <gtest/gtest.h>
 
@@ -96,6 +98,20 @@ TEST(Mysql8RoundTrip, SakilaLoadsIntoMariadbWithTheDumpsRows) {
         ++compared;
     }
     EXPECT_GT(compared, 40u);
+
+    // Straight into a MariaDB server: it says what it is, so its tables get MariaDB
+    // collations and the same rows as the loaded script.
+    TestServer server;
+    const fs::path password = work / "password";
+    writeFileText(password, TestServer::kPassword);
+    const CommandRun saved = run(std::string(DUNMORE_BINARY_DIR "/bin/dunmore") + " save-server '" +
+                                 data.string() + "' --server 127.0.0.1 --port " + server.port() +
+                                 " --user " + TestServer::kUser + " --password-file '" + password.string() +
+                                 "' --log-folder '" + work.string() + "'");
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    EXPECT_NE(saved.out.find("Collation utf8mb4_0900_ai_ci of table actor written as utf8mb4_uca1400_ai_ci"),
+              std::string::npos) << saved.out;
+    EXPECT_EQ(parseBatch(server.query(query)), got);
 }
 
 }  // namespace
