@@ -168,12 +168,6 @@ ServerConnection::OpenResult ServerConnection::open(const std::string& connectio
         return m_lastError.empty() ? OpenResult::NotOpened : OpenResult::Error;
     }
     h.connected = true;
-    SQLCHAR version[256] = {};
-    SQLSMALLINT versionLength = 0;
-    if (succeeded(SQLGetInfo(h.dbc, SQL_DBMS_VER, version, sizeof version, &versionLength)))
-        m_serverVersion.assign(reinterpret_cast<const char*>(version),
-                               std::min<std::size_t>(std::strlen(reinterpret_cast<const char*>(version)),
-                                                     sizeof version - 1));
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, h.dbc, &h.stmt))) {
         h.stmt = SQL_NULL_HSTMT;
         m_lastError = collectError(SQL_HANDLE_DBC, h.dbc);
@@ -183,6 +177,19 @@ ServerConnection::OpenResult ServerConnection::open(const std::string& connectio
     if (!execute(kSetTimeZone)) {
         disconnect();
         return OpenResult::Error;
+    }
+    // The server's own version text, once (the driver's SQL_DBMS_VER drops the vendor).
+    if (m_serverVersion.empty()) {
+        static const char kVersionQuery[] = "SELECT VERSION()";
+        SQLCHAR version[256] = {};
+        SQLLEN length = 0;
+        if (succeeded(SQLExecDirect(h.stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(kVersionQuery)),
+                                    SQL_NTS)) &&
+            succeeded(SQLFetch(h.stmt)) &&
+            succeeded(SQLGetData(h.stmt, 1, SQL_C_CHAR, version, sizeof version, &length)) && length > 0)
+            m_serverVersion.assign(reinterpret_cast<const char*>(version),
+                                   std::min<std::size_t>(static_cast<std::size_t>(length), sizeof version - 1));
+        SQLFreeStmt(h.stmt, SQL_CLOSE);
     }
     return OpenResult::Opened;
 }
