@@ -1,5 +1,7 @@
 #include "core/log_file.h"
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 namespace dunmore::core {
@@ -92,7 +94,7 @@ std::string logSectionEnd() { return "\r\n " + std::string(84, '*') + "\r\n"; }
 
 LogFile::~LogFile() { close(); }
 
-std::string LogFile::open(const std::string& logFolder, const std::optional<std::tm>& now) {
+Result<std::string> LogFile::open(const std::string& logFolder, const std::optional<std::tm>& now) {
     const std::string path = logFolder + logFileName(now);
     close();
     m_failed = false;
@@ -105,7 +107,11 @@ std::string LogFile::open(const std::string& logFolder, const std::optional<std:
         m_file = std::fopen(path.c_str(), "r+b");
         if (m_file) std::fseek(m_file, 0, SEEK_END);
     }
-    if (!m_file) m_failed = true;
+    if (!m_file) {
+        m_failed = true;
+        return Status::ioError("the log file " + path + " cannot be " +
+                               (exists ? "opened" : "created") + ": " + std::strerror(errno));
+    }
     write("\r\n" + std::string(80, '*') + "\r\n");
     return path;
 }

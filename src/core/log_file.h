@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/status.h"
+
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -18,9 +20,11 @@ public:
     LogFile& operator=(const LogFile&) = delete;
 
     // Opens the log for a new Open command in logFolder (which ends with a separator)
-    // and writes the separator line. Returns the path used. The stamp is taken from
-    // `now` (local time); nullopt means the local time could not be determined.
-    std::string open(const std::string& logFolder, const std::optional<std::tm>& now);
+    // and writes the separator line. Returns the path of the log; IoError naming the path
+    // and the reason when the file can be neither created nor opened (failed() is then
+    // set and later writes do nothing). The stamp is taken from `now` (local time);
+    // nullopt means the local time could not be determined.
+    Result<std::string> open(const std::string& logFolder, const std::optional<std::tm>& now);
     bool isOpen() const { return m_file != nullptr; }
     // Appends text as UTF-16LE; no line break is added. A failed write has no effect
     // on the file but is remembered (failed()).

@@ -306,7 +306,10 @@ bool openCommand(MainFrame& frame, const std::function<bool()>& settingsDialog, 
     frame.frontend.resetRecordsPane();
     frame.frontend.setCaption(frame.catalogue.openedPath);
     frame.frontend.showProgress(true);
-    settings.logFilePath = frame.logFile.open(settings.logFolder, currentLocalTime());
+    // A log that cannot be created is not reported here (the settings dialog checked
+    // the folder); the jobs then name no log file.
+    const Result<std::string> log = frame.logFile.open(settings.logFolder, currentLocalTime());
+    settings.logFilePath = log ? *log : std::string();
     const std::string line = frame.catalogue.openedPath + " File is selected for recovery....";
     frame.addOutputLine(line);
     frame.writeLog(line + "\r\n");

@@ -231,13 +231,17 @@ std::string statementTableName(const std::string& name) {
     return characters > kLongNameLimit ? name.substr(0, cut) : name;
 }
 
+std::string seeTheLogFile(const std::string& logFilePath) {
+    return logFilePath.empty() ? "No log file could be written." : "See the log file " + logFilePath;
+}
+
 std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath) {
     if (outcome.failures > 0)
         return "Script Created with errors: " + std::to_string(outcome.failures) +
-               " item(s) not saved completely. See the log file " + logFilePath;
+               " item(s) not saved completely. " + seeTheLogFile(logFilePath);
     if (outcome.stopped)
-        return "Script saving stopped: the items after the stop were not saved. See the log file " +
-               logFilePath;
+        return "Script saving stopped: the items after the stop were not saved. " +
+               seeTheLogFile(logFilePath);
     return std::string(kScriptCreated);
 }
 

@@ -68,6 +68,10 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
                           const std::string& databaseFolder, const std::string& statementName,
                           bool toServer, core::TableRowCounts* counts = nullptr);
 
+// "See the log file " + logFilePath, or that no log could be written when the path is
+// empty (the log file could not be created).
+std::string seeTheLogFile(const std::string& logFilePath);
+
 // The final message of a job that ended with outcome.
 std::string completionMessage(const ScriptSaveOutcome& outcome, const std::string& logFilePath);
 

@@ -288,7 +288,7 @@ std::string serverCompletionMessage(const ServerSaveOutcome& outcome,
     } else {
         message = "Saving process stopped: the items after the stop were not saved.";
     }
-    return message + " See the log file " + logFilePath;
+    return message + " " + seeTheLogFile(logFilePath);
 }
 
 ServerSaveOutcome runServerSaveJob(core::MainFrame& frame, ServerSaveOutcome* outcome,

@@ -524,7 +524,9 @@ Status readTableDefinitionStatus(core::TableDefinitionState& ctx, const std::fil
 
 bool readTableDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& path,
                          core::AppSettings& settings) {
-    return readTableDefinitionStatus(ctx, path, settings).code() != core::StatusCode::Corrupt;
+    // Not a definition at all is no failure; a file that cannot be read is one.
+    const core::StatusCode code = readTableDefinitionStatus(ctx, path, settings).code();
+    return code != core::StatusCode::Corrupt && code != core::StatusCode::IoError;
 }
 
 }  // namespace dunmore::schema

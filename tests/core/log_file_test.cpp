@@ -38,7 +38,7 @@ TEST(LogFile, NewFileHasBomAndSeparatorAndReopenAppends) {
     const std::string stars = "\r\n" + std::string(80, '*') + "\r\n";
     {
         LogFile log;
-        const std::string path = log.open(dir.string() + "/", now);
+        const std::string path = log.open(dir.string() + "/", now).value();
         EXPECT_EQ(path, dir.string() + "/Dunmore_log_7-3-2024-9-5-3.txt");
         log.write("Processing ibdata1 File\r\n");
     }
@@ -47,11 +47,28 @@ TEST(LogFile, NewFileHasBomAndSeparatorAndReopenAppends) {
     {
         // A second Open in the same second appends: no second byte-order mark.
         LogFile log;
-        log.open(dir.string() + "/", now);
+        log.open(dir.string() + "/", now).value();
     }
     const std::string again = test::readFileText(dir / "Dunmore_log_7-3-2024-9-5-3.txt");
     EXPECT_EQ(again, text + utf16(stars));
     fs::remove_all(dir);
+}
+
+// A log that cannot be created says so and names where it was to be; it is not taken
+// for a log that holds the job's lines.
+TEST(LogFile, ALogThatCannotBeCreatedIsAnIoErrorNamingItsPath) {
+    LogFile log;
+    const std::string folder = "/nonexistent/dunmore_logs/";
+    const Result<std::string> opened = log.open(folder, at(7, 3, 2024, 9, 5, 3));
+    ASSERT_FALSE(opened);
+    EXPECT_EQ(opened.status().code(), StatusCode::IoError);
+    EXPECT_NE(opened.status().message().find(folder + "Dunmore_log_7-3-2024-9-5-3.txt"),
+              std::string::npos)
+        << opened.status().message();
+    EXPECT_TRUE(log.failed());
+    EXPECT_FALSE(log.isOpen());
+    log.write("nothing to write to\r\n");
+    EXPECT_FALSE(fs::exists(folder));
 }
 
 TEST(LogFile, Utf16ConversionKeepsEveryCharacter) {

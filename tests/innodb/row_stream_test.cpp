@@ -68,7 +68,7 @@ public:
         settings.savingScript = true;
         settings.savingFolder = (m_out / "Scriptdata").string();
         frame = std::make_unique<core::MainFrame>(settings, frontend);
-        m_logPath = frame->logFile.open(m_out.string() + "/", core::currentLocalTime());
+        m_logPath = frame->logFile.open(m_out.string() + "/", core::currentLocalTime()).value();
         frame->scriptWriter.open(m_out / "Scriptdata" / "st.sql");
     }
     ~Save() { frame.reset(); }
@@ -214,7 +214,7 @@ TEST_F(InnodbStream, StopEndsTheWalkBeforeTheNextPageAndStillWritesTheTotal) {
     fs::remove_all(out);
     fs::create_directories(out);
     frame.scriptWriter.open(out / "st.sql");
-    const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime());
+    const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime()).value();
     innodb::InnodbReader reader(frame.context);
     ASSERT_TRUE(schema::readTableDefinition(reader, db() / "t_many.frm", settings));
     const auto again = innodb::locateInnodbTable(reader, db(), "t_many");

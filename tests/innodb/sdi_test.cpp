@@ -75,7 +75,7 @@ SavedTable saveTable(const fs::path& ibd, const std::string& json = {}) {
     saved.blobs = out / "Scriptdata" / "blobdata";
     {
         core::MainFrame frame(settings, frontend);
-        const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime());
+        const std::string logPath = frame.logFile.open(out.string() + "/", core::currentLocalTime()).value();
         frame.scriptWriter.open(out / "t.sql");
         innodb::InnodbReader reader(frame.context);
         const core::Status read =

@@ -165,7 +165,7 @@ TEST_F(MyisamDamageTest, ScriptStreamReportsDamagedRecords) {
     core::MainFrame frame(settings, frontend);
     settings.savingScript = true;
     settings.logFolder = work.string() + "/";
-    settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
+    settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime()).value();
     myisam::MyisamReader reader;
     ASSERT_TRUE(schema::readTableDefinition(reader, work / "dyn.frm", settings));
     ASSERT_TRUE(myisam::readMyisamHeader(reader, work / "dyn.MYI"));

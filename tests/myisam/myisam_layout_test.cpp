@@ -267,7 +267,7 @@ TEST_F(MyisamLayoutTest, SavesNameWhatTheIndexStateSaysWasLost) {
         core::MainFrame frame(settings, frontend);
         settings.savingScript = true;
         settings.logFolder = work.string() + "/";
-        settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
+        settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime()).value();
         myisam::MyisamReader ctx;
         ASSERT_TRUE(schema::readTableDefinition(ctx, work / (std::string(c.table) + ".frm"), settings));
         ASSERT_TRUE(myisam::loadMyisamLayout(ctx, work / (std::string(c.table) + ".MYI"),

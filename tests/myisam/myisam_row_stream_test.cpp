@@ -84,7 +84,7 @@ struct StreamSession {
         fs::remove_all(work);
         fs::create_directories(work);
         settings.logFolder = work.string() + "/";
-        settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime());
+        settings.logFilePath = frame.logFile.open(settings.logFolder, core::currentLocalTime()).value();
         myisam::MyisamReader& ctx = reader;
         EXPECT_TRUE(schema::readTableDefinition(ctx, folder / (table + ".frm"), settings));
         EXPECT_TRUE(myisam::readMyisamHeader(ctx, folder / (table + ".MYI")));
