@@ -216,7 +216,8 @@ QWidget* CMainFrame::makeRibbon() {
     category->addWidget(tab, 0, Qt::AlignLeft);
     auto* panels = new QHBoxLayout;
     panels->setSpacing(0);
-    panels->addWidget(ribbonPanel(strip, "Recovery", {m_open, m_stop, m_save}));
+    // The first panel has no title; its empty title row keeps both panels' buttons level.
+    panels->addWidget(ribbonPanel(strip, "", {m_open, m_stop, m_save}));
     auto* separator = new QFrame(strip);
     separator->setFrameShape(QFrame::VLine);
     separator->setFrameShadow(QFrame::Sunken);

@@ -326,7 +326,7 @@ private slots:
         QVERIFY(!win().openAction()->icon().pixmap(32, 32).isNull());
         QStringList panels;
         for (const QLabel* title : win().findChildren<QLabel*>("ribbonPanelTitle")) panels << title->text();
-        QCOMPARE(panels, (QStringList{"Recovery", "About"}));
+        QCOMPARE(panels, (QStringList{"", "About"}));
         // Only the text view shows before the first preview; the buttons sit 31 pixels
         // above the pane's bottom edge and the list leaves them a 35-pixel strip.
         QVERIFY(pane()->textView()->isVisible());
