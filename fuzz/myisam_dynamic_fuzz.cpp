@@ -147,7 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (mode & 1) ? dunmore::myisam::kRowFormatFixed : dunmore::myisam::kRowFormatDynamic;
 
     const dunmore::myisam::MyisamRowLayout rowLayout =
-        dunmore::myisam::buildRowLayout(ctx, {true, (mode & 4) != 0});
+        dunmore::myisam::buildRowLayout(ctx, {(mode & 4) != 0});
     (void)dunmore::myisam::unpackDynamicRecord(ctx, rowLayout, body);
     ctx.previewRows.clear();
 
@@ -157,7 +157,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (!ctx.dataFile.open(scratchFile())) return 0;
     dunmore::myisam::WalkOptions options;
-    options.decode = {true, (mode & 4) != 0};
+    options.decode = {(mode & 4) != 0};
     options.onRow = [&](std::uint64_t) {
         ctx.previewRows.clear();
         return true;

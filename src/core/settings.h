@@ -19,7 +19,6 @@ struct AppSettings {
     std::int32_t outputLineCount = 0;
     // Set by every .frm read, on whichever thread reads it.
     std::atomic<bool> version56OrLater{false};
-    std::int32_t applicationLook = 215;
     bool savingScript = false;
     bool savingToServer = false;
     std::string savingFolder;

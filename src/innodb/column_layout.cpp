@@ -10,6 +10,7 @@
 #include "innodb/column_layout.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "innodb/innodb_reader.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
@@ -25,18 +26,9 @@ namespace {
 constexpr std::uint32_t kCollationLatin1 = 8;
 constexpr std::uint32_t kNoSlot = 0xFFFFFFFF;
 
-// MySQL type codes of a .frm file.
-enum : std::uint32_t {
-    kTypeDecimal = 0, kTypeTiny = 1, kTypeShort = 2, kTypeLong = 3, kTypeFloat = 4,
-    kTypeDouble = 5, kTypeNull = 6, kTypeTimestamp = 7, kTypeLongLong = 8, kTypeInt24 = 9,
-    kTypeDate = 10, kTypeTime = 11, kTypeDatetime = 12, kTypeYear = 13, kTypeNewDate = 14,
-    kTypeVarchar = 15, kTypeBit = 16, kTypeTimestamp2 = 17, kTypeDatetime2 = 18,
-    kTypeTime2 = 19, kTypeNewDecimal = 246, kTypeEnum = 247, kTypeSet = 248,
-    kTypeTinyBlob = 249, kTypeMediumBlob = 250, kTypeLongBlob = 251, kTypeBlob = 252,
-    kTypeVarString = 253, kTypeString = 254, kTypeGeometry = 255,
-};
 
-bool isBlobType(std::uint32_t t) { return t >= kTypeTinyBlob && t <= kTypeBlob; }
+using core::FieldType;
+using core::fieldType;
 
 bool isCharacterMainType(std::uint32_t m) { return m <= kMainBlob || m == kMainVarMysql || m == kMainMysql; }
 
@@ -57,10 +49,10 @@ std::uint32_t fractionDigits(const core::ColumnDefinition& c, std::int32_t base)
 
 // Bytes of the length prefix of a BLOB/TEXT column: the .frm type code names the kind.
 std::uint32_t blobLengthBytes(std::uint32_t typeCode) {
-    switch (typeCode) {
-        case kTypeTinyBlob: return 1;
-        case kTypeMediumBlob: return 3;
-        case kTypeLongBlob: return 4;
+    switch (fieldType(typeCode)) {
+        case FieldType::TinyBlob: return 1;
+        case FieldType::MediumBlob: return 3;
+        case FieldType::LongBlob: return 4;
         default: return 2;
     }
 }
@@ -98,8 +90,8 @@ bool isPrimaryKey(const core::KeyInfo& key) {
 // The key part stores only a prefix of its column (InnoDB then keeps the whole column
 // among the non-key fields as well).
 bool isPrefixPart(const core::ColumnDefinition& c, const core::KeyPart& part) {
-    if (isBlobType(c.typeCode) || c.typeCode == kTypeGeometry) return true;
-    if (c.typeCode == kTypeVarchar || c.typeCode == kTypeVarString || c.typeCode == kTypeString)
+    if (core::isBlobType(fieldType(c.typeCode)) || fieldType(c.typeCode) == FieldType::Geometry) return true;
+    if (fieldType(c.typeCode) == FieldType::Varchar || fieldType(c.typeCode) == FieldType::VarString || fieldType(c.typeCode) == FieldType::String)
         return part.length < static_cast<std::uint32_t>(std::max(c.length, 0));
     return false;
 }
@@ -116,7 +108,7 @@ bool isPromotableUnique(const InnodbReader& ctx, const core::KeyInfo& key) {
     for (const auto& part : key.parts) {
         const auto* c = partColumn(ctx, part);
         if (!c || c->nullable) return false;
-        if (isBlobType(c->typeCode) && part.length == static_cast<std::uint32_t>(c->length)) continue;
+        if (core::isBlobType(fieldType(c->typeCode)) && part.length == static_cast<std::uint32_t>(c->length)) continue;
         if (isPrefixPart(*c, part)) return false;
     }
     return true;
@@ -169,101 +161,101 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
     std::uint32_t collation = static_cast<std::uint32_t>(c.charset) & kCollationMask;
     if (collation == 0) collation = kCollationLatin1;
     const bool binaryCharset = collation == core::kBinaryCollation;
-    std::uint32_t mysqlType = c.typeCode;
+    FieldType mysqlType = fieldType(c.typeCode);
     std::uint32_t flags = 0;
     bool isUnsigned = c.isUnsigned;
     bool binaryFlag = true;  // numeric and temporal fields count as binary
 
-    switch (c.typeCode) {
-        case kTypeTiny: f.mainType = kMainInt; f.length = 1; break;
-        case kTypeShort: f.mainType = kMainInt; f.length = 2; break;
-        case kTypeInt24: f.mainType = kMainInt; f.length = 3; break;
-        case kTypeLong: f.mainType = kMainInt; f.length = 4; break;
-        case kTypeLongLong: f.mainType = kMainInt; f.length = 8; break;
-        case kTypeYear: f.mainType = kMainInt; f.length = 1; isUnsigned = true; break;
-        case kTypeNewDate:
-            f.mainType = kMainInt; f.length = 3; mysqlType = kTypeDate; break;
-        case kTypeDate: f.mainType = kMainInt; f.length = 4; break;
-        case kTypeTime: f.mainType = kMainInt; f.length = 3; break;
-        case kTypeDatetime: f.mainType = kMainInt; f.length = 8; break;
-        case kTypeTimestamp: f.mainType = kMainInt; f.length = 4; isUnsigned = true; break;
-        case kTypeFloat: f.mainType = kMainFloat; f.length = 4; break;
-        case kTypeDouble: f.mainType = kMainDouble; f.length = 8; break;
-        case kTypeDecimal: f.mainType = kMainDecimal; f.length = byteLength; break;
-        case kTypeNewDecimal:
+    switch (fieldType(c.typeCode)) {
+        case FieldType::Tiny: f.mainType = kMainInt; f.length = 1; break;
+        case FieldType::Short: f.mainType = kMainInt; f.length = 2; break;
+        case FieldType::Int24: f.mainType = kMainInt; f.length = 3; break;
+        case FieldType::Long: f.mainType = kMainInt; f.length = 4; break;
+        case FieldType::LongLong: f.mainType = kMainInt; f.length = 8; break;
+        case FieldType::Year: f.mainType = kMainInt; f.length = 1; isUnsigned = true; break;
+        case FieldType::NewDate:
+            f.mainType = kMainInt; f.length = 3; mysqlType = FieldType::Date; break;
+        case FieldType::Date: f.mainType = kMainInt; f.length = 4; break;
+        case FieldType::Time: f.mainType = kMainInt; f.length = 3; break;
+        case FieldType::Datetime: f.mainType = kMainInt; f.length = 8; break;
+        case FieldType::Timestamp: f.mainType = kMainInt; f.length = 4; isUnsigned = true; break;
+        case FieldType::Float: f.mainType = kMainFloat; f.length = 4; break;
+        case FieldType::Double: f.mainType = kMainDouble; f.length = 8; break;
+        case FieldType::Decimal: f.mainType = kMainDecimal; f.length = byteLength; break;
+        case FieldType::NewDecimal:
             f.mainType = kMainFixBinary;
             f.length = packedDecimalBytes(c.precision, c.decimals);
             collation = kCollationLatin1;
             break;
-        case kTypeTime2:
+        case FieldType::Time2:
             f.mainType = kMainFixBinary;
             f.length = 3 + (fractionDigits(c, 10) + 1) / 2;
-            mysqlType = kTypeTime;
+            mysqlType = FieldType::Time;
             collation = kCollationLatin1;
             break;
-        case kTypeDatetime2:
+        case FieldType::Datetime2:
             f.mainType = kMainFixBinary;
             f.length = 5 + (fractionDigits(c, 19) + 1) / 2;
-            mysqlType = kTypeDatetime;
+            mysqlType = FieldType::Datetime;
             collation = kCollationLatin1;
             break;
-        case kTypeTimestamp2:
+        case FieldType::Timestamp2:
             f.mainType = kMainFixBinary;
             f.length = 4 + (fractionDigits(c, 19) + 1) / 2;
-            mysqlType = kTypeTimestamp;
+            mysqlType = FieldType::Timestamp;
             collation = kCollationLatin1;
             isUnsigned = true;
             break;
-        case kTypeBit:
+        case FieldType::Bit:
             f.mainType = kMainFixBinary;
             f.length = (byteLength + 7) / 8;
             collation = core::kBinaryCollation;
             isUnsigned = true;
             break;
-        case kTypeEnum:
+        case FieldType::Enum:
             f.mainType = kMainInt;
             f.length = c.members.size() > 255 ? 2 : 1;
-            mysqlType = kTypeString;
+            mysqlType = FieldType::String;
             isUnsigned = true;
             binaryFlag = false;
             break;
-        case kTypeSet: {
+        case FieldType::Set: {
             f.mainType = kMainInt;
             const std::uint32_t bytes = (static_cast<std::uint32_t>(c.members.size()) + 7) / 8;
             f.length = bytes == 0 ? 1 : (bytes > 4 ? 8 : bytes);
-            mysqlType = kTypeString;
+            mysqlType = FieldType::String;
             isUnsigned = true;
             binaryFlag = false;
             break;
         }
-        case kTypeVarchar:
-        case kTypeVarString:
+        case FieldType::Varchar:
+        case FieldType::VarString:
             f.mainType = binaryCharset ? kMainBinary
                                        : (collation == kCollationLatin1 ? kMainVarchar : kMainVarMysql);
             f.length = byteLength;
             // The MySQL row keeps a two-byte length for more than 255 bytes.
-            if (c.typeCode == kTypeVarchar && byteLength > 255) flags |= kPreciseLongTrueVarchar;
+            if (fieldType(c.typeCode) == FieldType::Varchar && byteLength > 255) flags |= kPreciseLongTrueVarchar;
             isUnsigned = false;
             binaryFlag = binaryCharset;
             break;
-        case kTypeString:
+        case FieldType::String:
             f.mainType = binaryCharset ? kMainFixBinary
                                        : (collation == kCollationLatin1 ? kMainChar : kMainMysql);
             f.length = byteLength;
             isUnsigned = false;
             binaryFlag = binaryCharset;
             break;
-        case kTypeTinyBlob:
-        case kTypeMediumBlob:
-        case kTypeLongBlob:
-        case kTypeBlob:
+        case FieldType::TinyBlob:
+        case FieldType::MediumBlob:
+        case FieldType::LongBlob:
+        case FieldType::Blob:
             f.mainType = kMainBlob;
             f.length = blobLengthBytes(c.typeCode) + 8;
-            mysqlType = kTypeBlob;
+            mysqlType = FieldType::Blob;
             isUnsigned = false;
             binaryFlag = binaryCharset;
             break;
-        case kTypeGeometry:
+        case FieldType::Geometry:
             f.mainType = kMainGeometry;
             f.length = 4 + 8;
             isUnsigned = false;
@@ -277,7 +269,7 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& c,
     if (!c.nullable) flags |= kPreciseNotNull;
     if (isUnsigned) flags |= kPreciseUnsigned;
     if (binaryFlag) flags |= kPreciseBinary;
-    f.preciseType = (collation << 16) | flags | (mysqlType & 0xFF);
+    f.preciseType = (collation << 16) | flags | (core::typeCode(mysqlType) & 0xFF);
     if (collation != 0) {
         if (const auto* entry = collations.lookupCollation(collation))
             f.mbMinMaxLen = entry->minBytesPerChar + 5 * entry->maxBytesPerChar;
@@ -290,7 +282,7 @@ void buildColumnsFromDefinition(InnodbReader& ctx,
                                 const schema::CollationTable& collations) {
     ctx.innodbColumns.clear();
     for (const auto& c : ctx.columns) {
-        if (c.typeCode == kTypeNull) continue;
+        if (fieldType(c.typeCode) == FieldType::Null) continue;
         ctx.innodbColumns.push_back(columnFromDefinition(c, collations));
     }
     buildClusteredFields(ctx);

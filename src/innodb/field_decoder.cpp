@@ -11,6 +11,7 @@
 #include "innodb/field_decoder.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "innodb/blob_file.h"
 #include "values/charset.h"
 #include "values/value_decoder.h"
@@ -37,7 +38,8 @@ bool isCharacterTypeCode(std::uint32_t code) { return code == 15 || code == 253 
 void renderUnknownText(const core::ColumnDefinition& column, core::ByteSpan bytes,
                        std::string& out) {
     out = textFromBytes(bytes);
-    if (column.typeCode == 254 || column.typeCode == 253) {
+    if (core::fieldType(column.typeCode) == core::FieldType::String ||
+        core::fieldType(column.typeCode) == core::FieldType::VarString) {
         // CHAR values are stored padded with blanks, which MySQL removes when reading.
         while (!out.empty() && out.back() == ' ') out.pop_back();
     }
@@ -130,7 +132,7 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
                        std::string& out) {
     const core::ColumnDefinition& column = field.column;
-    const values::DecodeOptions options{settings.version56OrLater, settings.saving()};
+    const values::DecodeOptions options{settings.saving()};
     const bool blob = isBlobTypeCode(column.typeCode);
 
     if (external) {

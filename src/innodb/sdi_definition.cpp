@@ -22,6 +22,7 @@
 #include "innodb/sdi_definition.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "core/scan.h"
 #include "innodb/column_layout.h"
 #include "innodb/sdi_reader.h"
@@ -47,25 +48,24 @@ constexpr std::uint32_t kHiddenUser = 4;
 constexpr std::uint32_t kIndexPrimary = 1;
 constexpr std::uint32_t kIndexUnique = 2;
 constexpr std::uint32_t kWholeColumn = 0xFFFFFFFF;
-constexpr std::uint32_t kMysqlTypeJson = 245;
-constexpr std::uint32_t kMysqlTypeGeometry = 255;
-constexpr std::uint32_t kMysqlTypeLongBlob = 251;
+using core::FieldType;
+using core::fieldType;
 
 // dd::enum_column_types to the MySQL field type codes of .frm files.
 std::optional<std::uint32_t> mysqlTypeOf(std::uint32_t ddType) {
     if (ddType >= 1 && ddType <= 20) return ddType - 1;  // DECIMAL .. TIME2
     switch (ddType) {
-        case 21: return 246;  // NEWDECIMAL
-        case 22: return 247;  // ENUM
-        case 23: return 248;  // SET
-        case 24: return 249;  // TINY_BLOB
-        case 25: return 250;  // MEDIUM_BLOB
-        case 26: return 251;  // LONG_BLOB
-        case 27: return 252;  // BLOB
-        case 28: return 253;  // VAR_STRING
-        case 29: return 254;  // STRING
-        case 30: return kMysqlTypeGeometry;
-        case 31: return kMysqlTypeJson;
+        case 21: return core::typeCode(FieldType::NewDecimal);
+        case 22: return core::typeCode(FieldType::Enum);
+        case 23: return core::typeCode(FieldType::Set);
+        case 24: return core::typeCode(FieldType::TinyBlob);
+        case 25: return core::typeCode(FieldType::MediumBlob);
+        case 26: return core::typeCode(FieldType::LongBlob);
+        case 27: return core::typeCode(FieldType::Blob);
+        case 28: return core::typeCode(FieldType::VarString);
+        case 29: return core::typeCode(FieldType::String);
+        case 30: return core::typeCode(FieldType::Geometry);
+        case 31: return core::typeCode(FieldType::Json);
         default: return std::nullopt;
     }
 }
@@ -154,30 +154,30 @@ core::ColumnDefinition columnOf(const Json& c, std::uint32_t mysqlType) {
     col.charset = static_cast<std::int32_t>(c.value("collation_id", 0u));
     col.comment = c.value("comment", "");
     const auto options = keyValues(c.value("options", ""));
-    switch (mysqlType) {
-        case 0:
-        case 246:
+    switch (fieldType(mysqlType)) {
+        case FieldType::Decimal:
+        case FieldType::NewDecimal:
             col.precision = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
             col.decimals = static_cast<std::int32_t>(c.value("numeric_scale", 0u));
             break;
-        case 4:
-        case 5:
+        case FieldType::Float:
+        case FieldType::Double:
             if (!c.value("numeric_scale_null", true)) {
                 col.precision = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
                 col.decimals = static_cast<std::int32_t>(c.value("numeric_scale", 0u));
             }
             break;
-        case 16:  // BIT: the length is the number of bits
+        case FieldType::Bit:  // BIT: the length is the number of bits
             col.length = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
             break;
-        case kMysqlTypeGeometry:
+        case FieldType::Geometry:
             col.geometryType = static_cast<std::int32_t>(geometryTypeOf(options));
             col.charset = core::kBinaryCollation;
             break;
         default:
             break;
     }
-    if (mysqlType == 247 || mysqlType == 248) {
+    if (fieldType(mysqlType) == FieldType::Enum || fieldType(mysqlType) == FieldType::Set) {
         for (const Json& e : c.value("elements", Json::array())) {
             const auto member = fromBase64(e.value("name", ""));
             col.members.push_back(member.value_or(std::string()));
@@ -188,10 +188,10 @@ core::ColumnDefinition columnOf(const Json& c, std::uint32_t mysqlType) {
 
 // How InnoDB stores one SDI column in the clustered records.
 core::InnodbColumn fieldOf(const core::ColumnDefinition& col, const schema::CollationTable& collations) {
-    if (col.typeCode != kMysqlTypeJson) return columnFromDefinition(col, collations);
+    if (fieldType(col.typeCode) != FieldType::Json) return columnFromDefinition(col, collations);
     // JSON is a binary BLOB of InnoDB (DATA_BLOB, binary collation).
     core::ColumnDefinition asBlob = col;
-    asBlob.typeCode = kMysqlTypeLongBlob;
+    asBlob.typeCode = core::typeCode(FieldType::LongBlob);
     asBlob.charset = core::kBinaryCollation;
     core::InnodbColumn f = columnFromDefinition(asBlob, collations);
     f.column = col;
@@ -201,10 +201,10 @@ core::InnodbColumn fieldOf(const core::ColumnDefinition& col, const schema::Coll
 // Whether a key part of partLength bytes holds only the start of the column (character
 // and binary strings, BLOB and TEXT); other key parts are whole columns.
 bool isPrefix(const core::ColumnDefinition& col, std::uint32_t partLength) {
-    switch (col.typeCode) {
-        case 15: case 253: case 254:
+    switch (fieldType(col.typeCode)) {
+        case FieldType::Varchar: case FieldType::VarString: case FieldType::String:
             return partLength != kWholeColumn && partLength < static_cast<std::uint32_t>(std::max(col.length, 0));
-        case 249: case 250: case 251: case 252: case kMysqlTypeGeometry:
+        case FieldType::TinyBlob: case FieldType::MediumBlob: case FieldType::LongBlob: case FieldType::Blob: case FieldType::Geometry:
             return partLength != kWholeColumn;
         default:
             return false;

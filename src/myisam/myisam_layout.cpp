@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/field_type.h"
 #include "core/read_only_file.h"
 #include "myisam/myisam_record_reader.h"
 
@@ -40,36 +41,23 @@ constexpr std::uint32_t kLongVarcharLength = 257;
 // myisampack writes FE FE 08 and a version byte at the start of the data file.
 constexpr std::uint8_t kPackedFileMagic[3] = {0xFE, 0xFE, 0x08};
 
-namespace type {
-constexpr std::uint32_t kDecimal = 0;
-constexpr std::uint32_t kTimestamp = 7;
-constexpr std::uint32_t kVarchar = 15;
-constexpr std::uint32_t kBit = 16;
-constexpr std::uint32_t kTimestamp2 = 17;
-constexpr std::uint32_t kJson = 245;
-constexpr std::uint32_t kNewDecimal = 246;
-constexpr std::uint32_t kEnum = 247;
-constexpr std::uint32_t kTinyBlob = 249;
-constexpr std::uint32_t kBlob = 252;
-constexpr std::uint32_t kVarString = 253;
-constexpr std::uint32_t kString = 254;
-constexpr std::uint32_t kGeometry = 255;
-}  // namespace type
+using core::FieldType;
+using core::fieldType;
 
-bool isBlob(std::uint32_t t) {
-    return (t >= type::kTinyBlob && t <= type::kBlob) || t == type::kJson || t == type::kGeometry;
+bool isBlob(FieldType t) {
+    return core::isBlobType(t) || t == FieldType::Json || t == FieldType::Geometry;
 }
 
 // Whether the server's field packs its zero value away (Field::zero_pack): every type but
 // the character, binary, ENUM and DECIMAL ones.
-bool packsZero(std::uint32_t t) {
+bool packsZero(FieldType t) {
     switch (t) {
-        case type::kDecimal:
-        case type::kNewDecimal:
-        case type::kVarchar:
-        case type::kEnum:
-        case type::kVarString:
-        case type::kString:
+        case FieldType::Decimal:
+        case FieldType::NewDecimal:
+        case FieldType::Varchar:
+        case FieldType::Enum:
+        case FieldType::VarString:
+        case FieldType::String:
             return false;
         default:
             return !isBlob(t);
@@ -77,15 +65,15 @@ bool packsZero(std::uint32_t t) {
 }
 
 std::int16_t fieldTypeOf(const core::ColumnDefinition& col, std::uint32_t width, bool packRecord) {
-    const std::uint32_t t = col.typeCode;
+    const FieldType t = fieldType(col.typeCode);
     if (isBlob(t)) return kFieldBlob;
-    if (t == type::kTimestamp) return kFieldNormal;
-    if (t == type::kVarchar) return kFieldVarchar;
+    if (t == FieldType::Timestamp) return kFieldNormal;
+    if (t == FieldType::Varchar) return kFieldVarchar;
     if (!packRecord) return kFieldNormal;
-    if (t == type::kTimestamp2) return kFieldSkipPrespace;
+    if (t == FieldType::Timestamp2) return kFieldSkipPrespace;
     if (packsZero(t)) return kFieldSkipZero;
     if (width <= 3 || col.isZerofill) return kFieldNormal;
-    return t == type::kString || t == type::kVarString || t == type::kEnum ? kFieldSkipEndspace
+    return t == FieldType::String || t == FieldType::VarString || t == FieldType::Enum ? kFieldSkipEndspace
                                                                            : kFieldSkipPrespace;
 }
 
@@ -120,10 +108,10 @@ std::string deriveMyisamState(const core::TableDefinitionState& def, MyisamState
         const core::ColumnDefinition& col = def.columns[k];
         if (col.recordPos == 0) return "column " + col.name + " has no record position";
         const std::uint32_t width = recordWidth(col);
-        blobs = blobs || isBlob(col.typeCode);
+        blobs = blobs || isBlob(fieldType(col.typeCode));
         if (width == 0) {
             // Only a BIT(1..7) kept among the null flags has no bytes of its own.
-            if (col.typeCode == type::kBit && col.length > 0 && col.length < 8) continue;
+            if (fieldType(col.typeCode) == FieldType::Bit && col.length > 0 && col.length < 8) continue;
             return "the record width of column " + col.name + " is not known";
         }
         placed.push_back({k, col.recordPos - 1, width});

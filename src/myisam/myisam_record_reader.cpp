@@ -14,23 +14,15 @@
 
 #include <algorithm>
 
+#include "core/field_type.h"
 #include "myisam/dynamic_record.h"
 #include "myisam/myisam_header.h"
 
 namespace dunmore::myisam {
 namespace {
 
-constexpr std::uint32_t kTypeVarchar = 15;
-constexpr std::uint32_t kTypeBit = 16;
-constexpr std::uint32_t kTypeDecimal = 0;
-constexpr std::uint32_t kTypeJson = 245;
-constexpr std::uint32_t kTypeVarString = 253;
-constexpr std::uint32_t kTypeString = 254;
-constexpr std::uint32_t kTypeGeometry = 255;
-constexpr std::uint32_t kTypeTinyBlob = 249;
-constexpr std::uint32_t kTypeMediumBlob = 250;
-constexpr std::uint32_t kTypeLongBlob = 251;
-constexpr std::uint32_t kTypeBlob = 252;
+using core::FieldType;
+using core::fieldType;
 // A BLOB in the record: its length bytes and a memory pointer of 8 bytes.
 constexpr std::uint32_t kBlobPointerSize = 8;
 constexpr std::uint16_t kPackBitAsChar = 1u << 12;
@@ -38,24 +30,24 @@ constexpr std::uint8_t kDeleteMarkClear = 0;
 constexpr std::uint8_t kDeleteMarkBit = 0x01;
 
 bool bitsStoredInNullArea(const core::ColumnDefinition& col) {
-    return col.typeCode == kTypeBit && !(col.packFlags & kPackBitAsChar);
+    return fieldType(col.typeCode) == FieldType::Bit && !(col.packFlags & kPackBitAsChar);
 }
 
 // The bytes column col occupies at its record position in a fixed-length record.
 std::uint32_t fixedWidth(const core::ColumnDefinition& col) {
     const std::uint32_t length = col.length > 0 ? static_cast<std::uint32_t>(col.length) : 0;
-    switch (col.typeCode) {
-        case kTypeVarchar:
+    switch (fieldType(col.typeCode)) {
+        case FieldType::Varchar:
             return (length < 256 ? 1 : 2) + length;
-        case kTypeBit:
+        case FieldType::Bit:
             return bitsStoredInNullArea(col) ? length / 8 : (length + 7) / 8;
         // The DECIMAL of servers before 5.0.3 is stored as its text, `length` characters.
-        case kTypeDecimal:
+        case FieldType::Decimal:
             return length;
-        case kTypeString:
-        case kTypeVarString:
-        case kTypeJson:
-        case kTypeGeometry:
+        case FieldType::String:
+        case FieldType::VarString:
+        case FieldType::Json:
+        case FieldType::Geometry:
             return length;
         default:
             return values::storedWidth(col);
@@ -64,10 +56,10 @@ std::uint32_t fixedWidth(const core::ColumnDefinition& col) {
 
 // BLOB/TEXT length bytes by the .frm type code; GEOMETRY and MySQL's JSON use 4.
 std::uint32_t blobLengthBytes(std::uint32_t typeCode) {
-    switch (typeCode) {
-        case kTypeTinyBlob: return 1;
-        case kTypeBlob: return 2;
-        case kTypeMediumBlob: return 3;
+    switch (fieldType(typeCode)) {
+        case FieldType::TinyBlob: return 1;
+        case FieldType::Blob: return 2;
+        case FieldType::MediumBlob: return 3;
         default: return 4;
     }
 }
@@ -82,41 +74,23 @@ core::ByteSpan slice(core::ByteSpan record, std::size_t offset, std::size_t coun
     return record.subspan(offset, std::min(count, record.size() - offset));
 }
 
-// The row buffers handed back by the last recycleRows of this thread.
-thread_local core::RowValues t_spareRow;
-
 }  // namespace
 
 std::uint32_t recordWidth(const core::ColumnDefinition& col) {
-    switch (col.typeCode) {
-        case kTypeTinyBlob:
-        case kTypeMediumBlob:
-        case kTypeLongBlob:
-        case kTypeBlob:
-        case kTypeJson:
-        case kTypeGeometry:
+    switch (fieldType(col.typeCode)) {
+        case FieldType::TinyBlob:
+        case FieldType::MediumBlob:
+        case FieldType::LongBlob:
+        case FieldType::Blob:
+        case FieldType::Json:
+        case FieldType::Geometry:
             return blobLengthBytes(col.typeCode) + kBlobPointerSize;
         default:
             return fixedWidth(col);
     }
 }
 
-void appendRow(MyisamReader& ctx) {
-    core::RowValues row = std::move(t_spareRow);
-    t_spareRow.clear();
-    if (row.size() != ctx.columns.size()) {
-        row = ctx.columns;
-    } else {
-        // Copy-assignment keeps the capacity of every string and list.
-        for (std::size_t k = 0; k < row.size(); ++k) row[k] = ctx.columns[k];
-    }
-    ctx.previewRows.push_back(std::move(row));
-}
-
-void recycleRows(MyisamReader& ctx) {
-    if (!ctx.previewRows.empty()) t_spareRow = std::move(ctx.previewRows.back());
-    ctx.previewRows.clear();
-}
+void appendRow(MyisamReader& ctx) { ctx.previewRows.push_back(ctx.columns); }
 
 std::vector<MyisamColumnPlace> nullFlagPlaces(const std::vector<core::ColumnDefinition>& columns,
                                               bool fixedFormat) {
@@ -231,7 +205,7 @@ SlotState decodeFixedSlot(MyisamReader& ctx, const MyisamRowLayout& layout,
         col.isNull = false;
         const std::uint32_t start = recordOffset(col);
         core::ByteSpan bytes;
-        if (col.typeCode == kTypeVarchar) {
+        if (fieldType(col.typeCode) == FieldType::Varchar) {
             const std::size_t prefix = col.length < 256 ? 1 : 2;
             const std::size_t stored = core::readLeAt(record, start, prefix);
             if (stored > static_cast<std::size_t>(std::max(col.length, 0))) return SlotState::Damaged;

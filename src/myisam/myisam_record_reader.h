@@ -82,12 +82,8 @@ void applyNullRule(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t
 void assembleBitValue(const MyisamColumnPlace& place, core::ByteSpan nullFlags,
                       core::ByteSpan wholeBytes, std::vector<std::uint8_t>& out);
 
-// Appends a copy of ctx.columns (the row just decoded) to previewRows, reusing the buffers
-// of a row handed back by recycleRows.
+// Appends a copy of ctx.columns (the row just decoded) to previewRows.
 void appendRow(MyisamReader& ctx);
-// Empties previewRows, keeping the buffers of one row for the next appendRow, so that a
-// stream that drains the list after every row allocates nothing per row.
-void recycleRows(MyisamReader& ctx);
 
 enum class SlotState { Row, Deleted, Damaged };
 

@@ -17,7 +17,7 @@ namespace {
 constexpr std::uint64_t kProgressSteps = 1024;
 
 values::DecodeOptions decodeOptions(const core::AppSettings& settings) {
-    return {settings.version56OrLater, settings.saving()};
+    return {settings.saving()};
 }
 
 // The table's damage report, in the log and counts().report: what the walk read and

@@ -2,6 +2,7 @@
 #include "output/create_table.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "schema/mysql8_collations.h"
 #include "schema/column_type.h"
 
@@ -13,15 +14,17 @@ namespace {
 
 
 bool takesCharsetClause(std::uint32_t typeCode) {
-    switch (typeCode) {
-        case 15: case 249: case 250: case 251: case 252: case 253: case 254:
+    switch (core::fieldType(typeCode)) {
+        case core::FieldType::Varchar: case core::FieldType::TinyBlob:
+        case core::FieldType::MediumBlob: case core::FieldType::LongBlob:
+        case core::FieldType::Blob: case core::FieldType::VarString: case core::FieldType::String:
             return true;
         default:
             return false;
     }
 }
 
-bool isBlobType(std::uint32_t typeCode) { return typeCode >= 249 && typeCode <= 252; }
+bool isBlobType(std::uint32_t typeCode) { return core::isBlobType(core::fieldType(typeCode)); }
 
 // The prefix length, in characters, that a key part of the column indexes; 0 when it
 // indexes the whole column. A BLOB or TEXT column can only be a key part with a prefix,
@@ -71,7 +74,9 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                 sql += " CHARSET " + e->charsetName + " COLLATE " + e->collationName;
         }
         if (column.nullable == 0) sql += " NOT NULL";
-        if (column.typeCode == 7 || column.typeCode == 17) sql += " DEFAULT CURRENT_TIMESTAMP";
+        if (core::fieldType(column.typeCode) == core::FieldType::Timestamp ||
+            core::fieldType(column.typeCode) == core::FieldType::Timestamp2)
+            sql += " DEFAULT CURRENT_TIMESTAMP";
         if (!column.comment.empty())
             sql += " COMMENT '" + schema::escapeSqlText(column.comment) + "'";
         sql += ", ";

@@ -2,6 +2,7 @@
 #include "schema/column_type.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 
 namespace dunmore::schema {
 namespace {
@@ -75,47 +76,47 @@ std::string columnTypeText(std::uint32_t tableCharset, const core::ColumnDefinit
     const bool binary = column.charset == core::kBinaryCollation;
     const auto paren = [](std::int32_t n) { return "(" + std::to_string(n) + ")"; };
 
-    switch (column.typeCode) {
-        case 0:
-        case 246:
+    switch (core::fieldType(column.typeCode)) {
+        case core::FieldType::Decimal:
+        case core::FieldType::NewDecimal:
             return "DECIMAL(" + std::to_string(column.precision) + "," +
                    std::to_string(column.decimals) + ")" + numericAttributes(column);
-        case 1: return "TINYINT" + numericAttributes(column);
-        case 2: return "SMALLINT" + numericAttributes(column);
-        case 3: return "INT" + numericAttributes(column);
-        case 4:
-        case 5: {
-            std::string text = column.typeCode == 4 ? "FLOAT" : "DOUBLE";
+        case core::FieldType::Tiny: return "TINYINT" + numericAttributes(column);
+        case core::FieldType::Short: return "SMALLINT" + numericAttributes(column);
+        case core::FieldType::Long: return "INT" + numericAttributes(column);
+        case core::FieldType::Float:
+        case core::FieldType::Double: {
+            std::string text = core::fieldType(column.typeCode) == core::FieldType::Float ? "FLOAT" : "DOUBLE";
             if (column.decimals != 0)
                 text += "(" + std::to_string(column.precision) + "," +
                         std::to_string(column.decimals) + ")";
             return text + numericAttributes(column);
         }
-        case 7:
-        case 17: return withFsp("TIMESTAMP", column.length, kDateTimeWidth);
-        case 8: return "BIGINT" + numericAttributes(column);
-        case 9: return "MEDIUMINT" + numericAttributes(column);
-        case 10:
-        case 14: return "DATE";
-        case 11:
-        case 19: return withFsp("TIME", column.length, kTimeWidth);
-        case 12:
-        case 18: return withFsp("DATETIME", column.length, kDateTimeWidth);
-        case 13: return "YEAR";
-        case 15: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
-        case 16: return "BIT" + paren(column.length);
-        case 245: return "JSON";
-        case 247: return "ENUM" + memberListText(column);
-        case 248: return "SET" + memberListText(column);
-        case 249: return binary ? "TINYBLOB" : "TINYTEXT";
-        case 250: return binary ? "MEDIUMBLOB" : "MEDIUMTEXT";
-        case 251: return binary ? "LONGBLOB" : "LONGTEXT";
-        case 252: return binary ? "BLOB" : "TEXT";
+        case core::FieldType::Timestamp:
+        case core::FieldType::Timestamp2: return withFsp("TIMESTAMP", column.length, kDateTimeWidth);
+        case core::FieldType::LongLong: return "BIGINT" + numericAttributes(column);
+        case core::FieldType::Int24: return "MEDIUMINT" + numericAttributes(column);
+        case core::FieldType::Date:
+        case core::FieldType::NewDate: return "DATE";
+        case core::FieldType::Time:
+        case core::FieldType::Time2: return withFsp("TIME", column.length, kTimeWidth);
+        case core::FieldType::Datetime:
+        case core::FieldType::Datetime2: return withFsp("DATETIME", column.length, kDateTimeWidth);
+        case core::FieldType::Year: return "YEAR";
+        case core::FieldType::Varchar: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
+        case core::FieldType::Bit: return "BIT" + paren(column.length);
+        case core::FieldType::Json: return "JSON";
+        case core::FieldType::Enum: return "ENUM" + memberListText(column);
+        case core::FieldType::Set: return "SET" + memberListText(column);
+        case core::FieldType::TinyBlob: return binary ? "TINYBLOB" : "TINYTEXT";
+        case core::FieldType::MediumBlob: return binary ? "MEDIUMBLOB" : "MEDIUMTEXT";
+        case core::FieldType::LongBlob: return binary ? "LONGBLOB" : "LONGTEXT";
+        case core::FieldType::Blob: return binary ? "BLOB" : "TEXT";
         // The VARCHAR of servers before 5.0 (still found in tables they created). CHAR or
         // BINARY in its place would pad every value on the way back.
-        case 253: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
-        case 254: return binary ? "BINARY" + paren(column.length) : "CHAR" + paren(divided);
-        case 255:
+        case core::FieldType::VarString: return std::string(binary ? "VARBINARY" : "VARCHAR") + paren(divided);
+        case core::FieldType::String: return binary ? "BINARY" + paren(column.length) : "CHAR" + paren(divided);
+        case core::FieldType::Geometry:
             switch (column.geometryType) {
                 case 1: return "POINT";
                 case 2: return "LINESTRING";

@@ -10,8 +10,9 @@
 // column records are the same. See docs/formats/frm.md for the full layout.
 #include "schema/frm_reader.h"
 
-#include "core/collation_numbers.h"
 #include "core/byte_reader.h"
+#include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "core/read_only_file.h"
 #include "schema/collation_table.h"
 #include "schema/frm_text.h"
@@ -27,6 +28,7 @@ namespace {
 
 using core::ByteReader;
 using core::ByteSpan;
+using core::FieldType;
 using core::Status;
 
 constexpr std::size_t kFrmHeaderSize = 64;
@@ -54,23 +56,6 @@ constexpr std::uint16_t kFieldNumberMask = 0x3FFF;
 constexpr std::uint16_t kKeyFlagNoSame = 0x0001;  // stored inverted
 constexpr std::uint16_t kCreateOptionPackRecord = 0x0001;
 
-constexpr std::uint32_t kTypeDecimal = 0;
-constexpr std::uint32_t kTypeNewDecimal = 246;
-constexpr std::uint32_t kTypeFloat = 4;
-constexpr std::uint32_t kTypeDouble = 5;
-constexpr std::uint32_t kTypeBit = 16;
-constexpr std::uint32_t kTypeEnum = 247;
-constexpr std::uint32_t kTypeSet = 248;
-constexpr std::uint32_t kTypeGeometry = 255;
-
-bool isNumericType(std::uint32_t type) {
-    switch (type) {
-        case 0: case 1: case 2: case 3: case 4: case 5: case 8: case 9: case 246:
-            return true;
-        default:
-            return false;
-    }
-}
 
 std::string where(const std::filesystem::path& path, std::uint64_t offset) {
     return path.string() + " at offset " + std::to_string(offset);
@@ -169,6 +154,7 @@ struct ColumnRecord {
     std::uint8_t charsetLow = 0;
     std::uint32_t intervalNumber = 0;
     std::uint32_t commentLength = 0;
+    FieldType type() const { return core::fieldType(typeCode); }
 };
 
 // Up to count bytes at offset, as many as the file holds there (got says how many).
@@ -182,218 +168,312 @@ std::vector<std::uint8_t> readClipped(core::ReadOnlyFile& file, std::uint64_t of
     return buffer;
 }
 
-Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& path,
-                      core::AppSettings& settings) {
-    core::ReadOnlyFile file;
-    if (Status s = file.open(path); !s) return s;
+// The file header (64 bytes).
+constexpr std::size_t kHeaderFormatVersion = 2;
+constexpr std::size_t kHeaderEngine = 3;
+constexpr std::size_t kHeaderFormBlockLength = 4;  // u16: the block at 64 (form names or extra2)
+constexpr std::size_t kHeaderKeySectionOffset = 6;
+constexpr std::size_t kHeaderFormNameCount = 8;
+constexpr std::size_t kHeaderMaxRows = 18;  // u32: MAX_ROWS
+constexpr std::size_t kHeaderKeySectionLength = 28;
+constexpr std::size_t kHeaderCreateOptions = 30;
+constexpr std::size_t kHeaderCharsetLayout = 32;  // 0: collation in bytes 38 and 41, null flags first
+constexpr std::size_t kHeaderCollationLow = 38;
+constexpr std::size_t kHeaderCollationHigh = 41;
+constexpr std::size_t kHeaderMysqlVersion = 51;
+// The form information block (288 bytes).
+constexpr std::size_t kFormFieldCount = 258;
+constexpr std::size_t kFormRecordLength = 266;
+constexpr std::size_t kFormCommentLength = 284;
+// A column record: from byte 3 the length, the record position, the pack flags and (in
+// 17-byte records) the unireg check, the high collation byte, the member-list number,
+// the type code, the low collation byte and the comment length.
+constexpr std::size_t kColumnLengthOffset = 3;
+// Type codes of 11-byte records: bits 3..6 of the pack flags without FIELDFLAG_NO_DEFAULT.
+constexpr unsigned kOldTypeShift = 3;
+constexpr unsigned kOldTypeMask = 15;
 
+// What the file header says.
+struct FrmHeader {
+    std::uint8_t formatVersion = 0;
+    std::uint8_t engineCode = 0;
+    std::uint16_t formBlockLength = 0;
+    std::uint16_t keySectionOffset = 0;
+    std::uint16_t formNameCount = 0;
+    std::uint16_t keySectionLength = 0;
+    std::uint16_t createOptions = 0;
+    std::uint32_t maxRows = 0;
+    std::uint8_t charsetLayout = 0;
+    std::uint32_t tableCharset = 0;
+    std::uint32_t mysqlVersion = 0;
+    // 17-byte column records and 8-byte key headers (versions 9 and later).
+    bool newLayout() const { return formatVersion >= 9; }
+    // 9-byte key parts with a u16 length (versions 7 and later).
+    bool wideKeyParts() const { return formatVersion >= 7; }
+};
+
+// The header of the file at path: Unsupported when it is not a table definition of a
+// known version, IoError when it cannot be read.
+core::Result<FrmHeader> readHeader(core::ReadOnlyFile& file, const std::filesystem::path& path) {
     if (file.size() < kFrmHeaderSize)
         return Status::unsupported("not a table definition (shorter than 64 bytes): " +
                                    path.string());
-    std::array<std::uint8_t, kFrmHeaderSize> headerBytes{};
-    if (file.readAt(0, headerBytes) != kFrmHeaderSize)
+    std::array<std::uint8_t, kFrmHeaderSize> bytes{};
+    if (file.readAt(0, bytes) != kFrmHeaderSize)
         return Status::ioError("cannot read the header of " + path.string());
-    const ByteSpan header(headerBytes);
-    const std::uint8_t formatVersion = header[2];
-    if (header[0] != 0xFE || header[1] != 0x01)
+    FrmHeader h;
+    h.formatVersion = bytes[kHeaderFormatVersion];
+    if (bytes[0] != 0xFE || bytes[1] != 0x01)
         return Status::unsupported("not a table definition (no 0xFE 0x01 signature): " +
                                    path.string());
-    if (formatVersion != 6 && formatVersion != 7 && formatVersion != 9 && formatVersion != 10 &&
-        formatVersion != 11)
+    if (h.formatVersion != 6 && h.formatVersion != 7 && h.formatVersion != 9 &&
+        h.formatVersion != 10 && h.formatVersion != 11)
         return Status::unsupported("unsupported .frm format version " +
-                                   std::to_string(formatVersion) + ": " + path.string());
+                                   std::to_string(h.formatVersion) + ": " + path.string());
+    h.engineCode = bytes[kHeaderEngine];
+    ByteReader r(bytes);
+    r.seek(kHeaderMaxRows);
+    h.maxRows = r.u32le();
+    r.seek(kHeaderFormBlockLength);
+    h.formBlockLength = r.u16le();
+    h.keySectionOffset = r.u16le();
+    r.seek(kHeaderFormNameCount);
+    h.formNameCount = r.u16le();
+    r.seek(kHeaderKeySectionLength);
+    h.keySectionLength = r.u16le();
+    h.createOptions = r.u16le();
+    r.seek(kHeaderCharsetLayout);
+    h.charsetLayout = r.u8();
+    r.seek(kHeaderMysqlVersion);
+    h.mysqlVersion = r.u32le();
+    h.tableCharset = h.charsetLayout == 0
+                         ? bytes[kHeaderCollationHigh] * 256u + bytes[kHeaderCollationLow]
+                         : 0;
+    return h;
+}
 
-    ctx.engineCode = header[3];
-    const unsigned v = formatVersion - 6u;
-    const bool newLayout = v >= 3;
+// The block at 64 (form names, or MariaDB's extra2 segment), the position of the form
+// information block at its end, and that block's sizes.
+struct FormInfo {
+    std::vector<std::uint8_t> block;  // the block at 64, then the u32 form position
+    std::uint32_t formPos = 0;
+    std::uint16_t fieldCount = 0;
+    std::uint16_t screensLength = 0;
+    std::uint16_t recordLength = 0;
+    std::uint16_t namesLength = 0;
+    std::uint16_t intervalCount = 0;
+    std::uint16_t intervalLength = 0;
+    std::uint16_t commentLength = 0;
+    std::uint16_t expressionLength = 0;
+    ByteSpan extra2(const FrmHeader& h) const { return ByteSpan(block).first(h.formBlockLength); }
+};
 
-    ByteReader h(header);
-    h.seek(18);
-    const std::uint32_t maxRows = h.u32le();
-    h.seek(4);
-    const std::uint16_t formNamesLength = h.u16le();
-    const std::uint16_t keySectionOffset = h.u16le();
-    const std::uint16_t formNameCount = h.u16le();
-    h.seek(28);
-    const std::uint16_t keySectionLength = h.u16le();
-    const std::uint16_t createOptions = h.u16le();
-    const std::uint8_t newCharsetLayout = h.u8();
-    h.seek(51);
-    const std::uint32_t mysqlVersion = h.u32le();
-
+// Corrupt when the form position or the block it names lies outside the file.
+Status readFormInfo(core::ReadOnlyFile& file, const FrmHeader& h,
+                    const std::filesystem::path& path, FormInfo& form) {
     if (file.size() < kFrmHeaderSize + 4)
         return Status::corrupt("definition shorter than 68 bytes: " + path.string());
-    if (formNameCount == 0)
-        return Status::corrupt("no form names in " + where(path, 8));
-
+    if (h.formNameCount == 0) return Status::corrupt("no form names in " + where(path, kHeaderFormNameCount));
     // The block at 64 and the form position after it, in one request.
-    const std::uint64_t formPosOffset = kFrmHeaderSize + formNamesLength;
+    const std::uint64_t formPosOffset = kFrmHeaderSize + h.formBlockLength;
     std::size_t got = 0;
-    auto formBlock = readClipped(file, kFrmHeaderSize, formNamesLength + 4u, got);
-    if (got <= formNamesLength)
+    form.block = readClipped(file, kFrmHeaderSize, h.formBlockLength + 4u, got);
+    if (got <= h.formBlockLength)
         return Status::corrupt("form position past the end of " + where(path, formPosOffset));
-    formBlock.resize(formNamesLength + 4u, 0);
-    const ByteSpan extra2 = ByteSpan(formBlock).first(formNamesLength);
-    ByteReader fp(ByteSpan(formBlock).subspan(formNamesLength));
-    const std::uint32_t formPos = fp.u32le();
-    if (formPos == 0) return Status::corrupt("form position 0 in " + where(path, formPosOffset));
+    form.block.resize(h.formBlockLength + 4u, 0);
+    ByteReader fp(ByteSpan(form.block).subspan(h.formBlockLength));
+    form.formPos = fp.u32le();
+    if (form.formPos == 0) return Status::corrupt("form position 0 in " + where(path, formPosOffset));
 
-    auto formInfo = readClipped(file, formPos, kFormInfoSize, got);
+    auto info = readClipped(file, form.formPos, kFormInfoSize, got);
     if (got == 0)
-        return Status::corrupt("form information block past the end of " +
-                               where(path, formPos));
-    formInfo.resize(kFormInfoSize, 0);  // a block cut short reads as zeros
+        return Status::corrupt("form information block past the end of " + where(path, form.formPos));
+    info.resize(kFormInfoSize, 0);  // a block cut short reads as zeros
+    ByteReader r(info);
+    r.seek(kFormFieldCount);
+    form.fieldCount = r.u16le();
+    form.screensLength = r.u16le();
+    r.seek(kFormRecordLength);
+    form.recordLength = r.u16le();
+    form.namesLength = r.u16le();
+    form.intervalCount = r.u16le();
+    r.skip(2);  // total number of members, sizing only
+    form.intervalLength = r.u16le();
+    r.seek(kFormCommentLength);
+    form.commentLength = r.u16le();
+    form.expressionLength = r.u16le();
+    return Status::ok();
+}
 
-    ctx.mysqlVersion = mysqlVersion;
-    ctx.createOptions = createOptions;
-    ctx.maxRows = maxRows;
-    settings.version56OrLater = mysqlVersion >= 50600;
-    ctx.tableCharset = newCharsetLayout == 0 ? header[41] * 256u + header[38] : 0;
-
-    ByteReader fi(formInfo);
-    fi.seek(258);
-    const std::uint16_t fieldCount = fi.u16le();
-    const std::uint16_t screensLength = fi.u16le();
-    fi.seek(266);
-    const std::uint16_t recordLength = fi.u16le();
-    const std::uint16_t namesLength = fi.u16le();
-    const std::uint16_t intervalCount = fi.u16le();
-    fi.skip(2);  // total number of members, sizing only
-    const std::uint16_t intervalLength = fi.u16le();
-    fi.seek(284);
-    const std::uint16_t commentLength = fi.u16le();
-    const std::uint16_t expressionLength = fi.u16le();
-
-    // Key section, read in one request. Only the bytes the file holds are decoded: keys
-    // made up from bytes past its end would be taken for real ones.
-    const auto keyBytes = readClipped(file, keySectionOffset, keySectionLength, got);
-    std::vector<KeyDescription> keyDescriptions;
-    std::vector<std::string> keyNames;
+// The keys of the key section, in file order, and their names.
+struct KeySection {
+    std::vector<KeyDescription> keys;
+    std::vector<std::string> names;
     std::uint32_t declaredKeyParts = 0;
-    if (keyBytes.size() >= kKeySectionHeaderSize) {
-        ByteReader k(keyBytes);
-        const std::uint8_t b0 = k.u8();
-        const std::uint8_t b1 = k.u8();
-        std::uint32_t keyCount = 0;
-        if (b0 & 0x80) {
-            keyCount = (std::uint32_t{b1} << 7) | (b0 & 0x7Fu);
-            declaredKeyParts = k.u16le();
-        } else {
-            keyCount = b0;
-            declaredKeyParts = b1;
-        }
-        k.seek(kKeySectionHeaderSize);
-        const std::size_t keyHeaderSize = newLayout ? kKeyHeaderSize : kOldKeyHeaderSize;
-        const std::size_t partSize = v >= 1 ? kKeyPartSize : kOldKeyPartSize;
-        while (keyDescriptions.size() < keyCount && k.remaining() >= keyHeaderSize) {
-            KeyDescription key;
-            if (newLayout) {
-                key.flags = k.u16le() ^ kKeyFlagNoSame;
-                k.skip(2);  // key length
-                key.partCount = k.u8();
-                k.skip(3);  // algorithm, block size
-            } else {
-                key.flags = k.u8() ^ kKeyFlagNoSame;
-                k.skip(2);
-                key.partCount = k.u8();
-            }
-            for (std::uint32_t p = 0; p < key.partCount && k.remaining() >= partSize; ++p) {
-                core::KeyPart part;
-                part.fieldNumber = k.u16le() & kFieldNumberMask;
-                k.skip(2);  // offset + 1
-                if (v >= 1) {
-                    k.skip(3);  // part flags, key type
-                    part.length = k.u16le();
-                } else {
-                    const std::uint8_t length = k.u8();
-                    part.length = length > 128 ? (length & 127u) : length;
-                    k.skip(2);
-                }
-                key.parts.push_back(part);
-            }
-            keyDescriptions.push_back(std::move(key));
-        }
-        for (const ByteSpan name : splitNameList(k)) keyNames.push_back(utf8OrWindows1252(name));
-    }
+};
 
-    // Column section, read in one request.
-    const std::size_t recordSize = newLayout ? kColumnRecordSize : kOldColumnRecordSize;
-    const std::size_t namesStart = screensLength + std::size_t{fieldCount} * recordSize;
-    const std::size_t intervalsStart = namesStart + namesLength;
-    const std::size_t commentsStart = intervalsStart + intervalLength;
-    const std::size_t sectionLength = commentsStart + commentLength;
+// Reads the key section in one request. Only the bytes the file holds are decoded: keys
+// made up from bytes past its end would be taken for real ones.
+KeySection readKeySection(core::ReadOnlyFile& file, const FrmHeader& h) {
+    KeySection out;
+    std::size_t got = 0;
+    const auto bytes = readClipped(file, h.keySectionOffset, h.keySectionLength, got);
+    if (bytes.size() < kKeySectionHeaderSize) return out;
+    ByteReader k(bytes);
+    const std::uint8_t b0 = k.u8();
+    const std::uint8_t b1 = k.u8();
+    std::uint32_t keyCount = 0;
+    if (b0 & 0x80) {
+        keyCount = (std::uint32_t{b1} << 7) | (b0 & 0x7Fu);
+        out.declaredKeyParts = k.u16le();
+    } else {
+        keyCount = b0;
+        out.declaredKeyParts = b1;
+    }
+    k.seek(kKeySectionHeaderSize);
+    const std::size_t keyHeaderSize = h.newLayout() ? kKeyHeaderSize : kOldKeyHeaderSize;
+    const std::size_t partSize = h.wideKeyParts() ? kKeyPartSize : kOldKeyPartSize;
+    while (out.keys.size() < keyCount && k.remaining() >= keyHeaderSize) {
+        KeyDescription key;
+        if (h.newLayout()) {
+            key.flags = k.u16le() ^ kKeyFlagNoSame;
+            k.skip(2);  // key length
+            key.partCount = k.u8();
+            k.skip(3);  // algorithm, block size
+        } else {
+            key.flags = k.u8() ^ kKeyFlagNoSame;
+            k.skip(2);
+            key.partCount = k.u8();
+        }
+        for (std::uint32_t p = 0; p < key.partCount && k.remaining() >= partSize; ++p) {
+            core::KeyPart part;
+            part.fieldNumber = k.u16le() & kFieldNumberMask;
+            k.skip(2);  // offset + 1
+            if (h.wideKeyParts()) {
+                k.skip(3);  // part flags, key type
+                part.length = k.u16le();
+            } else {
+                const std::uint8_t length = k.u8();
+                part.length = length > 128 ? (length & 127u) : length;
+                k.skip(2);
+            }
+            key.parts.push_back(part);
+        }
+        out.keys.push_back(std::move(key));
+    }
+    for (const ByteSpan name : splitNameList(k)) out.names.push_back(utf8OrWindows1252(name));
+    return out;
+}
+
+// The section after the form information block: the screens, the column records, the
+// names, the member lists, the comments and (version 11) the column expressions.
+struct ColumnSection {
+    std::vector<std::uint8_t> bytes;
+    std::size_t namesStart = 0;
+    std::size_t intervalsStart = 0;
+    std::size_t commentsStart = 0;
+    std::size_t length = 0;  // up to the end of the comments
+    std::vector<ByteSpan> names;
+    std::vector<ColumnRecord> records;
+    std::vector<bool> notStored;
+    ByteSpan span() const { return ByteSpan(bytes).first(length); }
+};
+
+ColumnRecord readColumnRecord(ByteSpan bytes, const FrmHeader& h) {
+    ByteReader c(bytes);
+    ColumnRecord rec;
+    c.seek(kColumnLengthOffset);
+    if (h.newLayout()) {
+        rec.length = c.u16le();
+        rec.recordPos = c.u24le();
+        rec.packFlags = c.u16le();
+        c.skip(1);  // unireg check
+        const std::uint8_t charsetHigh = c.u8();
+        rec.intervalNumber = c.u8();
+        rec.typeCode = c.u8();
+        rec.charsetLow = c.u8();
+        rec.commentLength = c.u16le();
+        rec.charset = charsetHigh * 256u + rec.charsetLow;
+        // The low charset byte of a geometry column holds its sub-type; geometry data is
+        // binary.
+        if (rec.type() == FieldType::Geometry) rec.charset = core::kBinaryCollation;
+    } else {
+        rec.length = c.u8();
+        rec.recordPos = c.u16le();
+        rec.packFlags = c.u16le();
+        rec.typeCode = ((rec.packFlags & ~kPackNoDefault) >> kOldTypeShift) & kOldTypeMask;
+    }
+    return rec;
+}
+
+// Reads the column section in one request. Corrupt when the file ends before the names
+// end or the names are not one per column.
+Status readColumnSection(core::ReadOnlyFile& file, const FrmHeader& h, const FormInfo& form,
+                         const std::filesystem::path& path, ColumnSection& s) {
+    const std::size_t recordSize = h.newLayout() ? kColumnRecordSize : kOldColumnRecordSize;
+    s.namesStart = form.screensLength + std::size_t{form.fieldCount} * recordSize;
+    s.intervalsStart = s.namesStart + form.namesLength;
+    s.commentsStart = s.intervalsStart + form.intervalLength;
+    s.length = s.commentsStart + form.commentLength;
     // Version 11 keeps its column expressions right after the comments; they are read
     // with the rest of the section.
-    const std::size_t expressionsLength = formatVersion == 11 ? expressionLength : 0;
-    const std::uint64_t sectionOffset = std::uint64_t{formPos} + kFormInfoSize;
-    auto section = readClipped(file, sectionOffset, sectionLength + expressionsLength, got);
-    if (got < intervalsStart)
-        return Status::corrupt("column records and names need " + std::to_string(intervalsStart) +
+    const std::size_t expressionsLength = h.formatVersion == 11 ? form.expressionLength : 0;
+    const std::uint64_t sectionOffset = std::uint64_t{form.formPos} + kFormInfoSize;
+    std::size_t got = 0;
+    s.bytes = readClipped(file, sectionOffset, s.length + expressionsLength, got);
+    if (got < s.intervalsStart)
+        return Status::corrupt("column records and names need " + std::to_string(s.intervalsStart) +
                                " bytes, the file holds " + std::to_string(got) + " at " +
                                where(path, sectionOffset));
-    section.resize(sectionLength + expressionsLength, 0);  // what is cut off reads as empty
-    const ByteSpan sectionSpan = ByteSpan(section).first(sectionLength);
-    std::vector<bool> notStored = columnsNotStored(
-        ByteSpan(section).subspan(sectionLength, expressionsLength), fieldCount);
-    markInternalColumns(extra2, notStored);
+    s.bytes.resize(s.length + expressionsLength, 0);  // what is cut off reads as empty
+    s.notStored = columnsNotStored(ByteSpan(s.bytes).subspan(s.length, expressionsLength),
+                                   form.fieldCount);
+    markInternalColumns(form.extra2(h), s.notStored);
 
-    ByteReader names(sectionSpan.subspan(namesStart, namesLength));
-    const auto columnNames = splitNameList(names);
-    if (columnNames.size() != fieldCount)
-        return Status::corrupt("the name list holds " + std::to_string(columnNames.size()) +
-                               " names for " + std::to_string(fieldCount) + " columns in " +
-                               where(path, sectionOffset + namesStart));
+    ByteReader names(s.span().subspan(s.namesStart, form.namesLength));
+    s.names = splitNameList(names);
+    if (s.names.size() != form.fieldCount)
+        return Status::corrupt("the name list holds " + std::to_string(s.names.size()) +
+                               " names for " + std::to_string(form.fieldCount) + " columns in " +
+                               where(path, sectionOffset + s.namesStart));
+    s.records.resize(form.fieldCount);
+    for (std::size_t i = 0; i < form.fieldCount; ++i)
+        s.records[i] = readColumnRecord(
+            s.span().subspan(form.screensLength + i * recordSize, recordSize), h);
+    return Status::ok();
+}
 
-    std::vector<ColumnRecord> records(fieldCount);
-    for (std::size_t i = 0; i < fieldCount; ++i) {
-        ByteReader c(sectionSpan.subspan(screensLength + i * recordSize, recordSize));
-        ColumnRecord& rec = records[i];
-        if (newLayout) {
-            c.seek(3);
-            rec.length = c.u16le();
-            rec.recordPos = c.u24le();
-            rec.packFlags = c.u16le();
-            c.skip(1);  // unireg check
-            const std::uint8_t charsetHigh = c.u8();
-            rec.intervalNumber = c.u8();
-            rec.typeCode = c.u8();
-            rec.charsetLow = c.u8();
-            rec.commentLength = c.u16le();
-            rec.charset = charsetHigh * 256u + rec.charsetLow;
-            // The low charset byte of a geometry column holds its sub-type; geometry data
-            // is binary.
-            if (rec.typeCode == kTypeGeometry) rec.charset = core::kBinaryCollation;
-        } else {
-            c.seek(3);
-            rec.length = c.u8();
-            rec.recordPos = c.u16le();
-            rec.packFlags = c.u16le();
-            rec.typeCode = ((rec.packFlags & ~kPackNoDefault) >> 3) & 15u;
-        }
-    }
+// The ENUM/SET member lists, each decoded in the character set of the first column that
+// uses it (the set decides how the members are stored), and the list of each column (-1
+// for none). Every member is also appended to intervalValues.
+struct MemberLists {
+    std::vector<std::vector<std::string>> lists;
+    std::vector<std::int64_t> ofColumn;
+};
 
-    // Member lists. Each list is decoded in the character set of the first column that
-    // uses it (the set decides how the members are stored).
-    ByteReader intervals(sectionSpan.subspan(intervalsStart, intervalLength));
+MemberLists readMemberLists(const ColumnSection& s, const FrmHeader& h, const FormInfo& form,
+                            std::vector<std::string>& intervalValues) {
+    ByteReader intervals(s.span().subspan(s.intervalsStart, form.intervalLength));
     std::vector<std::vector<ByteSpan>> rawLists;
-    for (std::uint32_t i = 0; i < intervalCount && intervals.remaining() > 0; ++i)
+    for (std::uint32_t i = 0; i < form.intervalCount && intervals.remaining() > 0; ++i)
         rawLists.push_back(splitNameList(intervals));
     std::vector<std::int64_t> listCharset(rawLists.size(), -1);
-    std::vector<std::int64_t> columnList(fieldCount, -1);
-    if (newLayout) {
+    MemberLists out;
+    out.ofColumn.assign(form.fieldCount, -1);
+    if (h.newLayout()) {
         std::uint32_t enumSeen = 0;
-        for (std::size_t i = 0; i < fieldCount; ++i) {
-            const ColumnRecord& rec = records[i];
-            if (rec.typeCode != kTypeEnum && rec.typeCode != kTypeSet) continue;
+        for (std::size_t i = 0; i < form.fieldCount; ++i) {
+            const ColumnRecord& rec = s.records[i];
+            if (rec.type() != FieldType::Enum && rec.type() != FieldType::Set) continue;
             const std::uint32_t list = rec.intervalNumber != 0 ? rec.intervalNumber - 1 : enumSeen;
             ++enumSeen;
             if (list >= rawLists.size()) continue;
-            columnList[i] = list;
+            out.ofColumn[i] = list;
             if (listCharset[list] < 0) listCharset[list] = rec.charset;
         }
     }
     const CollationTable& collations = applicationCollations();
-    std::vector<std::vector<std::string>> intervalLists(rawLists.size());
+    out.lists.resize(rawLists.size());
     for (std::size_t l = 0; l < rawLists.size(); ++l) {
         std::string charsetName;
         if (listCharset[l] >= 0) {
@@ -403,46 +483,51 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
         }
         for (const ByteSpan member : rawLists[l]) {
             std::string text = memberToUtf8(member, charsetName);
-            ctx.intervalValues.push_back(text);
-            intervalLists[l].push_back(std::move(text));
+            intervalValues.push_back(text);
+            out.lists[l].push_back(std::move(text));
         }
     }
+    return out;
+}
 
-    const bool nullFieldsFirst = newCharsetLayout == 0;
+// Appends the stored columns to ctx.columns; listNumber (size fieldCount + 1) maps each
+// 1-based field number of the file to that of the column list (0: left out). Returns the
+// number of null-flag bits of a record.
+std::uint32_t appendColumns(core::TableDefinitionState& ctx, const FrmHeader& h,
+                            const FormInfo& form, const ColumnSection& s,
+                            const MemberLists& members, std::vector<std::uint32_t>& listNumber) {
+    const bool nullFieldsFirst = h.charsetLayout == 0;
     std::uint32_t nullBits =
-        (nullFieldsFirst && !(createOptions & kCreateOptionPackRecord)) ? 1 : 0;
-    std::size_t commentCursor = commentsStart;
-    // 1-based field numbers of the file to those of the column list (0: left out).
-    std::vector<std::uint32_t> listNumber(fieldCount + 1, 0);
-    for (std::size_t i = 0; i < fieldCount; ++i) {
-        const ColumnRecord& rec = records[i];
+        (nullFieldsFirst && !(h.createOptions & kCreateOptionPackRecord)) ? 1 : 0;
+    const ByteSpan sectionSpan = s.span();
+    std::size_t commentCursor = s.commentsStart;
+    for (std::size_t i = 0; i < form.fieldCount; ++i) {
+        const ColumnRecord& rec = s.records[i];
         core::ColumnDefinition col;
         col.index = static_cast<std::uint32_t>(ctx.columns.size());
-        col.name = utf8OrWindows1252(columnNames[i]);
+        col.name = utf8OrWindows1252(s.names[i]);
         col.length = static_cast<std::int32_t>(rec.length);
         col.recordPos = rec.recordPos;
         col.typeCode = rec.typeCode;
         col.packFlags = rec.packFlags;
         col.nullable = (rec.packFlags & kPackMaybeNull) ? 1 : 0;
-        if (newLayout) {
+        if (h.newLayout()) {
             col.charset = static_cast<std::int32_t>(rec.charset);
-            if (rec.typeCode == kTypeGeometry) col.geometryType = rec.charsetLow;
+            if (rec.type() == FieldType::Geometry) col.geometryType = rec.charsetLow;
             if (rec.commentLength != 0) {
                 // Comment lengths that add up to more than the comment text are cut at
                 // its end.
-                const std::size_t start = std::min(commentCursor, sectionLength);
-                const std::size_t take =
-                    std::min<std::size_t>(rec.commentLength, sectionLength - start);
+                const std::size_t start = std::min(commentCursor, s.length);
+                const std::size_t take = std::min<std::size_t>(rec.commentLength, s.length - start);
                 ByteSpan comment = sectionSpan.subspan(start, take);
                 const auto zero = std::find(comment.begin(), comment.end(), 0);
                 comment = comment.first(static_cast<std::size_t>(zero - comment.begin()));
                 col.comment = utf8OrWindows1252(comment);
                 commentCursor += rec.commentLength;
             }
-            if (columnList[i] >= 0) {
-                const auto& members = intervalLists[static_cast<std::size_t>(columnList[i])];
-                col.members = members;
-                for (const std::string& m : members) {
+            if (members.ofColumn[i] >= 0) {
+                col.members = members.lists[static_cast<std::size_t>(members.ofColumn[i])];
+                for (const std::string& m : col.members) {
                     if (m.empty()) continue;
                     col.intervalText += "'" + m + "',";
                 }
@@ -451,43 +536,47 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
             }
             const int decimals =
                 static_cast<int>((rec.packFlags >> kPackDecimalsShift) & kPackDecimalsMask);
-            if (rec.typeCode == kTypeDecimal || rec.typeCode == kTypeNewDecimal) {
+            if (rec.type() == FieldType::Decimal || rec.type() == FieldType::NewDecimal) {
                 int precision = col.length - (decimals > 0 ? 1 : 0) -
                                 ((rec.packFlags & kPackSigned) && col.length > 0 ? 1 : 0);
                 col.precision = std::min(precision, kMaxDecimalPrecision);
                 col.decimals = decimals;
-            } else if ((rec.typeCode == kTypeFloat || rec.typeCode == kTypeDouble) &&
+            } else if ((rec.type() == FieldType::Float || rec.type() == FieldType::Double) &&
                        decimals < kNotFixedDecimals) {
                 col.precision = col.length;
                 col.decimals = decimals;
             }
         }
-        if (isNumericType(rec.typeCode)) {
+        if (core::isNumericType(rec.type())) {
             col.isUnsigned = !(rec.packFlags & kPackSigned);
             col.isZerofill = (rec.packFlags & kPackZerofill) != 0;
         }
         // The server gives each column its null flag and then the uneven bits of a BIT,
         // in the order of the columns.
         if (col.nullable) col.nullFlagBit = static_cast<std::int32_t>(nullBits++);
-        if (rec.typeCode == kTypeBit && !(rec.packFlags & kPackBitAsChar) && (rec.length & 7u) != 0) {
+        if (rec.type() == FieldType::Bit && !(rec.packFlags & kPackBitAsChar) && (rec.length & 7u) != 0) {
             col.bitFlagsBit = static_cast<std::int32_t>(nullBits);
             nullBits += rec.length & 7u;
         }
-        if (notStored[i]) continue;
+        if (s.notStored[i]) continue;
         listNumber[i + 1] = col.index + 1;
         ctx.columns.push_back(std::move(col));
     }
+    return nullBits;
+}
 
-    // Keys, in file order, and the key flags of the columns.
-    for (std::size_t k = 0; k < keyDescriptions.size(); ++k) {
+// Appends the keys to ctx.keys, in file order, and sets the key flags of their columns.
+void appendKeys(core::TableDefinitionState& ctx, const KeySection& keys, std::size_t fieldCount,
+                const std::vector<std::uint32_t>& listNumber) {
+    for (std::size_t k = 0; k < keys.keys.size(); ++k) {
         core::KeyInfo info;
-        info.name = k < keyNames.size() ? keyNames[k] : std::string();
+        info.name = k < keys.names.size() ? keys.names[k] : std::string();
         std::string upper = info.name;
         std::transform(upper.begin(), upper.end(), upper.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         info.primary = upper == "PRIMARY";
-        info.unique = (keyDescriptions[k].flags & kKeyFlagNoSame) != 0;
-        for (core::KeyPart part : keyDescriptions[k].parts) {
+        info.unique = (keys.keys[k].flags & kKeyFlagNoSame) != 0;
+        for (core::KeyPart part : keys.keys[k].parts) {
             if (part.fieldNumber > fieldCount) {
                 part.fieldNumber = 0;
             } else if (part.fieldNumber != 0) {
@@ -497,7 +586,7 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
             }
             info.parts.push_back(part);
         }
-        if (declaredKeyParts > 0) {
+        if (keys.declaredKeyParts > 0) {
             for (const core::KeyPart& part : info.parts) {
                 if (part.fieldNumber == 0 || part.fieldNumber > ctx.columns.size()) continue;
                 core::ColumnDefinition& col = ctx.columns[part.fieldNumber - 1];
@@ -509,8 +598,37 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
         }
         ctx.keys.push_back(std::move(info));
     }
+}
 
-    ctx.recordLength = recordLength;
+// The read, step by step. What a step sets stays set when a later one fails: the engine
+// once the header is read, the server version and collation once the form information
+// is, the member lists once the columns are.
+Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::path& path,
+                      core::AppSettings& settings) {
+    core::ReadOnlyFile file;
+    if (Status s = file.open(path); !s) return s;
+    const auto header = readHeader(file, path);
+    if (!header) return header.status();
+    const FrmHeader& h = *header;
+    ctx.engineCode = h.engineCode;
+
+    FormInfo form;
+    if (Status s = readFormInfo(file, h, path, form); !s) return s;
+    ctx.mysqlVersion = h.mysqlVersion;
+    ctx.createOptions = h.createOptions;
+    ctx.maxRows = h.maxRows;
+    settings.version56OrLater = h.mysqlVersion >= 50600;
+    ctx.tableCharset = h.tableCharset;
+
+    const KeySection keys = readKeySection(file, h);
+    ColumnSection section;
+    if (Status s = readColumnSection(file, h, form, path, section); !s) return s;
+    const MemberLists members = readMemberLists(section, h, form, ctx.intervalValues);
+    std::vector<std::uint32_t> listNumber(form.fieldCount + 1, 0);
+    const std::uint32_t nullBits = appendColumns(ctx, h, form, section, members, listNumber);
+    appendKeys(ctx, keys, form.fieldCount, listNumber);
+
+    ctx.recordLength = form.recordLength;
     ctx.nullBitmapBytes = (nullBits + 7) / 8;
     return Status::ok();
 }

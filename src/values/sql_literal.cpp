@@ -11,6 +11,7 @@
 #include "values/sql_literal.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "schema/column_type.h"
 
 #include <algorithm>
@@ -23,42 +24,42 @@ namespace {
 enum class Kind { Number, Quoted, Binary, Bit, Blob, Text };
 
 Kind kindOf(std::uint32_t typeCode) {
-    switch (typeCode) {
-        case 0:
-        case 246:
-        case 1:
-        case 2:
-        case 3:
-        case 4:
-        case 5:
-        case 8:
-        case 9:
-        case 13:
+    switch (core::fieldType(typeCode)) {
+        case core::FieldType::Decimal:
+        case core::FieldType::NewDecimal:
+        case core::FieldType::Tiny:
+        case core::FieldType::Short:
+        case core::FieldType::Long:
+        case core::FieldType::Float:
+        case core::FieldType::Double:
+        case core::FieldType::LongLong:
+        case core::FieldType::Int24:
+        case core::FieldType::Year:
             return Kind::Number;
-        case 7:
-        case 17:
-        case 10:
-        case 14:
-        case 11:
-        case 19:
-        case 12:
-        case 18:
+        case core::FieldType::Timestamp:
+        case core::FieldType::Timestamp2:
+        case core::FieldType::Date:
+        case core::FieldType::NewDate:
+        case core::FieldType::Time:
+        case core::FieldType::Time2:
+        case core::FieldType::Datetime:
+        case core::FieldType::Datetime2:
             return Kind::Quoted;
-        case 255:
+        case core::FieldType::Geometry:
             return Kind::Binary;
-        case 16:
+        case core::FieldType::Bit:
             return Kind::Bit;
-        case 249:
-        case 250:
-        case 251:
-        case 252:
+        case core::FieldType::TinyBlob:
+        case core::FieldType::MediumBlob:
+        case core::FieldType::LongBlob:
+        case core::FieldType::Blob:
             return Kind::Blob;
-        case 15:
-        case 245:
-        case 253:
-        case 254:
-        case 247:
-        case 248:
+        case core::FieldType::Varchar:
+        case core::FieldType::Json:
+        case core::FieldType::VarString:
+        case core::FieldType::String:
+        case core::FieldType::Enum:
+        case core::FieldType::Set:
             return Kind::Text;
         default:
             return Kind::Number;
@@ -102,18 +103,18 @@ bool isBitText(std::string_view t) {
 // Character types whose values can be the four letters NULL; only the null flag makes
 // them SQL NULL.
 bool canHoldNullWord(const core::ColumnDefinition& column) {
-    switch (column.typeCode) {
-        case 15:
-        case 245:
-        case 253:
-        case 254:
-        case 249:
-        case 250:
-        case 251:
-        case 252:
+    switch (core::fieldType(column.typeCode)) {
+        case core::FieldType::Varchar:
+        case core::FieldType::Json:
+        case core::FieldType::VarString:
+        case core::FieldType::String:
+        case core::FieldType::TinyBlob:
+        case core::FieldType::MediumBlob:
+        case core::FieldType::LongBlob:
+        case core::FieldType::Blob:
             return column.charset != core::kBinaryCollation;
-        case 247:
-        case 248:
+        case core::FieldType::Enum:
+        case core::FieldType::Set:
             return true;
         default:
             return false;
@@ -253,8 +254,9 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
             if (column.charset == core::kBinaryCollation) return appendBare(t, isHexText, out);
             return appendQuoted(t, out);
         case Kind::Text:
-            if (column.charset == core::kBinaryCollation && column.typeCode != 245 &&
-                column.typeCode != 247 && column.typeCode != 248)
+            if (column.charset == core::kBinaryCollation && core::fieldType(column.typeCode) != core::FieldType::Json &&
+                core::fieldType(column.typeCode) != core::FieldType::Enum &&
+                core::fieldType(column.typeCode) != core::FieldType::Set)
                 return appendBare(t, isHexText, out);
             return appendQuoted(t, out);
     }

@@ -32,6 +32,7 @@
 #include "values/value_decoder.h"
 
 #include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "values/charset.h"
 #include "values/mysql_json.h"
 
@@ -49,38 +50,8 @@ namespace dunmore::values {
 
 namespace {
 
-namespace type {
-constexpr std::uint32_t kDecimal = 0;
-constexpr std::uint32_t kTiny = 1;
-constexpr std::uint32_t kShort = 2;
-constexpr std::uint32_t kLong = 3;
-constexpr std::uint32_t kFloat = 4;
-constexpr std::uint32_t kDouble = 5;
-constexpr std::uint32_t kTimestamp = 7;
-constexpr std::uint32_t kLongLong = 8;
-constexpr std::uint32_t kInt24 = 9;
-constexpr std::uint32_t kDate = 10;
-constexpr std::uint32_t kTime = 11;
-constexpr std::uint32_t kDatetime = 12;
-constexpr std::uint32_t kYear = 13;
-constexpr std::uint32_t kNewDate = 14;
-constexpr std::uint32_t kVarchar = 15;
-constexpr std::uint32_t kBit = 16;
-constexpr std::uint32_t kTimestamp2 = 17;
-constexpr std::uint32_t kDatetime2 = 18;
-constexpr std::uint32_t kTime2 = 19;
-constexpr std::uint32_t kJson = 245;
-constexpr std::uint32_t kNewDecimal = 246;
-constexpr std::uint32_t kEnum = 247;
-constexpr std::uint32_t kSet = 248;
-constexpr std::uint32_t kTinyBlob = 249;
-constexpr std::uint32_t kMediumBlob = 250;
-constexpr std::uint32_t kLongBlob = 251;
-constexpr std::uint32_t kBlob = 252;
-constexpr std::uint32_t kVarString = 253;
-constexpr std::uint32_t kString = 254;
-constexpr std::uint32_t kGeometry = 255;
-}  // namespace type
+using core::FieldType;
+using core::fieldType;
 
 // Preview placeholders for long values; saving always writes them whole.
 constexpr std::size_t kPreviewBinaryLimit = 99;
@@ -375,7 +346,7 @@ std::int64_t time2Packed(core::ByteSpan bytes, int fsp) {
 void decodeTime(const core::ColumnDefinition& column, core::ByteSpan bytes, std::string& out) {
     const int fsp = fractionalPrecision(column, kTimeWidth);
     const Padded<8> p(bytes);
-    if (column.typeCode == type::kTime2) {
+    if (fieldType(column.typeCode) == FieldType::Time2) {
         const std::int64_t packed = time2Packed(p.span(8), fsp);
         const bool negative = packed < 0;
         const std::uint64_t magnitude =
@@ -406,7 +377,7 @@ void decodeDatetime(const core::ColumnDefinition& column, core::ByteSpan bytes,
                     std::string& out) {
     const int fsp = fractionalPrecision(column, kDatetimeWidth);
     const Padded<8> p(bytes);
-    if (column.typeCode == type::kDatetime2) {
+    if (fieldType(column.typeCode) == FieldType::Datetime2) {
         core::ByteReader r(p.span(8));
         std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
         std::int64_t micro = mysql56Fraction(r, fsp);
@@ -441,7 +412,7 @@ void decodeTimestamp(const core::ColumnDefinition& column, core::ByteSpan bytes,
     const int fsp = fractionalPrecision(column, kDatetimeWidth);
     const Padded<8> p(bytes);
     core::ByteReader r(p.span(8));
-    if (column.typeCode == type::kTimestamp2) {
+    if (fieldType(column.typeCode) == FieldType::Timestamp2) {
         const std::uint32_t seconds = r.u32be();
         const std::int64_t micro = mysql56Fraction(r, fsp);
         appendTimestamp(out, seconds, micro, fsp, saving);
@@ -516,7 +487,7 @@ void decodeOldDecimal(core::ByteSpan bytes, std::string& out) {
 
 void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
                      const DecodeOptions& options, std::string& out) {
-    if (column.charset == core::kBinaryCollation && column.typeCode != type::kJson) {
+    if (column.charset == core::kBinaryCollation && fieldType(column.typeCode) != FieldType::Json) {
         if (bytes.empty()) return;
         if (!options.saving && bytes.size() > kPreviewBinaryLimit) {
             out.append("0x<Binarydata>");
@@ -527,14 +498,14 @@ void decodeCharacter(const core::ColumnDefinition& column, core::ByteSpan bytes,
     }
     // Type 245 is MySQL 5.7's JSON, stored in its binary form; a value that is not a
     // well-formed binary document is kept as the text it holds.
-    if (column.typeCode == type::kJson && mysqlJsonText(bytes, out)) return;
+    if (fieldType(column.typeCode) == FieldType::Json && mysqlJsonText(bytes, out)) return;
     out.clear();
     const std::uint32_t collation =
-        column.typeCode == type::kJson && column.charset == core::kBinaryCollation
+        fieldType(column.typeCode) == FieldType::Json && column.charset == core::kBinaryCollation
             ? 45
             : static_cast<std::uint32_t>(column.charset);
     textToUtf8(collation, bytes, out);
-    if (column.typeCode == type::kString || column.typeCode == type::kVarString) {
+    if (fieldType(column.typeCode) == FieldType::String || fieldType(column.typeCode) == FieldType::VarString) {
         // CHAR values are stored padded with blanks, which MySQL removes when reading.
         std::size_t end = out.size();
         while (end > 0 && out[end - 1] == ' ') --end;
@@ -678,7 +649,7 @@ const char* clockFault(std::uint64_t hour, std::uint64_t maxHour, std::uint64_t 
 
 const char* timeFault(const core::ColumnDefinition& column, const Padded<8>& p) {
     const int fsp = fractionalPrecision(column, kTimeWidth);
-    if (column.typeCode == type::kTime2) {
+    if (fieldType(column.typeCode) == FieldType::Time2) {
         const std::int64_t packed = time2Packed(p.span(8), fsp);
         const std::uint64_t magnitude = packed < 0 ? 0 - static_cast<std::uint64_t>(packed)
                                                    : static_cast<std::uint64_t>(packed);
@@ -699,7 +670,7 @@ const char* timeFault(const core::ColumnDefinition& column, const Padded<8>& p) 
 
 const char* datetimeFault(const core::ColumnDefinition& column, const Padded<8>& p) {
     const int fsp = fractionalPrecision(column, kDatetimeWidth);
-    if (column.typeCode == type::kDatetime2) {
+    if (fieldType(column.typeCode) == FieldType::Datetime2) {
         core::ByteReader r(p.span(8));
         const std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
         if (intPart < 0) return "a negative DATETIME";
@@ -728,7 +699,7 @@ const char* datetimeFault(const core::ColumnDefinition& column, const Padded<8>&
 const char* timestampFault(const core::ColumnDefinition& column, const Padded<8>& p) {
     const int fsp = fractionalPrecision(column, kDatetimeWidth);
     core::ByteReader r(p.span(8));
-    if (column.typeCode == type::kTimestamp2) {
+    if (fieldType(column.typeCode) == FieldType::Timestamp2) {
         r.skip(4);
         return mysql56FractionInRange(r, fsp) ? nullptr : "a fraction of a second above its digits";
     }
@@ -779,47 +750,47 @@ std::string geometryText(core::ByteSpan bytes) {
 }
 
 std::uint32_t storedWidth(const core::ColumnDefinition& column) {
-    switch (column.typeCode) {
-        case type::kTiny:
-        case type::kYear:
+    switch (fieldType(column.typeCode)) {
+        case FieldType::Tiny:
+        case FieldType::Year:
             return 1;
-        case type::kShort:
+        case FieldType::Short:
             return 2;
-        case type::kInt24:
-        case type::kNewDate:
+        case FieldType::Int24:
+        case FieldType::NewDate:
             return 3;
-        case type::kLong:
-        case type::kFloat:
-        case type::kDate:
+        case FieldType::Long:
+        case FieldType::Float:
+        case FieldType::Date:
             return 4;
-        case type::kLongLong:
-        case type::kDouble:
+        case FieldType::LongLong:
+        case FieldType::Double:
             return 8;
-        case type::kDecimal:
+        case FieldType::Decimal:
             return static_cast<std::uint32_t>(std::clamp(column.length, 0, kMaxOldDecimalLength));
-        case type::kNewDecimal:
+        case FieldType::NewDecimal:
             return packedDecimalSize(column.precision, column.decimals);
-        case type::kTimestamp: {
+        case FieldType::Timestamp: {
             const int fsp = fractionalPrecision(column, kDatetimeWidth);
             return 4 + kSecPartBytes[static_cast<std::size_t>(fsp)];
         }
-        case type::kTime:
+        case FieldType::Time:
             return kTimeHiresBytes[static_cast<std::size_t>(fractionalPrecision(column, kTimeWidth))];
-        case type::kDatetime: {
+        case FieldType::Datetime: {
             const int fsp = fractionalPrecision(column, kDatetimeWidth);
             return fsp > 0 ? kDatetimeHiresBytes[static_cast<std::size_t>(fsp)] : 8;
         }
-        case type::kTimestamp2:
+        case FieldType::Timestamp2:
             return 4 + static_cast<std::uint32_t>(fractionalPrecision(column, kDatetimeWidth) + 1) / 2;
-        case type::kDatetime2:
+        case FieldType::Datetime2:
             return 5 + static_cast<std::uint32_t>(fractionalPrecision(column, kDatetimeWidth) + 1) / 2;
-        case type::kTime2:
+        case FieldType::Time2:
             return 3 + static_cast<std::uint32_t>(fractionalPrecision(column, kTimeWidth) + 1) / 2;
-        case type::kBit:
+        case FieldType::Bit:
             return static_cast<std::uint32_t>(std::clamp(column.length, 0, 64) + 7) / 8;
-        case type::kEnum:
+        case FieldType::Enum:
             return enumWidth(column);
-        case type::kSet:
+        case FieldType::Set:
             return setWidth(column);
         default:
             return 0;
@@ -829,54 +800,54 @@ std::uint32_t storedWidth(const core::ColumnDefinition& column) {
 const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes) {
     const Padded<8> p(bytes);
     core::ByteReader r(p.span(8));
-    switch (column.typeCode) {
-        case type::kFloat:
+    switch (fieldType(column.typeCode)) {
+        case FieldType::Float:
             return std::isfinite(std::bit_cast<float>(r.u32le())) ? nullptr : "a FLOAT that is not a number";
-        case type::kDouble:
+        case FieldType::Double:
             return std::isfinite(std::bit_cast<double>(r.u64le())) ? nullptr : "a DOUBLE that is not a number";
-        case type::kNewDate: {
+        case FieldType::NewDate: {
             const std::uint32_t v = r.u24le();
             return dateFault(v >> 9, (v >> 5) & 0x0F, v & 0x1F);
         }
-        case type::kDate: {
+        case FieldType::Date: {
             const std::uint32_t v = r.u32le();
             return dateFault(v / 10000, v / 100 % 100, v % 100);
         }
-        case type::kTime:
-        case type::kTime2:
+        case FieldType::Time:
+        case FieldType::Time2:
             return timeFault(column, p);
-        case type::kDatetime:
-        case type::kDatetime2:
+        case FieldType::Datetime:
+        case FieldType::Datetime2:
             return datetimeFault(column, p);
-        case type::kTimestamp:
-        case type::kTimestamp2:
+        case FieldType::Timestamp:
+        case FieldType::Timestamp2:
             return timestampFault(column, p);
-        case type::kNewDecimal: {
+        case FieldType::NewDecimal: {
             DecimalDigits d;
             return readPackedDecimal(bytes, column.precision, column.decimals, d)
                        ? nullptr
                        : "a DECIMAL digit group above its digits";
         }
-        case type::kDecimal: {
+        case FieldType::Decimal: {
             const core::ByteSpan text = bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column)));
             for (const std::uint8_t c : text)
                 if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0))
                     return "a DECIMAL with a character that is not a digit";
             return nullptr;
         }
-        case type::kEnum: {
+        case FieldType::Enum: {
             if (column.members.empty()) return nullptr;
             core::ByteReader e(p.span(enumWidth(column)));
             return e.uleN(enumWidth(column)) > column.members.size() ? "an ENUM index past its members"
                                                                      : nullptr;
         }
-        case type::kSet: {
+        case FieldType::Set: {
             const std::size_t count = column.members.size();
             if (count == 0 || count >= 64) return nullptr;
             core::ByteReader m(p.span(setWidth(column)));
             return (m.uleN(setWidth(column)) >> count) != 0 ? "SET bits past its members" : nullptr;
         }
-        case type::kBit: {
+        case FieldType::Bit: {
             const std::size_t bits = static_cast<std::size_t>(std::clamp(column.length, 0, 64));
             if (bits == 0 || bytes.size() != (bits + 7) / 8 || bits % 8 == 0) return nullptr;
             return (bytes[0] >> (bits % 8)) != 0 ? "BIT bits above its width" : nullptr;
@@ -889,38 +860,38 @@ const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpa
 void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
                        const DecodeOptions& options, std::string& out) {
     out.clear();
-    switch (column.typeCode) {
-        case type::kTiny:
+    switch (fieldType(column.typeCode)) {
+        case FieldType::Tiny:
             return decodeInteger(column, bytes, 1, out);
-        case type::kShort:
+        case FieldType::Short:
             return decodeInteger(column, bytes, 2, out);
-        case type::kInt24:
+        case FieldType::Int24:
             return decodeInteger(column, bytes, 3, out);
-        case type::kLong:
+        case FieldType::Long:
             return decodeInteger(column, bytes, 4, out);
-        case type::kLongLong:
+        case FieldType::LongLong:
             return decodeInteger(column, bytes, 8, out);
-        case type::kDecimal:
+        case FieldType::Decimal:
             return decodeOldDecimal(bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column))), out);
-        case type::kNewDecimal:
+        case FieldType::NewDecimal:
             return appendPackedDecimal(bytes, column.precision, column.decimals, out);
-        case type::kFloat:
+        case FieldType::Float:
             return decodeFloat(bytes, false, out);
-        case type::kDouble:
+        case FieldType::Double:
             return decodeFloat(bytes, true, out);
-        case type::kTimestamp:
-        case type::kTimestamp2:
+        case FieldType::Timestamp:
+        case FieldType::Timestamp2:
             return decodeTimestamp(column, bytes, options.saving, out);
-        case type::kDate:
-        case type::kNewDate:
-            return decodeDate(bytes, column.typeCode == type::kDate, out);
-        case type::kTime:
-        case type::kTime2:
+        case FieldType::Date:
+        case FieldType::NewDate:
+            return decodeDate(bytes, fieldType(column.typeCode) == FieldType::Date, out);
+        case FieldType::Time:
+        case FieldType::Time2:
             return decodeTime(column, bytes, out);
-        case type::kDatetime:
-        case type::kDatetime2:
+        case FieldType::Datetime:
+        case FieldType::Datetime2:
             return decodeDatetime(column, bytes, out);
-        case type::kYear: {
+        case FieldType::Year: {
             const std::uint8_t b = bytes.empty() ? 0 : core::ByteReader(bytes).u8();
             // YEAR stores 0 for the zero year 0000 and year - 1900 otherwise.
             if (b == 0)
@@ -929,23 +900,23 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
                 appendNumber(out, 1900 + int{b});
             return;
         }
-        case type::kBit:
+        case FieldType::Bit:
             return decodeBit(column, bytes, out);
-        case type::kEnum:
+        case FieldType::Enum:
             return decodeEnum(column, bytes, out);
-        case type::kSet:
+        case FieldType::Set:
             return decodeSet(column, bytes, out);
-        case type::kVarchar:
-        case type::kJson:
-        case type::kVarString:
-        case type::kString:
+        case FieldType::Varchar:
+        case FieldType::Json:
+        case FieldType::VarString:
+        case FieldType::String:
             return decodeCharacter(column, bytes, options, out);
-        case type::kTinyBlob:
-        case type::kMediumBlob:
-        case type::kLongBlob:
-        case type::kBlob:
+        case FieldType::TinyBlob:
+        case FieldType::MediumBlob:
+        case FieldType::LongBlob:
+        case FieldType::Blob:
             return decodeBlob(column, bytes, options, out);
-        case type::kGeometry:
+        case FieldType::Geometry:
             return decodeGeometry(bytes, options, out);
         default:
             return;

@@ -11,10 +11,6 @@ namespace dunmore::values {
 
 // The application-wide flags a decode depends on.
 struct DecodeOptions {
-    // Kept for the callers that carry it; the temporal layouts follow the type code
-    // (7/11/12 the older layouts, 17/18/19 those of MySQL 5.6), whatever server wrote the
-    // definition.
-    bool version56OrLater = true;
     // Saving (script or server) rather than previewing: long binary and spatial values
     // are written whole, TIMESTAMP values in UTC.
     bool saving = false;

@@ -261,7 +261,7 @@ TEST(MyisamPackedRecord, LengthAndFlagRules) {
     ctx.myisamColumns = {{8, 302, 0, 0, {}, 0}, {1, 10, 0, 0, {}, 0}, {4, 10, 0, 0, {}, 0}};
     ctx.packBits = 1;
     ctx.minPackLength = 3;  // flag byte, VARCHAR length, CHAR length
-    const myisam::MyisamRowLayout layout = myisam::buildRowLayout(ctx, {true, true});
+    const myisam::MyisamRowLayout layout = myisam::buildRowLayout(ctx, {true});
 
     struct Case {
         const char* name;

@@ -136,7 +136,7 @@ TEST(MyisamFixedRow, NullFlagsBitsAndDeleteMark) {
                    column(16, 5, 11, false, 1u << 12)};
     ctx.nullBitmapBytes = 2;
     ctx.recordLength = 12;
-    const myisam::MyisamRowLayout layout = myisam::buildRowLayout(ctx, {true, true});
+    const myisam::MyisamRowLayout layout = myisam::buildRowLayout(ctx, {true});
     struct Case {
         const char* name;
         std::vector<std::uint8_t> record;

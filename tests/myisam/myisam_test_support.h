@@ -43,7 +43,7 @@ struct TableSession {
     }
 
     values::DecodeOptions options(bool saving = true) const {
-        return {settings.version56OrLater, saving};
+        return {saving};
     }
 
     // Every live row from position 0, values as texts.

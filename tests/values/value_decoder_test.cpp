@@ -378,7 +378,7 @@ TEST_F(ServerValues, LargeEnumsAndSets) {
 }
 
 TEST_F(ServerValues, TextInItsOwnCharacterSet) {
-    const auto saving = decodeTable("t_text", DecodeOptions{true, true});
+    const auto saving = decodeTable("t_text", DecodeOptions{true});
     expectSameRows("t_text", saving, results()[7], true);
     // Spot checks of what the hex compares.
     ASSERT_GE(saving.rows.size(), 1u);
