@@ -420,14 +420,12 @@ core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, std::uint32
 
 core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
                                   core::ByteSpan leaf) {
-    const auto chain = compactChain(leaf, 0, false);
-    if (chain.empty()) return core::Status::ok();
-    const std::uint32_t origin = chain.front().origin;
-    const auto header = compactHeader(leaf, origin);
+    const auto header = firstUserRecord(leaf);
     // Only the "alter" metadata (minimum-record flag and delete mark) carries a BLOB; an
     // instant ADD COLUMN alone keeps the table's own order.
-    if (!header || !isMetadataRecord(*header, true) || !header->deleted())
+    if (!header || !(header->infoBits & kInfoMinRecord) || !(header->infoBits & kInfoDeleteMark))
         return core::Status::ok();
+    const std::uint32_t origin = header->origin;
 
     std::size_t rollIndex = 0;
     while (rollIndex < ctx.clusteredFields.size() &&
@@ -452,7 +450,15 @@ core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
     for (std::size_t i = 0; i + 1 < rollIndex; ++i) keyBytes += ctx.clusteredFields[i].fixedLength;
     constexpr std::size_t kSystemBytes = 6 + 7;
     std::optional<std::size_t> refAt;
-    if (isReference(origin + keyBytes + kSystemBytes)) refAt = origin + keyBytes + kSystemBytes;
+    if (header->redundant) {
+        // A redundant record says where each field ends: the reference is the field after
+        // DB_ROLL_PTR.
+        const auto rec = redundantFields(leaf, origin);
+        if (rec && rec->fields.size() > rollIndex + 1 && rec->fields[rollIndex + 1].length == kFieldRefSize &&
+            isReference(rec->fields[rollIndex + 1].start))
+            refAt = rec->fields[rollIndex + 1].start;
+    }
+    if (!refAt && isReference(origin + keyBytes + kSystemBytes)) refAt = origin + keyBytes + kSystemBytes;
     for (std::size_t at = origin + kSystemBytes; !refAt && at < origin + kSystemBytes + 3072; ++at)
         if (isReference(at)) refAt = at;
     if (!refAt) return core::Status::corrupt("instant metadata record without its BLOB reference");

@@ -202,11 +202,23 @@ std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
         if (level == 0) return current;
         const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
         if (depth == 0) nullBitmap = nodePointerNullBytes(ctx, view, nullBitmap);
-        if (!isCompactIndexPage(view)) return 0;
-        const std::uint32_t origin = firstCompactRecord(view);
-        if (origin >= view.size() || isCompactSupremum(view, origin)) return 0;
-        const std::uint64_t at =
-            std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
+        std::uint64_t at = 0;
+        if (isCompactIndexPage(view)) {
+            const std::uint32_t origin = firstCompactRecord(view);
+            if (origin >= view.size() || isCompactSupremum(view, origin)) return 0;
+            at = std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
+        } else if (isRedundantIndexPage(view)) {
+            // A redundant node pointer's last field is the child page number.
+            const auto chain = redundantChain(view);
+            if (chain.empty()) return 0;
+            const auto rec = redundantFields(view, chain.front());
+            if (!rec || rec->fields.empty() || rec->truncated ||
+                rec->fields.back().length != kChildPointerSize)
+                return 0;
+            at = rec->fields.back().start;
+        } else {
+            return 0;
+        }
         if (at + kChildPointerSize > view.size()) return 0;
         const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
         if (child == 0 || child >= pages) return 0;
@@ -276,10 +288,78 @@ void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
     at.consumed += length;
 }
 
+namespace {
+
+// A field that a record does not store (written before the column was added instantly):
+// the column's default from the metadata record. False when there is none to take.
+bool decodeInstantDefault(InnodbReader& ctx, core::AppSettings& settings, const core::InnodbColumn& f,
+                          core::ColumnDefinition& target) {
+    if (!f.hasInstantDefault) {
+        target.value.clear();
+        target.isNull = false;
+        return false;
+    }
+    if (f.column.isNull) {
+        target.value.assign("NULL");
+        target.isNull = true;
+        return true;
+    }
+    const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
+                               f.column.value.size());
+    target.isHexLiteral = decodeInnodbField(ctx, settings, bytes, f, f.instantDefaultExternal, target.value);
+    target.isNull = false;
+    return true;
+}
+
+// A ROW_FORMAT=REDUNDANT record: its end-offset array gives every field's place, NULL and
+// external flags; a record written before an instant ADD COLUMN stores fewer fields.
+bool decodeRedundantLeafRecord(InnodbReader& ctx, core::AppSettings& settings, core::ByteSpan page,
+                               std::uint32_t origin) {
+    const auto rec = redundantFields(page, origin);
+    bool intact = rec && !rec->truncated && rec->fieldCount <= ctx.clusteredFields.size();
+    const std::size_t columnCount = ctx.columns.size();
+    for (std::size_t i = 0; i < ctx.clusteredFields.size(); ++i) {
+        const auto& f = ctx.clusteredFields[i];
+        const std::uint32_t slot = f.column.index;
+        core::ColumnDefinition* target = !isSystemField(f) && slot < columnCount ? &ctx.columns[slot] : nullptr;
+        if (!target) continue;
+        if (!rec) {
+            target->value.clear();
+            target->isNull = false;
+            continue;
+        }
+        if (i >= rec->fields.size()) {
+            if (!decodeInstantDefault(ctx, settings, f, *target)) intact = false;
+            continue;
+        }
+        const FieldExtent& e = rec->fields[i];
+        if (e.isNull) {
+            target->value.assign("NULL");
+            target->isNull = true;
+            continue;
+        }
+        // A fixed-length field of another length (a column whose type an instant ALTER
+        // widened) would decode to another value.
+        if (f.fixedLength != 0 && !e.external && e.length != f.fixedLength) intact = false;
+        target->isHexLiteral =
+            decodeInnodbField(ctx, settings, page.subspan(e.start, e.length), f, e.external, target->value);
+        target->isNull = false;
+    }
+    return intact;
+}
+
+// The page header's record count carries the compact flag in its top bit.
+bool isCompactRecordPage(core::ByteSpan page) {
+    return (core::readBeAt(page, kPageHeaderOffset + 4, 2) & 0x8000) != 0;
+}
+
+}  // namespace
+
 bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
     if (ctx.sdiRootPage != 0) return decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
+    if (!isCompactRecordPage(page)) return decodeRedundantLeafRecord(ctx, settings, page, origin);
     RecordCursor at;
     at.nullBase = std::int64_t{origin} - 6;
     at.data = origin;
@@ -298,23 +378,7 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
             !system && slot < columnCount ? &ctx.columns[slot] : nullptr;
         if (i >= fieldCount) {
             // Not stored in this record: the column's default from the metadata record.
-            if (!target) continue;
-            if (!f.hasInstantDefault) {
-                target->value.clear();
-                target->isNull = false;
-                at.intact = false;
-                continue;
-            }
-            if (f.column.isNull) {
-                target->value.assign("NULL");
-                target->isNull = true;
-                continue;
-            }
-            const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
-                                       f.column.value.size());
-            target->isHexLiteral =
-                decodeInnodbField(ctx, settings, bytes, f, f.instantDefaultExternal, target->value);
-            target->isNull = false;
+            if (target && !decodeInstantDefault(ctx, settings, f, *target)) at.intact = false;
             continue;
         }
         decodeStoredField(ctx, settings, page, fieldAreaLength, f, target, at);
@@ -428,7 +492,38 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
             }
             haveIndexId = true;
             indexId = index.indexId;
-            if (!isCompactIndexPage(view)) {
+            if (isRedundantIndexPage(view)) {
+                const std::uint32_t first = firstRedundantRecord(view);
+                const bool fromFirst = !(firstPage && options.resumeOffset != 0);
+                std::uint32_t u = fromFirst ? first : options.resumeOffset;
+                if (fromFirst && (u <= kRedundantSupremum || isRedundantSupremum(view, u))) {
+                    emptyLeaf = true;
+                } else {
+                    counts.pagesRead.push_back(p);
+                    visitedRecords.reset();
+                    std::uint32_t taken = 0;
+                    while (u > kRedundantSupremum && u < pageSize && taken < maxRecordsPerPage(pageSize) &&
+                           !isRedundantSupremum(view, u)) {
+                        if (visitedRecords.test(u)) break;
+                        visitedRecords.set(u);
+                        const auto rec = redundantFields(view, u);
+                        if (!rec) break;
+                        ++taken;
+                        if (rec->infoBits & kInfoMinRecord) {
+                            // The metadata record of an instant ALTER TABLE: not a row.
+                        } else if (rec->deleted()) {
+                            ++counts.deletedSkipped;
+                        } else {
+                            ++counts.recordsTaken;
+                            const LeafRecord record{p, u, pageSize - u, rec->next};
+                            if (!onRecord(view, record)) return core::Status::ok();
+                        }
+                        u = rec->next;
+                    }
+                    if (fromFirst && taken < index.recordCount)
+                        counts.unreachedRecords.emplace_back(p, index.recordCount - taken);
+                }
+            } else if (!isCompactIndexPage(view)) {
                 ++counts.otherFormatPages;
             } else {
                 const std::uint32_t first = firstCompactRecord(view);

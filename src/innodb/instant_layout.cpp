@@ -42,16 +42,104 @@ bool allZero(core::ByteSpan bytes) {
 
 std::string onPage(std::uint32_t page) { return " (page " + std::to_string(page) + ")"; }
 
+// Keeps the value the metadata record holds for a field past the core ones.
+core::Status setDefault(core::InnodbColumn& f, PageView leaf, bool isNull, std::uint64_t start,
+                        std::uint64_t length, bool external) {
+    f.hasInstantDefault = true;
+    f.instantDefaultExternal = false;
+    f.column.isNull = isNull;
+    f.column.value.clear();
+    if (isNull) return core::Status::ok();
+    if (start + length > leaf.size())
+        return core::Status::corrupt("the instant default of " + f.column.name + " runs past the page end");
+    if (external && (length < kFieldRefSize ||
+                     allZero(leaf.subspan(start + length - kFieldRefSize, kFieldRefSize))))
+        return core::Status::corrupt("the externally stored instant default of " + f.column.name +
+                                     " has no reference");
+    f.instantDefaultExternal = external;
+    f.column.value = core::asText(leaf.subspan(start, length));
+    return core::Status::ok();
+}
+
+// The defaults in a compact metadata record: below its header the stored field count
+// (less the core fields, less one), the null bitmap of every nullable field and the
+// length entries; the BLOB reference (alter) has neither.
+core::Status compactDefaults(InnodbReader& ctx, PageView leaf, const FirstRecord& header,
+                             std::uint32_t coreFields, bool alter, std::size_t rollIndex,
+                             std::uint32_t firstLeaf) {
+    auto& fields = ctx.clusteredFields;
+    const std::size_t total = fields.size();
+    const std::uint32_t origin = header.origin;
+    std::int64_t below = std::int64_t{origin} - 6;
+    const auto byteAt = [&](std::int64_t at) -> std::optional<std::uint32_t> {
+        if (at < 0 || at >= static_cast<std::int64_t>(leaf.size())) return std::nullopt;
+        return leaf[static_cast<std::size_t>(at)];
+    };
+    const auto first = byteAt(below--);
+    if (!first) return core::Status::corrupt("instant ALTER metadata record header cut");
+    std::uint32_t added = *first;
+    if (added & 0x80) {
+        const auto second = byteAt(below--);
+        if (!second) return core::Status::corrupt("instant ALTER metadata record header cut");
+        added = (added & 0x7F) | (*second << 7);
+    }
+    const std::uint64_t stored = std::uint64_t{coreFields} + 1 + added;
+    if (stored != total + (alter ? 1 : 0))
+        return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) + " stores " +
+                                     std::to_string(stored) + " fields; the table's records have " +
+                                     std::to_string(total) + (alter ? " and the BLOB reference" : ""));
+    const std::int64_t nullBase = below;
+    std::int64_t lengthCursor = nullBase - nullBitmapSize(ctx);
+    std::uint64_t data = origin;
+    std::uint32_t nullableSeen = 0;
+    for (std::size_t j = 0; j < stored; ++j) {
+        if (alter && j == rollIndex + 1) {
+            data += kFieldRefSize;
+            continue;
+        }
+        const std::size_t index = alter && j > rollIndex ? j - 1 : j;
+        core::InnodbColumn& f = fields[index];
+        const bool isDefault = index >= coreFields;
+        if (isNullableField(f)) {
+            const auto bits = byteAt(nullBase - nullableSeen / 8);
+            const auto mask = 1u << (nullableSeen % 8);
+            ++nullableSeen;
+            if (!bits) return core::Status::corrupt("instant ALTER metadata record null bitmap cut");
+            if (*bits & mask) {
+                if (isDefault) (void)setDefault(f, leaf, true, 0, 0, false);
+                continue;
+            }
+        }
+        const auto length = compactFieldLength(f, leaf, lengthCursor);
+        if (!length) return length.status();
+        if (data + length->length > leaf.size())
+            return core::Status::corrupt("instant ALTER metadata record field " + f.column.name +
+                                         " runs past the page end" + onPage(firstLeaf));
+        if (isDefault) {
+            if (auto st = setDefault(f, leaf, false, data, length->length, length->external); !st) return st;
+        }
+        data += length->length;
+    }
+    if (data - origin > header.fieldAreaLength)
+        return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) +
+                                     " runs into the next record");
+    return core::Status::ok();
+}
+
 }  // namespace
 
 std::optional<InstantRoot> readInstantRoot(core::ByteSpan root) {
     InstantRoot out;
-    if (root.size() < kCompactSupremum + kSystemRecordTextSize) return out;
+    if (root.size() < kRedundantSupremum + kSystemRecordTextSize) return out;
     if (core::readBeAt(root, 24, 2) != kInstantIndexPageType) return out;
     out.instant = true;
     out.coreFields = static_cast<std::uint32_t>(core::readBeAt(root, kPageInstantOffset, 2) >> 3);
-    const core::ByteSpan infimum = root.subspan(kCompactInfimum, kSystemRecordTextSize);
-    const core::ByteSpan supremum = root.subspan(kCompactSupremum, kSystemRecordTextSize);
+    // The page header's record count carries the compact flag in its top bit.
+    const bool compact = (core::readBeAt(root, kPageHeaderOffset + 4, 2) & 0x8000) != 0;
+    const core::ByteSpan infimum =
+        root.subspan(compact ? kCompactInfimum : kRedundantInfimum, kSystemRecordTextSize);
+    const core::ByteSpan supremum =
+        root.subspan(compact ? kCompactSupremum : kRedundantSupremum, kSystemRecordTextSize);
     if (core::asText(infimum) == std::string("infimum", kSystemRecordTextSize) &&
         core::asText(supremum) == "supremum")
         return out;
@@ -77,12 +165,9 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
     std::vector<std::uint8_t> leafBuffer(ctx.pageSize());
     if (auto st = readPage(file, firstLeaf, PageBuffer(leafBuffer)); !st) return st;
     const PageView leaf(leafBuffer.data(), leafBuffer.size());
-    const auto chain = compactChain(leaf, 0, false);
-    std::optional<CompactRecordHeader> header;
-    if (!chain.empty()) {
-        const auto h = compactHeader(leaf, chain.front().origin);
-        if (h && isMetadataRecord(*h, true)) header = *h;
-    }
+    const auto first = firstUserRecord(leaf);
+    const std::optional<FirstRecord> header =
+        first && (first->infoBits & kInfoMinRecord) ? first : std::nullopt;
     auto& fields = ctx.clusteredFields;
     std::size_t rollIndex = 0;
     while (rollIndex < fields.size() && !(fields[rollIndex].mainType == kMainSys &&
@@ -100,11 +185,12 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
         return core::Status::corrupt("the instant ALTER metadata record is missing from the first leaf" +
                                      onPage(firstLeaf));
     }
-    if ((header->infoBits & ~kInfoDeleteMark) != kInfoMinRecord || header->status != kStatusInstant)
+    if ((header->infoBits & ~kInfoDeleteMark) != kInfoMinRecord ||
+        (!header->redundant && header->status != kStatusInstant))
         return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) +
                                      " has info bits " + std::to_string(header->infoBits) +
                                      " and status " + std::to_string(header->status));
-    const bool alter = header->deleted();
+    const bool alter = (header->infoBits & kInfoDeleteMark) != 0;
     if (alter) {
         if (auto st = applyInstantMetadata(ctx, file, leaf); !st) return st;
     }
@@ -122,73 +208,32 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
 
     // The metadata record: every field (and the BLOB reference), the defaults from the
     // first field past the core ones.
-    const std::uint32_t origin = chain.front().origin;
-    std::int64_t below = std::int64_t{origin} - 6;
-    const auto byteAt = [&](std::int64_t at) -> std::optional<std::uint32_t> {
-        if (at < 0 || at >= static_cast<std::int64_t>(leaf.size())) return std::nullopt;
-        return leaf[static_cast<std::size_t>(at)];
+    const std::uint64_t expected = total + (alter ? 1 : 0);
+    const auto fieldOf = [&](std::size_t j) -> std::optional<std::size_t> {
+        if (alter && j == rollIndex + 1) return std::nullopt;
+        return alter && j > rollIndex ? j - 1 : j;
     };
-    const auto first = byteAt(below--);
-    if (!first) return core::Status::corrupt("instant ALTER metadata record header cut");
-    std::uint32_t added = *first;
-    if (added & 0x80) {
-        const auto second = byteAt(below--);
-        if (!second) return core::Status::corrupt("instant ALTER metadata record header cut");
-        added = (added & 0x7F) | (*second << 7);
+    if (header->redundant) {
+        const auto rec = redundantFields(leaf, header->origin);
+        if (!rec) return rec.status();
+        if (rec->fieldCount != expected)
+            return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) + " stores " +
+                                         std::to_string(rec->fieldCount) + " fields; the table's records have " +
+                                         std::to_string(total) + (alter ? " and the BLOB reference" : ""));
+        if (rec->truncated)
+            return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) +
+                                         " runs past the page end");
+        for (std::size_t j = 0; j < expected; ++j) {
+            const auto index = fieldOf(j);
+            if (!index || *index < root->coreFields) continue;
+            const FieldExtent& e = rec->fields[j];
+            if (auto st = setDefault(fields[*index], leaf, e.isNull, e.start, e.length, e.external); !st)
+                return st;
+        }
+    } else {
+        if (auto st = compactDefaults(ctx, leaf, *header, root->coreFields, alter, rollIndex, firstLeaf); !st)
+            return st;
     }
-    const std::uint64_t stored = std::uint64_t{root->coreFields} + 1 + added;
-    if (stored != total + (alter ? 1 : 0))
-        return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) + " stores " +
-                                     std::to_string(stored) + " fields; the table's records have " +
-                                     std::to_string(total) + (alter ? " and the BLOB reference" : ""));
-    const std::int64_t nullBase = below;
-    std::int64_t lengthCursor = nullBase - nullBitmapSize(ctx);
-    std::uint64_t data = origin;
-    std::uint32_t nullableSeen = 0;
-    for (std::size_t j = 0; j < stored; ++j) {
-        if (alter && j == rollIndex + 1) {
-            data += kFieldRefSize;
-            continue;
-        }
-        const std::size_t index = alter && j > rollIndex ? j - 1 : j;
-        core::InnodbColumn& f = fields[index];
-        const bool isDefault = index >= root->coreFields;
-        if (isNullableField(f)) {
-            const auto bits = byteAt(nullBase - nullableSeen / 8);
-            const auto mask = 1u << (nullableSeen % 8);
-            ++nullableSeen;
-            if (!bits) return core::Status::corrupt("instant ALTER metadata record null bitmap cut");
-            if (*bits & mask) {
-                if (isDefault) {
-                    f.hasInstantDefault = true;
-                    f.instantDefaultExternal = false;
-                    f.column.isNull = true;
-                    f.column.value.clear();
-                }
-                continue;
-            }
-        }
-        const auto length = compactFieldLength(f, leaf, lengthCursor);
-        if (!length) return length.status();
-        if (data + length->length > leaf.size())
-            return core::Status::corrupt("instant ALTER metadata record field " + f.column.name +
-                                         " runs past the page end" + onPage(firstLeaf));
-        if (isDefault) {
-            if (length->external && (length->length < kFieldRefSize ||
-                                     allZero(leaf.subspan(data + length->length - kFieldRefSize,
-                                                          kFieldRefSize))))
-                return core::Status::corrupt("the externally stored instant default of " + f.column.name +
-                                             " has no reference");
-            f.hasInstantDefault = true;
-            f.instantDefaultExternal = length->external;
-            f.column.isNull = false;
-            f.column.value = core::asText(leaf.subspan(data, length->length));
-        }
-        data += length->length;
-    }
-    if (data - origin > chain.front().fieldAreaLength)
-        return core::Status::corrupt("the instant ALTER metadata record" + onPage(firstLeaf) +
-                                     " runs into the next record");
     ctx.instantCoreFields = root->coreFields;
     ctx.instantCoreNullBytes = root->alter && !alter ? root->coreNullBytes : coreNullBytes;
     return core::Status::ok();

@@ -167,7 +167,17 @@ bool isCompactIndexPage(PageView page) {
            (core::readBeAt(page, kCompactSupremum - 3, 1) & 0x07) == 3;
 }
 
-bool isRedundantIndexPage(PageView page) { return textAt(page, kRedundantInfimum, kInfimum); }
+bool isRedundantIndexPage(PageView page) {
+    if (textAt(page, kRedundantInfimum, kInfimum)) return true;
+    // The zeroed system records of an instant-ALTER root: the page header's record
+    // count without the compact flag, the infimum heap record 0, the supremum 1.
+    if (decodeFilHeader(page).pageType != kInstantIndexPageType) return false;
+    if (core::readBeAt(page, kPageHeaderOffset + 4, 2) & 0x8000) return false;
+    for (std::size_t i = 0; i < kInfimum.size() + 1; ++i)
+        if (core::readBeAt(page, kRedundantInfimum + i, 1) != 0) return false;
+    return (core::readBeAt(page, kRedundantInfimum - 5, 3) >> 11) == 0 &&
+           (core::readBeAt(page, kRedundantSupremum - 5, 3) >> 11) == 1;
+}
 
 std::uint16_t firstCompactRecord(PageView page) {
     const auto e = static_cast<std::uint16_t>(core::readBeAt(page, kCompactInfimum - 2, 2));

@@ -165,7 +165,8 @@ core::Result<InnodbPage> readIndexPage(InnodbReader& ctx, core::ReadOnlyFile& fi
 // "infimum" (compact: byte 99; redundant: byte 101). MariaDB 10.4+ zeroes the infimum and
 // supremum texts of an instant-ALTER root (page type 18) after an instant DROP or
 // reorder; such a page passes the compact test when the two system records carry their
-// compact status (infimum 2, supremum 3).
+// compact status (infimum 2, supremum 3), the redundant test when the page header's
+// record count lacks the compact flag and the system records are heap records 0 and 1.
 bool isCompactIndexPage(PageView page);
 bool isRedundantIndexPage(PageView page);
 

@@ -17,6 +17,7 @@
 
 #include "innodb/page.h"
 
+#include <algorithm>
 #include <bitset>
 #include <string>
 
@@ -66,6 +67,7 @@ core::Result<RedundantRecord> redundantFields(core::ByteSpan page, std::uint32_t
             f.isNull = (raw & 0x8000) != 0;
             f.external = (raw & 0x4000) != 0;
         }
+        if (end > limit || end < previousEnd) rec.truncated = true;
         const std::uint32_t start = std::min<std::uint32_t>(previousEnd, static_cast<std::uint32_t>(limit));
         const std::uint32_t stop = std::min<std::uint32_t>(std::max(end, start), static_cast<std::uint32_t>(limit));
         f.start = origin + start;
@@ -136,6 +138,46 @@ std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t s
         u = s.offset;
     }
     return out;
+}
+
+std::vector<std::uint32_t> redundantChain(core::ByteSpan page) {
+    std::vector<std::uint32_t> out;
+    if (!isRedundantIndexPage(page)) return out;
+    const auto pageSize = static_cast<std::uint32_t>(std::min<std::size_t>(page.size(), kMaxPageSize));
+    std::uint32_t u = firstRedundantRecord(page);
+    std::bitset<kMaxPageSize> visited;
+    while (u > kRedundantSupremum && u < pageSize && out.size() < maxRecordsPerPage(pageSize) &&
+           !visited.test(u) && !isRedundantSupremum(page, u)) {
+        visited.set(u);
+        const auto rec = redundantFields(page, u);
+        if (!rec) break;
+        out.push_back(u);
+        u = rec->next;
+    }
+    return out;
+}
+
+std::optional<FirstRecord> firstUserRecord(core::ByteSpan page) {
+    FirstRecord first;
+    if (isCompactIndexPage(page)) {
+        const auto chain = compactChain(page, 0, false);
+        if (chain.empty()) return std::nullopt;
+        const auto header = compactHeader(page, chain.front().origin);
+        if (!header) return std::nullopt;
+        first.origin = chain.front().origin;
+        first.infoBits = header->infoBits;
+        first.status = header->status;
+        first.fieldAreaLength = chain.front().fieldAreaLength;
+        return first;
+    }
+    const auto chain = redundantChain(page);
+    if (chain.empty()) return std::nullopt;
+    const auto rec = redundantFields(page, chain.front());
+    if (!rec) return std::nullopt;
+    first.origin = chain.front();
+    first.infoBits = rec->infoBits;
+    first.redundant = true;
+    return first;
 }
 
 bool isLargeMainType(std::uint32_t mainType) {

@@ -6,6 +6,7 @@
 #include "innodb/page.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace dunmore::innodb {
@@ -43,6 +44,8 @@ struct RedundantRecord {
     std::uint32_t offsetWidth = 0;  // 1 or 2
     std::uint16_t next = 0;         // absolute offset of the successor; 0 = none
     std::vector<FieldExtent> fields;
+    // An end offset reached past the page end or below the one before it (damage).
+    bool truncated = false;
     bool deleted() const { return (infoBits & kInfoDeleteMark) != 0; }
 };
 
@@ -116,6 +119,24 @@ struct CompactChainEntry {
 // backward link every later field area runs to the page end (the .ibd walks).
 std::vector<CompactChainEntry> compactChain(core::ByteSpan page, std::uint32_t start,
                                             bool useBackwardFlag);
+
+// The records of a redundant index page in chain order (absolute successor offsets):
+// nothing when the page fails the redundant infimum test or its first record is the
+// supremum. Records are taken while the origin lies past the supremum and inside the
+// page, at most 1,501 per page; a record met again or whose header cannot be read ends
+// the page.
+std::vector<std::uint32_t> redundantChain(core::ByteSpan page);
+
+// The first user record of a leaf page in either record format: where MariaDB keeps the
+// instant ALTER metadata record. nullopt when the page holds none.
+struct FirstRecord {
+    std::uint32_t origin = 0;
+    std::uint8_t infoBits = 0;
+    std::uint8_t status = 0;  // compact status (redundant records have none: 0)
+    bool redundant = false;
+    std::uint32_t fieldAreaLength = 0;  // compact: up to the successor
+};
+std::optional<FirstRecord> firstUserRecord(core::ByteSpan page);
 
 // Main types of the InnoDB dictionary whose length entries may take two bytes whatever
 // their declared length.

@@ -5,6 +5,7 @@
 
 #include "innodb/dictionary.h"
 #include "innodb/index_walk.h"
+#include "innodb/page_check.h"
 #include "schema/collation_table.h"
 #include "schema/frm_reader.h"
 #include "support/fixture.h"
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <memory>
 #include <regex>
+#include <span>
 
 namespace {
 
@@ -153,9 +155,32 @@ TEST_F(InnodbStream, AnEmptyTableWritesNoStatementAndATotalOfZero) {
     EXPECT_NE(save.log().find("Total Number of record inserted =  0 ."), std::string::npos);
 }
 
-TEST_F(InnodbStream, RowsInTheRedundantFormatAreReportedAsNotSaved) {
-    Save save("redundant");
-    const auto start = save.locate(db(), "t_red");
+// ROW_FORMAT=REDUNDANT rows are saved; leaf pages in neither record format (here the
+// redundant infimum text changed, the checksum rewritten) are reported as not saved.
+TEST_F(InnodbStream, RedundantRowsAreSavedAndPagesOfNoKnownFormatAreNot) {
+    {
+        Save save("redundant");
+        const auto start = save.locate(db(), "t_red");
+        ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
+        save.reader->tablespaceSelected = true;
+        EXPECT_TRUE(innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t_red"));
+        EXPECT_EQ(save.script(),
+                  "INSERT INTO `t_red`(`id`) VALUES(1);\r\nINSERT INTO `t_red`(`id`) VALUES(2);\r\n");
+    }
+    const fs::path copy = fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_stream_unknown_format" / "db";
+    fs::remove_all(copy);
+    fs::create_directories(copy);
+    fs::copy_file(db() / "t_red.frm", copy / "t_red.frm");
+    std::string image = test::readFileText(db() / "t_red.ibd");
+    constexpr std::size_t kPage = 16384, kRoot = 3, kRedundantInfimum = 101;
+    ASSERT_GE(image.size(), (kRoot + 1) * kPage);
+    image[kRoot * kPage + kRedundantInfimum + 6] = 'x';
+    innodb::writePageChecksum(
+        std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(image.data() + kRoot * kPage), kPage),
+        innodb::PageChecksum::FullCrc32);
+    test::writeFileText(copy / "t_red.ibd", image);
+    Save save("unknown_format");
+    const auto start = save.locate(copy, "t_red");
     ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
     save.reader->tablespaceSelected = true;
     EXPECT_FALSE(innodb::parseibdfileforscript(*save.frame, *save.reader, start.firstLeaf, 0, "t_red"));

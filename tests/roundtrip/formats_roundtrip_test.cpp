@@ -112,12 +112,14 @@ std::string instantSql(const std::string& db) {
                       ";\nSET SESSION alter_algorithm='INSTANT';\nSET time_zone = '+00:00';\n";
     sql += replaceAll(replaceAll(kEvolveSql, "@T@", "evolve"), "@F@", "DYNAMIC");
     sql += replaceAll(replaceAll(kEvolveSql, "@T@", "evolve_compact"), "@F@", "COMPACT");
+    sql += replaceAll(replaceAll(kEvolveSql, "@T@", "evolve_redundant"), "@F@", "REDUNDANT");
     return sql + kOtherTablesSql;
 }
 
 std::string instantQuery(const std::string& db) {
     std::string q = "SET time_zone = '+00:00';\n";
-    for (const char* table : {"evolve", "evolve_compact"}) q += replaceAll(kEvolveQuery, "@T@", table);
+    for (const char* table : {"evolve", "evolve_compact", "evolve_redundant"})
+        q += replaceAll(kEvolveQuery, "@T@", table);
     q += kOtherTablesQuery;
     return replaceAll(q, "@D@", db);
 }
@@ -141,6 +143,64 @@ TEST(InstantAlterRoundTrip, TenRoundsReadExactlyWithoutIbdata1) {
 TEST(InstantAlterRoundTrip, TenRoundsReadExactlyInTheSystemTablespace) {
     const CommandRun save = roundTrip(kInstantSystem, false);
     EXPECT_EQ(save.status, 0) << save.out;
+}
+
+// ROW_FORMAT=REDUNDANT tables: every type, NULLs (fixed-length ones keep their bytes),
+// values stored off the page with their 768-byte prefix, a tree of several levels, the
+// hidden row id, and a table in ibdata1.
+const char* kRedundantSql = R"SQL(
+CREATE DATABASE rt_redundant CHARACTER SET utf8mb4;
+USE rt_redundant;
+SET time_zone = '+00:00';
+CREATE TABLE types (id INT NOT NULL PRIMARY KEY, ti TINYINT, si SMALLINT UNSIGNED, bi BIGINT,
+  de DECIMAL(20,6), fl FLOAT, db DOUBLE, dt DATETIME(6), ts TIMESTAMP(3) NULL, tm TIME, da DATE,
+  yr YEAR, bt BIT(10), en ENUM('a','b','c'), st SET('x','y','z'), cl CHAR(10) CHARACTER SET latin1,
+  cu CHAR(5), vl VARCHAR(100) CHARACTER SET latin1, vu VARCHAR(3000), vb VARBINARY(50), bn BINARY(4),
+  tx TEXT, bl LONGBLOB, js JSON) ENGINE=InnoDB ROW_FORMAT=REDUNDANT;
+INSERT INTO types SELECT seq, IF(seq % 7 = 0, NULL, CAST(seq % 256 AS SIGNED) - 128), IF(seq % 7 = 1, NULL, seq * 20),
+  IF(seq % 7 = 2, NULL, -CAST(seq AS SIGNED) * 1000000007), IF(seq % 7 = 3, NULL, seq / 7), IF(seq % 7 = 4, NULL, seq / 3),
+  IF(seq % 7 = 5, NULL, seq * 1.5e-200), IF(seq % 7 = 6, NULL, '2000-01-01 00:00:00.000001' + INTERVAL seq HOUR),
+  IF(seq % 5 = 0, NULL, '2001-01-01 00:00:00.123' + INTERVAL seq MINUTE), IF(seq % 5 = 1, NULL, SEC_TO_TIME(CAST(seq AS SIGNED) * 37 - 50000)),
+  IF(seq % 5 = 2, NULL, '1000-01-01' + INTERVAL seq DAY), IF(seq % 5 = 3, NULL, 1901 + seq % 255),
+  IF(seq % 5 = 4, NULL, seq % 1024), ELT(seq % 4 + 1, 'a', 'b', 'c', NULL), IF(seq % 3, 'x,z', NULL),
+  IF(seq % 9 = 0, NULL, CONCAT('c', seq)), IF(seq % 9 = 1, NULL, 'äé€'), IF(seq % 9 = 2, NULL, REPEAT('v', seq % 100)),
+  IF(seq % 100 = 0, REPEAT('日本語', 1000), IF(seq % 9 = 3, NULL, CONCAT('ü', seq))),
+  IF(seq % 9 = 4, NULL, UNHEX(SHA1(seq))), IF(seq % 9 = 5, NULL, UNHEX(LPAD(HEX(seq), 8, '0'))),
+  IF(seq % 50 = 0, REPEAT(CONCAT('text ', seq), 3000), IF(seq % 9 = 6, NULL, 'short')),
+  IF(seq % 60 = 0, REPEAT(UNHEX(SHA2(seq, 256)), 3000), IF(seq % 9 = 7, NULL, x'00FF')),
+  IF(seq % 9 = 8, NULL, JSON_OBJECT('n', seq, 's', REPEAT('j', seq % 30)))
+  FROM seq_1_to_3000;
+DELETE FROM types WHERE id % 101 = 0;
+UPDATE types SET vu = REPEAT('ü', 1000) WHERE id % 250 = 1;
+CREATE TABLE nokey (a INT, b VARCHAR(10)) ENGINE=InnoDB ROW_FORMAT=REDUNDANT;
+INSERT INTO nokey SELECT IF(seq % 3, seq, NULL), IF(seq % 4, CONCAT('b', seq), NULL) FROM seq_1_to_2000;
+SET GLOBAL innodb_file_per_table = 0;
+CREATE TABLE in_ibdata LIKE types;
+INSERT INTO in_ibdata SELECT * FROM types WHERE id < 600;
+SET GLOBAL innodb_file_per_table = 1;
+)SQL";
+
+const char* kRedundantTypesQuery =
+    "SELECT id, ti, si, bi, de, CAST(fl AS DOUBLE), db, dt, ts, tm, da, yr, BIN(bt), en, st, HEX(cl), HEX(cu), "
+    "HEX(vl), HEX(vu), HEX(vb), HEX(bn), IF(LENGTH(tx) > 100, CONCAT(LENGTH(tx), ':', MD5(tx)), HEX(tx)), "
+    "IF(LENGTH(bl) > 100, CONCAT(LENGTH(bl), ':', MD5(bl)), HEX(bl)), js FROM `@P@rt_redundant`.`@T@` ORDER BY id;\n";
+
+std::string redundantQuery(bool withIbdata1Table) {
+    std::string q = "SET time_zone = '+00:00';\n" + replaceAll(kRedundantTypesQuery, "@T@", "types") +
+                    "SELECT a, HEX(b) FROM `@P@rt_redundant`.nokey ORDER BY a, b;\n";
+    if (withIbdata1Table) q += replaceAll(kRedundantTypesQuery, "@T@", "in_ibdata");
+    return q;
+}
+
+TEST(RedundantRoundTrip, EveryValueWithAndWithoutIbdata1) {
+    const RoundTrip withIbdata1{"redundant", kRedundantSql, redundantQuery(true), {"rt_redundant"}};
+    EXPECT_EQ(roundTrip(withIbdata1, false).status, 0);
+    // Without ibdata1 the table inside it cannot be read: the save says so (exit 1) and
+    // the file-per-table tables come out whole.
+    const RoundTrip withoutIbdata1{"redundant", kRedundantSql, redundantQuery(false), {"rt_redundant"}};
+    const CommandRun save = roundTrip(withoutIbdata1, true);
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Rows of table in_ibdata not saved"), std::string::npos) << save.out;
 }
 
 // A root page whose core field count does not fit the table (resealed, as the server
