@@ -38,3 +38,19 @@ timed() {
 }
 
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
+
+# bench_table_sql TABLE ROWS: the SQL that makes the benchmarks' InnoDB table of ROWS rows
+# (INT key, VARCHAR(100) utf8mb4 with apostrophes and non-ASCII letters, DATETIME,
+# DECIMAL(10,2), INT with NULLs) in the current database.
+bench_table_sql() {
+    cat <<SQL
+CREATE TABLE $1 (id INT PRIMARY KEY, name VARCHAR(100) CHARACTER SET utf8mb4,
+                created DATETIME, amount DECIMAL(10,2), extra INT NULL) ENGINE=InnoDB;
+INSERT INTO $1
+  SELECT seq, CONCAT('name-', seq, '-', REPEAT(IF(seq % 7 = 0, 'é', 'x'), seq % 40),
+                     IF(seq % 11 = 0, ' O''Brien', '')),
+         '2020-01-01' + INTERVAL seq * 37 SECOND, (CAST(seq AS SIGNED) * 7919 % 100000000) / 100 - 250000,
+         IF(seq % 5 = 0, NULL, CAST(seq AS SIGNED) * 3 - 1000000)
+  FROM seq_1_to_$2;
+SQL
+}

@@ -42,18 +42,10 @@ trap cleanup EXIT
 
 if [ ! -f "$data/.complete" ]; then
     echo "bench: making the $rows-row table (once, in $data)" >&2
-    cat >"$work/rows.sql" <<SQL
-CREATE DATABASE bench;
-USE bench;
-CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(100) CHARACTER SET utf8mb4,
-                created DATETIME, amount DECIMAL(10,2), extra INT NULL) ENGINE=InnoDB;
-INSERT INTO t
-  SELECT seq, CONCAT('name-', seq, '-', REPEAT(IF(seq % 7 = 0, 'é', 'x'), seq % 40),
-                     IF(seq % 11 = 0, ' O''Brien', '')),
-         '2020-01-01' + INTERVAL seq * 37 SECOND, (CAST(seq AS SIGNED) * 7919 % 100000000) / 100 - 250000,
-         IF(seq % 5 = 0, NULL, CAST(seq AS SIGNED) * 3 - 1000000)
-  FROM seq_1_to_$rows;
-SQL
+    {
+        printf 'CREATE DATABASE bench;\nUSE bench;\n'
+        bench_table_sql t "$rows"
+    } >"$work/rows.sql"
     bash "$root/tests/fixtures/make_datadir.sh" "$data" "$work/rows.sql"
     touch "$data/.complete"
 fi

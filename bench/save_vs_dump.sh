@@ -48,21 +48,15 @@ trap cleanup EXIT
 # --- Data folders, made once ---------------------------------------------------------
 if [ ! -f "$data/rows/.complete" ]; then
     echo "bench: making the $rows-row tables (once, in $data/rows)" >&2
-    cat >"$work/rows.sql" <<SQL
-CREATE DATABASE bench;
-USE bench;
-CREATE TABLE t_innodb (id INT PRIMARY KEY, name VARCHAR(100) CHARACTER SET utf8mb4,
-                       created DATETIME, amount DECIMAL(10,2), extra INT NULL) ENGINE=InnoDB;
-INSERT INTO t_innodb
-  SELECT seq, CONCAT('name-', seq, '-', REPEAT(IF(seq % 7 = 0, 'é', 'x'), seq % 40),
-                     IF(seq % 11 = 0, ' O''Brien', '')),
-         '2020-01-01' + INTERVAL seq * 37 SECOND, (CAST(seq AS SIGNED) * 7919 % 100000000) / 100 - 250000,
-         IF(seq % 5 = 0, NULL, CAST(seq AS SIGNED) * 3 - 1000000)
-  FROM seq_1_to_$rows;
+    {
+        printf 'CREATE DATABASE bench;\nUSE bench;\n'
+        bench_table_sql t_innodb "$rows"
+        cat <<'SQL'
 CREATE TABLE t_myisam LIKE t_innodb;
 ALTER TABLE t_myisam ENGINE=MyISAM;
 INSERT INTO t_myisam SELECT * FROM t_innodb;
 SQL
+    } >"$work/rows.sql"
     bash "$root/tests/fixtures/make_datadir.sh" "$data/rows" "$work/rows.sql"
     touch "$data/rows/.complete"
 fi
