@@ -417,7 +417,10 @@ private:
         }
         std::sort(order.begin(), order.end());
         const std::uint32_t nullBitmap = prepareWalkLayout(m_ctx);
-        for (const auto& [first, p] : order) {
+        for (const auto& candidate : order) {
+            // A plain variable: clang 14 does not let the lambda below capture a
+            // structured binding.
+            const std::uint32_t p = candidate.second;
             if (stopRequested()) return core::Status::ok();
             ++m_counts.pagesVisited;
             if (auto st = readAt(p); !st) return st;
