@@ -88,7 +88,12 @@ bool ReadOnlyFile::fillWindow(std::uint64_t offset) {
 }
 
 std::size_t ReadOnlyFile::readAt(std::uint64_t offset, std::span<std::uint8_t> out) {
-    std::fill(out.begin(), out.end(), std::uint8_t{0});
+    const std::size_t done = readInto(offset, out);
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(done), out.end(), std::uint8_t{0});
+    return done;
+}
+
+std::size_t ReadOnlyFile::readInto(std::uint64_t offset, std::span<std::uint8_t> out) {
     if (m_fd < 0 || offset >= m_size) return 0;
     std::size_t done = 0;
     while (done < out.size()) {

@@ -52,6 +52,8 @@ public:
 
 private:
     bool fillWindow(std::uint64_t offset);
+    // readAt without the zero fill: the bytes after those read are left as they were.
+    std::size_t readInto(std::uint64_t offset, std::span<std::uint8_t> out);
 
     int m_fd = -1;
     std::filesystem::path m_path;

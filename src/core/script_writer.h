@@ -40,7 +40,7 @@ public:
     std::uint32_t rowsPerStatement() const { return m_rowsPerStatement; }
     // Rows of INSERT statements written so far, over every file the writer opened (the
     // row writers count them; read from any thread for progress).
-    void countRow() { m_rowsWritten.fetch_add(1, std::memory_order_relaxed); }
+    void countRows(std::uint64_t rows) { m_rowsWritten.fetch_add(rows, std::memory_order_relaxed); }
     std::uint64_t rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
 
     // An extended INSERT grows to at most this many bytes of values, well under the

@@ -171,6 +171,18 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
         return false;
     }
 
+    if (field.mainType == kMainTypeInt && isIntegerTypeCode(column.typeCode) &&
+        bytes.size() == values::storedWidth(column)) {
+        // The stored big-endian number, its sign bit put back for a signed column: what
+        // the conversion below gives the value decoder, without the copies.
+        std::uint64_t v = 0;
+        for (const std::uint8_t b : bytes) v = (v << 8) | b;
+        const bool isUnsigned = isUnsignedInteger(field);
+        if (!isUnsigned) v ^= std::uint64_t{0x80} << (8 * (bytes.size() - 1));
+        out.clear();
+        values::appendIntegerText(v, bytes.size(), isUnsigned, out);
+        return false;
+    }
     if (field.mainType == kMainTypeInt && bytes.size() <= 8) {
         std::array<std::uint8_t, 8> converted{};
         std::copy(bytes.begin(), bytes.end(), converted.begin());

@@ -94,8 +94,10 @@ core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file, std::uin
 }
 
 core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer out) {
-    std::fill(out.begin(), out.end(), std::uint8_t{0});
-    if (!file.isOpen()) return core::Status::ioError("tablespace file is not open");
+    if (!file.isOpen()) {
+        std::fill(out.begin(), out.end(), std::uint8_t{0});
+        return core::Status::ioError("tablespace file is not open");
+    }
     // Bytes past the end of the file stay zero: such a page reads as page type 0.
     (void)file.readAt(pageOffset(page, static_cast<std::uint32_t>(out.size())), out);
     return core::Status::ok();

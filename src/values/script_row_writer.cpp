@@ -65,7 +65,7 @@ bool ScriptRowWriter::writeRow(const core::RowValues& row) {
             m_chunk += m_head;
             appendRowValues(row, m_savingFolder, m_chunk);
             m_chunk += m_statementEnd;
-            m_writer.countRow();
+            ++m_uncountedRows;
             flushChunk(false);
         } else {
             m_row.clear();
@@ -132,7 +132,7 @@ void ScriptRowWriter::formatBatch(const Batch& batch) {
             continue;
         }
         m_chunk += m_statementEnd;
-        m_writer.countRow();
+        ++m_uncountedRows;
         flushChunk(false);
     }
 }
@@ -152,7 +152,7 @@ void ScriptRowWriter::emitRow() {
     m_chunk += ')';
     m_openBytes += more;
     ++m_openRows;
-    m_writer.countRow();
+    ++m_uncountedRows;
     flushChunk(false);
 }
 
@@ -171,6 +171,9 @@ void ScriptRowWriter::flushChunk(bool force) {
         if (m_writer.failed()) m_failed.store(true);
     }
     m_chunk.clear();
+    // The rows of the chunk are counted as it goes out, not one by one.
+    m_writer.countRows(m_uncountedRows);
+    m_uncountedRows = 0;
 }
 
 void ScriptRowWriter::run() {

@@ -20,7 +20,7 @@ namespace dunmore::values {
 // for more rows per statement (ScriptWriter::rowsPerStatement), rows join the open
 // statement as ",(" literals ")" until it holds that many rows or would pass
 // ScriptWriter::kMaxStatementBytes, and the statement end closes it; every row is
-// counted on the writer (ScriptWriter::countRow). With workers > 1 the
+// counted on the writer (ScriptWriter::countRows) as its text is written. With workers > 1 the
 // statements are built and written on a second thread while the caller decodes the next
 // rows: each row's value texts are copied into a batch and the batches are formatted in
 // order, so the bytes written are the same as with one worker. At most a few batches
@@ -72,6 +72,7 @@ private:
     std::string m_row;              // the literals of the row being emitted (extended INSERTs)
     std::uint32_t m_openRows = 0;   // rows of the open extended INSERT
     std::size_t m_openBytes = 0;
+    std::uint64_t m_uncountedRows = 0;  // rows in m_chunk, counted on the writer when it is written
     std::atomic<bool> m_failed{false};
     bool m_finished = false;
 

@@ -99,20 +99,66 @@ struct Padded {
     std::array<std::uint8_t, N> data{};
 };
 
+// Two decimal digits of every number below 100.
+constexpr std::array<char, 200> kDigitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// The text of one value, built in a buffer on the stack and appended to its string with
+// one call: a value of many small parts (a date, a DECIMAL of digit groups) would otherwise
+// grow the string part by part.
+template <std::size_t N>
+class TextBuilder {
+public:
+    void put(char c) { *m_end++ = c; }
+    // value in decimal, "-" first when negative.
+    template <typename T>
+    void number(T value) {
+        m_end = std::to_chars(m_end, m_buffer + N, value).ptr;
+    }
+    // value with at least width digits (leading zeros); negative values as they are.
+    void padded(std::int64_t value, int width) {
+        if (value < 0) {
+            number(value);
+            return;
+        }
+        int digits = 1;
+        for (auto rest = static_cast<std::uint64_t>(value) / 10; rest != 0; rest /= 10) ++digits;
+        fixedDigits(static_cast<std::uint64_t>(value), std::max(digits, width));
+    }
+    // Exactly `width` digits of value below 10^width, leading zeros included.
+    void fixedDigits(std::uint64_t value, int width) {
+        m_end += width;
+        char* p = m_end;
+        for (; width >= 2; width -= 2) {
+            p -= 2;
+            std::memcpy(p, &kDigitPairs[2 * (value % 100)], 2);
+            value /= 100;
+        }
+        if (width == 1) *--p = static_cast<char>('0' + value % 10);
+    }
+    void appendTo(std::string& out) const {
+        out.append(m_buffer, static_cast<std::size_t>(m_end - m_buffer));
+    }
+
+private:
+    char m_buffer[N];
+    char* m_end = m_buffer;
+};
+
+// Room for any date or time text, fraction and sign included.
+using TemporalText = TextBuilder<128>;
+
 template <typename T>
 void appendNumber(std::string& out, T value) {
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    out.append(buf, r.ptr);
-}
-
-// value with at least width digits (leading zeros); negative values as they are.
-void appendPadded(std::string& out, std::int64_t value, int width) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, value);
-    const int len = static_cast<int>(r.ptr - buf);
-    if (value >= 0 && len < width) out.append(static_cast<std::size_t>(width - len), '0');
-    out.append(buf, r.ptr);
+    TextBuilder<32> text;
+    text.number(value);
+    text.appendTo(out);
 }
 
 void appendHex(core::ByteSpan bytes, std::string& out) {
@@ -140,65 +186,54 @@ int fractionalPrecision(const core::ColumnDefinition& column, std::int32_t width
 }
 
 // ".ffffff" cut to fsp digits.
-void appendFraction(std::string& out, std::int64_t micro, int fsp) {
+void putFraction(TemporalText& out, std::int64_t micro, int fsp) {
     if (fsp <= 0) return;
-    char digits[6];
-    std::int64_t v = std::clamp<std::int64_t>(micro, 0, 999999);
-    for (int i = 5; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    }
-    out.push_back('.');
-    out.append(digits, static_cast<std::size_t>(fsp));
+    const auto v = static_cast<std::uint64_t>(std::clamp<std::int64_t>(micro, 0, 999999));
+    out.put('.');
+    out.fixedDigits(v / kPowersOf10[static_cast<std::size_t>(6 - fsp)], fsp);
 }
 
-void appendDate(std::string& out, std::int64_t year, std::int64_t month, std::int64_t day) {
-    appendPadded(out, year, 4);
-    out.push_back('-');
-    appendPadded(out, month, 2);
-    out.push_back('-');
-    appendPadded(out, day, 2);
+void putDate(TemporalText& out, std::int64_t year, std::int64_t month, std::int64_t day) {
+    out.padded(year, 4);
+    out.put('-');
+    out.padded(month, 2);
+    out.put('-');
+    out.padded(day, 2);
 }
 
-void appendClock(std::string& out, std::int64_t hour, std::int64_t minute, std::int64_t second) {
-    appendPadded(out, hour, 2);
-    out.push_back(':');
-    appendPadded(out, minute, 2);
-    out.push_back(':');
-    appendPadded(out, second, 2);
+void putClock(TemporalText& out, std::int64_t hour, std::int64_t minute, std::int64_t second) {
+    out.padded(hour, 2);
+    out.put(':');
+    out.padded(minute, 2);
+    out.put(':');
+    out.padded(second, 2);
 }
 
 void appendTime(std::string& out, bool negative, std::int64_t hour, std::int64_t minute,
                 std::int64_t second, std::int64_t micro, int fsp) {
-    if (negative) out.push_back('-');
-    appendClock(out, hour, minute, second);
-    appendFraction(out, micro, fsp);
+    TemporalText text;
+    if (negative) text.put('-');
+    putClock(text, hour, minute, second);
+    putFraction(text, micro, fsp);
+    text.appendTo(out);
 }
 
 void appendOldDatetime(std::string& out, std::uint64_t n) {
     const std::uint64_t t = n % 1000000;
     const std::uint64_t d = n / 1000000;
-    const std::uint64_t year = d / 10000;
-    char text[19];
-    text[0] = static_cast<char>('0' + year / 1000 % 10);
-    text[1] = static_cast<char>('0' + year / 100 % 10);
-    text[2] = static_cast<char>('0' + year / 10 % 10);
-    text[3] = static_cast<char>('0' + year % 10);
-    text[4] = '-';
-    auto two = [&](int at, std::uint64_t v) {
-        text[at] = static_cast<char>('0' + v / 10 % 10);
-        text[at + 1] = static_cast<char>('0' + v % 10);
-    };
-    two(5, d / 100 % 100);
-    text[7] = '-';
-    two(8, d % 100);
-    text[10] = ' ';
-    two(11, t / 10000);
-    text[13] = ':';
-    two(14, t / 100 % 100);
-    text[16] = ':';
-    two(17, t % 100);
-    out.append(text, sizeof text);
+    TemporalText text;
+    text.fixedDigits(d / 10000 % 10000, 4);
+    text.put('-');
+    text.fixedDigits(d / 100 % 100, 2);
+    text.put('-');
+    text.fixedDigits(d % 100, 2);
+    text.put(' ');
+    text.fixedDigits(t / 10000 % 100, 2);
+    text.put(':');
+    text.fixedDigits(t / 100 % 100, 2);
+    text.put(':');
+    text.fixedDigits(t % 100, 2);
+    text.appendTo(out);
 }
 
 // The broken-down packed time of MariaDB's fractional DATETIME.
@@ -215,20 +250,26 @@ void appendPackedDatetime(std::string& out, std::uint64_t packed, int fsp) {
     packed /= 32;
     const std::uint64_t month = packed % 13;
     const std::uint64_t year = packed / 13;
-    appendDate(out, static_cast<std::int64_t>(year), static_cast<std::int64_t>(month),
-               static_cast<std::int64_t>(day));
-    out.push_back(' ');
-    appendClock(out, static_cast<std::int64_t>(hour), static_cast<std::int64_t>(minute),
-                static_cast<std::int64_t>(second));
-    appendFraction(out, micro, fsp);
+    TemporalText text;
+    putDate(text, static_cast<std::int64_t>(year), static_cast<std::int64_t>(month),
+            static_cast<std::int64_t>(day));
+    text.put(' ');
+    putClock(text, static_cast<std::int64_t>(hour), static_cast<std::int64_t>(minute),
+             static_cast<std::int64_t>(second));
+    putFraction(text, micro, fsp);
+    text.appendTo(out);
 }
 
 void appendTimestamp(std::string& out, std::uint32_t seconds, std::int64_t micro, int fsp,
                      bool saving) {
+    TemporalText text;
     if (seconds == 0 && micro == 0) {
         // MySQL stores the zero TIMESTAMP as 0; 1970-01-01 00:00:00 UTC is outside its range.
-        out.append("0000-00-00 00:00:00");
-        appendFraction(out, 0, fsp);
+        putDate(text, 0, 0, 0);
+        text.put(' ');
+        putClock(text, 0, 0, 0);
+        putFraction(text, 0, fsp);
+        text.appendTo(out);
         return;
     }
     const time_t t = static_cast<time_t>(seconds);
@@ -240,10 +281,11 @@ void appendTimestamp(std::string& out, std::uint32_t seconds, std::int64_t micro
         out.append(timestampText(0, 0, 0, -1, -1, -1));
         return;
     }
-    appendDate(out, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-    out.push_back(' ');
-    appendClock(out, tm.tm_hour, tm.tm_min, tm.tm_sec);
-    appendFraction(out, micro, fsp);
+    putDate(text, tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+    text.put(' ');
+    putClock(text, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    putFraction(text, micro, fsp);
+    text.appendTo(out);
 }
 
 // The fraction bytes that follow a MySQL 5.6 temporal value, as microseconds.
@@ -267,11 +309,7 @@ void decodeInteger(const core::ColumnDefinition& column, core::ByteSpan bytes, s
                    std::string& out) {
     const Padded<8> p(bytes);
     core::ByteReader r(p.span(width));
-    const std::uint64_t v = r.uleN(width);
-    if (column.isUnsigned)
-        appendNumber(out, v);
-    else
-        appendNumber(out, signExtend(v, width));
+    appendIntegerText(r.uleN(width), width, column.isUnsigned, out);
 }
 
 void decodeFloat(core::ByteSpan bytes, bool isDouble, std::string& out) {
@@ -301,11 +339,15 @@ void decodeDate(core::ByteSpan bytes, bool oldDate, std::string& out) {
     core::ByteReader r(p.span(4));
     if (oldDate) {
         const std::uint32_t v = r.u32le();
-        appendDate(out, v / 10000, v / 100 % 100, v % 100);
+        TemporalText text;
+        putDate(text, v / 10000, v / 100 % 100, v % 100);
+        text.appendTo(out);
         return;
     }
     const std::uint32_t v = r.u24le();
-    appendDate(out, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
+    TemporalText text;
+    putDate(text, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
+    text.appendTo(out);
 }
 
 // A MariaDB fractional TIME (5.3 to 10.0) as signed microseconds: its big-endian count
@@ -381,19 +423,21 @@ void decodeDatetime(const core::ColumnDefinition& column, core::ByteSpan bytes,
         core::ByteReader r(p.span(8));
         std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
         std::int64_t micro = mysql56Fraction(r, fsp);
+        TemporalText text;
         if (intPart < 0) {
             // DATETIME has no negative values; show the magnitude with its sign.
-            out.push_back('-');
+            text.put('-');
             intPart = -intPart;
             micro = -micro;
         }
         const std::int64_t ymd = intPart >> 17;
         const std::int64_t ym = ymd >> 5;
         const std::int64_t hms = intPart & 0x1FFFF;
-        appendDate(out, ym / 13, ym % 13, ymd & 0x1F);
-        out.push_back(' ');
-        appendClock(out, hms >> 12, (hms >> 6) & 0x3F, hms & 0x3F);
-        appendFraction(out, micro, fsp);
+        putDate(text, ym / 13, ym % 13, ymd & 0x1F);
+        text.put(' ');
+        putClock(text, hms >> 12, (hms >> 6) & 0x3F, hms & 0x3F);
+        putFraction(text, micro, fsp);
+        text.appendTo(out);
         return;
     }
     if (fsp > 0) {
@@ -551,6 +595,13 @@ struct DecimalDigits {
     std::uint64_t trail = 0;
 };
 
+// The big-endian number of width (0 to 8) bytes at p.
+std::uint64_t readGroup(const std::uint8_t* p, std::uint32_t width) {
+    std::uint64_t v = 0;
+    for (std::uint32_t i = 0; i < width; ++i) v = (v << 8) | p[i];
+    return v;
+}
+
 // False when a group holds more than its digits: bytes a server never wrote.
 bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
                        DecimalDigits& d) {
@@ -560,17 +611,19 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     const std::uint32_t intg0x = static_cast<std::uint32_t>(intg) % kDigitsPerGroup;
     d.frac0 = static_cast<std::uint32_t>(d.frac) / kDigitsPerGroup;
     d.frac0x = static_cast<std::uint32_t>(d.frac) % kDigitsPerGroup;
-    const std::uint32_t size = packedDecimalSize(precision, decimals);
 
+    // Bytes past those given read as zero; the stored size is at most 72 bytes.
     Padded<96> copy(bytes);
     d.negative = (copy.data[0] & 0x80) == 0;
     copy.data[0] ^= 0x80;
     const std::uint64_t mask = d.negative ? ~std::uint64_t{0} : 0;
-    core::ByteReader r(copy.span(size));
+    const std::uint8_t* p = copy.data.data();
     auto group = [&](std::uint32_t width) {
         const std::uint64_t widthMask =
             width >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width)) - 1;
-        return (r.ubeN(width) ^ mask) & widthMask;
+        const std::uint64_t v = (readGroup(p, width) ^ mask) & widthMask;
+        p += width;
+        return v;
     };
     d.lead = group(kDigitsToBytes[intg0x]);
     if (d.lead >= static_cast<std::uint64_t>(kPowersOf10[intg0x])) return false;
@@ -590,28 +643,30 @@ void appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int3
         out.push_back('0');
         return;
     }
-    if (d.negative) out.push_back('-');
+    // A sign, 81 integer digits, a point and 81 fraction digits at most.
+    TextBuilder<192> text;
+    if (d.negative) text.put('-');
     bool started = false;
     if (d.lead != 0) {
-        appendNumber(out, d.lead);
+        text.number(d.lead);
         started = true;
     }
     for (std::uint32_t i = 0; i < d.intg0; ++i) {
         if (started) {
-            appendPadded(out, static_cast<std::int64_t>(d.groups[i]), kDigitsPerGroup);
+            text.fixedDigits(d.groups[i], kDigitsPerGroup);
         } else if (d.groups[i] != 0) {
-            appendNumber(out, d.groups[i]);
+            text.number(d.groups[i]);
             started = true;
         }
     }
-    if (!started) out.push_back('0');
+    if (!started) text.put('0');
     if (d.frac > 0) {
-        out.push_back('.');
+        text.put('.');
         for (std::uint32_t i = d.intg0; i < d.intg0 + d.frac0; ++i)
-            appendPadded(out, static_cast<std::int64_t>(d.groups[i]), kDigitsPerGroup);
-        if (d.frac0x > 0)
-            appendPadded(out, static_cast<std::int64_t>(d.trail), static_cast<int>(d.frac0x));
+            text.fixedDigits(d.groups[i], kDigitsPerGroup);
+        if (d.frac0x > 0) text.fixedDigits(d.trail, static_cast<int>(d.frac0x));
     }
+    text.appendTo(out);
 }
 
 // The fraction bytes of a MySQL 5.6 temporal value hold at most fsp rounded up to even
@@ -713,6 +768,13 @@ const char* timestampFault(const core::ColumnDefinition& column, const Padded<8>
 
 }  // namespace
 
+void appendIntegerText(std::uint64_t value, std::size_t width, bool isUnsigned, std::string& out) {
+    if (isUnsigned)
+        appendNumber(out, value);
+    else
+        appendNumber(out, signExtend(value, width));
+}
+
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals) {
     const std::int32_t frac = std::clamp(decimals, 0, kMaxDecimalDigits);
     const std::int32_t intg = std::clamp(precision - frac, 0, kMaxDecimalDigits);
@@ -730,10 +792,12 @@ std::string packedDecimalText(core::ByteSpan bytes, std::int32_t precision,
 }
 
 std::string timestampText(int year, int month, int day, int hour, int minute, int second) {
+    TemporalText text;
+    putDate(text, year, month, day);
+    text.put(' ');
+    putClock(text, hour, minute, second);
     std::string out;
-    appendDate(out, year, month, day);
-    out.push_back(' ');
-    appendClock(out, hour, minute, second);
+    text.appendTo(out);
     return out;
 }
 

@@ -43,6 +43,10 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
 // binary data) always can.
 const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes);
 
+// Appends the decimal text of an integer column's value, given as the number its width
+// bytes (1 to 8) hold: unsigned, or two's complement of that width.
+void appendIntegerText(std::uint64_t value, std::size_t width, bool isUnsigned, std::string& out);
+
 // Bytes of a packed DECIMAL(precision, decimals); out-of-range arguments are clamped.
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals);
 // The text of a packed DECIMAL ("-" sign, integer digits or "0", "." and exactly
