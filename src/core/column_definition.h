@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,6 +43,20 @@ struct ColumnDefinition {
     // The value is a hexadecimal literal (0x...) of the stored bytes, written as it is:
     // a long value of a save that keeps long values inline instead of in blob files.
     bool isHexLiteral = false;
+    // MySQL 8 INVISIBLE column: a table column that SELECT * leaves out.
+    bool invisible = false;
+};
+
+// A generated column of a MySQL 8 table (GENERATED ALWAYS AS (expression) VIRTUAL or
+// STORED). Its value is the server's to compute: it is written in the CREATE TABLE
+// statement, never read from a record nor written in an INSERT. It stands in the table
+// before the stored column columns[before] (after the last one when before is their
+// number).
+struct GeneratedColumn {
+    ColumnDefinition column;
+    std::string expression;
+    bool stored = false;
+    std::size_t before = 0;
 };
 
 // One decoded row: a copy of the table's column list with every value set.

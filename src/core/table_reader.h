@@ -15,6 +15,7 @@ struct TableDefinitionState {
     std::uint8_t engineCode = 0;  // 9 MyISAM, 12 InnoDB
     std::uint32_t tableCharset = 0;
     std::vector<ColumnDefinition> columns;
+    std::vector<GeneratedColumn> generatedColumns;  // MySQL 8 only; not in columns
     std::vector<std::string> intervalValues;
     std::uint32_t recordLength = 0;
     std::uint32_t nullBitmapBytes = 0;

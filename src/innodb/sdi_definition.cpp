@@ -231,6 +231,7 @@ void resetDefinition(core::TableDefinitionState& ctx) {
     ctx.engineCode = 0;
     ctx.tableCharset = 0;
     ctx.columns.clear();
+    ctx.generatedColumns.clear();
     ctx.keys.clear();
     ctx.intervalValues.clear();
     ctx.sdiFields.clear();
@@ -257,7 +258,10 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     ctx.mysqlVersion = info.serverVersion;
 
     // Table columns: visible and INVISIBLE ones, in ordinal order (the list's order).
+    // Generated ones are the server's to compute: a VIRTUAL one is not stored, a STORED
+    // one is, as a field no table column takes.
     std::vector<std::int64_t> tableIndexOf(columns.size(), -1);
+    std::vector<std::int64_t> generatedIndexOf(columns.size(), -1);
     std::vector<core::ColumnDefinition> sdiColumns;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Json& c = columns[i];
@@ -269,12 +273,23 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
         sdiColumns.push_back(columnOf(c, *type));
         const std::uint32_t hidden = c.value("hidden", kHiddenVisible);
         if (hidden != kHiddenVisible && hidden != kHiddenUser) continue;
-        if (c.value("is_virtual", false)) {
-            // Not stored: its value is computed by the server from the others.
-            ++info.virtualColumns;
+        core::ColumnDefinition col = sdiColumns.back();
+        col.invisible = hidden == kHiddenUser;
+        const bool isVirtual = c.value("is_virtual", false);
+        if (isVirtual) ++info.virtualColumns;
+        // generation_expression is the text the server itself parses (SHOW CREATE TABLE);
+        // the _utf8 copy is the one information_schema shows, with its quotes escaped.
+        std::string expression = c.value("generation_expression", "");
+        if (expression.empty()) expression = c.value("generation_expression_utf8", "");
+        if (isVirtual || !expression.empty()) {
+            if (expression.empty())
+                return core::Status::corrupt("the virtual column " + col.name + " of " + info.name +
+                                             " has no generation expression");
+            generatedIndexOf[i] = static_cast<std::int64_t>(ctx.generatedColumns.size());
+            ctx.generatedColumns.push_back({std::move(col), std::move(expression), !isVirtual,
+                                            ctx.columns.size()});
             continue;
         }
-        core::ColumnDefinition col = sdiColumns.back();
         col.index = static_cast<std::uint32_t>(ctx.columns.size());
         tableIndexOf[i] = col.index;
         ctx.columns.push_back(std::move(col));
@@ -290,6 +305,14 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
         for (const Json& e : ix.value("elements", Json::array())) {
             if (e.value("hidden", false)) continue;
             const std::size_t opx = e.value("column_opx", std::size_t{0});
+            if (opx < columns.size() && generatedIndexOf[opx] >= 0) {
+                // A key on a generated column: the column's clause names it.
+                core::ColumnDefinition& col =
+                    ctx.generatedColumns[static_cast<std::size_t>(generatedIndexOf[opx])].column;
+                if (key.primary) col.inPrimaryKey = 1;
+                else if (key.unique) col.inUniqueKey = 1;
+                continue;
+            }
             if (opx >= columns.size() || tableIndexOf[opx] < 0) continue;
             core::ColumnDefinition& col = ctx.columns[static_cast<std::size_t>(tableIndexOf[opx])];
             const std::uint32_t length = e.value("length", kWholeColumn);
@@ -333,7 +356,8 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
                 f.column.index = static_cast<std::uint32_t>(tableIndexOf[opx]);
                 f.position = f.column.index;
             } else {
-                // FTS_DOC_ID, instantly dropped columns: stored, not table columns.
+                // FTS_DOC_ID, instantly dropped and STORED generated columns: stored,
+                // not read as table columns.
                 f.hidden = true;
             }
             if (isPrefix(sdiColumns[opx], partLength)) {

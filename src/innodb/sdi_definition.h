@@ -36,8 +36,9 @@ std::string_view rowFormatName(std::uint32_t rowFormat);
 // clustered records in record order, with DB_ROW_ID/DB_TRX_ID/DB_ROLL_PTR, FTS_DOC_ID
 // and instantly dropped columns as hidden fields, row versions and instant defaults)
 // from the Table object of an SDI JSON text. Columns hidden by the storage engine are
-// not table columns; INVISIBLE columns are. Corrupt (ctx's definition emptied) when the
-// text is not a Table object of a known layout.
+// not table columns; INVISIBLE columns are (marked invisible); generated columns go to
+// generatedColumns with their expression (a STORED one's field is passed over). Corrupt
+// (ctx's definition emptied) when the text is not a Table object of a known layout.
 core::Status parseSdiTable(core::TableDefinitionState& ctx, std::string_view json,
                            const schema::CollationTable& collations, SdiTableInfo* info);
 

@@ -56,15 +56,15 @@ void trimTrailing(std::string& text, auto predicate) {
     while (!text.empty() && predicate(static_cast<unsigned char>(text.back()))) text.pop_back();
 }
 
-}  // namespace
-
-std::string formatCreateTableStatement(const core::TableDefinitionState& def,
-                                       const std::string& tableName,
-                                       const schema::CollationTable& collations) {
+// The statement, for a MariaDB server when mariadb: MariaDB refuses NOT NULL on a
+// generated column and an INVISIBLE column that is NOT NULL without a default.
+std::string createTableStatement(const core::TableDefinitionState& def, const std::string& tableName,
+                                 const schema::CollationTable& collations, bool mariadb) {
     std::string sql = "Create TABLE  " + schema::quoteIdentifier(tableName) + " (";
     std::string primaryList;
     std::string uniqueList;
-    for (const core::ColumnDefinition& column : def.columns) {
+    const auto addColumn = [&](const core::ColumnDefinition& column,
+                               const core::GeneratedColumn* generated) {
         sql += schema::quoteIdentifier(column.name) + " " +
                schema::columnTypeText(def.tableCharset, column, collations);
         if (def.tableCharset != 0 &&
@@ -73,10 +73,17 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
             if (const auto* e = collations.lookupCollation(static_cast<std::uint32_t>(column.charset)))
                 sql += " CHARSET " + e->charsetName + " COLLATE " + e->collationName;
         }
-        if (column.nullable == 0) sql += " NOT NULL";
-        if (core::fieldType(column.typeCode) == core::FieldType::Timestamp ||
-            core::fieldType(column.typeCode) == core::FieldType::Timestamp2)
-            sql += " DEFAULT CURRENT_TIMESTAMP";
+        if (generated) {
+            sql += " GENERATED ALWAYS AS (" + generated->expression + ")" +
+                   (generated->stored ? " STORED" : " VIRTUAL");
+            if (column.nullable == 0 && !mariadb) sql += " NOT NULL";
+        } else {
+            if (column.nullable == 0) sql += " NOT NULL";
+            if (core::fieldType(column.typeCode) == core::FieldType::Timestamp ||
+                core::fieldType(column.typeCode) == core::FieldType::Timestamp2)
+                sql += " DEFAULT CURRENT_TIMESTAMP";
+        }
+        if (column.invisible && (!mariadb || column.nullable != 0)) sql += " INVISIBLE";
         if (!column.comment.empty())
             sql += " COMMENT '" + schema::escapeSqlText(column.comment) + "'";
         sql += ", ";
@@ -84,11 +91,24 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
         const bool primary = column.inPrimaryKey == 1;
         if (primary || column.inUniqueKey == 1) {
             std::string entry = schema::quoteIdentifier(column.name);
-            if (const auto prefix = keyPrefixChars(def, column, primary, collations))
-                entry += "(" + std::to_string(prefix) + ")";
+            if (!generated)
+                if (const auto prefix = keyPrefixChars(def, column, primary, collations))
+                    entry += "(" + std::to_string(prefix) + ")";
             (primary ? primaryList : uniqueList) += entry + ",";
         }
+    };
+    std::size_t nextGenerated = 0;
+    const auto addGeneratedBefore = [&](std::size_t position) {
+        for (; nextGenerated < def.generatedColumns.size() &&
+               def.generatedColumns[nextGenerated].before <= position;
+             ++nextGenerated)
+            addColumn(def.generatedColumns[nextGenerated].column, &def.generatedColumns[nextGenerated]);
+    };
+    for (std::size_t i = 0; i < def.columns.size(); ++i) {
+        addGeneratedBefore(i);
+        addColumn(def.columns[i], nullptr);
     }
+    addGeneratedBefore(SIZE_MAX);
     const auto isComma = [](unsigned char c) { return c == ','; };
     const auto isSpace = [](unsigned char c) { return std::isspace(c) != 0; };
     if (!primaryList.empty()) {
@@ -116,6 +136,14 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
     return sql;
 }
 
+}  // namespace
+
+std::string formatCreateTableStatement(const core::TableDefinitionState& def,
+                                       const std::string& tableName,
+                                       const schema::CollationTable& collations) {
+    return createTableStatement(def, tableName, collations, false);
+}
+
 std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                                        const std::string& tableName) {
     return formatCreateTableStatement(def, tableName, schema::applicationCollations());
@@ -130,6 +158,8 @@ void logNearestCollations(core::MainFrame& frame, const core::TableDefinitionSta
     std::vector<std::uint32_t> numbers{def.tableCharset};
     for (const core::ColumnDefinition& c : def.columns)
         numbers.push_back(static_cast<std::uint32_t>(c.charset));
+    for (const core::GeneratedColumn& g : def.generatedColumns)
+        numbers.push_back(static_cast<std::uint32_t>(g.column.charset));
     std::vector<std::string> done;
     for (const std::uint32_t number : numbers) {
         const schema::CollationEntry* e = collations.lookupCollation(number);
@@ -151,8 +181,8 @@ std::string formatCreateTableForTarget(core::MainFrame& frame, const core::Table
                                        const std::string& tableName, bool mariadbTarget) {
     if (!mariadbTarget) return formatCreateTableStatement(def, statementName);
     const schema::CollationTable& collations = schema::applicationCollations();
-    std::string statement =
-        formatCreateTableStatement(def, statementName, schema::withNearestMariadbNames(collations));
+    std::string statement = createTableStatement(
+        def, statementName, schema::withNearestMariadbNames(collations), true);
     logNearestCollations(frame, def, tableName, collations);
     return statement;
 }

@@ -356,6 +356,7 @@ fs::path mysql8Folder() {
     const fs::path ninja = m8 / "ibdNinja" / "tests" / "8.0" / "fixtures";
     fs::copy_file(ninja / "simple_table.ibd", db / "simple_table.ibd");
     fs::copy_file(ninja / "instant_add_drop.ibd", db / "instant_add_drop.ibd");
+    fs::copy_file(ninja / "type_test.ibd", db / "type_test.ibd");
     fs::copy_file(m8 / "percona-parser" / "hist-3a89089" / "tests" / "encrypted_test.ibd", db / "secret.ibd");
     fs::copy_file(m8 / "go-innodb" / "testdata" / "test_compressed.ibd", db / "zipped.ibd");
     fs::copy_file(dunmore::test::peerSakila80Folder() / "fts_0000000000000451_config.ibd",
@@ -399,11 +400,20 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
                           "DATETIME, `col_datetime_6` DATETIME(6), PRIMARY KEY (`col_uint`))ENGINE=InnoDB DEFAULT CHARSET "
                           "utf8mb4 COLLATE utf8mb4_0900_ai_ci;\n");
 
+    // Generated columns with the expression of the SDI, in their place; not saved as values.
+    const CliRun generated = dunmore("schema '" + data.string() + "' m8.type_test --log-folder .");
+    ASSERT_EQ(generated.status, 0) << generated.err;
+    EXPECT_NE(generated.out.find("`col_json` JSON, `col_virtual_int` INT GENERATED ALWAYS AS ((`col_int` * 2)) VIRTUAL, "
+                                 "`col_virtual_concat` VARCHAR(100) GENERATED ALWAYS AS "
+                                 "(concat(`col_char_utf8`,_utf8mb4'_suffix')) VIRTUAL, `col_virtual_datetime` DATETIME "
+                                 "GENERATED ALWAYS AS ((`col_datetime0` + interval 1 day)) VIRTUAL, `verify_column` INT, "),
+              std::string::npos) << generated.out;
+
     const fs::path out = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_mysql8_out";
     fs::remove_all(out);
     fs::create_directories(out);
     const CliRun save = dunmore("save-script '" + data.string() + "' '" + out.string() + "' --log-folder .");
-    // Four tables saved or not, and the three that cannot be read named with their reason.
+    // The readable tables saved, and the three that cannot be read named with their reason.
     EXPECT_EQ(save.status, 1) << save.out;
     EXPECT_NE(save.out.find("Table secret not saved: " + (data / "m8" / "secret.ibd").string() +
                             " is an encrypted tablespace (ENCRYPTION='Y')"),
@@ -418,6 +428,8 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
               std::string::npos);
     EXPECT_NE(script.find("INSERT INTO `instant_add_drop`(`col_uint`,`col_datetime_0`,`col_datetime_6`) VALUES(1,"),
               std::string::npos);
+    EXPECT_NE(script.find("INSERT INTO `type_test`(`col_tinyint`,"), std::string::npos);
+    EXPECT_EQ(script.find("`col_virtual_int`,"), std::string::npos);
 }
 
 }  // namespace

@@ -237,6 +237,16 @@ TEST_F(Mysql8, DefinitionsComeFromTheSdi) {
     ASSERT_TRUE(innodb::readSdiTableDefinition(ctx, kNinja / "type_test.ibd", &info).isOk());
     EXPECT_EQ(info.virtualColumns, 3u);
     EXPECT_EQ(ctx.columns.size(), 44u);
+    // They keep their expression and their place: after col_json, before verify_column.
+    std::vector<std::string> generated;
+    for (const auto& g : ctx.generatedColumns)
+        generated.push_back(g.column.name + " " + g.expression + (g.stored ? " STORED" : " VIRTUAL") + " before " +
+                            ctx.columns.at(g.before).name);
+    EXPECT_EQ(generated, (std::vector<std::string>{
+                             "col_virtual_int (`col_int` * 2) VIRTUAL before verify_column",
+                             "col_virtual_concat concat(`col_char_utf8`,_utf8mb4'_suffix') VIRTUAL before verify_column",
+                             "col_virtual_datetime (`col_datetime0` + interval 1 day) VIRTUAL before verify_column"}));
+    EXPECT_EQ(ctx.columns.at(ctx.generatedColumns.front().before - 1).name, "col_json");
     EXPECT_EQ(std::count_if(ctx.sdiFields.begin(), ctx.sdiFields.end(),
                             [](const core::InnodbColumn& f) { return f.column.name == "FTS_DOC_ID" && f.hidden; }),
               1);
@@ -303,6 +313,191 @@ TEST_F(Mysql8, FixtureTablesSaveExactlyTheirRows) {
     // 500 rows over eleven leaves below a node-pointer root.
     const SavedTable pages = saveTable(kNinja / "multi_page.ibd");
     EXPECT_EQ(pages.rows.size(), 500u);
+}
+
+// The VALUES(...) part of saved INSERT statements, without "VALUES" and the ";".
+std::vector<std::string> valuesOf(const std::vector<std::string>& rows) {
+    std::vector<std::string> out;
+    for (const std::string& row : rows) {
+        const auto at = row.find(") VALUES(");
+        out.push_back(at == std::string::npos ? row : row.substr(at + 8, row.size() - at - 9));
+    }
+    return out;
+}
+
+TEST_F(Mysql8, PeerTablesSaveTheValuesTheirServersStored) {
+    // Each value as the SQL that made the table states it, or as the server's own SELECT
+    // showed it (innodb-java-reader's tests); TIMESTAMP values in UTC. NOW() of
+    // data_types is the stored 0x696A0AAC of ibdNinja's record listing; the users and
+    // types_fixture rows were written in a -03:00 session.
+    struct Case {
+        fs::path file;
+        std::vector<std::string> values;
+    };
+    const fs::path percona = kMysql8 / "percona-parser" / "tests";
+    const Case kCases[] = {
+        {kNinja / "data_types.ibd",
+         {"(1,127,32767,8388607,9223372036854775807,3.14,3.14159265359,12345.67,'CHAR10','Variable length string',"
+          "'This is a text field',0x0102030405060708090A0B0C0D0E0F10,0xDEADBEEF,0xCAFEBABE,'2024-06-15','14:30:00',"
+          "'2024-06-15 14:30:00','2026-01-16 09:53:48',2024,'B','X,Z',b'10101010','{\\\"key\\\": \\\"value\\\", \\\"number\\\": 42}')",
+          "(2,-128,-32768,-8388608,-9223372036854775808,-1.5,-2.718281828,-99999.99,'ABC','Another string',"
+          "'More text here',0xFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF,0x12345678,'','2000-01-01','00:00:00',"
+          "'2000-01-01 00:00:00','2000-01-01 00:00:01',2000,'A','Y',b'11111111','[]')",
+          "(3,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL,NULL)"}},
+        {kNinja / "multi_index.ibd",
+         {"(1,'John','Smith','john.smith@example.com',10,'2024-01-15 10:00:00')",
+          "(2,'Jane','Doe','jane.doe@example.com',20,'2024-01-16 11:00:00')",
+          "(3,'Bob','Smith','bob.smith@example.com',10,'2024-01-17 12:00:00')",
+          "(4,'Alice','Johnson','alice.j@example.com',30,'2024-01-18 13:00:00')",
+          "(5,'Charlie','Brown','charlie.b@example.com',20,'2024-01-19 14:00:00')"}},
+        {percona / "types_test.ibd",
+         {"(1,1234.56,'2024-12-31','12:34:56.123456','2024-12-31 12:34:56.123456','2024-12-31 15:34:56',2024,"
+          "'medium','red,blue',b'1010101010','alpha')",
+          "(2,-0.99,'2001-01-02','01:02:03.000004','2001-01-02 03:04:05.000006',NULL,1999,'small','green',"
+          "b'0000000001','beta')"}},
+        {percona / "secondary_index.ibd",
+         {"(1,10,'alpha',100)", "(2,20,'bravo',200)", "(3,10,'charlie',300)", "(4,20,'delta',400)"}},
+        {kMysql8 / "go-innodb" / "testdata" / "users" / "users.ibd",
+         {"(1,'Alice','alice@example.com','2025-08-18 01:22:37')",
+          "(2,'Bob','bob@example.com','2025-08-18 01:22:37')",
+          "(3,'Charlie','charlie@example.com','2025-08-18 01:22:37')"}},
+        {kJava / "column" / "int" / "tb02.ibd",
+         {"(100,0,0,0,0,0,0,0,0,0,0)", "(101,1,-1,1,-1,1,-1,1,-1,1,-1)", "(102,1,1,1,1,1,1,1,1,1,1)",
+          "(103,100,100,10000,10000,1000000,1000000,10000000,10000000,100000000000,100000000000)",
+          "(104,100,-100,10000,-10000,1000000,-1000000,10000000,-10000000,100000000000,-100000000000)",
+          "(105,126,126,32766,32766,8388606,8388606,2147483646,2147483646,9223372036854775806,9223372036854775806)",
+          "(106,127,127,32767,32767,8388607,8388607,2147483647,2147483647,9223372036854775807,9223372036854775807)",
+          "(107,128,-128,32768,-32768,8388608,-8388608,2147483648,-2147483648,9223372036854775808,-9223372036854775808)",
+          "(108,129,-127,32769,-32767,8388609,-8388607,2147483649,-2147483647,9223372036854775809,-9223372036854775807)"}},
+        {kJava / "column" / "time" / "tb03.ibd",
+         {"(1,100,'2019-10-02 10:59:59','2019-10-02 05:59:59','10:59:59')",
+          "(2,101,'1970-01-01 08:00:01','1970-01-01 03:00:01','08:00:01')",
+          "(3,102,'2008-11-23 09:23:00','2008-11-23 04:23:00','09:23:00')",
+          "(4,103,'2019-12-31 22:00:28','2019-12-31 17:00:28','22:00:28')"}},
+        {kJava / "column" / "time" / "tb16.ibd",
+         {"(1,0000,'2100-11-11')", "(2,2001,'2155-01-01')", "(3,1901,'1900-01-01')", "(4,1999,'1901-12-31')",
+          "(5,1969,'1969-10-02')", "(6,2020,'2020-12-31')", "(7,2100,'0069-01-10')", "(8,2155,'0001-01-01')"}},
+        {kJava / "column" / "time" / "tb17.ibd",
+         {"(1,100,'2019-10-02 10:59:59.123','2000-01-01 00:01:03.100000','2019-10-02 02:59:59.456389','10:59:59.45638','2019-10-02 10:59:59')",
+          "(2,101,'1970-01-01 08:00:01.550','2022-01-01 00:01:03.123450','1970-01-01 00:00:01.000001','08:00:01.00000','1970-01-01 08:00:01')",
+          "(3,102,'2008-11-23 09:23:00.808','1999-12-31 00:01:03.123456','2008-11-23 01:23:00.294000','09:23:00.29400','2008-11-23 09:23:00')"}},
+        {kJava / "column" / "float" / "tb15.ibd",
+         {"(1,0,0,0,0,0,0)", "(2,0.56789,999.0001,0.12345,0.987654321,1234567890.12345,1)",
+          "(3,1,0,-1,-1,-1234567890.12345,2)", "(4,222.22,3.14,222.22,3333.333,1234.56789,3)",
+          "(5,12345678,256.789,12345678,1234567890.123456,-56.789,4)",
+          "(6,-12345678,333.2222,-12345678,-1234567890.123456,-0.87654,5)"}},
+        {kJava / "column" / "decimal" / "tb19.ibd",
+         {"(1,0,0.00000,0,0.000,0,0.0000000000000000000000000,0,0.000000000000000000000000000000,0)",
+          "(2,123456,12345.67890,12345678901,123.100,12346,12345.1234567890123456789012345,666,0.123456789012345678901234567890,76543)",
+          "(3,-123456,-1234.56789,-12345678901,3.142,-12346,NULL,12345678901234567890123456789012345678,8.123456789012345678901234567890,89)",
+          "(4,9,567.89100,987654321,456.000,0,0.0123456789012345678912345,999,NULL,0)"}},
+        {kJava / "column" / "bit" / "tb27.ibd",
+         {"(1,b'0',b'00',b'0011111',b'110110110',b'1111111111111111111111111111111111111111111111111111111111111111')",
+          "(2,b'1',b'01',b'1110111',b'101110000',b'0000000000000000000000000000000000000000000000000000000000000001')",
+          "(3,b'0',b'10',b'0111001',b'010000111',b'1000000000000000000000000000000000000000000000000000000000000000')",
+          "(4,b'1',b'11',b'0000100',b'011110101',b'0101010101010101010101010101010101010101010101010101010101010101')"}},
+        {kJava / "column" / "boolean" / "tb18.ibd", {"(1,1,0)", "(2,0,1)"}},
+        {kJava / "column" / "enum" / "tb25.ibd",
+         {"(1,'A','MYSQL','数据','001019')", "(2,'C','computer','数据','001001')",
+          "(3,'B','world','存储','803019')", "(4,'0xE4','Hello','存储','429002')"}},
+        {kJava / "column" / "set" / "tb26.ibd",
+         {"(1,'music','a,e,i,o,u','3')", "(2,'movie,swimming','o,p,q','1,5,60')",
+          "(3,'movie,足球','z','1,2,3,4,5,6,7,8,9,10,11,12,13,14,24,31,33,37,48,49,50,55,63,64')"}},
+        {kJava / "column" / "char" / "tb05.ibd",
+         {"(1,'中国')", "(2,'你好这里是哪里')", "(3,'我爱你')", "(4,'千里之行始于足下')", "(5,'不积跬步无以至千里')"}},
+        {kJava / "nullcolumn" / "tb14.ibd",
+         {"(1,'a1',NULL,'a3',NULL,'a5',NULL,'a7',NULL,'a9',NULL,'a11',NULL,'a13',NULL,'a15',NULL,'a17',NULL)"}},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.file.filename().string());
+        const SavedTable saved = saveTable(c.file);
+        EXPECT_TRUE(saved.ok) << saved.log;
+        EXPECT_EQ(valuesOf(saved.rows), c.values);
+    }
+
+    // Rows made by formulas: innodb-java-reader's deletion test (1,000 rows left of 2,000
+    // with odd keys, then 1,000 more) and ibdNinja's REPEAT(CONCAT('Data-', i, '-'), 30).
+    const auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i) out += s;
+        return out;
+    };
+    std::vector<std::string> deletion;
+    for (int pk = 1; pk < 2000; pk += 2)
+        deletion.push_back("(" + std::to_string(pk) + "," + std::to_string(pk * 2) + ",'" + repeat("A", 16) +
+                           "','" + repeat("C", 8) + static_cast<char>('a' + pk % 26) + "')");
+    for (int pk = 2001; pk <= 3000; ++pk)
+        deletion.push_back("(" + std::to_string(pk) + "," + std::to_string(pk * 5) + ",'" + repeat("我", 8) +
+                           "','" + repeat("你", 4) + static_cast<char>('a' + pk % 26) + "')");
+    EXPECT_EQ(valuesOf(saveTable(kJava / "deletion" / "tb13.ibd").rows), deletion);
+    std::vector<std::string> pages;
+    for (int i = 1; i <= 500; ++i)
+        pages.push_back("(" + std::to_string(i) + ",'" + repeat("Data-" + std::to_string(i) + "-", 30) + "')");
+    EXPECT_EQ(valuesOf(saveTable(kNinja / "multi_page.ibd").rows), pages);
+}
+
+TEST_F(Mysql8, Mysql84FilesSaveWhatTheir80TwinsSave) {
+    // ibdNinja made the same tables with MySQL 8.4.8 (ddl_test upgraded from 8.0.40 to
+    // 8.4.4); only NOW() differs.
+    const fs::path ninja84 = kNinja.parent_path().parent_path() / "8.4" / "fixtures";
+    for (const auto& e : fs::directory_iterator(ninja84)) {
+        if (e.path().extension() != ".ibd") continue;
+        SCOPED_TRACE(e.path().filename().string());
+        const SavedTable twin = saveTable(kNinja / e.path().filename());
+        const SavedTable saved = saveTable(e.path());
+        EXPECT_TRUE(saved.ok) << saved.log;
+        ASSERT_FALSE(twin.rows.empty());
+        std::vector<std::string> expected;
+        for (const std::string& row : valuesOf(twin.rows))
+            expected.push_back(std::regex_replace(row, std::regex("2026-01-16 09:53:48"), "2026-02-04 15:06:09"));
+        EXPECT_EQ(valuesOf(saved.rows), expected);
+    }
+}
+
+TEST_F(Mysql8, EveryPeerTablespaceSavesAllItsRowsOrIsRefusedWithItsReason) {
+    // The peer fixtures' own summary counts the records of each index's leaves (delete-
+    // marked ones included); a save takes the live ones of the clustered index (the lowest
+    // index id) and says how many it passed over as deleted. The summary also counts the
+    // leaves that a merge took out of the index: tb13's pages 12 and 17, 141 records each,
+    // are in no leaf chain.
+    const auto summary = nlohmann::json::parse(test::readFileText(kMysql8 / "ibd_summary.json"));
+    std::size_t files = 0;
+    for (const auto& [name, info] : summary.items()) {
+        const fs::path file = kMysql8 / fs::path(name).lexically_relative("files");
+        if (file.filename().string().rfind("fts_", 0) == 0) continue;  // FULLTEXT auxiliary tables
+        SCOPED_TRACE(file.string());
+        ++files;
+        core::ReadOnlyFile f;
+        ASSERT_TRUE(f.open(file).isOk());
+        const auto flags = innodb::readTablespaceFlags(f);
+        ASSERT_TRUE(flags.isOk());
+        if (flags->encrypted() || flags->compressedPageSize() != 0) {
+            innodb::InnodbReader ctx;
+            const core::Status st = innodb::readSdiTableDefinition(ctx, file);
+            EXPECT_EQ(st.code(), core::StatusCode::Unsupported);
+            EXPECT_NE(st.message().find(flags->encrypted() ? "is an encrypted tablespace"
+                                                           : "is a ROW_FORMAT=COMPRESSED tablespace"),
+                      std::string::npos) << st.message();
+            continue;
+        }
+        std::uint64_t lowestIndex = UINT64_MAX;
+        std::uint64_t records = 0;
+        for (const auto& [index, counts] : info["leaf"].items()) {
+            if (std::stoull(index) >= lowestIndex) continue;
+            lowestIndex = std::stoull(index);
+            records = counts[0];
+        }
+        const SavedTable saved = saveTable(file);
+        EXPECT_TRUE(saved.ok) << saved.log;
+        static const std::regex kReport("damaged pages = 0, leaf pages lost = 0; records read = ([0-9]+), "
+                                        "deleted skipped = ([0-9]+), unreadable = 0\\.");
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(saved.log, m, kReport)) << saved.log;
+        EXPECT_EQ(std::stoull(m[1]), saved.rows.size());
+        const std::uint64_t merged = file.filename() == "tb13.ibd" ? 2 * 141 : 0;
+        EXPECT_EQ(saved.rows.size() + std::stoull(m[2]), records - merged);
+    }
+    EXPECT_GT(files, 60u);
 }
 
 TEST_F(Mysql8, InstantColumnsOf8012To8028AreReadFromTheFieldCount) {
