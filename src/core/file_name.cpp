@@ -9,8 +9,10 @@
 #include "core/scan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <iterator>
+#include <vector>
 
 namespace dunmore::core {
 
@@ -59,7 +61,104 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
+// The two-character code of a code point, or nullopt when it has none.
+std::optional<std::string_view> twoCharCodeOf(std::uint32_t cp) {
+    static const std::vector<TwoCharCode> byCodePoint = [] {
+        std::vector<TwoCharCode> v(std::begin(kTwoCharCodes), std::end(kTwoCharCodes));
+        std::sort(v.begin(), v.end(),
+                  [](const TwoCharCode& a, const TwoCharCode& b) { return a.codePoint < b.codePoint; });
+        return v;
+    }();
+    const auto it = std::lower_bound(byCodePoint.begin(), byCodePoint.end(), cp,
+                                     [](const TwoCharCode& e, std::uint32_t c) { return e.codePoint < c; });
+    if (it == byCodePoint.end() || it->codePoint != cp) return std::nullopt;
+    return it->code;
+}
+
+// The next code point of UTF-8 text at i (moved past it); a byte that does not start a
+// valid sequence stands for itself.
+std::uint32_t nextCodePoint(std::string_view s, std::size_t& i) {
+    const auto lead = static_cast<unsigned char>(s[i]);
+    const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
+                                                : (lead >> 3) == 30 ? 4 : 0;
+    if (length <= 1 || i + length > s.size()) {
+        ++i;
+        return lead;
+    }
+    std::uint32_t cp = lead & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto c = static_cast<unsigned char>(s[i + k]);
+        if ((c & 0xC0) != 0x80) {
+            ++i;
+            return lead;
+        }
+        cp = cp << 6 | (c & 0x3F);
+    }
+    i += length;
+    return cp;
+}
+
+constexpr std::string_view kPartitionMark = "#P#";
+constexpr std::string_view kSubpartitionMark = "#SP#";
+
+// The position of mark in s from pos, in either case of its letters.
+std::size_t findMark(std::string_view s, std::string_view mark, std::size_t pos = 0) {
+    for (std::size_t i = pos; i + mark.size() <= s.size(); ++i) {
+        bool same = true;
+        for (std::size_t k = 0; k < mark.size() && same; ++k)
+            same = std::toupper(static_cast<unsigned char>(s[i + k])) == mark[k];
+        if (same) return i;
+    }
+    return std::string_view::npos;
+}
+
 }  // namespace
+
+std::string encodeFileName(std::string_view name) {
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (std::size_t i = 0; i < name.size();) {
+        const std::uint32_t cp = nextCodePoint(name, i);
+        if (cp < 0x80 && isSafe(static_cast<unsigned char>(cp))) {
+            out.push_back(static_cast<char>(cp));
+        } else if (const auto code = twoCharCodeOf(cp)) {
+            out.push_back(kEscape);
+            out += *code;
+        } else {
+            // The server's file-name character set has no character beyond the Basic
+            // Multilingual Plane; its conversion makes such a character a '?'.
+            const std::uint32_t written = cp > 0xFFFF ? '?' : cp;
+            out.push_back(kEscape);
+            for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(written >> shift) & 0xF]);
+        }
+    }
+    return out;
+}
+
+std::string partitionFileName(std::string_view tableOnDisk, std::string_view partitionOnDisk,
+                              std::string_view subpartitionOnDisk) {
+    std::string out = std::string(tableOnDisk) + std::string(kPartitionMark) + std::string(partitionOnDisk);
+    if (!subpartitionOnDisk.empty()) out += std::string(kSubpartitionMark) + std::string(subpartitionOnDisk);
+    return out;
+}
+
+std::optional<PartitionFileParts> splitPartitionFileName(std::string_view onDisk) {
+    const std::size_t p = findMark(onDisk, kPartitionMark);
+    if (p == std::string_view::npos || p == 0 || p + kPartitionMark.size() == onDisk.size())
+        return std::nullopt;
+    PartitionFileParts parts;
+    parts.table = std::string(onDisk.substr(0, p));
+    std::string_view rest = onDisk.substr(p + kPartitionMark.size());
+    const std::size_t sp = findMark(rest, kSubpartitionMark);
+    if (sp == std::string_view::npos) {
+        parts.partition = std::string(rest);
+        return parts;
+    }
+    if (sp == 0 || sp + kSubpartitionMark.size() == rest.size()) return std::nullopt;
+    parts.partition = std::string(rest.substr(0, sp));
+    parts.subpartition = std::string(rest.substr(sp + kSubpartitionMark.size()));
+    return parts;
+}
 
 std::optional<std::string> decodeFileName(std::string_view onDisk) {
     if (onDisk.starts_with(kMysql50Prefix)) {

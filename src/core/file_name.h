@@ -18,6 +18,28 @@ namespace dunmore::core {
 // pre-5.1 name such as "a-b", a temporary "#sql" name, a partition's file "t#P#p0").
 std::optional<std::string> decodeFileName(std::string_view onDisk);
 
+// The on-disk form of the real name (UTF-8) as a 5.1+ server writes it: the inverse of
+// decodeFileName. A byte that is not part of valid UTF-8 is encoded as the code point of
+// its value.
+std::string encodeFileName(std::string_view name);
+
+// The base name of a partition's files: the table's on-disk name, "#P#" and the
+// partition's, and for a subpartition "#SP#" and its own ("t#P#p0#SP#p0sp0"). A server
+// with lower_case_table_names writes "#p#" and "#sp#" and lower-case names instead; the
+// files are then found by a match that ignores case.
+std::string partitionFileName(std::string_view tableOnDisk, std::string_view partitionOnDisk,
+                              std::string_view subpartitionOnDisk = {});
+
+// The parts of a partition's file base name: the table's, the partition's and (empty when
+// none) the subpartition's on-disk names, split at the first "#P#" and the "#SP#" after
+// it (either case). nullopt when onDisk names no partition.
+struct PartitionFileParts {
+    std::string table;
+    std::string partition;
+    std::string subpartition;
+};
+std::optional<PartitionFileParts> splitPartitionFileName(std::string_view onDisk);
+
 // The name to show for onDisk: decoded when it decodes, otherwise onDisk unchanged.
 std::string realName(std::string_view onDisk);
 

@@ -25,6 +25,13 @@ struct TableDefinitionState {
     // MAX_ROWS, from which MyISAM laid out its data file.
     std::uint16_t createOptions = 0;
     std::uint32_t maxRows = 0;
+    // A partitioned table (engine code 20 in its .frm, or a MySQL 5.7 table that keeps a
+    // partition text): engineCode is then the engine of its partitions, partitionText
+    // the SQL of its PARTITION BY clause as the server wrote it, and partitionDamage why
+    // that text cannot be read (empty when it can).
+    bool partitioned = false;
+    std::string partitionText;
+    std::string partitionDamage;
     // MySQL 8.0+ tables defined by the SDI of their tablespace: the clustered index's
     // root page (0 for a .frm table) and every field of its records in record order.
     std::uint32_t sdiRootPage = 0;
@@ -33,6 +40,7 @@ struct TableDefinitionState {
 
 inline constexpr std::uint8_t kEngineMyisam = 9;
 inline constexpr std::uint8_t kEngineInnodb = 12;
+inline constexpr std::uint8_t kEnginePartition = 20;  // the partition engine over the others
 
 // Where a later preview screen starts: a page (InnoDB; 0 for MyISAM) and an offset in it
 // (MyISAM: a byte position in the .MYD).

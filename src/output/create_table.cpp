@@ -5,6 +5,7 @@
 #include "core/field_type.h"
 #include "schema/mysql8_collations.h"
 #include "schema/column_type.h"
+#include "schema/partition_clause.h"
 
 #include <algorithm>
 #include <cctype>
@@ -132,6 +133,7 @@ std::string createTableStatement(const core::TableDefinitionState& def, const st
         if (const auto* e = collations.lookupCollation(def.tableCharset))
             sql += " DEFAULT CHARSET " + e->charsetName + " COLLATE " + e->collationName;
     }
+    if (const std::string clause = partitionClauseOf(def); !clause.empty()) sql += " " + clause;
     sql += ";";
     return sql;
 }
@@ -142,6 +144,51 @@ std::string formatCreateTableStatement(const core::TableDefinitionState& def,
                                        const std::string& tableName,
                                        const schema::CollationTable& collations) {
     return createTableStatement(def, tableName, collations, false);
+}
+
+std::string partitionClauseOf(const core::TableDefinitionState& def, std::string* whyNot) {
+    if (!def.partitioned) return {};
+    const auto leaveOut = [&](const std::string& why) {
+        if (whyNot) *whyNot = why;
+        return std::string();
+    };
+    if (!def.partitionDamage.empty()) return leaveOut(def.partitionDamage);
+    const auto clause = schema::parsePartitionClause(def.partitionText);
+    if (!clause) return leaveOut(clause.status().message());
+    if (!clause->notRebuilt.empty()) return leaveOut(clause->notRebuilt);
+    const auto sameName = [](const std::string& a, const std::string& b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+                   return std::tolower(x) == std::tolower(y);
+               });
+    };
+    // The columns the statement writes: the stored ones and the generated ones.
+    std::vector<const core::ColumnDefinition*> written;
+    for (const core::ColumnDefinition& c : def.columns) written.push_back(&c);
+    for (const core::GeneratedColumn& g : def.generatedColumns) written.push_back(&g.column);
+    std::vector<const core::ColumnDefinition*> partitionColumns;
+    for (const auto& id : clause->functionIdentifiers) {
+        const auto column = std::find_if(written.begin(), written.end(),
+                                         [&](const core::ColumnDefinition* c) { return sameName(c->name, id.name); });
+        if (column != written.end())
+            partitionColumns.push_back(*column);
+        else if (!id.keyword)
+            return leaveOut("its partitioning names " + id.name + ", which is not a column of the table written");
+    }
+    // The statement gathers the key columns into one PRIMARY KEY and one UNIQUE KEY
+    // clause; the server refuses a partitioning whose columns a unique key lacks.
+    const bool anyPrimary = std::any_of(written.begin(), written.end(),
+                                        [](const core::ColumnDefinition* c) { return c->inPrimaryKey == 1; });
+    const bool anyUnique = std::any_of(written.begin(), written.end(), [](const core::ColumnDefinition* c) {
+        return c->inPrimaryKey != 1 && c->inUniqueKey == 1;
+    });
+    for (const core::ColumnDefinition* c : partitionColumns) {
+        if (anyPrimary && c->inPrimaryKey != 1)
+            return leaveOut("the PRIMARY KEY written lacks its partitioning column " + c->name);
+        if (anyUnique && (c->inPrimaryKey == 1 || c->inUniqueKey != 1))
+            return leaveOut("the UNIQUE KEY written lacks its partitioning column " + c->name);
+    }
+    return clause->statementText;
 }
 
 std::string formatCreateTableStatement(const core::TableDefinitionState& def,
@@ -179,6 +226,12 @@ void logNearestCollations(core::MainFrame& frame, const core::TableDefinitionSta
 std::string formatCreateTableForTarget(core::MainFrame& frame, const core::TableDefinitionState& def,
                                        const std::string& statementName,
                                        const std::string& tableName, bool mariadbTarget) {
+    if (std::string why; def.partitioned && partitionClauseOf(def, &why).empty()) {
+        const std::string line = "Table " + tableName + " is saved without its partitioning: " + why +
+                                 "; the rows of all its partitions go into one table.";
+        frame.addOutputLine(line);
+        frame.writeLog(line + "\r\n");
+    }
     if (!mariadbTarget) return formatCreateTableStatement(def, statementName);
     const schema::CollationTable& collations = schema::applicationCollations();
     std::string statement = createTableStatement(

@@ -11,6 +11,7 @@
 #include "myisam/myisam_layout.h"
 #include "myisam/myisam_row_stream.h"
 #include "output/create_table.h"
+#include "output/partitioned_table.h"
 #include "output/script_output.h"
 #include "schema/frm_reader.h"
 #include "schema/trigger_statements.h"
@@ -166,6 +167,11 @@ std::string saveTableRows(core::MainFrame& frame, const core::TableEntry& table,
     const auto incomplete = [&] {
         return rows + " not saved completely" + (counts.loss.empty() ? "." : ": " + counts.loss + ".");
     };
+    if (definition.partitioned) {
+        if (definition.engineCode != core::kEngineMyisam && definition.engineCode != core::kEngineInnodb)
+            return rows + " not saved: the storage engine of its partitions is neither MyISAM nor InnoDB.";
+        return savePartitionedTableRows(frame, table, definition, databaseFolder, statementName, toServer, counts);
+    }
     if (definition.engineCode == core::kEngineMyisam) {
         myisam::MyisamReader reader(std::move(definition));
         const std::string indexPath = core::tableFilePath(cat, table, ".MYI");

@@ -174,13 +174,19 @@ constexpr std::size_t kHeaderEngine = 3;
 constexpr std::size_t kHeaderFormBlockLength = 4;  // u16: the block at 64 (form names or extra2)
 constexpr std::size_t kHeaderKeySectionOffset = 6;
 constexpr std::size_t kHeaderFormNameCount = 8;
+constexpr std::size_t kHeaderKeyBlockLength = 14;  // u16; 0xFFFF: the u32 at 47
+constexpr std::size_t kHeaderRecordLength = 16;    // u16: the default record after the key block
 constexpr std::size_t kHeaderMaxRows = 18;  // u32: MAX_ROWS
 constexpr std::size_t kHeaderKeySectionLength = 28;
 constexpr std::size_t kHeaderCreateOptions = 30;
 constexpr std::size_t kHeaderCharsetLayout = 32;  // 0: collation in bytes 38 and 41, null flags first
 constexpr std::size_t kHeaderCollationLow = 38;
 constexpr std::size_t kHeaderCollationHigh = 41;
+constexpr std::size_t kHeaderLongKeyBlockLength = 47;
 constexpr std::size_t kHeaderMysqlVersion = 51;
+constexpr std::size_t kHeaderExtraLength = 55;  // u32: the extra segment after the default record
+constexpr std::size_t kHeaderPartitionEngine = 61;
+constexpr std::uint16_t kLongKeyBlock = 0xFFFF;
 // The form information block (288 bytes).
 constexpr std::size_t kFormFieldCount = 258;
 constexpr std::size_t kFormRecordLength = 266;
@@ -206,6 +212,10 @@ struct FrmHeader {
     std::uint8_t charsetLayout = 0;
     std::uint32_t tableCharset = 0;
     std::uint32_t mysqlVersion = 0;
+    std::uint32_t keyBlockLength = 0;
+    std::uint16_t recordLength = 0;
+    std::uint32_t extraLength = 0;
+    std::uint8_t partitionEngine = 0;
     // 17-byte column records and 8-byte key headers (versions 9 and later).
     bool newLayout() const { return formatVersion >= 9; }
     // 9-byte key parts with a u16 length (versions 7 and later).
@@ -244,8 +254,17 @@ core::Result<FrmHeader> readHeader(core::ReadOnlyFile& file, const std::filesyst
     h.createOptions = r.u16le();
     r.seek(kHeaderCharsetLayout);
     h.charsetLayout = r.u8();
+    r.seek(kHeaderKeyBlockLength);
+    h.keyBlockLength = r.u16le();
+    h.recordLength = r.u16le();
+    if (h.keyBlockLength == kLongKeyBlock) {
+        r.seek(kHeaderLongKeyBlockLength);
+        h.keyBlockLength = r.u32le();
+    }
     r.seek(kHeaderMysqlVersion);
     h.mysqlVersion = r.u32le();
+    h.extraLength = r.u32le();
+    h.partitionEngine = bytes[kHeaderPartitionEngine];
     h.tableCharset = h.charsetLayout == 0
                          ? bytes[kHeaderCollationHigh] * 256u + bytes[kHeaderCollationLow]
                          : 0;
@@ -600,6 +619,42 @@ void appendKeys(core::TableDefinitionState& ctx, const KeySection& keys, std::si
     }
 }
 
+// The extra segment after the default record (MySQL 5.1+): u16 length and text of the
+// connection string, u16 length and name of the engine, u32 length L and the partition
+// text, which the server ends with a zero byte. Each part is there only when the segment
+// holds more than its length field. Sets the partition text of ctx, or partitionDamage
+// when the segment does not hold the whole text.
+void readExtraSegment(core::ReadOnlyFile& file, const FrmHeader& h, core::TableDefinitionState& ctx) {
+    const std::uint64_t start = std::uint64_t{h.keySectionOffset} + h.keyBlockLength + h.recordLength;
+    if (h.extraLength == 0) return;
+    const std::vector<std::uint8_t> segment = file.readVector(start, h.extraLength);
+    if (segment.size() < h.extraLength) {
+        if (ctx.partitioned)
+            ctx.partitionDamage = "the extra segment of the definition, which holds the partition text, "
+                                  "is cut off at the end of the file";
+        return;
+    }
+    ByteReader r(segment);
+    r.skip(r.u16le());  // the connection string
+    if (!r.ok() || r.remaining() <= 2) return;
+    r.skip(r.u16le());  // the engine name
+    if (!r.ok() || r.remaining() <= 5) return;
+    const std::uint32_t length = r.u32le();
+    if (length == 0) return;
+    ctx.partitioned = true;
+    const ByteSpan text = r.bytes(length);
+    if (!r.ok() || r.remaining() == 0 || r.u8() != 0) {
+        ctx.partitionDamage = "the partition text of " + std::to_string(length) +
+                              " bytes does not end within the definition's extra segment";
+        return;
+    }
+    if (std::find(text.begin(), text.end(), 0) != text.end()) {
+        ctx.partitionDamage = "the partition text holds a zero byte before its end";
+        return;
+    }
+    ctx.partitionText = core::asText(text);
+}
+
 // The read, step by step. What a step sets stays set when a later one fails: the engine
 // once the header is read, the server version and collation once the form information
 // is, the member lists once the columns are.
@@ -611,6 +666,12 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
     if (!header) return header.status();
     const FrmHeader& h = *header;
     ctx.engineCode = h.engineCode;
+    if (h.engineCode == core::kEnginePartition) {
+        // The engine that holds the rows, and with it the layout of the files, is the
+        // partitions'.
+        ctx.partitioned = true;
+        ctx.engineCode = h.partitionEngine;
+    }
 
     FormInfo form;
     if (Status s = readFormInfo(file, h, path, form); !s) return s;
@@ -630,6 +691,9 @@ Status readDefinition(core::TableDefinitionState& ctx, const std::filesystem::pa
 
     ctx.recordLength = form.recordLength;
     ctx.nullBitmapBytes = (nullBits + 7) / 8;
+    readExtraSegment(file, h, ctx);
+    if (ctx.partitioned && ctx.partitionText.empty() && ctx.partitionDamage.empty())
+        ctx.partitionDamage = "the definition holds no partition text";
     return Status::ok();
 }
 

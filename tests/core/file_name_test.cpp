@@ -63,6 +63,46 @@ TEST(FileName, KeepsWhatIsNotEncoded) {
     }
 }
 
+// Encoding gives back the server's file names of the names above.
+TEST(FileName, EncodesAsTheServerDoes) {
+    const char* kNames[] = {"plain_Name09", "shop@002deu", "ware@0020house", "orders@002e2024", "caf@0p",
+                            "Gr@1i@1je", "@0K@0O@0P@0Q@0Z", "@W0@u0@x0@x0@o0@r1", "@65e5@672c@8a9e",
+                            "x@0040@0040@0040", "a@005c@005cb", "q@0060t", "p@002dmax"};
+    for (const char* onDisk : kNames) {
+        SCOPED_TRACE(onDisk);
+        EXPECT_EQ(encodeFileName(*decodeFileName(onDisk)), onDisk);
+    }
+}
+
+// The files of partitions and subpartitions, in both cases the servers write them.
+TEST(FileName, SplitsPartitionFileNames) {
+    struct Case {
+        const char* onDisk;
+        const char* table;
+        const char* partition;
+        const char* subpartition;
+    };
+    const Case kCases[] = {
+        {"t#P#p0", "t", "p0", ""},
+        {"r_my#P#p@002dmax", "r_my", "p@002dmax", ""},
+        {"s_in#P#p0#SP#p0sp0", "s_in", "p0", "p0sp0"},
+        {"s_in#p#p0#sp#p0sp0", "s_in", "p0", "p0sp0"},
+        {"shop@002deu#P#p1", "shop@002deu", "p1", ""},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.onDisk);
+        const auto parts = splitPartitionFileName(c.onDisk);
+        ASSERT_TRUE(parts.has_value());
+        EXPECT_EQ(parts->table, c.table);
+        EXPECT_EQ(parts->partition, c.partition);
+        EXPECT_EQ(parts->subpartition, c.subpartition);
+        if (std::string_view(c.onDisk).find("#P#") != std::string_view::npos)
+            EXPECT_EQ(partitionFileName(parts->table, parts->partition, parts->subpartition), c.onDisk);
+    }
+    for (const char* notPartition : {"t", "#P#p0", "t#P#", "t#P#p0#SP#", "t#Px"})
+        EXPECT_FALSE(splitPartitionFileName(notPartition).has_value()) << notPartition;
+}
+
 TEST(FileName, DatabaseNameIsTheDecodedLastPart) {
     EXPECT_EQ(databaseName("/data/shop@002deu"), "shop-eu");
     EXPECT_EQ(databaseName("/data/shop@002deu/"), "shop-eu");

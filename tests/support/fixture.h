@@ -33,6 +33,20 @@ inline void writeFileText(const std::filesystem::path& path, const std::string& 
     out << text;
 }
 
+// The text of the log files of a folder ("Dunmore_log_*", written in UTF-16LE) as UTF-8
+// of their ASCII characters, line ends without their carriage returns.
+inline std::string logFilesText(const std::filesystem::path& folder) {
+    std::string text;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        if (it->path().filename().string().rfind("Dunmore_log_", 0) != 0) continue;
+        const std::string bytes = readFileText(it->path());
+        for (std::size_t i = 2; i + 1 < bytes.size(); i += 2)
+            if (bytes[i + 1] == 0 && bytes[i] != '\r') text.push_back(bytes[i]);
+    }
+    return text;
+}
+
 struct Fixture {
     std::filesystem::path dataDir;  // the data folder
     std::filesystem::path resultFile;

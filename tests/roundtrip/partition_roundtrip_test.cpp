@@ -1,0 +1,164 @@
+// Round trips of partitioned tables: a real MariaDB server writes RANGE, LIST, HASH, KEY,
+// RANGE COLUMNS and subpartitioned tables of both engines, `dunmore save-script` (and
+// save-server) saves them, and a fresh server that loads the result must hold every row
+// of every partition, in tables partitioned as the originals were.
+#include "support/fixture.h"
+#include "support/roundtrip.h"
+#include "support/test_server.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace dunmore::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// One table of each partitioning method for @E@ (MyISAM, InnoDB), with a prefix @X@ of
+// their names. Partition names that need the file-name encoding (p-max), explicit and
+// default subpartition names, values stored off the InnoDB page, NULLs.
+const char* kTablesSql = R"SQL(
+CREATE TABLE @X@range (id INT NOT NULL, d DATE NOT NULL, v VARCHAR(20), PRIMARY KEY (id, d)) ENGINE=@E@
+  PARTITION BY RANGE (YEAR(d)) (PARTITION p2019 VALUES LESS THAN (2020), PARTITION `p-max` VALUES LESS THAN MAXVALUE);
+INSERT INTO @X@range SELECT seq, '2018-06-01' + INTERVAL seq DAY, IF(seq % 7, CONCAT('v', seq), NULL) FROM seq_1_to_900;
+CREATE TABLE @X@list (id INT NOT NULL PRIMARY KEY, c INT) ENGINE=@E@
+  PARTITION BY LIST (id MOD 3) (PARTITION p0 VALUES IN (0), PARTITION p1 VALUES IN (1), PARTITION p2 VALUES IN (2));
+INSERT INTO @X@list SELECT seq, IF(seq % 5, seq * 2, NULL) FROM seq_1_to_300;
+CREATE TABLE @X@hash (id INT, t TEXT) ENGINE=@E@ PARTITION BY HASH (id) PARTITIONS 4;
+INSERT INTO @X@hash SELECT seq, IF(seq % 20 = 0, REPEAT(CONCAT('long ', seq), 3000), CONCAT('t', seq)) FROM seq_1_to_200;
+CREATE TABLE @X@key (id INT PRIMARY KEY, c VARCHAR(10)) ENGINE=@E@ PARTITION BY KEY () PARTITIONS 3;
+INSERT INTO @X@key SELECT seq, CONCAT('k', seq) FROM seq_1_to_150;
+CREATE TABLE @X@sub (id INT NOT NULL, d DATE NOT NULL, PRIMARY KEY (id, d)) ENGINE=@E@
+  PARTITION BY RANGE (YEAR(d)) SUBPARTITION BY HASH (id) SUBPARTITIONS 2
+  (PARTITION p0 VALUES LESS THAN (2019), PARTITION p1 VALUES LESS THAN MAXVALUE);
+INSERT INTO @X@sub SELECT seq, '2018-06-01' + INTERVAL seq DAY FROM seq_1_to_500;
+CREATE TABLE @X@subnamed (id INT NOT NULL, d DATE NOT NULL) ENGINE=@E@
+  PARTITION BY LIST (MONTH(d) MOD 2) SUBPARTITION BY KEY (id)
+  (PARTITION even VALUES IN (0) (SUBPARTITION s0, SUBPARTITION s1),
+   PARTITION odd VALUES IN (1) (SUBPARTITION s2, SUBPARTITION s3));
+INSERT INTO @X@subnamed SELECT seq, '2020-01-01' + INTERVAL seq DAY FROM seq_1_to_400;
+CREATE TABLE @X@cols (a INT, b VARCHAR(5)) ENGINE=@E@ PARTITION BY RANGE COLUMNS (a, b)
+  (PARTITION p0 VALUES LESS THAN (10, 'm'), PARTITION p1 VALUES LESS THAN (MAXVALUE, MAXVALUE));
+INSERT INTO @X@cols SELECT seq % 20, CHAR(97 + seq % 26) FROM seq_1_to_100;
+)SQL";
+
+std::string tablesSql(const std::string& engine, const std::string& prefix) {
+    return replaceAll(replaceAll(kTablesSql, "@E@", engine), "@X@", prefix);
+}
+
+// A partitioning the statement cannot carry: it gathers the PRIMARY KEY and UNIQUE KEY
+// columns into one clause each, and the UNIQUE KEY written lacks the partitioning column.
+// The table is saved plain, with every row.
+const char* kPlainSql = R"SQL(
+CREATE TABLE plain (id INT NOT NULL, d DATE NOT NULL, u INT NOT NULL, PRIMARY KEY (id, d), UNIQUE KEY (u, d))
+  ENGINE=InnoDB PARTITION BY HASH (YEAR(d)) PARTITIONS 3;
+INSERT INTO plain SELECT seq, '2015-01-01' + INTERVAL seq * 10 DAY, seq FROM seq_1_to_400;
+)SQL";
+
+std::string partitionSql(const std::string& db) {
+    return "CREATE DATABASE " + db + " CHARACTER SET utf8mb4;\nUSE " + db + ";\n" + tablesSql("MyISAM", "my_") +
+           tablesSql("InnoDB", "in_") + kPlainSql;
+}
+
+// Every row, and how the copy is partitioned: the partitions, their methods, expressions
+// and bounds, and the rows each one holds.
+std::string partitionQuery(const std::string& db) {
+    std::string q;
+    for (const char* prefix : {"my_", "in_"}) {
+        const std::string p = std::string("`@P@") + db + "`." + prefix;
+        q += "SELECT * FROM " + p + "range ORDER BY id;\nSELECT * FROM " + p + "list ORDER BY id;\n" +
+             "SELECT id, MD5(t), LENGTH(t) FROM " + p + "hash ORDER BY id;\nSELECT * FROM " + p +
+             "key ORDER BY id;\nSELECT * FROM " + p + "sub ORDER BY id;\nSELECT * FROM " + p +
+             "subnamed ORDER BY id;\nSELECT * FROM " + p + "cols ORDER BY a, b;\n" +
+             "SELECT COUNT(*), MIN(id) FROM " + p + "range PARTITION (`p-max`);\n" +
+             "SELECT COUNT(*), MIN(id) FROM " + p + "subnamed PARTITION (s2);\n";
+    }
+    q += "SELECT * FROM `@P@" + db + "`.plain ORDER BY id;\n";
+    q += "SELECT TABLE_NAME, PARTITION_NAME, SUBPARTITION_NAME, PARTITION_ORDINAL_POSITION, "
+         "SUBPARTITION_ORDINAL_POSITION, PARTITION_METHOD, SUBPARTITION_METHOD, PARTITION_EXPRESSION, "
+         "SUBPARTITION_EXPRESSION, PARTITION_DESCRIPTION FROM information_schema.PARTITIONS WHERE "
+         "TABLE_SCHEMA = '@P@" + db + "' AND TABLE_NAME <> 'plain' ORDER BY 1, 4, 5;\n";
+    return q;
+}
+
+const RoundTrip kPartitioned{"partitioned", partitionSql("rt_part"), partitionQuery("rt_part"), {"rt_part"}};
+// Without file-per-table the InnoDB partitions are tables of ibdata1 (rt_psys/in_range#P#p2019).
+const RoundTrip kPartitionedSystem{"partitioned_sys", partitionSql("rt_psys"), partitionQuery("rt_psys"),
+                                   {"rt_psys"}, "--innodb-file-per-table=0"};
+
+TEST(PartitionRoundTrip, EveryPartitionOfBothEnginesWithIbdata1) {
+    const CommandRun save = roundTrip(kPartitioned, false);
+    EXPECT_EQ(save.status, 0) << save.out;
+    EXPECT_NE(save.out.find("Reading subpartition p1sp1 of partition p1 of table in_sub (in_sub#P#p1#SP#p1sp1)"),
+              std::string::npos)
+        << save.out;
+    EXPECT_NE(save.out.find("Table plain is saved without its partitioning: the UNIQUE KEY written lacks its "
+                            "partitioning column d; the rows of all its partitions go into one table."),
+              std::string::npos)
+        << save.out;
+}
+
+TEST(PartitionRoundTrip, EveryPartitionOfBothEnginesWithoutIbdata1) {
+    const CommandRun save = roundTrip(kPartitioned, true);
+    EXPECT_EQ(save.status, 0) << save.out;
+}
+
+TEST(PartitionRoundTrip, InnodbPartitionsInTheSystemTablespace) {
+    const CommandRun save = roundTrip(kPartitionedSystem, false);
+    EXPECT_EQ(save.status, 0) << save.out;
+}
+
+TEST(PartitionRoundTrip, SavedIntoALiveServer) {
+    const Fixture fx = makeFixture(kPartitioned.name + "_source", kPartitioned.sql,
+                                   replaceAll(kPartitioned.query, "@P@", ""), kPartitioned.serverOpts);
+    const TestServer& server = sharedServer();
+    server.query("DROP DATABASE IF EXISTS `rep_rt_part`;\n");
+    const fs::path work = scratch("partitioned_server");
+    const fs::path password = work / "password";
+    writeFileText(password, std::string(TestServer::kPassword) + "\n");
+    const CommandRun save = run(kDunmore + " save-server --log-folder " + quoted(work) + " " + quoted(fx.dataDir) +
+                                " rt_part --server 127.0.0.1 --port " + server.port() + " --user " +
+                                TestServer::kUser + " --password-file " + quoted(password));
+    EXPECT_EQ(save.status, 0) << save.out;
+    expectSameResults(fx.resultText(), server.query(replaceAll(kPartitioned.query, "@P@", "rep_")));
+}
+
+// A partition whose file is gone: the rows of the others are saved, the lost one is named
+// in the messages and the exit status; a damaged .par gives way to the definition's list.
+TEST(PartitionRoundTrip, MissingPartitionIsNamedAndTheOthersSaved) {
+    const Fixture fx = makeFixture(kPartitioned.name + "_source", kPartitioned.sql,
+                                   replaceAll(kPartitioned.query, "@P@", ""), kPartitioned.serverOpts);
+    const fs::path work = scratch("partitioned_missing");
+    const fs::path data = work / "data";
+    fs::copy(fx.dataDir, data, fs::copy_options::recursive);
+    fs::remove(data / "rt_part" / "in_list#P#p1.ibd");
+    fs::remove(data / "rt_part" / "my_range#P#p@002dmax.MYD");
+    std::string par = readFileText(data / "rt_part" / "my_key.par");
+    par[4] = static_cast<char>(par[4] ^ 1);  // the checksum no longer fits
+    writeFileText(data / "rt_part" / "my_key.par", par);
+
+    const CommandRun save = saveScript(data, work / "out", {"rt_part"}, work);
+    EXPECT_EQ(save.status, 1) << save.out;
+    EXPECT_NE(save.out.find("Rows of table in_list (partition p1) not saved: its file in_list#P#p1.ibd is missing."),
+              std::string::npos)
+        << save.out;
+    EXPECT_NE(save.out.find("Rows of table my_range (partition p-max) not saved: its file "
+                            "my_range#P#p@002dmax.MYD is missing."),
+              std::string::npos)
+        << save.out;
+    // The replayed copy holds exactly the rows of the partitions that are there.
+    const Fixture copy = makeFixture("partitioned_missing_copy", scriptsOf(work / "out"),
+                                     "SELECT COUNT(*), SUM(id MOD 3 = 1) FROM rep_rt_part.in_list;\n"
+                                     "SELECT COUNT(*), MAX(YEAR(d)) FROM rep_rt_part.my_range;\n"
+                                     "SELECT COUNT(*) FROM rep_rt_part.my_key;\n");
+    EXPECT_EQ(copy.resultText(),
+              "COUNT(*)\tSUM(id MOD 3 = 1)\n200\t0\nCOUNT(*)\tMAX(YEAR(d))\n578\t2019\nCOUNT(*)\n150\n");
+    EXPECT_NE(logFilesText(work).find("my_key.par fails its checksum; the partitions the definition names are read."),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace dunmore::test
