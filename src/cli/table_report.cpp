@@ -103,7 +103,10 @@ void readLeafFacts(innodb::InnodbReader& ctx, const innodb::TableStart& start, T
     facts.estimatedRows = summary.records;
     if (!start.inOwnFile) facts.sizeBytes = summary.leafPages * ctx.pageSize();
     if (!summary.complete) facts.problem = "the leaf chain breaks: the row count covers part of it";
-    if (facts.rowFormat.empty()) {
+    if (facts.rowFormat.empty() && start.inOwnFile && ctx.format().zip) {
+        // No dictionary, but the space flags name compressed pages.
+        facts.rowFormat = "Compressed";
+    } else if (facts.rowFormat.empty()) {
         // No dictionary: the leaf page's record format tells the family.
         core::ReadOnlyFile& file = innodb::slotFile(ctx, slot);
         if (innodb::readPage(ctx, file, start.firstLeaf))

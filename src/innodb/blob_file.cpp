@@ -10,9 +10,17 @@
 // length (4) and next page number (4, 0xFFFFFFFF ends the chain); its data follows. The
 // first part's header is where the reference says; every later part's is at byte 38,
 // right after the FIL header.
+//
+// ROW_FORMAT=COMPRESSED keeps the off-page part as one zlib stream over compressed BLOB
+// pages (type 11 the first, 12 the others) of KEY_BLOCK_SIZE bytes: the reference's
+// offset is 12, where each page's FIL header names the next page, and each page's share
+// of the stream runs from byte 38 to its end.
 #include "innodb/blob_file.h"
 
 #include "innodb/lob_reader.h"
+#include "innodb/page_check.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,7 +36,11 @@ namespace dunmore::innodb {
 namespace {
 
 constexpr std::uint32_t kFilPageData = 38;
+constexpr std::uint32_t kFilPageNext = 12;
 constexpr std::uint32_t kBlobHeaderSize = 8;
+constexpr std::uint16_t kZblobFirstPageType = 11;
+constexpr std::uint16_t kZblobPageType = 12;
+constexpr std::size_t kInflateChunk = 16384;
 // Names taken by other files in a row before a blob file gives up.
 constexpr std::uint64_t kCreateAttempts = 1000;
 
@@ -37,6 +49,94 @@ struct FileCloser {
         if (f) std::fclose(f);
     }
 };
+
+class Inflater {
+public:
+    Inflater() { m_open = inflateInit(&z) == Z_OK; }
+    Inflater(const Inflater&) = delete;
+    Inflater& operator=(const Inflater&) = delete;
+    ~Inflater() {
+        if (m_open) inflateEnd(&z);
+    }
+    bool open() const { return m_open; }
+    z_stream z{};
+
+private:
+    bool m_open = false;
+};
+
+core::Status zblobDamage(const core::ReadOnlyFile& file, std::uint32_t page,
+                         const std::string& what) {
+    return core::Status::corrupt(file.path().string() + ", compressed BLOB page " +
+                                 std::to_string(page) + ": " + what);
+}
+
+// The off-page part of a ROW_FORMAT=COMPRESSED value: one zlib stream over its chain.
+core::Result<std::uint64_t> copyCompressedParts(core::ReadOnlyFile& file,
+                                                const TablespaceFormat& format,
+                                                std::uint64_t pageCount,
+                                                const ExternalReference& ref,
+                                                const ExternalPartSink& sink) {
+    Inflater inflater;
+    if (!inflater.open()) return core::Status::ioError("zlib could not be set up");
+    z_stream& z = inflater.z;
+    std::vector<std::uint8_t> page(format.physicalPageSize);
+    std::vector<std::uint8_t> chunk(kInflateChunk);
+    std::unordered_set<std::uint32_t> visited;
+    std::uint32_t pageNo = ref.pageNumber;
+    std::uint32_t offset = ref.offset;
+    std::uint16_t expectedType = kZblobFirstPageType;
+    std::uint64_t copied = 0;
+    for (std::uint64_t parts = 0; parts < pageCount && copied < ref.length; ++parts) {
+        if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount ||
+            !visited.insert(pageNo).second)
+            return zblobDamage(file, pageNo, "the chain names a page it cannot follow");
+        if (auto st = file.readExact(pageOffset(pageNo, format.physicalPageSize), page); !st)
+            return core::Status::ioError(st.message() + " (part of an externally stored value)");
+        const core::ByteSpan view(page.data(), page.size());
+        if (const PageCheck check = checkCompressedPage(view, pageNo); !check.valid())
+            return zblobDamage(file, pageNo, "damaged (" + check.problem + ")");
+        if (decodeFilHeader(view).pageType == kZlobFirstPageType)
+            return core::Status::unsupported(file.path().string() + ", page " +
+                                             std::to_string(pageNo) +
+                                             ": a compressed LOB of MySQL 8 is not read");
+        if (decodeFilHeader(view).pageType != expectedType)
+            return zblobDamage(file, pageNo,
+                               "expected page type " + std::to_string(expectedType) + ", found " +
+                                   std::to_string(decodeFilHeader(view).pageType));
+        if (std::uint64_t{offset} + 4 > page.size())
+            return zblobDamage(file, pageNo, "the reference's offset lies past the page");
+        const auto next = static_cast<std::uint32_t>(core::readBeAt(view, offset, 4));
+        const std::uint32_t start = offset == kFilPageNext ? kFilPageData : offset + 4;
+        if (start >= page.size()) return zblobDamage(file, pageNo, "no room for data");
+        z.next_in = page.data() + start;
+        z.avail_in = static_cast<uInt>(page.size() - start);
+        int rc = Z_OK;
+        while (copied < ref.length) {
+            z.next_out = chunk.data();
+            z.avail_out = static_cast<uInt>(chunk.size());
+            rc = inflate(&z, Z_NO_FLUSH);
+            if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR)
+                return zblobDamage(file, pageNo,
+                                   "the compressed value does not inflate (zlib error " +
+                                       std::to_string(rc) + ")");
+            const std::size_t produced = chunk.size() - z.avail_out;
+            const auto take =
+                static_cast<std::size_t>(std::min<std::uint64_t>(produced, ref.length - copied));
+            if (take > 0 && !sink(core::ByteSpan(chunk.data(), take))) return copied + take;
+            copied += take;
+            if (rc == Z_STREAM_END || (produced == 0 && z.avail_in == 0) || rc == Z_BUF_ERROR)
+                break;
+        }
+        if (rc == Z_STREAM_END || copied >= ref.length) break;
+        if (next == kFilNull)
+            return zblobDamage(file, pageNo, "the chain ends before the value does");
+        pageNo = next;
+        offset = kFilPageNext;
+        expectedType = kZblobPageType;
+    }
+    return copied;
+}
 
 }  // namespace
 
@@ -57,6 +157,15 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
                                               std::uint64_t pageCount,
                                               const ExternalReference& ref,
                                               const ExternalPartSink& sink) {
+    return copyExternalParts(file, plainFormat(pageSize), pageCount, ref, sink);
+}
+
+core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
+                                              const TablespaceFormat& format,
+                                              std::uint64_t pageCount, const ExternalReference& ref,
+                                              const ExternalPartSink& sink) {
+    if (format.zip) return copyCompressedParts(file, format, pageCount, ref, sink);
+    const std::uint32_t pageSize = format.pageSize;
     // MySQL 8.0+ writes LOBs as an index of parts rather than a chain.
     if (auto lob = copyLobParts(file, pageSize, pageCount, ref, sink)) return std::move(*lob);
     std::vector<std::uint8_t> page(pageSize);
@@ -68,9 +177,18 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
         if (copied >= ref.length) break;
         if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount) break;
         if (!visited.insert(pageNo).second) break;
-        const std::uint64_t at = pageOffset(pageNo, pageSize);
-        if (auto st = file.readExact(at, page); !st)
+        if (auto st = file.readExact(pageOffset(pageNo, pageSize), page); !st)
             return core::Status::ioError(st.message() + " (part of an externally stored value)");
+        if (format.transforms() ||
+            isPageCompressed(core::ByteSpan(page.data(), page.size()), format.fullCrc32)) {
+            // Page-compressed BLOB pages are decompressed; one that cannot be is damage.
+            const auto read = readTablespacePage(file, format, pageNo, PageBuffer(page));
+            if (!read) return read.status();
+            if (!read->valid())
+                return core::Status::corrupt(file.path().string() + ", BLOB page " +
+                                             std::to_string(pageNo) + " damaged (" + read->problem +
+                                             ")");
+        }
         if (std::uint64_t{offset} + kBlobHeaderSize > pageSize) break;
         core::ByteReader r(page);
         r.seek(offset);
@@ -153,7 +271,7 @@ std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
         write(field.first(field.size() - kExternalReferenceSize));
         std::uint64_t pageCount = 0;
         core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-        (void)copyExternalParts(file, ctx.pageSize(), pageCount, *ref, write);
+        (void)copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, write);
     } else {
         write(field);
     }
@@ -177,7 +295,7 @@ void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out
     out.assign(prefix.begin(), prefix.end());
     std::uint64_t pageCount = 0;
     core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-    (void)copyExternalParts(file, ctx.pageSize(), pageCount, *ref, [&](core::ByteSpan part) {
+    (void)copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, [&](core::ByteSpan part) {
         out.insert(out.end(), part.begin(), part.end());
         return true;
     });

@@ -29,15 +29,29 @@ std::optional<ExternalReference> readExternalReference(core::ByteSpan field);
 // Receives the off-page data of a value part by part; false stops the copy.
 using ExternalPartSink = std::function<bool(core::ByteSpan part)>;
 
-// Follows the part chain of ref through file (pageCount pages of pageSize bytes) and hands each part's data
-// to sink, with one page in memory. The copy ends at the reference's length, at the end
+// Follows the part chain of ref through file (pageCount pages of pageSize bytes) and hands each
+// part's data to sink, with one page in memory. The copy ends at the reference's length, at the end
 // of the chain (0xFFFFFFFF), at page 0 or a page not below pageCount, at a part header
 // that does not fit its page, at a page met twice, or after pageCount parts; a part whose
 // stated length runs past its page contributes the bytes up to the page end. Returns the
 // number of bytes handed on; an unreadable page ends the copy with an IoError.
+// A tablespace of another format (copyExternalParts below) reads its BLOB pages as
+// readTablespacePage does (page-compressed ones decompressed).
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint32_t pageSize,
                                               std::uint64_t pageCount,
                                               const ExternalReference& ref,
+                                              const ExternalPartSink& sink);
+
+// The same in a tablespace of the given format. In a ROW_FORMAT=COMPRESSED tablespace the
+// off-page part is one zlib stream over a chain of compressed BLOB pages (type 11, then
+// 12), each at KEY_BLOCK_SIZE bytes: the next page number at the reference's offset (12,
+// the FIL header's next-page field) and the stream from byte 38; the copy hands on the
+// inflated bytes and ends at the reference's length or the stream's end. Corrupt when a
+// page of that chain fails its checksum, is of another type or the stream does not
+// inflate (what was handed on stays handed on).
+core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
+                                              const TablespaceFormat& format,
+                                              std::uint64_t pageCount, const ExternalReference& ref,
                                               const ExternalPartSink& sink);
 
 // The tablespace that holds the table's pages (and so its off-page parts):

@@ -386,18 +386,19 @@ constexpr std::uint16_t kDroppedNotNull = 0x4000;
 
 // Reads the externally stored metadata BLOB: parts of (u32 length, u32 next page) at
 // byte 38 of each BLOB page, then the bytes.
-core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, std::uint32_t pageSize,
+core::Result<core::Bytes> readMetadataBlob(core::ReadOnlyFile& file, const TablespaceFormat& format,
                                            std::uint32_t page, std::uint32_t offset,
                                            std::uint64_t length) {
     if (length > 4 + 2 * 4096) return core::Status::corrupt("instant metadata BLOB too long");
     core::Bytes out;
-    std::vector<std::uint8_t> buffer(pageSize);
-    const std::uint64_t pages = pageCount(file.size(), pageSize);
+    std::vector<std::uint8_t> buffer(format.pageSize);
+    const std::uint64_t pages = pageCount(file.size(), format);
     for (std::uint64_t visits = 0; out.size() < length && visits < pages; ++visits) {
         if (page == kFilNull || page >= pages)
             return core::Status::corrupt("instant metadata BLOB page " + std::to_string(page) +
                                          " outside the file");
-        if (auto st = readPage(file, page, PageBuffer(buffer)); !st) return st;
+        if (auto st = readTablespacePage(file, format, page, PageBuffer(buffer)); !st)
+            return st.status();
         if (decodeFilHeader(buffer).pageType != kBlobPageType)
             return core::Status::corrupt("page " + std::to_string(page) + " is not a BLOB page");
         core::ByteReader r(buffer);
@@ -464,7 +465,8 @@ core::Status applyInstantMetadata(InnodbReader& ctx, core::ReadOnlyFile& file,
     if (!refAt) return core::Status::corrupt("instant metadata record without its BLOB reference");
     const auto blobPage = static_cast<std::uint32_t>(core::readBeAt(leaf, *refAt + 4, 4));
     const std::uint64_t blobLength = core::readBeAt(leaf, *refAt + 12, 8);
-    const auto blob = readMetadataBlob(file, ctx.pageSize(), blobPage, kFilHeaderSize, blobLength);
+    const auto blob =
+        readMetadataBlob(file, ctx.formatOf(file), blobPage, kFilHeaderSize, blobLength);
     if (!blob) return blob.status();
 
     core::ByteReader r(*blob);

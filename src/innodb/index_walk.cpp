@@ -74,6 +74,10 @@ std::uint64_t slotPageCount(const InnodbReader& ctx, TablespaceSlot slot) {
     return slot == TablespaceSlot::TablespaceFile ? ctx.tablespacePageCount : ctx.systemPageCount;
 }
 
+TablespaceFormat slotFormat(const InnodbReader& ctx, TablespaceSlot slot) {
+    return slot == TablespaceSlot::TablespaceFile ? ctx.format() : plainFormat(ctx.systemPageSize);
+}
+
 std::uint32_t prepareWalkLayout(InnodbReader& ctx) {
     std::uint32_t nullable = 0;
     for (auto& f : ctx.clusteredFields) {
@@ -187,20 +191,21 @@ std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
                                std::uint32_t rootPage) {
     core::ReadOnlyFile& file = slotFile(ctx, slot);
     const std::uint64_t pages = slotPageCount(ctx, slot);
+    const TablespaceFormat format = slotFormat(ctx, slot);
     std::uint32_t nullBitmap = prepareWalkLayout(ctx);
     std::uint32_t current = rootPage;
     std::uint32_t parentLevel = 0xFFFFFFFF;
     for (int depth = 0; depth < kMaxTreeDepth; ++depth) {
         if (current >= pages) return 0;
-        auto page = readIndexPage(ctx, file, current);
-        if (!page || !isIndexPageType(page->fil.pageType)) return 0;
         // A damaged page's pointers lead anywhere: the leaves are then found by a scan.
-        if (!checkPage(PageView(ctx.pageBuffer.data(), ctx.pageBuffer.size()), current).valid())
-            return 0;
-        const std::uint32_t level = page->index.level;
+        const auto check = readTablespacePage(file, format, current, ctx.pageSpan());
+        if (!check || !check->valid()) return 0;
+        const PageView view(ctx.pageBuffer.data(), ctx.pageSize());
+        ctx.lastFilHeader = decodeFilHeader(view);
+        if (!isIndexPageType(ctx.lastFilHeader.pageType)) return 0;
+        const std::uint32_t level = decodeIndexHeader(view).level;
         if (level >= parentLevel) return 0;  // levels must go down towards the leaves
         if (level == 0) return current;
-        const PageView view(ctx.pageBuffer.data(), ctx.pageBuffer.size());
         if (depth == 0) nullBitmap = nodePointerNullBytes(ctx, view, nullBitmap);
         std::uint64_t at = 0;
         if (isCompactIndexPage(view)) {
@@ -434,6 +439,7 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                            LeafWalkCounts& counts) {
     core::ReadOnlyFile& file = slotFile(ctx, options.slot);
     const std::uint64_t pages = slotPageCount(ctx, options.slot);
+    const TablespaceFormat format = slotFormat(ctx, options.slot);
     const bool ownFile = options.slot == TablespaceSlot::TablespaceFile;
     const std::uint32_t pageSize = ctx.pageSize();
     std::vector<std::uint8_t> buffer(pageSize);
@@ -469,9 +475,10 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
             broken(p, "the leaf chain comes back to page " + std::to_string(p));
             break;
         }
-        if (auto st = readPage(file, p, pageBuffer); !st) return st;
+        const auto read = readTablespacePage(file, format, p, pageBuffer);
+        if (!read) return read.status();
         if (options.verifyPages) {
-            const PageCheck check = checkPage(view, p);
+            const PageCheck& check = *read;
             if (!check.valid()) {
                 broken(p, "page " + std::to_string(p) + " damaged (" + check.problem + ")");
                 break;
@@ -630,8 +637,14 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
             start.lookup = TableLookup::TablespaceFileMissing;
             return start;
         }
-        ctx.setPageSize(tablespacePageSize(ctx.tablespaceFile));
-        ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size(), ctx.pageSize());
+        ctx.setFormat(readTablespaceFormat(ctx.tablespaceFile));
+        ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size(), ctx.format());
+        if (std::string why = ctx.format().unreadableReason(); !why.empty()) {
+            start.lookup = TableLookup::LayoutUnreadable;
+            start.inOwnFile = true;
+            start.problem = std::move(why);
+            return start;
+        }
     } else if (!ctx.systemTablespace.isOpen()) {
         return start;
     } else {

@@ -22,6 +22,9 @@ enum class TablespaceSlot { SystemTablespace, TablespaceFile };
 
 core::ReadOnlyFile& slotFile(InnodbReader& ctx, TablespaceSlot slot);
 std::uint64_t slotPageCount(const InnodbReader& ctx, TablespaceSlot slot);
+// How the slot's file stores its pages: the table's tablespace format for its .ibd,
+// plain pages for ibdata1.
+TablespaceFormat slotFormat(const InnodbReader& ctx, TablespaceSlot slot);
 
 // Offset, from a node-pointer record's origin, of the child page number: the summed
 // lengths of the clustering key fields (the fields before the system columns; 6 for the
@@ -170,13 +173,14 @@ inline constexpr std::size_t kPreviewScreenRows = 1000;
 // Where a table's clustered index was found, or why it was not.
 enum class TableLookup {
     Found,
-    NoTablespace,         // neither the table's .ibd nor ibdata1 is open
+    NoTablespace,           // neither the table's .ibd nor ibdata1 is open
     TablespaceFileMissing,  // the dictionary puts the table in its own .ibd, which is not there
-    TableIdNotFound,      // not in SYS_TABLES
-    ClusterPageNotFound,  // no clustered index in SYS_INDEXES
-    LeafPageNotFound,     // the descent from the root found no leaf
+    TableIdNotFound,        // not in SYS_TABLES
+    ClusterPageNotFound,    // no clustered index in SYS_INDEXES
+    LeafPageNotFound,       // the descent from the root found no leaf
     // The records cannot be read with the table's layout (the instant ALTER metadata
-    // does not agree with it): reading them would give guessed values.
+    // does not agree with it), or its tablespace cannot be read at all (encrypted):
+    // reading them would give guessed values.
     LayoutUnreadable,
 };
 struct TableStart {

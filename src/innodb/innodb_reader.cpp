@@ -22,14 +22,17 @@ InnodbReader::InnodbReader(const core::RecoveryContext& run, core::TableDefiniti
         systemPageSize = m_system ? m_system->pageSize : tablespacePageSize(systemTablespace);
         systemPageCount = m_system ? m_system->pageCount
                                    : pageCount(systemTablespace.size(), systemPageSize);
-        m_pageSize = systemPageSize;
+        m_format = plainFormat(systemPageSize);
     }
-    pageBuffer.assign(m_pageSize, 0);
+    pageBuffer.assign(m_format.pageSize, 0);
 }
 
-void InnodbReader::setPageSize(std::uint32_t size) {
-    m_pageSize = isPageSize(size) ? size : kDefaultPageSize;
-    pageBuffer.assign(m_pageSize, 0);
+void InnodbReader::setPageSize(std::uint32_t size) { setFormat(plainFormat(size)); }
+
+void InnodbReader::setFormat(const TablespaceFormat& format) {
+    m_format = format;
+    if (!isPageSize(m_format.pageSize)) m_format = plainFormat(kDefaultPageSize);
+    pageBuffer.assign(m_format.pageSize, 0);
 }
 
 const SystemTablespace& InnodbReader::dictionary() const {

@@ -6,6 +6,7 @@
 #include "core/table_reader.h"
 #include "innodb/dictionary_records.h"
 #include "innodb/page.h"
+#include "innodb/tablespace_format.h"
 
 #include <cstdint>
 #include <memory>
@@ -59,10 +60,20 @@ public:
     const SystemTablespace& dictionary() const;
     // The page size of the tablespace the table is read from: ibdata1's until the table
     // is located in its own .ibd (locateInnodbTable), then that file's. pageBuffer holds
-    // one page of it.
-    std::uint32_t pageSize() const { return m_pageSize; }
+    // one page of it (as the server works on it: a compressed page inflated).
+    std::uint32_t pageSize() const { return m_format.pageSize; }
+    // Plain pages of size bytes.
     void setPageSize(std::uint32_t size);
-    PageBuffer pageSpan() { return PageBuffer(pageBuffer.data(), m_pageSize); }
+    // How that tablespace stores its pages (ROW_FORMAT=COMPRESSED, page compression,
+    // encryption).
+    const TablespaceFormat& format() const { return m_format; }
+    void setFormat(const TablespaceFormat& format);
+    // The format of file, one of the reader's: format() for its .ibd, plain pages of
+    // pageSize() otherwise.
+    TablespaceFormat formatOf(const core::ReadOnlyFile& file) const {
+        return &file == &tablespaceFile ? m_format : plainFormat(m_format.pageSize);
+    }
+    PageBuffer pageSpan() { return PageBuffer(pageBuffer.data(), m_format.pageSize); }
 
     std::vector<std::uint8_t> pageBuffer;
     core::ReadOnlyFile tablespaceFile;
@@ -72,7 +83,7 @@ public:
 
 private:
     std::shared_ptr<const SystemTablespace> m_system;
-    std::uint32_t m_pageSize = kDefaultPageSize;
+    TablespaceFormat m_format;
 };
 
 }  // namespace dunmore::innodb

@@ -155,7 +155,9 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
     ctx.instantCoreFields = 0;
     ctx.instantCoreNullBytes = 0;
     std::vector<std::uint8_t> rootBuffer(ctx.pageSize());
-    if (auto st = readPage(file, rootPage, PageBuffer(rootBuffer)); !st) return st;
+    const TablespaceFormat format = ctx.formatOf(file);
+    if (auto st = readTablespacePage(file, format, rootPage, PageBuffer(rootBuffer)); !st)
+        return st.status();
     const auto root = readInstantRoot(rootBuffer);
     if (!root)
         return core::Status::corrupt("the instant ALTER root page" + onPage(rootPage) +
@@ -163,7 +165,8 @@ core::Status loadInstantLayout(InnodbReader& ctx, core::ReadOnlyFile& file,
     if (!root->instant) return core::Status::ok();
 
     std::vector<std::uint8_t> leafBuffer(ctx.pageSize());
-    if (auto st = readPage(file, firstLeaf, PageBuffer(leafBuffer)); !st) return st;
+    if (auto st = readTablespacePage(file, format, firstLeaf, PageBuffer(leafBuffer)); !st)
+        return st.status();
     const PageView leaf(leafBuffer.data(), leafBuffer.size());
     const auto first = firstUserRecord(leaf);
     const std::optional<FirstRecord> header =

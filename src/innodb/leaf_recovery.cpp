@@ -167,7 +167,8 @@ public:
         : m_ctx(ctx), m_settings(settings), m_options(o), m_onRecord(onRecord), m_counts(counts),
           m_damage(damage), m_file(slotFile(ctx, o.walk.slot)),
           m_pages(slotPageCount(ctx, o.walk.slot)),
-          m_ownFile(o.walk.slot == TablespaceSlot::TablespaceFile), m_pageSize(ctx.pageSize()),
+          m_ownFile(o.walk.slot == TablespaceSlot::TablespaceFile),
+          m_format(slotFormat(ctx, o.walk.slot)), m_pageSize(ctx.pageSize()),
           m_buffer(m_pageSize),
           m_view(m_buffer.data(), m_buffer.size()) {}
 
@@ -195,8 +196,12 @@ public:
     bool ended() const { return m_ended; }
 
 private:
+    // Reads page p as the server works on it; its verification is kept in m_check.
     core::Status readAt(std::uint32_t p) {
-        return readPage(m_file, p, PageBuffer(m_buffer));
+        auto read = readTablespacePage(m_file, m_format, p, PageBuffer(m_buffer));
+        if (!read) return read.status();
+        m_check = std::move(*read);
+        return core::Status::ok();
     }
     bool stopRequested() {
         if (m_options.walk.beforePage && !m_options.walk.beforePage(m_counts.pagesVisited))
@@ -219,10 +224,10 @@ private:
             info.next = fil.nextPage;
             info.indexId = index.indexId;
             info.level = index.level;
-            PageCheck check = checkPage(m_view, page);
+            const PageCheck check = m_check;
             // The doublewrite buffer of ibdata1 keeps intact copies of other pages.
             if (!check.valid() && check.state == PageState::Damaged && fil.pageNumber != page &&
-                checkPage(m_view, fil.pageNumber).valid()) {
+                !m_format.transforms() && checkPage(m_view, fil.pageNumber).valid()) {
                 info.kind = Kind::Other;
                 continue;
             }
@@ -458,18 +463,21 @@ private:
 
     // Whether the space map marks page p free (an old copy, not part of the index).
     bool isFree(std::uint32_t p) {
-        const std::uint32_t descriptorPage = p - p % m_pageSize;
+        // Descriptor pages come every physical page size pages; extents are counted in
+        // pages as the server works on them.
+        const std::uint32_t physical = m_format.physicalPageSize;
+        const std::uint32_t descriptorPage = p - p % physical;
         if (descriptorPage >= m_info.size()) return false;
         const ScanInfo& d = m_info[descriptorPage];
         if (d.kind != Kind::Other || (d.pageType != kPageTypeFspHeader && d.pageType != kPageTypeXdes))
             return false;
         if (m_descriptorPage != descriptorPage) {
             m_descriptor.assign(m_pageSize, 0);
-            if (!readPage(m_file, descriptorPage, PageBuffer(m_descriptor)))
+            if (!readTablespacePage(m_file, m_format, descriptorPage, PageBuffer(m_descriptor)))
                 return false;
             m_descriptorPage = descriptorPage;
         }
-        const std::uint32_t within = p % m_pageSize;
+        const std::uint32_t within = p % physical;
         const std::uint32_t perExtent = extentPages(m_pageSize);
         const std::size_t entrySize = extentDescriptorSize(m_pageSize);
         const std::size_t entry = kXdesArrayOffset + std::size_t{within / perExtent} * entrySize;
@@ -621,9 +629,11 @@ private:
     core::ReadOnlyFile& m_file;
     std::uint64_t m_pages;
     bool m_ownFile;
+    TablespaceFormat m_format;
     std::uint32_t m_pageSize;
     std::vector<std::uint8_t> m_buffer;
     core::ByteSpan m_view;
+    PageCheck m_check;
     std::vector<ScanInfo> m_info;
     std::unordered_map<std::uint32_t, std::string> m_problems;
     std::uint64_t m_indexId = 0;

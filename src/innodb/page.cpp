@@ -10,6 +10,7 @@
 #include "innodb/page.h"
 
 #include "innodb/innodb_reader.h"
+#include "innodb/tablespace_format.h"
 
 #include <algorithm>
 #include <array>
@@ -104,7 +105,8 @@ core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer o
 }
 
 core::Status readPage(InnodbReader& ctx, core::ReadOnlyFile& file, std::uint32_t page) {
-    return readPage(file, page, ctx.pageSpan());
+    const auto read = readTablespacePage(file, ctx.formatOf(file), page, ctx.pageSpan());
+    return read ? core::Status::ok() : read.status();
 }
 
 std::uint32_t pageSizeOfSpaceFlags(std::uint32_t flags) {
@@ -117,30 +119,32 @@ std::uint32_t pageSizeOfSpaceFlags(std::uint32_t flags) {
     return n >= 3 && n <= 7 && n != 5 ? 512u << n : 0;
 }
 
+bool pagesCarryTheirNumbers(core::ReadOnlyFile& file, std::uint32_t size) {
+    // Pages 1 (the change-buffer bitmap), 2 (the first inode page) and 3 carry their own
+    // page numbers in every tablespace a server wrote.
+    std::uint32_t checked = 0;
+    for (std::uint32_t n = 1; n <= kPagesChecked; ++n) {
+        if (pageOffset(n + 1, size) > file.size()) break;
+        std::array<std::uint8_t, 4> number{};
+        if (file.readAt(pageOffset(n, size) + kFilPageNumberOffset, number) != number.size() ||
+            core::readBeAt(number, 0, 4) != n)
+            return false;
+        ++checked;
+    }
+    return checked > 0;
+}
+
 std::uint32_t tablespacePageSize(core::ReadOnlyFile& file) {
     std::array<std::uint8_t, 4> flagBytes{};
     const bool haveFlags = file.readAt(kFspSpaceFlagsOffset, flagBytes) == flagBytes.size();
     const std::uint32_t named =
-        haveFlags ? pageSizeOfSpaceFlags(static_cast<std::uint32_t>(core::readBeAt(flagBytes, 0, 4)))
-                  : 0;
-    // Pages 1 (the change-buffer bitmap), 2 (the first inode page) and 3 carry their own
-    // page numbers in every tablespace a server wrote.
-    const auto numbersFit = [&](std::uint32_t size) {
-        std::uint32_t checked = 0;
-        for (std::uint32_t n = 1; n <= kPagesChecked; ++n) {
-            if (pageOffset(n + 1, size) > file.size()) break;
-            std::array<std::uint8_t, 4> number{};
-            if (file.readAt(pageOffset(n, size) + kFilPageNumberOffset, number) != number.size() ||
-                core::readBeAt(number, 0, 4) != n)
-                return false;
-            ++checked;
-        }
-        return checked > 0;
-    };
+        haveFlags
+            ? pageSizeOfSpaceFlags(static_cast<std::uint32_t>(core::readBeAt(flagBytes, 0, 4)))
+            : 0;
     const bool onlyPageZero = named != 0 && file.size() < 2ull * named;
-    if (named != 0 && (onlyPageZero || numbersFit(named))) return named;
+    if (named != 0 && (onlyPageZero || pagesCarryTheirNumbers(file, named))) return named;
     for (const std::uint32_t size : {16384u, 4096u, 8192u, 32768u, 65536u})
-        if (size != named && numbersFit(size)) return size;
+        if (size != named && pagesCarryTheirNumbers(file, size)) return size;
     return named != 0 ? named : kDefaultPageSize;
 }
 
@@ -155,8 +159,12 @@ core::Result<InnodbPage> readIndexPage(core::ReadOnlyFile& file, std::uint32_t p
 
 core::Result<InnodbPage> readIndexPage(InnodbReader& ctx, core::ReadOnlyFile& file,
                                        std::uint32_t page) {
-    auto p = readIndexPage(file, page, ctx.pageSpan());
-    if (p) ctx.lastFilHeader = p->fil;
+    if (auto st = readPage(ctx, file, page); !st) return st;
+    const PageView view(ctx.pageBuffer.data(), ctx.pageSize());
+    InnodbPage p;
+    p.fil = decodeFilHeader(view);
+    if (isIndexPageType(p.fil.pageType)) p.index = decodeIndexHeader(view);
+    ctx.lastFilHeader = p.fil;
     return p;
 }
 

@@ -131,6 +131,10 @@ std::uint32_t pageSizeOfSpaceFlags(std::uint32_t flags);
 // 10.1.20); 16 KiB when neither tells.
 std::uint32_t tablespacePageSize(core::ReadOnlyFile& file);
 
+// Whether the file's pages 1 to 3 (those the file has) carry their own numbers when
+// pages are size bytes long; false when the file has no page beyond page 0.
+bool pagesCarryTheirNumbers(core::ReadOnlyFile& file, std::uint32_t size);
+
 // Decodes bytes 0..37 / 38..93 of a page image. A view shorter than the header gives the
 // zero (non-index) header.
 FilHeader decodeFilHeader(PageView page);
@@ -150,7 +154,8 @@ core::Result<IndexPageHeader> readIndexHeader(core::ReadOnlyFile& file, std::uin
 // zeros where the file has no bytes and is not an error. IoError when the file is not
 // open.
 core::Status readPage(core::ReadOnlyFile& file, std::uint32_t page, PageBuffer out);
-// The same into ctx.pageBuffer (ctx.pageSize bytes).
+// The same into ctx.pageBuffer (ctx.pageSize bytes); a page of the table's .ibd is read
+// in its format (readTablespacePage: compressed pages inflated).
 core::Status readPage(InnodbReader& ctx, core::ReadOnlyFile& file, std::uint32_t page);
 
 // Reads page n into out and decodes its headers from that one read. The index header is

@@ -10,11 +10,17 @@
 // The legacy crc32 checksum leaves out the checksum field, the flush LSN and the trailer:
 // CRC-32C(bytes 4..25) XOR CRC-32C(bytes 38..size-9). The innodb fold checksums are
 // ut_fold_binary over the same two ranges (summed; field 1) and over bytes 0..25 (field 2).
+// ROW_FORMAT=COMPRESSED pages have no trailer: their one checksum (bytes 0..3) covers
+// bytes 4..15, 24..25 and 34..end, as CRC-32C (each range, XORed), Adler-32 or 0xDEADBEEF.
 #include "innodb/page_check.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <optional>
+#include <string>
 
 namespace dunmore::innodb {
 namespace {
@@ -22,7 +28,9 @@ namespace {
 constexpr std::size_t kChecksumField = 0;
 constexpr std::size_t kPageNumberField = 4;
 constexpr std::size_t kLsnField = 16;
+constexpr std::size_t kPageTypeField = 24;
 constexpr std::size_t kFlushLsnField = 26;  // also the key version of an encrypted page
+constexpr std::size_t kSpaceIdField = 34;
 constexpr std::size_t kFilData = 38;
 constexpr std::size_t kTrailerSize = 8;
 constexpr std::uint32_t kNoChecksumMagic = 0xDEADBEEF;
@@ -203,17 +211,29 @@ std::uint32_t pageFullCrc32Checksum(core::ByteSpan page) {
     return crc32c(page.first(page.size() - 4));
 }
 
-PageCheck checkPage(core::ByteSpan page, std::uint32_t expectedPage) {
+namespace {
+
+// The check of a page too short to hold its minimum bytes, or never written; nullopt
+// when the page must be verified.
+std::optional<PageCheck> shortOrUnwritten(core::ByteSpan page, std::size_t minimum,
+                                          const char* what) {
     PageCheck check;
-    if (page.size() < kFilData + kTrailerSize) {
-        check.problem = "the page is shorter than its header and trailer";
+    if (page.size() < minimum) {
+        check.problem = std::string("the page is shorter than its ") + what;
         return check;
     }
-    if (allZero(page)) {
-        check.state = PageState::AllZero;
-        check.problem = "the page is all zeros";
-        return check;
-    }
+    if (!allZero(page)) return std::nullopt;
+    check.state = PageState::AllZero;
+    check.problem = "the page is all zeros";
+    return check;
+}
+
+}  // namespace
+
+PageCheck checkPage(core::ByteSpan page, std::uint32_t expectedPage) {
+    if (auto early = shortOrUnwritten(page, kFilData + kTrailerSize, "header and trailer"))
+        return *early;
+    PageCheck check;
     const std::size_t size = page.size();
     const std::uint32_t lsnLow = be32(page, kLsnField + 4);
     const std::uint32_t pageNumber = be32(page, kPageNumberField);
@@ -260,6 +280,59 @@ PageCheck checkPage(core::ByteSpan page, std::uint32_t expectedPage) {
     if (field1Ok && field2Ok) return legacy(PageChecksum::Innodb);
     check.problem = "checksum mismatch";
     return check;
+}
+
+std::uint32_t compressedPageChecksum(core::ByteSpan page, PageChecksum algorithm) {
+    if (page.size() < kFilData) return 0;
+    const core::ByteSpan head = page.subspan(kPageNumberField, kLsnField - kPageNumberField);
+    const core::ByteSpan type = page.subspan(kPageTypeField, 2);
+    const core::ByteSpan rest = page.subspan(kSpaceIdField);
+    switch (algorithm) {
+        case PageChecksum::Crc32c:
+            return crc32c(head) ^ crc32c(type) ^ crc32c(rest);
+        case PageChecksum::Innodb: {
+            uLong adler = adler32(0L, head.data(), static_cast<uInt>(head.size()));
+            adler = adler32(adler, type.data(), static_cast<uInt>(type.size()));
+            return static_cast<std::uint32_t>(
+                adler32(adler, rest.data(), static_cast<uInt>(rest.size())));
+        }
+        case PageChecksum::None:
+            return kNoChecksumMagic;
+        case PageChecksum::FullCrc32:
+            return 0;
+    }
+    return 0;
+}
+
+PageCheck checkCompressedPage(core::ByteSpan page, std::uint32_t expectedPage) {
+    if (auto early = shortOrUnwritten(page, kFilData, "header")) return *early;
+    PageCheck check;
+    const std::uint32_t stored = be32(page, kChecksumField);
+    bool matched = false;
+    for (const PageChecksum algorithm :
+         {PageChecksum::Crc32c, PageChecksum::Innodb, PageChecksum::None}) {
+        if (stored == compressedPageChecksum(page, algorithm)) {
+            check.algorithm = algorithm;
+            matched = true;
+            break;
+        }
+    }
+    if (!matched) {
+        check.problem = "checksum mismatch";
+        return check;
+    }
+    const std::uint32_t pageNumber = be32(page, kPageNumberField);
+    if (pageNumber != expectedPage) {
+        check.problem = "the header names page " + std::to_string(pageNumber);
+        return check;
+    }
+    check.state = PageState::Valid;
+    return check;
+}
+
+void writeCompressedPageChecksum(std::span<std::uint8_t> page, PageChecksum algorithm) {
+    setBe32(page, kChecksumField,
+            compressedPageChecksum(core::ByteSpan(page.data(), page.size()), algorithm));
 }
 
 void writePageChecksum(std::span<std::uint8_t> page, PageChecksum algorithm) {

@@ -46,8 +46,20 @@ struct PageCheck {
 // FIL header and trailer is Damaged.
 PageCheck checkPage(core::ByteSpan page, std::uint32_t expectedPage);
 
+// The checksum of a ROW_FORMAT=COMPRESSED page (zip pages and the other pages of such a
+// tablespace, at KEY_BLOCK_SIZE bytes; there is no trailer) in bytes 0..3, over bytes
+// 4..15, 24..25 and 34..end (the checksum field, the LSN and the flush LSN left out):
+// crc32 XORs the CRC-32C of the three ranges, innodb is the Adler-32 of them in turn,
+// none is 0xDEADBEEF. FullCrc32 is not a compressed-page algorithm (0).
+std::uint32_t compressedPageChecksum(core::ByteSpan page, PageChecksum algorithm);
+
+// Verifies a compressed page read from position expectedPage: the checksum in any of the
+// three algorithms and the page number.
+PageCheck checkCompressedPage(core::ByteSpan page, std::uint32_t expectedPage);
+
 // Rewrites a page image's checksum fields (and the LSN trailer) in the given algorithm,
 // as a server writing it would. For tests that damage a page and keep it consistent.
 void writePageChecksum(std::span<std::uint8_t> page, PageChecksum algorithm);
+void writeCompressedPageChecksum(std::span<std::uint8_t> page, PageChecksum algorithm);
 
 }  // namespace dunmore::innodb

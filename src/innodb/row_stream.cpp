@@ -133,6 +133,7 @@ std::uint32_t countLeafPages(core::MainFrame& frame, InnodbReader& ctx, Tablespa
                              std::uint32_t firstLeaf) {
     core::ReadOnlyFile& file = slotFile(ctx, slot);
     const std::uint64_t pages = slotPageCount(ctx, slot);
+    const TablespaceFormat format = slotFormat(ctx, slot);
     std::unordered_set<std::uint32_t> visited;
     std::uint32_t count = 0;
     for (std::uint32_t p = firstLeaf; p != kFilNull;) {
@@ -140,7 +141,7 @@ std::uint32_t countLeafPages(core::MainFrame& frame, InnodbReader& ctx, Tablespa
         if (frame.stopRequested() || p >= pages || count > pages) break;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) break;
         if (!visited.insert(p).second) break;
-        const auto fil = readFilHeader(file, p, ctx.pageSize());
+        const auto fil = readStoredFilHeader(file, format, p);
         if (!fil) break;
         p = fil->nextPage;
     }

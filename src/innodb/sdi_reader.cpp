@@ -18,6 +18,7 @@
 #include "innodb/column_layout.h"
 #include "innodb/page.h"
 #include "innodb/record.h"
+#include "innodb/tablespace_format.h"
 
 #include <zlib.h>
 
@@ -43,10 +44,19 @@ std::string where(const core::ReadOnlyFile& file, std::uint32_t page) {
     return file.path().string() + ", page " + std::to_string(page);
 }
 
-core::Status readWholePage(core::ReadOnlyFile& file, std::uint32_t pageSize, std::uint32_t page,
-                          core::Bytes& out) {
-    out.assign(pageSize, 0);
-    return file.readExact(pageOffset(page, pageSize), out);
+// Page n as the server works on it (ROW_FORMAT=COMPRESSED index pages inflated). A page
+// that is all there but cannot be inflated is Corrupt.
+core::Status readWholePage(core::ReadOnlyFile& file, const TablespaceFormat& format,
+                           std::uint32_t page, core::Bytes& out) {
+    out.assign(format.pageSize, 0);
+    if (pageOffset(page + 1, format.physicalPageSize) > file.size())
+        return core::Status::ioError(where(file, page) +
+                                     ": the page lies past the end of the file");
+    const auto read = readTablespacePage(file, format, page, PageBuffer(out));
+    if (!read) return read.status();
+    if (format.zip && !read->valid())
+        return core::Status::corrupt(where(file, page) + ": " + read->problem);
+    return core::Status::ok();
 }
 
 // The SDI data field as a BLOB column: its length entry takes one byte below 128, else
@@ -74,8 +84,9 @@ core::Result<std::string> inflateSdi(core::ByteSpan stream, std::uint32_t uncomp
 }
 
 // One leaf record of the SDI index.
-core::Result<SdiRecord> readSdiRecord(core::ReadOnlyFile& file, std::uint64_t pages,
-                                      core::ByteSpan page, std::uint32_t origin) {
+core::Result<SdiRecord> readSdiRecord(core::ReadOnlyFile& file, const TablespaceFormat& format,
+                                      std::uint64_t pages, core::ByteSpan page,
+                                      std::uint32_t origin) {
     std::int64_t cursor = std::int64_t{origin} - 6;
     const auto entry = compactFieldLength(sdiDataField(), page, cursor);
     if (!entry) return entry.status();
@@ -99,8 +110,7 @@ core::Result<SdiRecord> readSdiRecord(core::ReadOnlyFile& file, std::uint64_t pa
         const auto ref = readExternalReference(field);
         if (!ref) return core::Status::corrupt("its off-page reference is cut");
         stream.assign(field.begin(), field.end() - kExternalReferenceSize);
-        const auto copied = copyExternalParts(file, static_cast<std::uint32_t>(page.size()),
-                                              pages, *ref, [&](core::ByteSpan part) {
+        const auto copied = copyExternalParts(file, format, pages, *ref, [&](core::ByteSpan part) {
             stream.insert(stream.end(), part.begin(), part.end());
             return stream.size() <= kMaxSdiLength;
         });
@@ -133,23 +143,27 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
         return core::Status::unsupported(name + " carries no SDI (no dictionary information)");
     if (flags->encrypted())
         return core::Status::unsupported(
-            name + " is an encrypted tablespace (ENCRYPTION='Y'): its pages cannot be read "
-                   "without the keyring's key");
-    if (flags->compressedPageSize() != 0)
-        return core::Status::unsupported(
-            name + " is a ROW_FORMAT=COMPRESSED tablespace (KEY_BLOCK_SIZE=" +
-            std::to_string(flags->compressedPageSize() / 1024) +
-            "): its compressed pages are not read");
+            name +
+            " is an encrypted tablespace (ENCRYPTION='Y'): its pages cannot be read "
+            "without the keyring's key");
     const std::uint32_t pageSize = flags->pageSize();
     if (pageSize == 0)
         return core::Status::unsupported(name + ": its space flags (" +
                                          std::to_string(flags->flags) + ") name no page size");
+    const TablespaceFormat format = readTablespaceFormat(file);
+    if (flags->compressedPageSize() != 0 && !format.zip)
+        return core::Status::corrupt(name + ": its space flags name compressed pages of " +
+                                     std::to_string(flags->compressedPageSize()) +
+                                     " bytes, which its pages do not fit");
 
-    const std::uint64_t pages = pageCount(file.size(), pageSize);
+    const std::uint64_t pages = pageCount(file.size(), format);
     core::Bytes page;
-    if (auto st = readWholePage(file, pageSize, 0, page); !st) return st;
+    if (auto st = readWholePage(file, format, 0, page); !st) return st;
     core::ByteReader r(page);
-    r.seek(kXdesArrayOffset + (pageSize / extentPages(pageSize)) * extentDescriptorSize(pageSize) +
+    // Page 0 describes the extents of the next physical page size pages.
+    r.seek(kXdesArrayOffset +
+           (format.physicalPageSize / extentPages(format.pageSize)) *
+               extentDescriptorSize(format.pageSize) +
            kEncryptionInfoMaxSize);
     const std::uint32_t version = r.u32be();
     std::uint32_t current = r.u32be();
@@ -164,7 +178,7 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
     for (int depth = 0;; ++depth) {
         if (depth == kMaxTreeDepth)
             return core::Status::corrupt(name + ": the SDI index does not reach a leaf");
-        if (auto st = readWholePage(file, pageSize, current, page); !st) return st;
+        if (auto st = readWholePage(file, format, current, page); !st) return st;
         const FilHeader fil = decodeFilHeader(page);
         const IndexPageHeader index = decodeIndexHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page) || index.level >= parentLevel)
@@ -191,7 +205,7 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
             contents.damaged.push_back(name + ": the SDI leaf chain names page " + std::to_string(p));
             break;
         }
-        if (auto st = readWholePage(file, pageSize, p, page); !st) return st;
+        if (auto st = readWholePage(file, format, p, page); !st) return st;
         const FilHeader fil = decodeFilHeader(page);
         if (fil.pageType != kSdiPageType || !isCompactIndexPage(page)) {
             contents.damaged.push_back(where(file, p) + ": expected an SDI leaf page, found page type " +
@@ -205,7 +219,7 @@ core::Result<SdiContents> readSdiRecords(core::ReadOnlyFile& file) {
                 break;
             }
             if (header->deleted() || (header->infoBits & kInfoMinRecord)) continue;
-            auto record = readSdiRecord(file, pages, page, e.origin);
+            auto record = readSdiRecord(file, format, pages, page, e.origin);
             if (!record) {
                 contents.damaged.push_back(where(file, p) + ", SDI record at offset " +
                                            std::to_string(e.origin) + ": " + record.status().message());

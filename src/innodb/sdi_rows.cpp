@@ -113,8 +113,8 @@ TableStart locateSdiTable(InnodbReader& ctx, const std::filesystem::path& dbFold
         start.lookup = TableLookup::TablespaceFileMissing;
         return start;
     }
-    ctx.setPageSize(tablespacePageSize(ctx.tablespaceFile));
-    ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size(), ctx.pageSize());
+    ctx.setFormat(readTablespaceFormat(ctx.tablespaceFile));
+    ctx.tablespacePageCount = pageCount(ctx.tablespaceFile.size(), ctx.format());
     start.inOwnFile = true;
     // Node pointers carry the key fields under the null bitmap of the records without
     // instant or version flag.

@@ -106,6 +106,8 @@ struct RoundTrip {
     std::string query;
     std::vector<std::string> databases;
     std::string serverOpts = {};
+    // Options of the save (e.g. --rows-per-insert 1000, which loads many rows quickly).
+    std::string saveOptions = {};
 };
 
 inline CommandRun roundTrip(const RoundTrip& rt, bool withoutIbdata1) {
@@ -123,7 +125,7 @@ inline CommandRun roundTrip(const RoundTrip& rt, bool withoutIbdata1) {
     const fs::path out = work / "out";
     std::vector<std::string> items;
     for (const auto& db : rt.databases) items.push_back("'" + db + "'");
-    const CommandRun save = saveScript(data, out, items, work);
+    const CommandRun save = saveScript(data, out, items, work, rt.saveOptions);
     EXPECT_TRUE(fs::is_directory(out / "Scriptdata")) << save.out;
     if (!fs::is_directory(out / "Scriptdata")) return save;
     const std::string expected = fx.resultText();
