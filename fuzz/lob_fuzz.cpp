@@ -4,10 +4,12 @@
 // fuzz-seeds: ../shared/peer-fixtures/mysql8/ibdNinja/tests/8.0/fixtures/*.ibd
 //
 // Off-page values over hostile bytes. The input is a tablespace of 16 KiB pages (and, read
-// again, of 4 KiB pages); every value reference a record could hold into its first pages
-// is followed: the old BLOB chain (part headers of length and next page, the first at the
-// reference's offset) and the LOB index of MySQL 8 (first page, index entries, data
-// pages), including a reference read from the input's first 20 bytes. A copy ends at the
+// again, of 4 and 1 KiB pages); every value reference a record could hold into its first
+// pages is followed: the old BLOB chain (part headers of length and next page, the first
+// at the reference's offset), the LOB index of MySQL 8 (first page, index entries, data
+// pages) and its compressed LOBs (index, data, fragment pages and zlib streams; seed
+// fuzz/corpus/lob_fuzz/zlob_1k, built as tests/innodb/lob_reader_test.cpp builds it),
+// including a reference read from the input's first 20 bytes. A copy ends at the
 // reference's length and never hands on more than the parts it read; nothing may read
 // outside a page or loop.
 #include "innodb/blob_file.h"
@@ -57,7 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     core::ReadOnlyFile file;
     if (!file.open(scratch()).isOk()) return 0;
-    for (const std::uint32_t pageSize : {innodb::kDefaultPageSize, innodb::kMinPageSize}) {
+    // 1 KiB: the smallest page of a ROW_FORMAT=COMPRESSED tablespace's LOBs.
+    for (const std::uint32_t pageSize : {innodb::kDefaultPageSize, innodb::kMinPageSize, 1024u}) {
         const std::uint64_t pages = file.size() / pageSize;
         if (const auto ref = innodb::readExternalReference(core::ByteSpan(data, size < 20 ? size : 20)))
             follow(file, pageSize, *ref);
@@ -69,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (type != 10 && type != 18 && (type < 22 || type > 25)) continue;
             innodb::ExternalReference ref;
             ref.pageNumber = p;
-            ref.offset = 38;
+            ref.offset = type == innodb::kZlobFirstPageType ? page[43] : 38;  // its LOB version
             ref.length = static_cast<std::uint64_t>(page[50]) << 16 | 0xFFFF;
             follow(file, pageSize, ref);
         }
