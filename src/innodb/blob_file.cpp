@@ -96,10 +96,9 @@ core::Result<std::uint64_t> copyCompressedParts(core::ReadOnlyFile& file,
         const core::ByteSpan view(page.data(), page.size());
         if (const PageCheck check = checkCompressedPage(view, pageNo); !check.valid())
             return zblobDamage(file, pageNo, "damaged (" + check.problem + ")");
-        if (decodeFilHeader(view).pageType == kZlobFirstPageType)
-            return core::Status::unsupported(file.path().string() + ", page " +
-                                             std::to_string(pageNo) +
-                                             ": a compressed LOB of MySQL 8 is not read");
+        // MySQL 8 writes an index of zlib streams instead of one stream over a chain.
+        if (parts == 0 && decodeFilHeader(view).pageType == kZlobFirstPageType)
+            return copyZlobParts(file, format.physicalPageSize, pageCount, ref, sink);
         if (decodeFilHeader(view).pageType != expectedType)
             return zblobDamage(file, pageNo,
                                "expected page type " + std::to_string(expectedType) + ", found " +

@@ -48,7 +48,8 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
 // the FIL header's next-page field) and the stream from byte 38; the copy hands on the
 // inflated bytes and ends at the reference's length or the stream's end. Corrupt when a
 // page of that chain fails its checksum, is of another type or the stream does not
-// inflate (what was handed on stays handed on).
+// inflate (what was handed on stays handed on). MySQL 8 keeps such a value as a
+// compressed LOB instead (first page type 25), read by copyZlobParts.
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
                                               const TablespaceFormat& format,
                                               std::uint64_t pageCount, const ExternalReference& ref,

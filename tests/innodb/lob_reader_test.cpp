@@ -6,6 +6,10 @@
 // damage a reader must name.
 #include "innodb/lob_reader.h"
 
+#include "innodb/blob_file.h"
+#include "innodb/page_check.h"
+#include "innodb/tablespace_format.h"
+
 #include "support/fixture.h"
 #include "support/page_builder.h"
 
@@ -238,6 +242,25 @@ TEST(Zlob, EveryPartIsInflatedInTheVersionTheReferenceNames) {
     ASSERT_TRUE(lob.has_value());
     EXPECT_TRUE(lob->isOk());
     EXPECT_EQ(viaLob, z.newest);
+
+    // An externally stored field of a ROW_FORMAT=COMPRESSED tablespace (KEY_BLOCK_SIZE=1)
+    // whose reference names the LOB's first page, its pages sealed with the
+    // compressed-page checksum.
+    Zlob sealed = z;
+    for (auto& p : sealed.pages) innodb::writeCompressedPageChecksum(p, innodb::PageChecksum::Crc32c);
+    core::ReadOnlyFile zipped;
+    ASSERT_TRUE(zipped.open(writeZlob(sealed, "sealed")).isOk());
+    innodb::TablespaceFormat format;
+    format.pageSize = 16384;
+    format.physicalPageSize = kPage;
+    format.zip = true;
+    std::string viaField;
+    const auto field = innodb::copyExternalParts(zipped, format, zipped.size() / kPage, ref, [&](core::ByteSpan part) {
+        viaField.append(reinterpret_cast<const char*>(part.data()), part.size());
+        return true;
+    });
+    ASSERT_TRUE(field.isOk()) << field.status().message();
+    EXPECT_EQ(viaField, z.newest);
 }
 
 TEST(Zlob, DamageIsNamedAndWhatWasReadStaysRead) {
