@@ -107,10 +107,14 @@ TableLine tableLine(const std::string& name, const TableFacts& f, const std::str
     if (f.estimatedRows)
         rows = "~" + std::to_string(*f.estimatedRows) + (*f.estimatedRows == 1 ? " row" : " rows");
     std::string file = f.rowsFile.empty() ? "-" : shownPath(f.rowsFile, dataFolder);
+    if (f.partitionFiles.size() > 1) file += " and " + std::to_string(f.partitionFiles.size() - 1) + " more";
     if (f.inSystemTablespace)
         file += " (" + std::to_string(f.leafPages) + (f.leafPages == 1 ? " leaf page)" : " leaf pages)");
+    std::string engine = f.engine.empty() ? "-" : f.engine;
+    if (f.partitions > 0)
+        engine += ", " + std::to_string(f.partitions) + (f.partitions == 1 ? " partition" : " partitions");
     line.cells = {name,
-                  f.engine.empty() ? "-" : f.engine,
+                  engine,
                   (f.rowFormat.empty() ? "-" : f.rowFormat) +
                       (f.serverVersion.empty() ? "" : " (" + f.serverVersion + ")"),
                   rows,
@@ -181,6 +185,10 @@ nlohmann::json jsonDocument(core::MainFrame& frame, const std::vector<ScannedDat
             if (!f.serverVersion.empty()) j["serverVersion"] = f.serverVersion;
             j["rowsFile"] = f.rowsFile.empty() ? nlohmann::json() : nlohmann::json(f.rowsFile);
             j["inSystemTablespace"] = f.inSystemTablespace;
+            if (f.partitions > 0) {
+                j["partitions"] = f.partitions;
+                j["partitionFiles"] = f.partitionFiles;
+            }
             j["sizeBytes"] = f.sizeBytes ? nlohmann::json(*f.sizeBytes) : nlohmann::json();
             j["estimatedRows"] = f.estimatedRows ? nlohmann::json(*f.estimatedRows) : nlohmann::json();
             if (f.engine == "InnoDB") {

@@ -12,6 +12,7 @@
 #include "myisam/myisam_header.h"
 #include "myisam/myisam_reader.h"
 #include "myisam/myisam_layout.h"
+#include "output/partitioned_table.h"
 #include "schema/frm_reader.h"
 
 #include <filesystem>
@@ -169,6 +170,44 @@ void readInnodbFacts(core::MainFrame& frame, innodb::InnodbReader& ctx,
     readLeafFacts(ctx, start, facts);
 }
 
+// The facts of a partitioned table: those of each partition found, summed, and the
+// partitions that are missing.
+void readPartitionedFacts(core::MainFrame& frame, const core::TableEntry& table,
+                          const core::TableDefinitionState& def, TableFacts& facts) {
+    const output::TablePartitions found = output::findTablePartitions(frame, table, def);
+    facts.partitions = found.partitions.size();
+    std::vector<std::string> problems;
+    if (!found.problem.empty()) problems.push_back(found.problem);
+    std::string missing;
+    for (const output::TablePartition& part : found.partitions) {
+        if (!part.found) {
+            missing += (missing.empty() ? "" : ", ") + part.describe();
+            continue;
+        }
+        core::TableDefinitionState ofPartition = def;
+        ofPartition.partitioned = false;
+        const core::TableEntry entry = part.entry(table);
+        TableFacts one;
+        if (def.engineCode == core::kEngineMyisam) {
+            myisam::MyisamReader reader(std::move(ofPartition));
+            readMyisamFacts(frame, reader, entry, one);
+        } else {
+            innodb::InnodbReader reader(frame.context, std::move(ofPartition));
+            readInnodbFacts(frame, reader, entry, one);
+        }
+        if (facts.rowFormat.empty()) facts.rowFormat = one.rowFormat;
+        if (facts.rowsFile.empty()) facts.rowsFile = one.rowsFile;
+        facts.partitionFiles.push_back(one.rowsFile);
+        facts.inSystemTablespace = facts.inSystemTablespace || one.inSystemTablespace;
+        facts.leafPages += one.leafPages;
+        if (one.sizeBytes) facts.sizeBytes = facts.sizeBytes.value_or(0) + *one.sizeBytes;
+        if (one.estimatedRows) facts.estimatedRows = facts.estimatedRows.value_or(0) + *one.estimatedRows;
+        if (!one.problem.empty()) problems.push_back(part.describe() + ": " + one.problem);
+    }
+    if (!missing.empty()) problems.insert(problems.begin(), "missing: " + missing);
+    for (const std::string& p : problems) facts.problem += (facts.problem.empty() ? "" : "; ") + p;
+}
+
 }  // namespace
 
 TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table) {
@@ -190,6 +229,10 @@ TableFacts readTableFacts(core::MainFrame& frame, const core::TableEntry& table)
         facts.problem = (fs::exists(core::tableFilePath(cat, table, ".frm")) ? "definition damaged: "
                                                                              : "no definition: ") +
                         read.message();
+    } else if (def.partitioned &&
+               (def.engineCode == core::kEngineMyisam || def.engineCode == core::kEngineInnodb)) {
+        facts.engine = legacyEngineName(def.engineCode);
+        readPartitionedFacts(frame, table, def, facts);
     } else if (def.engineCode == core::kEngineMyisam) {
         facts.engine = "MyISAM";
         myisam::MyisamReader reader(std::move(def));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace dunmore::cli {
 
@@ -20,6 +21,10 @@ struct TableFacts {
     std::uint64_t leafPages = 0;                 // InnoDB: pages of the clustered leaf chain
     std::uint64_t tableId = 0;                   // InnoDB dictionary id; 0 without one
     std::uint32_t rootPage = 0;                  // InnoDB clustered index root; 0 unknown
+    // A partitioned table: how many partitions its definition names, and the file (or
+    // "ibdata1") of each one found; rows, sizes and leaf pages are their sums.
+    std::size_t partitions = 0;
+    std::vector<std::string> partitionFiles;
     std::string serverVersion;  // "MySQL 8.0.40" when the definition came from the SDI
     std::string problem;  // why something could not be told; empty when all was read
 };

@@ -189,8 +189,12 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
                     bool hasData = false;
                     for (const std::string& other : listing.files) {
                         const std::string lowerOther = lowerAscii(other);
-                        for (const char* suffix : {".ibd", ".myd", ".myi"})
+                        for (const char* suffix : {".ibd", ".myd", ".myi", ".par"})
                             if (lowerOther == lowerAscii(base) + suffix) hasData = true;
+                        // The data files of the partitions of a partitioned table.
+                        const auto dot = other.rfind('.');
+                        const auto parts = splitPartitionFileName(other.substr(0, dot));
+                        if (parts && lowerAscii(parts->table) == lowerAscii(base)) hasData = true;
                     }
                     const std::string line =
                         "The definition file " + path +

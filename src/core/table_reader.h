@@ -43,10 +43,12 @@ inline constexpr std::uint8_t kEngineInnodb = 12;
 inline constexpr std::uint8_t kEnginePartition = 20;  // the partition engine over the others
 
 // Where a later preview screen starts: a page (InnoDB; 0 for MyISAM) and an offset in it
-// (MyISAM: a byte position in the .MYD).
+// (MyISAM: a byte position in the .MYD); for a partitioned table also the partition (its
+// place in the table's list), whose start is page 0, offset 0.
 struct PagePosition {
     std::uint32_t page = 0;
     std::uint64_t offset = 0;
+    std::uint32_t partition = 0;
 };
 
 // The reading of one table: its definition and the rows of the preview screen read last.

@@ -589,7 +589,8 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
 }
 
 bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
-                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset) {
+                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset,
+                     std::size_t limit) {
     ctx.moreRows = false;
     const std::uint32_t nullBitmap = prepareWalkLayout(ctx);
     LeafWalkOptions options;
@@ -605,7 +606,7 @@ bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
     options.keepLastFilHeader = true;
     options.afterPage = [&] { settings.resumeAtOffset = false; };
     LeafWalkCounts counts;
-    core::PreviewSink screen(ctx.previewRows, kPreviewScreenRows);
+    core::PreviewSink screen(ctx.previewRows, limit);
     (void)walkLeafChain(ctx, options, [&](core::ByteSpan page, const LeafRecord& record) {
         decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength, nullBitmap);
         if (screen.acceptRow(ctx.columns)) return true;

@@ -160,15 +160,15 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                            const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
                            LeafWalkCounts& counts);
 
-// The rows of one preview screen: appends up to 1,000 rows to ctx.previewRows starting at
+// The rows of one preview screen: appends up to limit rows to ctx.previewRows starting at
 // (startPage, resumeOffset; the offset is used while settings.resumeAtOffset is set). At
-// 1,000 rows it sets ctx.moreRows and, unless ctx.keepPositions is set, pushes the next
+// limit rows it sets ctx.moreRows and, unless ctx.keepPositions is set, pushes the next
 // record's position onto ctx.pageStack. settings.resumeAtOffset is cleared at the end of
 // every page finished. Returns true.
-bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
-                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset);
-
 inline constexpr std::size_t kPreviewScreenRows = 1000;
+bool loadPreviewRows(InnodbReader& ctx, core::AppSettings& settings,
+                     TablespaceSlot slot, std::uint32_t startPage, std::uint64_t resumeOffset,
+                     std::size_t limit = kPreviewScreenRows);
 
 // Where a table's clustered index was found, or why it was not.
 enum class TableLookup {

@@ -153,10 +153,11 @@ bool loadMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, const std:
     return true;
 }
 
-void readMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, std::uint64_t startPosition) {
+void readMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, std::uint64_t startPosition,
+                           std::size_t limit) {
     if (!ctx.dataFile.isOpen()) return;
     ctx.moreRows = false;
-    core::PreviewSink page(ctx.previewRows, kPreviewPageRows);
+    core::PreviewSink page(ctx.previewRows, limit);
     WalkOptions options;
     options.decode = decodeOptions(frame.settings);
     options.collectRows = false;

@@ -21,11 +21,12 @@ inline constexpr std::size_t kPreviewPageRows = 1000;
 // Requires: the table's .frm and .MYI were read into ctx.
 bool loadMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath);
 
-// Reads up to 1,000 live rows from startPosition of the open ctx.dataFile into
-// previewRows. At the 1,000th row it sets moreRows and, unless keepPositions is set,
+// Reads up to limit live rows from startPosition of the open ctx.dataFile into
+// previewRows. At the limit-th row it sets moreRows and, unless keepPositions is set,
 // pushes {0, position of the next row} on pageStack. Nothing happens when dataFile is
 // not open. Requires: the caller emptied previewRows.
-void readMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, std::uint64_t startPosition);
+void readMyisamPreviewPage(core::MainFrame& frame, MyisamReader& ctx, std::uint64_t startPosition,
+                           std::size_t limit = kPreviewPageRows);
 
 // Every live row of the .MYD at dataPath as one INSERT statement ending in ");\r\n",
 // written through frame.scriptWriter, then "COMMIT;" and two line ends. Logs and shows

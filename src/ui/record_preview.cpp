@@ -26,7 +26,7 @@ constexpr std::size_t kPageRows = 1000;
 QString text(const std::string& s) { return QString::fromStdString(s); }
 
 bool samePosition(const core::PagePosition& a, const core::PagePosition& b) {
-    return a.page == b.page && a.offset == b.offset;
+    return a.page == b.page && a.offset == b.offset && a.partition == b.partition;
 }
 
 }  // namespace

@@ -170,6 +170,11 @@ TEST(Scan, HandBuiltFoldersFollowTheNamingRules) {
     writeBytes(data / "a" / "target.trg", "TYPE=TRIGGERS\n");
     writeBytes(data / "a" / "only.ibd", std::string(16384, '\0'));
     writeBytes(data / "a" / "@0040sign.frm", std::string(kFrmTable, 10));
+    // The partitions' files of a table are no tables; they keep a table whose definition
+    // is damaged listed, so that a save names it.
+    writeBytes(data / "a" / "T1#P#p0.MYD", "");
+    writeBytes(data / "a" / "parted.frm", std::string("\xFE\x03\x0A\x14\0\0\0\0\0\0", 10));
+    writeBytes(data / "a" / "parted#P#p0#SP#p0sp0.ibd", std::string(16384, '\0'));
     fs::create_directories(data / "a" / "inner");
     writeBytes(data / "a" / "inner" / "hidden.frm", std::string(kFrmTable, 10));
     writeBytes(data / "b" / "db.opt", "default-character-set=latin1\n");
@@ -183,7 +188,7 @@ TEST(Scan, HandBuiltFoldersFollowTheNamingRules) {
     for (const auto& t : cat.tables) names.push_back(t.name);
     std::sort(names.begin(), names.end());
     // Names are decoded from the file-name encoding; the files keep theirs.
-    EXPECT_EQ(names, (std::vector<std::string>{"@sign", "T1"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"@sign", "T1", "parted"}));
     for (const auto& t : cat.tables)
         if (t.name == "@sign") EXPECT_EQ(diskName(t), "@0040sign");
     ASSERT_EQ(cat.viewFiles.size(), 1u);

@@ -1090,6 +1090,13 @@ TEST(InnodbPeerFiles, OneTypePerFileTablesOfMysql56And57DecodeToTheirScriptsValu
         query += std::string("SELECT '#") + t.table + "' AS marker;\n";
         query += std::string("SELECT ") + t.columns + " FROM jr." + t.table + ";\n";
     }
+    // simple/tb_redundant_format.ibd (ROW_FORMAT=REDUNDANT) comes without its script: its
+    // one record holds the hidden row id and then a 4-byte and an 8-byte signed integer
+    // (its field end offsets 6, 12, 19, 23, 31, no NULL flag), (1, 100). The same row
+    // written by the fixture server is what the reader must give for the peer file.
+    sql += "CREATE TABLE tb_redundant_format (a INT, b BIGINT) ENGINE=InnoDB ROW_FORMAT=REDUNDANT;\n"
+           "INSERT INTO tb_redundant_format VALUES (1, 100);\n";
+    query += "SELECT '#tb_redundant_format' AS marker;\nSELECT * FROM jr.tb_redundant_format;\n";
     const auto fixture = test::makeFixture("innodb_java_reader", sql, query);
     const auto expected = expectedRows(fixture.resultText());
     for (const char* version : {"mysql56", "mysql57"}) {
@@ -1106,6 +1113,10 @@ TEST(InnodbPeerFiles, OneTypePerFileTablesOfMysql56And57DecodeToTheirScriptsValu
                 expectSameRows(got.rows, expected.at(t.table));
         }
     }
+    Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_java_reader_out");
+    const auto got = reader.read(fixture.dataDir / "jr", "tb_redundant_format", peer / "mysql56" / "simple");
+    ASSERT_EQ(got.lookup, innodb::TableLookup::Found);
+    expectSameRows(got.rows, expected.at("tb_redundant_format"));
 }
 
 }  // namespace
