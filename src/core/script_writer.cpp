@@ -6,6 +6,8 @@ namespace {
 // Texts are gathered up to this many bytes and written with one call: one statement per
 // row makes many small appends.
 constexpr std::size_t kWriteChunk = std::size_t{1} << 20;
+// A text this long is written without a copy into the buffer.
+constexpr std::size_t kDirectWrite = std::size_t{64} << 10;
 }  // namespace
 
 ScriptWriter::~ScriptWriter() { close(); }
@@ -31,8 +33,9 @@ void ScriptWriter::writeText(std::string_view text) {
         return;
     }
     m_bytes += text.size();
-    if (m_buffer.empty() && text.size() >= kWriteChunk) {
-        // A chunk gathered by the caller goes out as it is.
+    if (text.size() >= kDirectWrite) {
+        // A chunk gathered by the caller goes out as it is, after what is buffered.
+        flushBuffer();
         if (std::fwrite(text.data(), 1, text.size(), m_file) != text.size()) m_failed = true;
         return;
     }

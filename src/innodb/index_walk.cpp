@@ -43,28 +43,36 @@ bool isTrxIdField(const core::InnodbColumn& f) {
 }
 bool isNullableField(const core::InnodbColumn& f) { return (f.preciseType & kPreciseNotNull) == 0; }
 
-// Pages already met by one walk: a bitmap for files of ordinary size, a set beyond.
-class VisitedPages {
-public:
-    explicit VisitedPages(std::uint64_t pageCount) {
-        if (pageCount <= (std::uint64_t{1} << 27)) m_bits.assign(pageCount, false);
-    }
-    // True when page was met before; marks it.
-    bool testAndSet(std::uint32_t page) {
-        if (page < m_bits.size()) {
-            if (m_bits[page]) return true;
-            m_bits[page] = true;
-            return false;
-        }
-        return !m_set.insert(page).second;
-    }
-
-private:
-    std::vector<bool> m_bits;
-    std::unordered_set<std::uint32_t> m_set;
-};
-
 }  // namespace
+
+VisitedPages::VisitedPages(std::uint64_t pageCount) {
+    if (pageCount <= (std::uint64_t{1} << 27)) m_bits.assign(pageCount, false);
+}
+
+bool VisitedPages::testAndSet(std::uint32_t page) {
+    if (page < m_bits.size()) {
+        if (m_bits[page]) return true;
+        m_bits[page] = true;
+        return false;
+    }
+    return !m_set.insert(page).second;
+}
+
+void addWalkCounts(LeafWalkCounts& total, const LeafWalkCounts& part) {
+    total.pagesVisited += part.pagesVisited;
+    total.recordsTaken += part.recordsTaken;
+    total.deletedSkipped += part.deletedSkipped;
+    total.otherFormatPages += part.otherFormatPages;
+    total.unreachedRecords.insert(total.unreachedRecords.end(), part.unreachedRecords.begin(),
+                                  part.unreachedRecords.end());
+    total.pagesRead.insert(total.pagesRead.end(), part.pagesRead.begin(), part.pagesRead.end());
+    for (std::size_t a = 0; a < total.checksums.size(); ++a) total.checksums[a] += part.checksums[a];
+    total.broken = part.broken;
+    total.brokenPage = part.brokenPage;
+    total.brokenReason = part.brokenReason;
+    total.endedBefore = part.endedBefore;
+    total.reachedEnd = part.reachedEnd;
+}
 
 core::ReadOnlyFile& slotFile(InnodbReader& ctx, TablespaceSlot slot) {
     return slot == TablespaceSlot::TablespaceFile ? ctx.tablespaceFile : ctx.systemTablespace;
@@ -231,6 +239,71 @@ std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
         current = child;
     }
     return 0;
+}
+
+std::vector<std::uint32_t> leafPieceStarts(InnodbReader& ctx, TablespaceSlot slot,
+                                           std::uint32_t rootPage, std::uint32_t firstLeaf,
+                                           std::uint32_t leavesPerPiece) {
+    if (leavesPerPiece == 0 || rootPage == 0 || firstLeaf == 0) return {};
+    core::ReadOnlyFile& file = slotFile(ctx, slot);
+    const std::uint64_t pages = slotPageCount(ctx, slot);
+    const TablespaceFormat format = slotFormat(ctx, slot);
+    std::vector<std::uint8_t> buffer(ctx.pageSize());
+    const PageView view(buffer.data(), buffer.size());
+    // The index page p, verified and in the compact format; its header, or nothing.
+    auto readNodePage = [&](std::uint32_t p) -> std::optional<IndexPageHeader> {
+        if (p == 0 || p >= pages) return std::nullopt;
+        const auto check = readTablespacePage(file, format, p, PageBuffer(buffer));
+        if (!check || !check->valid() || !isIndexPageType(decodeFilHeader(view).pageType) ||
+            !isCompactIndexPage(view))
+            return std::nullopt;
+        return decodeIndexHeader(view);
+    };
+    // The child page number of the node pointer at origin, or 0.
+    std::uint32_t nullBitmap = prepareWalkLayout(ctx);
+    auto childOf = [&](std::uint32_t origin) -> std::uint32_t {
+        const std::uint64_t at = std::uint64_t{origin} + childPointerOffset(ctx, view, origin, nullBitmap);
+        if (at + kChildPointerSize > view.size()) return 0;
+        const auto child = static_cast<std::uint32_t>(core::readBeAt(view, at, kChildPointerSize));
+        return child < pages ? child : 0;
+    };
+
+    const auto root = readNodePage(rootPage);
+    if (!root || root->level == 0) return {};
+    nullBitmap = nodePointerNullBytes(ctx, view, nullBitmap);
+    const std::uint64_t indexId = root->indexId;
+    std::uint32_t current = rootPage;
+    std::uint32_t level = root->level;
+    for (int depth = 0; level > 1; ++depth) {
+        const std::uint32_t origin = firstCompactRecord(view);
+        if (depth >= kMaxTreeDepth || origin >= view.size() || isCompactSupremum(view, origin)) return {};
+        current = childOf(origin);
+        const auto child = readNodePage(current);
+        if (!child || child->indexId != indexId || child->level + 1 != level) return {};
+        level = child->level;
+    }
+
+    // The level above the leaves, from its leftmost page along its own chain: every node
+    // pointer names the first leaf of its subtree, in key order.
+    std::vector<std::uint32_t> children;
+    VisitedPages visited(pages);
+    for (std::uint32_t p = current; p != kFilNull;) {
+        if (visited.testAndSet(p)) return {};
+        const auto node = readNodePage(p);
+        if (!node || node->indexId != indexId || node->level != 1) return {};
+        for (const auto& entry : compactChain(view, 0, slot == TablespaceSlot::TablespaceFile)) {
+            const auto header = compactHeader(view, entry.origin);
+            if (!header || header->deleted()) return {};
+            const std::uint32_t child = childOf(entry.origin);
+            if (child == 0 || children.size() >= pages) return {};
+            children.push_back(child);
+        }
+        p = decodeFilHeader(view).nextPage;
+    }
+    if (children.empty() || children.front() != firstLeaf) return {};
+    std::vector<std::uint32_t> starts;
+    for (std::size_t i = 0; i < children.size(); i += leavesPerPiece) starts.push_back(children[i]);
+    return starts;
 }
 
 void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
@@ -446,6 +519,7 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
     const PageBuffer pageBuffer(buffer);
     const PageView view(buffer.data(), buffer.size());
     VisitedPages visitedPages(pages);
+    for (const std::uint32_t read : counts.pagesRead) (void)visitedPages.testAndSet(read);
     std::bitset<kMaxPageSize> visitedRecords;
     bool haveIndexId = options.indexId != 0;
     std::uint64_t indexId = options.indexId;
@@ -457,7 +531,15 @@ core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
     };
 
     for (std::uint32_t p = options.firstPage; p != kFilNull;) {
-        if (options.beforePage && !options.beforePage(counts.pagesVisited)) break;
+        if (p == options.endPage) {
+            counts.endedBefore = p;
+            counts.reachedEnd = true;
+            break;
+        }
+        if (options.beforePage && !options.beforePage(counts.pagesVisited)) {
+            counts.endedBefore = p;
+            break;
+        }
         ++counts.pagesVisited;
         if (p >= pages) {
             broken(p, "the leaf chain names page " + std::to_string(p) + ", beyond the end of the file");

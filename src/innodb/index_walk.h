@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -38,6 +39,18 @@ std::uint32_t childPointerOffset(const InnodbReader& ctx, core::ByteSpan page,
 // go down.
 std::uint32_t findLeftmostLeaf(InnodbReader& ctx, TablespaceSlot slot,
                                std::uint32_t rootPage);
+
+// Where the leaf chain of the clustered index at rootPage can be cut into pieces of about
+// leavesPerPiece leaves, to be read at once: the first leaf of each piece, in key order,
+// as the node pointers of the level above the leaves name them (its leftmost page, found
+// from the root, along its own chain). The first is firstLeaf. Empty when the index has
+// one level, when a page on the way is damaged, of another index or level, or not in the
+// compact format, or when the pointers do not begin at firstLeaf: the leaves are then
+// read in one walk. The starts are what the parents say; whoever reads a piece checks
+// that the leaf chain leads from its start to the next one.
+std::vector<std::uint32_t> leafPieceStarts(InnodbReader& ctx, TablespaceSlot slot,
+                                           std::uint32_t rootPage, std::uint32_t firstLeaf,
+                                           std::uint32_t leavesPerPiece);
 
 // The null-bitmap size of the layout's compact records; also marks the copied column of
 // every nullable field as nullable.
@@ -115,6 +128,26 @@ struct LeafWalkCounts {
     bool broken = false;
     std::uint32_t brokenPage = kFilNull;
     std::string brokenReason;
+    // The walk ended before this page, unvisited: options.endPage (reachedEnd set), or
+    // the page that beforePage refused. kFilNull when it ended otherwise.
+    std::uint32_t endedBefore = kFilNull;
+    bool reachedEnd = false;
+};
+
+// Adds the counts of part, a walk that went on where total's left off, to total, as one
+// walk over both would have counted them.
+void addWalkCounts(LeafWalkCounts& total, const LeafWalkCounts& part);
+
+// Pages already met by one walk: a bitmap for files of ordinary size, a set beyond.
+class VisitedPages {
+public:
+    explicit VisitedPages(std::uint64_t pageCount);
+    // True when page was met before; marks it.
+    bool testAndSet(std::uint32_t page);
+
+private:
+    std::vector<bool> m_bits;
+    std::unordered_set<std::uint32_t> m_set;
 };
 
 // One live record handed to the walk's consumer. successor is the origin of the next
@@ -144,6 +177,9 @@ struct LeafWalkOptions {
     bool verifyPages = true;
     // The clustered index's id when known (0: taken from the first page).
     std::uint64_t indexId = 0;
+    // The walk ends before this page, as if the chain ended there (kFilNull: none): the
+    // start of the next piece of a chain read in pieces.
+    std::uint32_t endPage = kFilNull;
 };
 
 // Walks the leaf chain from options.firstPage and hands every live record to onRecord,
@@ -156,6 +192,8 @@ struct LeafWalkOptions {
 // verifyPages), at an empty leaf, or after as many pages as the file has; counts.broken
 // says whether it ended before the chain's end and where. Within a page at most 1,501
 // records are taken and no record is visited twice. IoError when a page cannot be read.
+// Pages that counts already lists as read (an earlier part of the same walk) count as
+// met, and the other counts go on from where they stand.
 core::Status walkLeafChain(InnodbReader& ctx, const LeafWalkOptions& options,
                            const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
                            LeafWalkCounts& counts);

@@ -27,6 +27,19 @@ InnodbReader::InnodbReader(const core::RecoveryContext& run, core::TableDefiniti
     pageBuffer.assign(m_format.pageSize, 0);
 }
 
+std::unique_ptr<InnodbReader> InnodbReader::copyForThread() const {
+    auto copy = std::make_unique<InnodbReader>();
+    static_cast<core::TableDefinitionState&>(*copy) = *this;
+    static_cast<InnodbTableState&>(*copy) = *this;
+    copy->m_system = m_system;
+    copy->tablespaceFile = tablespaceFile.duplicate();
+    copy->systemTablespace = systemTablespace.duplicate();
+    copy->systemPageSize = systemPageSize;
+    copy->systemPageCount = systemPageCount;
+    copy->setFormat(m_format);
+    return copy;
+}
+
 void InnodbReader::setPageSize(std::uint32_t size) { setFormat(plainFormat(size)); }
 
 void InnodbReader::setFormat(const TablespaceFormat& format) {

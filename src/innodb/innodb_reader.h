@@ -56,6 +56,10 @@ public:
     explicit InnodbReader(const core::RecoveryContext& run,
                           core::TableDefinitionState definition = {});
 
+    // A reader of the same located table for another thread: the definition, the table
+    // state and layout, and handles of its own on the same open files.
+    std::unique_ptr<InnodbReader> copyForThread() const;
+
     // The run's ibdata1 and dictionary (empty lists when no ibdata1 is open).
     const SystemTablespace& dictionary() const;
     // The page size of the tablespace the table is read from: ibdata1's until the table

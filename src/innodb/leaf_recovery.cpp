@@ -733,6 +733,8 @@ core::Status walkClusteredIndex(
     return salvage.run();
 }
 
+std::string clusterKeyNames(const InnodbReader& ctx) { return keyNamesOf(ctx); }
+
 std::uint64_t clusteredIndexId(const InnodbReader& ctx, std::uint64_t tableId) {
     std::uint64_t found = 0;
     for (const auto& r : ctx.dictionary().sysIndexes) {

@@ -67,11 +67,16 @@ struct ClusteredWalkOptions {
 // free in the space map unless a surviving page points to it), in key order, each key
 // once. The pages that could not be read and their key ranges go to damage. onRecord
 // gets each record as walkLeafChain hands it on (its page's records in chain order);
-// false ends the walk. Requires: ctx.clusteredFields is the table's layout.
+// false ends the walk. counts may hold an earlier part of the same walk (walkLeafChain);
+// the chain is then followed on from options.walk.firstLeaf. Requires:
+// ctx.clusteredFields is the table's layout.
 core::Status walkClusteredIndex(
     InnodbReader& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
     const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,
     LeafWalkCounts& counts, LeafDamage& damage);
+
+// The names of the clustering key as the damage report gives them (LeafDamage::keyNames).
+std::string clusterKeyNames(const InnodbReader& ctx);
 
 // The clustered index id of a table in the loaded dictionary (live records first), 0 when
 // not known.

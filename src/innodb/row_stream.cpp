@@ -2,13 +2,20 @@
 // script file or a server connection, one statement per live record.
 #include "innodb/row_stream.h"
 
+#include "core/field_type.h"
+#include "core/ordered_work.h"
 #include "innodb/index_walk.h"
 #include "innodb/leaf_recovery.h"
 #include "innodb/page.h"
 #include "innodb/page_check.h"
+#include "innodb/record.h"
+#include "innodb/tablespace_format.h"
 #include "values/statement_sink.h"
 
+#include <array>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <unordered_set>
 
 namespace dunmore::innodb {
@@ -54,6 +61,195 @@ std::string damageReport(const LeafWalkCounts& walked, const LeafDamage& damage)
     return line;
 }
 
+// A table read in pieces takes about this many leaves (512 KiB of 16 KiB pages) at a time.
+constexpr std::uint32_t kLeavesPerPiece = 32;
+// A piece whose script text reaches this many bytes ends at the next page; the rest of it
+// is read on the writing thread when its turn comes, so that the pieces waiting for their
+// turn stay small whatever the rows hold.
+constexpr std::size_t kPieceTextLimit = std::size_t{4} << 20;
+// Room in a record besides its fields: the 5 header bytes, the null bitmap and two
+// length bytes per field, generously.
+constexpr std::uint64_t kRecordOverhead = 256;
+
+// Whether no record of the table can keep a field outside its page: InnoDB moves the
+// longest fields of a record out only when the record would not fit in half a page, and
+// keeps BLOB, TEXT and spatial values out when they are long. The values of such a
+// table are all in its leaf pages, so pieces of it read at once need nothing else.
+bool fieldsStayInPage(const InnodbReader& ctx) {
+    std::uint64_t longest = kRecordOverhead;
+    for (const auto& f : ctx.clusteredFields) {
+        if (isLargeMainType(f.mainType) || core::isBlobType(core::fieldType(f.column.typeCode)) ||
+            core::fieldType(f.column.typeCode) == core::FieldType::Geometry)
+            return false;
+        longest += f.fixedLength != 0 ? f.fixedLength : f.length;
+    }
+    // A compressed table's records must fit in half of its compressed page.
+    return longest <= std::min(ctx.pageSize(), ctx.format().physicalPageSize) / 2;
+}
+
+// The index id the walk of the chain from firstLeaf holds its pages to: the dictionary's,
+// else that of the first leaf. 0 when firstLeaf is no index page.
+std::uint64_t chainIndexId(InnodbReader& ctx, TablespaceSlot slot, std::uint32_t firstLeaf,
+                           std::uint64_t known) {
+    if (known != 0) return known;
+    std::vector<std::uint8_t> buffer(ctx.pageSize());
+    if (!readTablespacePage(slotFile(ctx, slot), slotFormat(ctx, slot), firstLeaf, PageBuffer(buffer)))
+        return 0;
+    const PageView view(buffer.data(), buffer.size());
+    if (!isIndexPageType(decodeFilHeader(view).pageType)) return 0;
+    return decodeIndexHeader(view).indexId;
+}
+
+// Where a stretch stood before one of its pages: what it had written and counted.
+struct PageMark {
+    values::ScriptRowRun::Cut cut;
+    std::uint64_t recordsTaken = 0;
+    std::uint64_t deletedSkipped = 0;
+    std::size_t pagesRead = 0;
+    std::array<std::uint64_t, 4> checksums{};
+};
+
+// A stretch of the leaf chain read by one thread: the script text of its rows, what the
+// walk met, and where it stood before each page it visited.
+struct LeafStretch {
+    LeafStretch(const values::ScriptRowFormat& format, std::string buffer)
+        : run(format, std::move(buffer)) {}
+    values::ScriptRowRun run;
+    LeafWalkCounts counts;
+    std::vector<PageMark> marks;
+    core::Status status;
+    bool unreadable = false;  // a record did not parse
+    bool stopped = false;     // a stop request ended it
+    bool full = false;        // its text reached kPieceTextLimit before counts.endedBefore
+    // Nothing met that the one walk of the chain would have handled otherwise: no
+    // damage, no record that does not parse, no page of another format.
+    bool sound() const {
+        return status.isOk() && !unreadable && !counts.broken && counts.unreachedRecords.empty() &&
+               counts.otherFormatPages == 0;
+    }
+};
+
+// The chain from page `from` up to (not including) `end`, its rows decoded with reader and
+// formatted for the script. It ends early at damage, at a record that does not parse, at
+// a stop request, and before the next page once its text is kPieceTextLimit long.
+LeafStretch readStretch(InnodbReader& reader, core::MainFrame& frame,
+                        const values::ScriptRowFormat& format, values::RunBuffers& buffers,
+                        TablespaceSlot slot, std::uint64_t indexId, std::uint32_t nullBitmap,
+                        std::uint32_t from, std::uint32_t end) {
+    LeafStretch stretch(format, buffers.take());
+    LeafWalkOptions options;
+    options.slot = slot;
+    options.firstPage = from;
+    options.endPage = end;
+    options.indexId = indexId;
+    options.beforePage = [&](std::uint64_t) {
+        stretch.stopped = frame.stopRequested();
+        stretch.full = stretch.run.bytes() >= kPieceTextLimit;
+        if (stretch.stopped || stretch.full) return false;
+        const LeafWalkCounts& c = stretch.counts;
+        stretch.marks.push_back({stretch.run.cutHere(), c.recordsTaken, c.deletedSkipped,
+                                 c.pagesRead.size(), c.checksums});
+        return true;
+    };
+    stretch.status = walkLeafChain(
+        reader, options,
+        [&](core::ByteSpan page, const LeafRecord& record) {
+            if (!decodeLeafRecord(reader, frame.settings, page, record.origin,
+                                  record.fieldAreaLength, nullBitmap)) {
+                stretch.unreadable = true;
+                return false;
+            }
+            stretch.run.addRow(reader.columns);
+            return true;
+        },
+        stretch.counts);
+    return stretch;
+}
+
+// The rows of a table whose leaf chain is cut into pieces at starts: the pieces are read
+// and formatted on `workers` threads, and their text is written here in chain order. A
+// piece counts only when it is what the one walk of the chain would have read: its walk
+// led from its start to the next piece's start (the last one to the chain's end), met no
+// damage and no page of an earlier piece. From the first piece that is not, the chain is
+// read on by that one walk (walkClusteredIndex, with the counts of the pieces before), so
+// damage is found, recovered and reported as it is without pieces. walked and damage
+// receive what walkClusteredIndex would give.
+core::Status walkInPieces(core::MainFrame& frame, InnodbReader& ctx, values::StatementSink& sink,
+                          const ClusteredWalkOptions& options, const std::vector<std::uint32_t>& starts,
+                          std::uint64_t indexId, std::uint32_t nullBitmap, unsigned workers,
+                          const std::function<bool(core::ByteSpan, const LeafRecord&)>& onRecord,
+                          LeafWalkCounts& walked, LeafDamage& damage) {
+    const values::ScriptRowFormat& format = *sink.scriptFormat();
+    const TablespaceSlot slot = options.walk.slot;
+    std::vector<std::unique_ptr<InnodbReader>> readers;
+    for (unsigned w = 0; w < workers; ++w) readers.push_back(ctx.copyForThread());
+    const auto endOf = [&](std::size_t i) { return i + 1 < starts.size() ? starts[i + 1] : kFilNull; };
+    values::RunBuffers buffers;
+    core::OrderedWork<LeafStretch> pieces(workers, workers + 2, starts.size(), [&](std::size_t i, unsigned w) {
+        return readStretch(*readers[w], frame, format, buffers, slot, indexId, nullBitmap, starts[i],
+                           endOf(i));
+    });
+    damage.keyNames = clusterKeyNames(ctx);
+    VisitedPages seen(slotPageCount(ctx, slot));
+    std::optional<std::uint32_t> takeOverAt;
+    bool ended = false;
+    for (std::size_t i = 0; i < starts.size() && !ended && !takeOverAt; ++i) {
+        std::optional<LeafStretch> stretch = pieces.take();
+        std::uint32_t from = starts[i];
+        while (stretch) {
+            bool repeated = false;
+            for (const std::uint32_t p : stretch->counts.pagesRead) repeated |= seen.testAndSet(p);
+            const bool whole = stretch->counts.reachedEnd ||
+                               (endOf(i) == kFilNull && !stretch->stopped && !stretch->full);
+            if (repeated || !stretch->sound() || !(whole || stretch->stopped || stretch->full)) {
+                takeOverAt = from;
+                break;
+            }
+            // Each page as the one walk comes to it: its progress, then a stop request ends
+            // the walk before it.
+            std::size_t stopBefore = stretch->marks.size();
+            for (std::size_t k = 0; k < stretch->marks.size() && stopBefore == stretch->marks.size(); ++k) {
+                frame.frontend.setProgressPosition(walked.pagesVisited + k);
+                if (frame.stopRequested()) stopBefore = k;
+            }
+            bool written = false;
+            if (stopBefore < stretch->marks.size()) {
+                const PageMark& mark = stretch->marks[stopBefore];
+                LeafWalkCounts part;
+                part.pagesVisited = stopBefore;
+                part.recordsTaken = mark.recordsTaken;
+                part.deletedSkipped = mark.deletedSkipped;
+                part.checksums = mark.checksums;
+                part.pagesRead.assign(stretch->counts.pagesRead.begin(),
+                                      stretch->counts.pagesRead.begin() +
+                                          static_cast<std::ptrdiff_t>(mark.pagesRead));
+                addWalkCounts(walked, part);
+                written = sink.acceptRun(stretch->run, mark.cut);
+                stretch->stopped = true;
+            } else {
+                addWalkCounts(walked, stretch->counts);
+                written = sink.acceptRun(stretch->run);
+            }
+            buffers.give(stretch->run.releaseBuffer());
+            if (!written || stretch->stopped) {
+                ended = true;
+                break;
+            }
+            if (!stretch->full) break;
+            from = stretch->counts.endedBefore;
+            stretch = readStretch(ctx, frame, format, buffers, slot, indexId, nullBitmap, from, endOf(i));
+        }
+    }
+    pieces.stop();
+    if (walked.pagesVisited != 0) frame.settings.resumeAtOffset = false;
+    if (!takeOverAt) return core::Status::ok();
+    ClusteredWalkOptions rest = options;
+    rest.walk.firstPage = *takeOverAt;
+    // Past the first piece the chain is held to the index of its first leaf.
+    if (*takeOverAt != starts.front()) rest.walk.indexId = indexId;
+    return walkClusteredIndex(ctx, frame.settings, rest, onRecord, walked, damage);
+}
+
 bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind, std::uint32_t firstLeaf,
                std::uint64_t resumeOffset, std::string_view tableName,
                core::TableRowCounts* counts) {
@@ -82,8 +278,7 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
 
         LeafWalkCounts walked;
         LeafDamage damage;
-        const core::Status status = walkClusteredIndex(
-            ctx, settings, walkOptions,
+        const std::function<bool(core::ByteSpan, const LeafRecord&)> onRecord =
             [&](core::ByteSpan page, const LeafRecord& record) {
                 if (!decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
                                       nullBitmap)) {
@@ -92,8 +287,24 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
                     return true;
                 }
                 return sink.acceptRow(ctx.columns);
-            },
-            walked, damage);
+            };
+        // The rows of a script save are read in pieces on several threads when the chain
+        // can be cut (the level above the leaves names where) and no value lies outside
+        // the leaf pages.
+        const unsigned workers = values::saveWorkers(settings.saveJobs);
+        std::vector<std::uint32_t> starts;
+        std::uint64_t indexId = 0;
+        if (workers > 1 && sink.scriptFormat() != nullptr && options.resumeOffset == 0 &&
+            firstLeaf != 0 && fieldsStayInPage(ctx)) {
+            indexId = chainIndexId(ctx, kind.slot, firstLeaf, ctx.clusteredIndexId);
+            if (indexId != 0)
+                starts = leafPieceStarts(ctx, kind.slot, ctx.clusteredRoot, firstLeaf, kLeavesPerPiece);
+        }
+        const core::Status status =
+            starts.size() >= 2
+                ? walkInPieces(frame, ctx, sink, walkOptions, starts, indexId, nullBitmap, workers,
+                               onRecord, walked, damage)
+                : walkClusteredIndex(ctx, settings, walkOptions, onRecord, walked, damage);
         if (!status) sink.fail(status.message());
         ok = sink.finish(walked.deletedSkipped);
         if (ok) {

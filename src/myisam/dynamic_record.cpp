@@ -326,9 +326,11 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
     // After damage the walk searches for the next block it can trust: a deleted block
     // with plausible links or a record that unpacks. Lengths of anything else are not
     // followed, so that one bad header cannot make the walk jump over good records.
-    bool searching = false;
+    bool searching = options.startSearching;
+    const std::uint64_t end = std::min(fileLength, options.endPosition);
 
-    for (std::uint64_t p = startPosition; p < fileLength;) {
+    std::uint64_t p = startPosition;
+    for (; p < end;) {
         if (options.beforeRecord && !options.beforeRecord()) break;
         BlockInfo info;
         std::uint32_t flags = readBlockHeader(file, info, p);
@@ -403,7 +405,48 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
             p = nextAligned(p);
         }
     }
+    counts.nextPosition = p;
+    counts.searching = searching;
     return counts;
+}
+
+bool startsBlockRun(core::ReadOnlyFile& file, std::uint64_t position) {
+    const std::uint64_t fileLength = file.size();
+    if (position % kBlockAlignment != 0 || position >= fileLength) return false;
+    const auto plausibleLink = [&](std::uint64_t link) {
+        return link == kNoBlock || (link < fileLength && link % kBlockAlignment == 0);
+    };
+    std::uint64_t p = position;
+    for (std::uint32_t k = 0; k < kBlockRunLength && p < fileLength; ++k) {
+        BlockInfo info;
+        const std::uint32_t flags = readBlockHeader(file, info, p);
+        if (flags & kBlockError) return false;
+        if ((flags & kBlockDeleted) &&
+            !(plausibleLink(info.nextPosition) && plausibleLink(info.previousPosition)))
+            return false;
+        const std::uint64_t next = info.dataPosition + info.blockLength;
+        if (next < p + kMinBlockLength || next % kBlockAlignment != 0 || next > fileLength)
+            return false;
+        p = next;
+    }
+    return true;
+}
+
+std::uint64_t findBlockRun(core::ReadOnlyFile& file, std::uint64_t from, std::uint64_t limit) {
+    limit = std::min(limit, file.size());
+    for (std::uint64_t p = (from + kBlockAlignment - 1) / kBlockAlignment * kBlockAlignment; p < limit;
+         p += kBlockAlignment) {
+        if (!startsBlockRun(file, p)) continue;
+        // The tail of a record may pass for a block whose end falls on a real one: a few
+        // blocks on, the run is the file's own.
+        for (std::uint32_t k = 0; k < kBlockRunLength / 2 && p < limit; ++k) {
+            BlockInfo info;
+            (void)readBlockHeader(file, info, p);
+            p = info.dataPosition + info.blockLength;
+        }
+        return std::min(p, limit);
+    }
+    return limit;
 }
 
 }  // namespace dunmore::myisam

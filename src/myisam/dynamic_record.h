@@ -64,6 +64,18 @@ bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
 bool decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::size_t k,
                         core::ByteSpan fieldBytes, core::ByteSpan nullArea);
 
+// Whether position looks like the start of a block of a dynamic .MYD: it and the blocks
+// after it, each where the one before ends, kBlockRunLength of them or up to the end of
+// the file, have valid headers, lengths of at least 20 bytes that keep the blocks on
+// their 4-byte alignment, and (deleted blocks) links into the file. Record bytes rarely
+// pass this; a position that does is still only a guess, which whoever walks from it
+// checks.
+inline constexpr std::uint32_t kBlockRunLength = 8;
+bool startsBlockRun(core::ReadOnlyFile& file, std::uint64_t position);
+// A block start in [from, limit) for a walk to begin at: a few blocks on from the first
+// position that startsBlockRun; limit (clipped to the file length) when there is none.
+std::uint64_t findBlockRun(core::ReadOnlyFile& file, std::uint64_t from, std::uint64_t limit);
+
 // The dynamic half of walkMyisamRows.
 WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                            std::uint64_t startPosition, const WalkOptions& options);

@@ -4,6 +4,7 @@
 #include "core/table_reader.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -75,6 +76,15 @@ public:
     MyisamReader() = default;
     explicit MyisamReader(core::TableDefinitionState definition)
         : core::TableReader(std::move(definition)) {}
+
+    // A reader of the same table for another thread: the definition, the .MYI head and a
+    // handle of its own on the open .MYD.
+    std::unique_ptr<MyisamReader> copyForThread() const {
+        auto copy = std::make_unique<MyisamReader>(static_cast<const core::TableDefinitionState&>(*this));
+        static_cast<MyisamState&>(*copy) = *this;
+        copy->dataFile = dataFile.duplicate();
+        return copy;
+    }
 
     core::ReadOnlyFile dataFile;
     core::ReadOnlyFile indexFile;

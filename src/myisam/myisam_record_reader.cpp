@@ -259,19 +259,25 @@ WalkCounts walkFixedRows(MyisamReader& ctx, const MyisamRowLayout& layout,
     std::size_t slotLength = ctx.recordLength ? ctx.recordLength : ctx.myisamRecordLength;
     if (slotLength == 0) slotLength = static_cast<std::size_t>(step);
     std::vector<std::uint8_t> record(slotLength);
-    for (std::uint64_t p = startPosition; p < fileLength;) {
+    std::uint64_t p = startPosition;
+    const std::uint64_t end = std::min(fileLength, options.endPosition);
+    for (; p < end;) {
         if (options.beforeRecord && !options.beforeRecord()) break;
         const std::uint64_t next = p + step;
         if (ctx.dataFile.readAt(p, record) < record.size()) {
             // A slot cut short by the end of the file: its missing bytes were never stored.
             ++counts.damagedSkipped;
+            p = fileLength;
             break;
         }
         switch (decodeFixedSlot(ctx, layout, record)) {
             case SlotState::Row:
                 if (options.collectRows) appendRow(ctx);
                 ++counts.rows;
-                if (options.onRow && !options.onRow(next)) return counts;
+                if (options.onRow && !options.onRow(next)) {
+                    counts.nextPosition = next;
+                    return counts;
+                }
                 break;
             case SlotState::Deleted:
                 ++counts.deletedSkipped;
@@ -280,13 +286,25 @@ WalkCounts walkFixedRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                 ++counts.damagedSkipped;
                 break;
         }
-        if (next <= p) break;
+        if (next <= p) {
+            p = fileLength;
+            break;
+        }
         p = next;
     }
+    counts.nextPosition = p;
     return counts;
 }
 
 }  // namespace
+
+void addWalkCounts(WalkCounts& total, const WalkCounts& part) {
+    total.rows += part.rows;
+    total.deletedSkipped += part.deletedSkipped;
+    total.damagedSkipped += part.damagedSkipped;
+    total.nextPosition = part.nextPosition;
+    total.searching = part.searching;
+}
 
 WalkCounts walkMyisamRows(MyisamReader& ctx, std::uint64_t startPosition,
                           const WalkOptions& options) {

@@ -39,7 +39,14 @@ struct WalkCounts {
     std::uint64_t rows = 0;
     std::uint64_t deletedSkipped = 0;  // deleted slots (fixed) or deleted blocks (dynamic)
     std::uint64_t damagedSkipped = 0;  // unreadable headers, broken chains, bad records
+    // Where the walk would go on: the position of the next slot or block it would read,
+    // and (dynamic) whether it was looking for a block to trust after damage.
+    std::uint64_t nextPosition = 0;
+    bool searching = false;
 };
+
+// Adds the counts of part, a walk that went on where total's left off, to total.
+void addWalkCounts(WalkCounts& total, const WalkCounts& part);
 
 struct WalkOptions {
     values::DecodeOptions decode;
@@ -51,6 +58,11 @@ struct WalkOptions {
     std::function<bool(std::uint64_t nextPosition)> onRow;
     // Streams that hand every row on at once leave it in ctx.columns: no copy per row.
     bool collectRows = true;
+    // The walk takes no slot or record that starts at or after this position.
+    std::uint64_t endPosition = ~std::uint64_t{0};
+    // Dynamic: the walk starts as one that was looking for a block to trust (a walk that
+    // goes on where another left off, WalkCounts::searching).
+    bool startSearching = false;
 };
 
 // The null flag (and the BIT bits kept among the null flags) of each column, assigned in

@@ -4,8 +4,12 @@
 #include "myisam/myisam_row_stream.h"
 
 #include <exception>
+#include <memory>
+#include <optional>
 
+#include "core/ordered_work.h"
 #include "core/row_sink.h"
+#include "myisam/dynamic_record.h"
 #include "myisam/myisam_header.h"
 #include "myisam/myisam_record_reader.h"
 #include "values/statement_sink.h"
@@ -91,6 +95,108 @@ bool reportTable(const MyisamReader& ctx, values::StatementSink& sink,
     return complete;
 }
 
+// A table read in pieces takes about this many bytes of its .MYD at a time.
+constexpr std::uint64_t kPieceBytes = std::uint64_t{512} << 10;
+// A piece whose script text reaches this many bytes ends at the next record; the rest of
+// it is read on the writing thread when its turn comes, so that the pieces waiting for
+// their turn stay small whatever the rows hold.
+constexpr std::size_t kPieceTextLimit = std::size_t{4} << 20;
+
+// A stretch of the .MYD read by one thread: where it starts, the script text of its rows
+// and what the walk met.
+struct RecordStretch {
+    RecordStretch(const values::ScriptRowFormat& format, std::string buffer)
+        : run(format, std::move(buffer)) {}
+    values::ScriptRowRun run;
+    std::uint64_t start = 0;
+    bool found = false;    // a start was found in the piece
+    bool stopped = false;  // a stop request ended it
+    WalkCounts counts;
+};
+
+// The rows of the table in pieces of the .MYD read and formatted on `workers` threads and
+// written here in file order. Fixed-length slots cut exactly. Dynamic records are cut at
+// a position in each piece that startsBlockRun (the first piece at 0), a guess: a piece
+// counts only when the one walk of the file, having written what comes before, stands
+// exactly at its start, not searching; the walk then goes on where the piece ended. What
+// no counted piece covers the walk reads itself here (walkMyisamRows with sequential and
+// the state where it stands), so the rows, their order and every count are those of one
+// walk of the whole file.
+WalkCounts walkInPieces(core::MainFrame& frame, MyisamReader& ctx, values::StatementSink& sink,
+                        const WalkOptions& sequential, unsigned workers) {
+    const std::uint64_t fileLength = ctx.dataFile.size();
+    const bool dynamic = ctx.myisamRowFormat == kRowFormatDynamic;
+    std::uint64_t pieceBytes = kPieceBytes;
+    if (!dynamic) {
+        const std::uint64_t step = fixedRowStep(ctx, fileLength);
+        if (step == 0) return walkMyisamRows(ctx, 0, sequential);
+        pieceBytes = std::max<std::uint64_t>(1, kPieceBytes / step) * step;
+    }
+    const std::size_t count = static_cast<std::size_t>((fileLength + pieceBytes - 1) / pieceBytes);
+    const auto nominal = [&](std::size_t j) { return std::min<std::uint64_t>(j * pieceBytes, fileLength); };
+    const values::ScriptRowFormat& format = *sink.scriptFormat();
+    std::vector<std::unique_ptr<MyisamReader>> readers;
+    for (unsigned w = 0; w < workers; ++w) readers.push_back(ctx.copyForThread());
+
+    values::RunBuffers buffers;
+    // Where piece j starts, as any thread works it out.
+    const auto startOf = [&](std::size_t j, core::ReadOnlyFile& file) {
+        return j == 0 || !dynamic ? nominal(j) : findBlockRun(file, nominal(j), nominal(j + 1));
+    };
+    core::OrderedWork<RecordStretch> pieces(workers, workers + 2, count, [&](std::size_t j, unsigned w) {
+        MyisamReader& reader = *readers[w];
+        RecordStretch stretch(format, buffers.take());
+        stretch.start = startOf(j, reader.dataFile);
+        stretch.found = stretch.start < nominal(j + 1);
+        if (!stretch.found) return stretch;
+        WalkOptions options;
+        options.decode = sequential.decode;
+        options.collectRows = false;
+        // Up to the next piece's start, so that the walk stands there when it ends.
+        options.endPosition = j + 1 < count ? startOf(j + 1, reader.dataFile) : ~std::uint64_t{0};
+        options.beforeRecord = [&] {
+            stretch.stopped = frame.stopRequested();
+            return !stretch.stopped && stretch.run.bytes() < kPieceTextLimit;
+        };
+        options.onRow = [&](std::uint64_t) {
+            stretch.run.addRow(reader.columns);
+            return true;
+        };
+        stretch.counts = walkMyisamRows(reader, stretch.start, options);
+        return stretch;
+    });
+
+    WalkCounts total;
+    bool ended = false;
+    // The one walk, from where it stands up to `to`.
+    const auto walkTo = [&](std::uint64_t to) {
+        WalkOptions options = sequential;
+        options.endPosition = to;
+        options.startSearching = total.searching;
+        addWalkCounts(total, walkMyisamRows(ctx, total.nextPosition, options));
+        ended = frame.stopRequested() || sink.counts().failed;
+    };
+    for (std::size_t j = 0; j < count && !ended; ++j) {
+        std::optional<RecordStretch> stretch = pieces.take();
+        if (!stretch) continue;
+        if (stretch->found) {
+            if (total.nextPosition < stretch->start) walkTo(stretch->start);
+            // Out of step (the walk is past the piece's start, or searching): the walk
+            // reads the piece's rows itself.
+            if (!ended && total.nextPosition == stretch->start && !total.searching) {
+                addWalkCounts(total, stretch->counts);
+                if (!sink.acceptRun(stretch->run) || stretch->stopped || frame.stopRequested())
+                    ended = true;
+                frame.frontend.setProgressPosition(total.nextPosition);
+            }
+        }
+        buffers.give(stretch->run.releaseBuffer());
+    }
+    pieces.stop();
+    if (!ended && total.nextPosition < fileLength) walkTo(~std::uint64_t{0});
+    return total;
+}
+
 bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem::path& dataPath,
                std::string_view tableName, values::StatementDestination destination,
                core::TableRowCounts* counts) {
@@ -127,7 +233,15 @@ bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem:
             }
             return true;
         };
-        const WalkCounts walked = walkMyisamRows(ctx, 0, options);
+        // The rows of a script save are read in pieces on several threads when the file
+        // is large enough to cut.
+        const unsigned workers = values::saveWorkers(frame.settings.saveJobs);
+        const bool pieces = workers > 1 && sink.scriptFormat() != nullptr &&
+                            fileLength >= 2 * kPieceBytes && !ctx.columns.empty() &&
+                            (ctx.myisamRowFormat == kRowFormatFixed ||
+                             ctx.myisamRowFormat == kRowFormatDynamic);
+        const WalkCounts walked =
+            pieces ? walkInPieces(frame, ctx, sink, options, workers) : walkMyisamRows(ctx, 0, options);
         frame.frontend.setProgressPosition(fileLength);
         sink.writeScriptText("COMMIT;\r\n\r\n");
         ok = sink.finish(walked.deletedSkipped);

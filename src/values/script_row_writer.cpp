@@ -21,6 +21,10 @@ constexpr std::size_t kBatchBytes = std::size_t{1} << 20;
 constexpr std::size_t kBatchCount = 4;
 // A batch that once held very long values gives the memory back.
 constexpr std::size_t kKeepBatchBytes = std::size_t{4} << 20;
+// So does a run buffer beyond the text of a piece cut at its limit (4 MiB and a page).
+constexpr std::size_t kKeepRunBytes = std::size_t{8} << 20;
+// Room a new run buffer starts with: the text of a typical run of a table read in pieces.
+constexpr std::size_t kRunReserve = std::size_t{2} << 20;
 
 }  // namespace
 
@@ -32,21 +36,55 @@ void ScriptRowWriter::Batch::clear() {
     rows = 0;
 }
 
+std::string RunBuffers::take() {
+    std::lock_guard lock(m_mutex);
+    if (m_spare.empty()) {
+        std::string buffer;
+        buffer.reserve(kRunReserve);
+        return buffer;
+    }
+    std::string buffer = std::move(m_spare.back());
+    m_spare.pop_back();
+    return buffer;
+}
+
+void RunBuffers::give(std::string buffer) {
+    // A buffer that once held very long values gives the memory back.
+    if (buffer.capacity() > kKeepRunBytes) return;
+    std::lock_guard lock(m_mutex);
+    m_spare.push_back(std::move(buffer));
+}
+
+void ScriptRowRun::addRow(const core::RowValues& row) {
+    ++m_rows;
+    if (m_format->rowsPerStatement == 1) {
+        m_text += m_format->head;
+        appendRowValues(row, m_format->savingFolder, m_text);
+        m_text += m_format->statementEnd;
+        return;
+    }
+    appendRowValues(row, m_format->savingFolder, m_text);
+    m_rowEnds.push_back(m_text.size());
+}
+
 ScriptRowWriter::ScriptRowWriter(core::ScriptWriter& writer, const core::RowValues& columns,
                                  std::string head, std::string_view statementEnd,
                                  std::string savingFolder, unsigned workers)
     : m_writer(writer),
       m_columns(columns),
-      m_head(std::move(head)),
-      m_statementEnd(statementEnd),
-      m_savingFolder(std::move(savingFolder)),
-      m_rowsPerStatement(writer.rowsPerStatement()) {
+      m_format{std::move(head), std::string(statementEnd), std::move(savingFolder),
+               writer.rowsPerStatement()},
+      m_workers(workers) {
     m_chunk.reserve(kChunkBytes + 4096);
     for (auto& column : m_columns) {
         column.value.clear();
         column.value.shrink_to_fit();
     }
-    if (workers <= 1) return;
+}
+
+ScriptRowWriter::~ScriptRowWriter() { (void)finish(); }
+
+void ScriptRowWriter::startWorker() {
     m_batches.resize(kBatchCount);
     for (auto& batch : m_batches) {
         batch.ends.reserve(kBatchRows * m_columns.size());
@@ -56,21 +94,21 @@ ScriptRowWriter::ScriptRowWriter(core::ScriptWriter& writer, const core::RowValu
     m_worker = std::thread([this] { run(); });
 }
 
-ScriptRowWriter::~ScriptRowWriter() { (void)finish(); }
-
 bool ScriptRowWriter::writeRow(const core::RowValues& row) {
     if (m_failed.load(std::memory_order_relaxed)) return false;
+    // The worker starts with the first row, so a table written in runs has none.
+    if (m_workers > 1 && !m_worker.joinable() && m_batches.empty()) startWorker();
     if (!m_worker.joinable()) {
-        if (m_rowsPerStatement == 1) {
-            m_chunk += m_head;
-            appendRowValues(row, m_savingFolder, m_chunk);
-            m_chunk += m_statementEnd;
+        if (m_format.rowsPerStatement == 1) {
+            m_chunk += m_format.head;
+            appendRowValues(row, m_format.savingFolder, m_chunk);
+            m_chunk += m_format.statementEnd;
             ++m_uncountedRows;
             flushChunk(false);
         } else {
             m_row.clear();
-            appendRowValues(row, m_savingFolder, m_row);
-            emitRow();
+            appendRowValues(row, m_format.savingFolder, m_row);
+            emitRow(m_row);
         }
         return !m_failed.load(std::memory_order_relaxed);
     }
@@ -97,6 +135,31 @@ bool ScriptRowWriter::writeRow(const core::RowValues& row) {
     return true;
 }
 
+bool ScriptRowWriter::writeRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo) {
+    stopWorker();
+    // The rows of a table written in runs are read on other threads; the few handed to
+    // writeRow between runs are formatted here rather than on a worker of their own.
+    m_workers = 1;
+    if (m_failed.load(std::memory_order_relaxed)) return false;
+    if (m_format.rowsPerStatement == 1) {
+        // Statements already: they follow what the chunk holds.
+        flushChunk(true);
+        if (!m_failed.load(std::memory_order_relaxed)) {
+            m_writer.writeText(std::string_view(run.m_text).substr(0, upTo.bytes));
+            if (m_writer.failed()) m_failed.store(true);
+        }
+        m_writer.countRows(upTo.rows);
+        return !m_failed.load(std::memory_order_relaxed);
+    }
+    std::size_t start = 0;
+    for (std::uint64_t r = 0; r < upTo.rows && r < run.m_rowEnds.size(); ++r) {
+        const std::size_t end = run.m_rowEnds[r];
+        emitRow(std::string_view(run.m_text).substr(start, end - start));
+        start = end;
+    }
+    return !m_failed.load(std::memory_order_relaxed);
+}
+
 void ScriptRowWriter::submitCurrent() {
     if (m_current == nullptr) return;
     {
@@ -111,11 +174,11 @@ void ScriptRowWriter::formatBatch(const Batch& batch) {
     const std::size_t columns = m_columns.size();
     std::size_t value = 0;
     std::size_t start = 0;
-    const bool single = m_rowsPerStatement == 1;
+    const bool single = m_format.rowsPerStatement == 1;
     for (std::size_t r = 0; r < batch.rows; ++r) {
         std::string& out = single ? m_chunk : m_row;
         if (single)
-            m_chunk += m_head;
+            m_chunk += m_format.head;
         else
             m_row.clear();
         const std::size_t rowStart = out.size();
@@ -123,32 +186,32 @@ void ScriptRowWriter::formatBatch(const Batch& batch) {
             const std::size_t end = batch.ends[value];
             appendSqlLiteral(m_columns[c], std::string_view(batch.text).substr(start, end - start),
                              (batch.flags[value] & kNullFlag) != 0, (batch.flags[value] & kHexFlag) != 0,
-                             m_savingFolder, out);
+                             m_format.savingFolder, out);
             start = end;
         }
         if (out.size() > rowStart && out.back() == ',') out.pop_back();
         if (!single) {
-            emitRow();
+            emitRow(m_row);
             continue;
         }
-        m_chunk += m_statementEnd;
+        m_chunk += m_format.statementEnd;
         ++m_uncountedRows;
         flushChunk(false);
     }
 }
 
-void ScriptRowWriter::emitRow() {
-    const std::size_t more = m_row.size() + 3;  // "),(" or "(" ... ")"
-    if (m_openRows > 0 && (m_openRows >= m_rowsPerStatement ||
+void ScriptRowWriter::emitRow(std::string_view row) {
+    const std::size_t more = row.size() + 3;  // "),(" or "(" ... ")"
+    if (m_openRows > 0 && (m_openRows >= m_format.rowsPerStatement ||
                            m_openBytes + more > core::ScriptWriter::kMaxStatementBytes))
         closeStatement();
     if (m_openRows == 0) {
-        m_chunk += m_head;
-        m_openBytes = m_head.size();
+        m_chunk += m_format.head;
+        m_openBytes = m_format.head.size();
     } else {
         m_chunk += ",(";
     }
-    m_chunk += m_row;
+    m_chunk += row;
     m_chunk += ')';
     m_openBytes += more;
     ++m_openRows;
@@ -159,7 +222,8 @@ void ScriptRowWriter::emitRow() {
 void ScriptRowWriter::closeStatement() {
     if (m_openRows == 0) return;
     // The statement end without its closing parenthesis, which each row carries.
-    m_chunk += std::string_view(m_statementEnd).substr(m_statementEnd.starts_with(')') ? 1 : 0);
+    const std::string_view end = m_format.statementEnd;
+    m_chunk += end.substr(end.starts_with(')') ? 1 : 0);
     m_openRows = 0;
     m_openBytes = 0;
 }
@@ -200,18 +264,21 @@ void ScriptRowWriter::run() {
     }
 }
 
+void ScriptRowWriter::stopWorker() {
+    if (!m_worker.joinable()) return;
+    submitCurrent();
+    {
+        std::lock_guard lock(m_mutex);
+        m_done = true;
+    }
+    m_fullReady.notify_one();
+    m_worker.join();
+}
+
 bool ScriptRowWriter::finish() {
     if (m_finished) return !m_failed.load();
     m_finished = true;
-    if (m_worker.joinable()) {
-        submitCurrent();
-        {
-            std::lock_guard lock(m_mutex);
-            m_done = true;
-        }
-        m_fullReady.notify_one();
-        m_worker.join();
-    }
+    stopWorker();
     closeStatement();
     flushChunk(true);
     return !m_failed.load();

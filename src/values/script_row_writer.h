@@ -15,16 +15,76 @@
 
 namespace dunmore::values {
 
+// How the rows of one table become script text: the statement head, the statement end,
+// the folder of the save (for LOAD_FILE of blob files), the column types and how many
+// rows a statement carries. Read, never changed, by every thread that formats the
+// table's rows.
+struct ScriptRowFormat {
+    std::string head;
+    std::string statementEnd;
+    std::string savingFolder;
+    std::uint32_t rowsPerStatement = 1;
+};
+
+// The script text of a run of consecutive rows of a table, formatted apart from the
+// script: with one row per statement the statements themselves, otherwise each row's
+// literals, which ScriptRowWriter::writeRun joins into statements as writeRow would. So
+// runs of one table can be formatted at once on several threads and written in order,
+// and the script holds the bytes that writeRow would have written for the same rows.
+class ScriptRowRun {
+public:
+    // buffer: a text buffer whose room is reused (RunBuffers); its contents are dropped.
+    explicit ScriptRowRun(const ScriptRowFormat& format, std::string buffer = {})
+        : m_format(&format), m_text(std::move(buffer)) {
+        m_text.clear();
+    }
+
+    void addRow(const core::RowValues& row);
+    std::size_t bytes() const { return m_text.size(); }
+    std::uint64_t rows() const { return m_rows; }
+
+    // A place the run can be cut at: after the rows added so far.
+    struct Cut {
+        std::size_t bytes = 0;
+        std::uint64_t rows = 0;
+    };
+    Cut cutHere() const { return {m_text.size(), m_rows}; }
+    // The text buffer, for the next run (its contents are of no further use).
+    std::string releaseBuffer() { return std::move(m_text); }
+
+private:
+    friend class ScriptRowWriter;
+    const ScriptRowFormat* m_format;
+    std::string m_text;
+    std::vector<std::size_t> m_rowEnds;  // several rows per statement: where each row ends
+    std::uint64_t m_rows = 0;
+};
+
+// Text buffers handed between the threads that format runs and the one that writes them,
+// so that a table read in many runs allocates a few buffers, not one per run, and its
+// memory stays as flat as the number of runs in flight.
+class RunBuffers {
+public:
+    // A buffer given back before, or a new one with room for a typical run.
+    std::string take();
+    void give(std::string buffer);
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_spare;
+};
+
 // The INSERT statements of one table's rows, written to the script: head, the row's
 // literals, the statement end, row after row in the order given. When the writer asks
 // for more rows per statement (ScriptWriter::rowsPerStatement), rows join the open
 // statement as ",(" literals ")" until it holds that many rows or would pass
 // ScriptWriter::kMaxStatementBytes, and the statement end closes it; every row is
-// counted on the writer (ScriptWriter::countRows) as its text is written. With workers > 1 the
-// statements are built and written on a second thread while the caller decodes the next
-// rows: each row's value texts are copied into a batch and the batches are formatted in
-// order, so the bytes written are the same as with one worker. At most a few batches
-// (a few thousand rows, a few MiB) are in flight.
+// counted on the writer (ScriptWriter::countRows) as its text is written. With
+// workers > 1 the statements of rows handed to writeRow are built and written on a
+// second thread while the caller decodes the next rows: each row's value texts are copied
+// into a batch and the batches are formatted in order, so the bytes written are the same
+// as with one worker. At most a few batches (a few thousand rows, a few MiB) are in
+// flight. Runs formatted elsewhere (writeRun) are written as they are.
 class ScriptRowWriter {
 public:
     // columns gives the types of the table's columns (their values are not read here);
@@ -35,9 +95,15 @@ public:
     ScriptRowWriter(const ScriptRowWriter&) = delete;
     ScriptRowWriter& operator=(const ScriptRowWriter&) = delete;
 
+    // How this writer formats rows: for the runs of other threads.
+    const ScriptRowFormat& format() const { return m_format; }
+
     // Takes the row's values (row has the columns given at construction). False once a
     // write of the script has failed: the rows after it are not written.
     bool writeRow(const core::RowValues& row);
+    // Writes the rows of a run (made with format()) up to upTo after those taken before.
+    // False when a write has failed.
+    bool writeRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo);
     // Writes every row taken and waits for the worker. False when a write failed.
     bool finish();
 
@@ -54,21 +120,22 @@ private:
     static constexpr std::uint8_t kHexFlag = 2;
 
     void formatBatch(const Batch& batch);
-    // Puts the literals in m_row into the script text as the next row.
-    void emitRow();
+    // Puts a row's literals into the script text as the next row of an extended INSERT.
+    void emitRow(std::string_view row);
     // Ends the open extended INSERT, if any.
     void closeStatement();
     void flushChunk(bool force);
+    void startWorker();
+    // Formats what the worker still has and ends it.
+    void stopWorker();
     void run();
     void submitCurrent();
 
     core::ScriptWriter& m_writer;
     core::RowValues m_columns;
-    std::string m_head;
-    std::string m_statementEnd;
-    std::string m_savingFolder;
+    ScriptRowFormat m_format;
+    unsigned m_workers = 1;
     std::string m_chunk;
-    std::uint32_t m_rowsPerStatement = 1;
     std::string m_row;              // the literals of the row being emitted (extended INSERTs)
     std::uint32_t m_openRows = 0;   // rows of the open extended INSERT
     std::size_t m_openBytes = 0;

@@ -65,6 +65,19 @@ bool StatementSink::acceptRow(const core::RowValues& row) {
     return true;
 }
 
+const ScriptRowFormat* StatementSink::scriptFormat() const {
+    return m_scriptRows ? &m_scriptRows->format() : nullptr;
+}
+
+bool StatementSink::acceptRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo) {
+    if (!m_scriptRows || !m_scriptRows->writeRun(run, upTo)) {
+        fail("the script file could not be written");
+        return false;
+    }
+    m_counts.written += upTo.rows;
+    return true;
+}
+
 void StatementSink::fail(std::string reason) {
     if (!m_counts.failed) m_failure = std::move(reason);
     m_counts.failed = true;

@@ -33,6 +33,14 @@ public:
     // lost connection ends it (false) and fails the table.
     bool acceptRow(const core::RowValues& row) override;
 
+    // The script format of the table's rows, for rows formatted on other threads (runs);
+    // null unless the rows go to the script.
+    const ScriptRowFormat* scriptFormat() const;
+    // Writes a run of rows formatted with scriptFormat() up to upTo, after the rows before
+    // it, and counts them. A failed script write fails the table (false).
+    bool acceptRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo);
+    bool acceptRun(const ScriptRowRun& run) { return acceptRun(run, run.cutHere()); }
+
     // The walk ended on a failure: reason goes to the log when the table is finished.
     // The first reason is kept.
     void fail(std::string reason);

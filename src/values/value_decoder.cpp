@@ -127,6 +127,10 @@ public:
             number(value);
             return;
         }
+        if (width <= 9 && value < kPowersOf10[static_cast<std::size_t>(width)]) {
+            fixedDigits(static_cast<std::uint64_t>(value), width);
+            return;
+        }
         int digits = 1;
         for (auto rest = static_cast<std::uint64_t>(value) / 10; rest != 0; rest /= 10) ++digits;
         fixedDigits(static_cast<std::uint64_t>(value), std::max(digits, width));

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <map>
@@ -554,6 +555,114 @@ CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
                 EXPECT_TRUE(files[jobs][name] == bytes) << name << " differs with " << jobs << " workers";
         }
     }
+}
+
+// Tables large enough to be read in pieces on several threads: InnoDB (the level above the
+// leaves cuts the leaf chain), MyISAM with fixed-length and with dynamic rows, and a table
+// whose rows are short beside their statements, so that pieces reach their text limit.
+// Each is saved with one, two and three workers, intact and with a damaged page or
+// records in the middle; the scripts, the log and the output lines must be the same.
+TEST(ScriptSaveJob, TablesReadInPiecesWriteWhatOneThreadWrites) {
+    std::string wideColumns, wideValues;
+    for (int c = 0; c < 16; ++c) {
+        const std::string name = "c" + std::to_string(10 + c) + "_a_rather_long_column_name_for_a_wide_head";
+        wideColumns += ", " + name + " TINYINT NOT NULL";
+        wideValues += ", (seq + " + std::to_string(c) + ") % 128";
+    }
+    const auto fx = test::makeFixture("script_job_pieces", R"SQL(
+CREATE DATABASE p;
+USE p;
+CREATE TABLE big_i (id INT PRIMARY KEY, s VARCHAR(60) CHARACTER SET utf8mb4, d DATETIME,
+                    m DECIMAL(12,3), n INT NULL) ENGINE=InnoDB;
+INSERT INTO big_i SELECT seq, CONCAT('r', seq, IF(seq % 5 = 0, '''', ''), REPEAT('ü', seq % 13)),
+       '2021-06-01' + INTERVAL seq * 7 SECOND, seq * 1.5 - 9000, IF(seq % 3 = 0, NULL, -seq)
+  FROM seq_1_to_40000;
+CREATE TABLE big_f (id INT PRIMARY KEY, c CHAR(20), n INT NULL) ENGINE=MyISAM ROW_FORMAT=FIXED;
+INSERT INTO big_f SELECT seq, CONCAT('f', seq % 1000), IF(seq % 4 = 0, NULL, seq) FROM seq_1_to_60000;
+CREATE TABLE big_d ENGINE=MyISAM AS SELECT * FROM big_i;
+CREATE TABLE wide (id INT PRIMARY KEY)SQL" + wideColumns + R"SQL() ENGINE=InnoDB;
+INSERT INTO wide SELECT seq)SQL" + wideValues + R"SQL( FROM seq_1_to_28000;
+)SQL");
+    // A copy with a zeroed leaf page in the middle of big_i, and 0xFF over records in the
+    // middle of big_d and big_f.
+    const fs::path damaged = scratch("pieces_damaged") / "data";
+    fs::copy(fx.dataDir, damaged, fs::copy_options::recursive);
+    const auto overwrite = [](const fs::path& file, std::uint64_t at, std::size_t count, char byte) {
+        std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(at));
+        f << std::string(count, byte);
+    };
+    // The middle one of big_i's leaf pages (index pages, 17855 at offset 24, of level 0 at
+    // offset 64).
+    const std::string ibd = test::readFileText(damaged / "p" / "big_i.ibd");
+    std::vector<std::uint64_t> leaves;
+    const auto be16 = [&](std::size_t at) {
+        return (static_cast<unsigned char>(ibd[at]) << 8) | static_cast<unsigned char>(ibd[at + 1]);
+    };
+    for (std::size_t page = 0; (page + 1) * 16384 <= ibd.size(); ++page)
+        if (be16(page * 16384 + 24) == 17855 && be16(page * 16384 + 64) == 0) leaves.push_back(page);
+    ASSERT_GT(leaves.size(), 100u);
+    const std::uint64_t leafPage = leaves[leaves.size() / 2];
+    overwrite(damaged / "p" / "big_i.ibd", leafPage * 16384, 16384, '\0');
+    overwrite(damaged / "p" / "big_d.MYD", fs::file_size(damaged / "p" / "big_d.MYD") / 8 * 5, 64, '\xFF');
+    // Three whole slots of big_f.
+    const std::uint64_t slot = fs::file_size(damaged / "p" / "big_f.MYD") / 60000;
+    overwrite(damaged / "p" / "big_f.MYD", 20000 * slot, 3 * slot, '\xFF');
+
+    struct Saved {
+        std::map<std::string, std::string> files;
+        std::string log;
+        std::vector<std::string> lines;
+        std::vector<std::string> items;
+    };
+    const auto save = [&](const fs::path& data, unsigned jobs, std::uint32_t perStatement) {
+        const fs::path logs = scratch("pieces_logs");
+        const fs::path out = scratch("pieces_out");
+        test::RecordingFrontend fe;
+        Session s(fe, data, logs);
+        s.settings.saveJobs = jobs;
+        s.frame.scriptWriter.setRowsPerStatement(perStatement);
+        s.check({"p"});
+        const ScriptSaveOutcome outcome = s.save(out);
+        Saved saved;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file()) saved.files[fs::relative(e.path(), out).string()] = test::readFileText(e.path());
+        // The log is UTF-16LE of ASCII texts here: every other byte. Its own name (the
+        // time of the scan) is left out.
+        const std::string log = test::readFileText(s.settings.logFilePath);
+        for (std::size_t i = 2; i < log.size(); i += 2) saved.log.push_back(log[i]);
+        for (auto at = saved.log.find(s.settings.logFilePath); at != std::string::npos;
+             at = saved.log.find(s.settings.logFilePath))
+            saved.log.erase(at, s.settings.logFilePath.size());
+        saved.lines = fe.lines;
+        for (const auto& item : outcome.items)
+            saved.items.push_back(item.name + " " + std::to_string(item.rows) + " " +
+                                  std::to_string(static_cast<int>(item.result)) + " " + item.problem);
+        return saved;
+    };
+    const auto expectSame = [](const Saved& one, const Saved& other) {
+        ASSERT_EQ(other.files.size(), one.files.size());
+        for (const auto& [name, bytes] : one.files)
+            EXPECT_TRUE(other.files.at(name) == bytes) << name << " differs";
+        EXPECT_EQ(other.log, one.log);
+        EXPECT_EQ(other.lines, one.lines);
+        EXPECT_EQ(other.items, one.items);
+    };
+    for (const std::uint32_t perStatement : {1u, 1000u}) {
+        SCOPED_TRACE(perStatement);
+        const Saved one = save(fx.dataDir, 1, perStatement);
+        EXPECT_GT(one.files.at("Scriptdata/p.sql").size(), perStatement == 1 ? 30000000u : 5000000u);
+        for (const unsigned jobs : {2u, 3u}) {
+            SCOPED_TRACE(jobs);
+            expectSame(one, save(fx.dataDir, jobs, perStatement));
+        }
+    }
+    const Saved one = save(damaged, 1, 1);
+    // The damage is met: the zeroed page is named and damaged records are skipped.
+    EXPECT_NE(one.log.find("page " + std::to_string(leafPage) + " damaged"), std::string::npos) << one.log;
+    EXPECT_NE(one.log.find("big_d.MYD: 39998 records read"), std::string::npos);
+    EXPECT_NE(one.log.find("big_f.MYD: 59997 records read"), std::string::npos);
+    expectSame(one, save(damaged, 2, 1));
 }
 
 }  // namespace
