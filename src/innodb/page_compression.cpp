@@ -42,7 +42,6 @@ constexpr std::size_t kFullCrc32Checksum = 4;
 constexpr std::size_t kAlgorithmOffset = 26;
 constexpr std::size_t kFilData = 38;
 constexpr std::size_t kStreamStart = kFilData + 2;
-constexpr std::size_t kEncryptedStreamStart = kFilData + 4;
 constexpr std::uint32_t kNoChecksumMagic = 0xDEADBEEF;
 
 std::uint16_t pageType(core::ByteSpan page) {

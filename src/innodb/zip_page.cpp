@@ -532,6 +532,7 @@ private:
             };
             if (!layout(nodePointer, forward, m_layout)) return logFail("cuts a record header");
             const std::size_t headerBytes = m_layout.extraSize - kRecordExtra;
+            if (p + headerBytes >= end) return logFail("cuts a record header");
             if (origin < m_layout.extraSize || origin + m_layout.dataSize() > m_lastSlot)
                 return logFail("writes a record that does not fit the page");
             // The header bytes are logged in the order they lie below the origin.
