@@ -186,7 +186,20 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
             ? formatCreateTableForTarget(frame, definition, statementName, table.name, mariadb)
             : "";
     report(frame, "creating table " + statementName + " ...");
-    if (statement.empty() || !state.connection.createTable(statement, target)) {
+    bool created = !statement.empty() && state.connection.createTable(statement, target);
+    if (!created && !statement.empty() && !partitionClauseOf(definition).empty() &&
+        !state.connection.connectionLost()) {
+        // A server without partitioning (or without it for this engine, as MySQL 8 for
+        // MyISAM) still takes the table and every row of its partitions.
+        report(frame, "The server refused the partitioning of table " + statementName + " (" +
+                          state.connection.lastError() +
+                          "); it is created without partitioning, with the rows of all its partitions.");
+        core::TableDefinitionState plain = definition;
+        plain.partitioned = false;
+        created = state.connection.createTable(
+            formatCreateTableForTarget(frame, plain, statementName, table.name, mariadb), target);
+    }
+    if (!created) {
         const std::string line = "Executing query for  " + statementName + " Table Failed";
         frame.writeLog(line + "\r\n");
         frame.addOutputLine(line);

@@ -12,6 +12,8 @@
 #include "core/byte_reader.h"
 #include "core/read_only_file.h"
 
+#include <cctype>
+
 namespace dunmore::schema {
 
 namespace {
@@ -70,6 +72,11 @@ core::Result<ParFile> readParFile(const std::filesystem::path& path) {
         }
         if (par.names.size() == count) break;  // the padding
         if (name.empty()) return corrupt("has an empty partition name");
+        // The names are file names in the server's encoding ("p@002d1", "p0#SP#p0sp0");
+        // anything else would name a file outside the table's.
+        for (const char c : name)
+            if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '@' && c != '#')
+                return corrupt("has a partition name that is not a file name the server writes");
         par.names.push_back(std::move(name));
         name.clear();
     }

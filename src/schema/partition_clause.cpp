@@ -180,7 +180,8 @@ public:
         } else {
             for (std::uint32_t p = 0; p < count.value_or(1); ++p) {
                 PartitionClause::Partition part{"p" + std::to_string(p), {}};
-                defaultSubpartitions(part, subCount);
+                if (Status s = defaultSubpartitions(part, subCount); !s) return s;
+                if (!withinLimit(1)) return Status::corrupt("more than 8192 partitions");
                 m_clause.partitions.push_back(std::move(part));
             }
         }
@@ -334,9 +335,18 @@ private:
         return Status::corrupt("the " + list + " list is not closed");
     }
 
-    void defaultSubpartitions(PartitionClause::Partition& part, std::uint32_t subCount) {
-        if (!m_clause.subpartitioned) return;
+    // A table has at most 8,192 partitions, its subpartitions counted one by one.
+    bool withinLimit(std::size_t more) const {
+        std::size_t total = more;
+        for (const auto& p : m_clause.partitions) total += std::max<std::size_t>(1, p.subpartitions.size());
+        return total <= kMaxPartitions;
+    }
+
+    Status defaultSubpartitions(PartitionClause::Partition& part, std::uint32_t subCount) {
+        if (!m_clause.subpartitioned) return Status::ok();
+        if (!withinLimit(subCount)) return Status::corrupt("more than 8192 partitions");
         for (std::uint32_t s = 0; s < subCount; ++s) part.subpartitions.push_back(part.name + "sp" + std::to_string(s));
+        return Status::ok();
     }
 
     Status partitionList(std::uint32_t subCount) {
@@ -347,9 +357,11 @@ private:
             if (!n) return n.status();
             PartitionClause::Partition part{*n, {}};
             if (Status s = options(m_clause.subpartitioned ? &part.subpartitions : nullptr); !s) return s;
-            if (part.subpartitions.empty()) defaultSubpartitions(part, subCount);
+            if (part.subpartitions.empty())
+                if (Status s = defaultSubpartitions(part, subCount); !s) return s;
+            if (!withinLimit(std::max<std::size_t>(1, part.subpartitions.size())))
+                return Status::corrupt("more than 8192 partitions");
             m_clause.partitions.push_back(std::move(part));
-            if (m_clause.partitions.size() > kMaxPartitions) return Status::corrupt("more than 8192 partitions");
             const auto more = nextInList("partition");
             if (!more) return more.status();
             if (!*more) return Status::ok();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -117,19 +118,37 @@ TEST(PartitionRoundTrip, InnodbPartitionsInTheSystemTablespace) {
     EXPECT_EQ(save.status, 0) << save.out;
 }
 
+// Into a live server; a server without partitioning gets the tables unpartitioned, with
+// the same rows, and the save says so.
 TEST(PartitionRoundTrip, SavedIntoALiveServer) {
     const Fixture fx = makeFixture(kPartitioned.name + "_source", kPartitioned.sql,
                                    replaceAll(kPartitioned.query, "@P@", ""), kPartitioned.serverOpts);
-    const TestServer& server = sharedServer();
-    server.query("DROP DATABASE IF EXISTS `rep_rt_part`;\n");
     const fs::path work = scratch("partitioned_server");
     const fs::path password = work / "password";
     writeFileText(password, std::string(TestServer::kPassword) + "\n");
-    const CommandRun save = run(kDunmore + " save-server --log-folder " + quoted(work) + " " + quoted(fx.dataDir) +
-                                " rt_part --server 127.0.0.1 --port " + server.port() + " --user " +
-                                TestServer::kUser + " --password-file " + quoted(password));
+    const auto saveInto = [&](const TestServer& server) {
+        server.query("DROP DATABASE IF EXISTS `rep_rt_part`;\n");
+        return run(kDunmore + " save-server --log-folder " + quoted(work) + " " + quoted(fx.dataDir) +
+                   " rt_part --server 127.0.0.1 --port " + server.port() + " --user " + TestServer::kUser +
+                   " --password-file " + quoted(password));
+    };
+    const TestServer& server = sharedServer();
+    const CommandRun save = saveInto(server);
     EXPECT_EQ(save.status, 0) << save.out;
-    expectSameResults(fx.resultText(), server.query(replaceAll(kPartitioned.query, "@P@", "rep_")));
+    const std::string copyQuery = replaceAll(kPartitioned.query, "@P@", "rep_");
+    expectSameResults(fx.resultText(), server.query(copyQuery));
+
+    const TestServer unpartitioned({"--skip-partition"});
+    const CommandRun plain = saveInto(unpartitioned);
+    EXPECT_EQ(plain.status, 0) << plain.out;
+    EXPECT_NE(plain.out.find("The server refused the partitioning of table in_sub ("), std::string::npos) << plain.out;
+    // Every row, without the partitions' layout and rows by partition.
+    const std::string rowsQuery = copyQuery.substr(0, copyQuery.find("SELECT TABLE_NAME"));
+    std::string rowsOnly;
+    std::istringstream lines(rowsQuery);
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" PARTITION (") == std::string::npos) rowsOnly += line + "\n";
+    expectSameResults(server.query(rowsOnly), unpartitioned.query(rowsOnly));
 }
 
 // The preview pages through the partitions one after the other: pages of 1,000 rows
@@ -161,7 +180,8 @@ TEST(PartitionRoundTrip, PreviewPagesCrossPartitions) {
 }
 
 // A partition whose file is gone: the rows of the others are saved, the lost one is named
-// in the messages and the exit status; a damaged .par gives way to the definition's list.
+// in the messages and the exit status; a damaged .par gives way to the definition's list;
+// lower-case "#p#" and "#sp#" files are read.
 TEST(PartitionRoundTrip, MissingPartitionIsNamedAndTheOthersSaved) {
     const Fixture fx = makeFixture(kPartitioned.name + "_source", kPartitioned.sql,
                                    replaceAll(kPartitioned.query, "@P@", ""), kPartitioned.serverOpts);
@@ -170,6 +190,11 @@ TEST(PartitionRoundTrip, MissingPartitionIsNamedAndTheOthersSaved) {
     fs::copy(fx.dataDir, data, fs::copy_options::recursive);
     fs::remove(data / "rt_part" / "in_list#P#p1.ibd");
     fs::remove(data / "rt_part" / "my_range#P#p@002dmax.MYD");
+    // Files named as a server with lower_case_table_names names them are found too.
+    fs::rename(data / "rt_part" / "in_hash#P#p2.ibd", data / "rt_part" / "in_hash#p#p2.ibd");
+    for (const char* ext : {".MYD", ".MYI"})
+        fs::rename(data / "rt_part" / (std::string("my_sub#P#p1#SP#p1sp0") + ext),
+                   data / "rt_part" / (std::string("my_sub#p#p1#sp#p1sp0") + ext));
     std::string par = readFileText(data / "rt_part" / "my_key.par");
     par[4] = static_cast<char>(par[4] ^ 1);  // the checksum no longer fits
     writeFileText(data / "rt_part" / "my_key.par", par);
@@ -199,6 +224,8 @@ TEST(PartitionRoundTrip, MissingPartitionIsNamedAndTheOthersSaved) {
     ASSERT_EQ(myRange.size(), 578u);
     EXPECT_EQ(*std::max_element(myRange.begin(), myRange.end()), 578);
     EXPECT_EQ(idsOf("my_key").size(), 150u);
+    EXPECT_EQ(idsOf("in_hash").size(), 200u);
+    EXPECT_EQ(idsOf("my_sub").size(), 500u);
     EXPECT_NE(logFilesText(work).find("my_key.par fails its checksum; the partitions the definition names are read."),
               std::string::npos);
 }

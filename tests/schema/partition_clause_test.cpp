@@ -109,6 +109,7 @@ TEST(PartitionClause, RefusesTextThatIsNotWhole) {
         " PARTITION BY HASH (\xff)",
         " PARTITION BY HASH (`id`) garbage",
         " SUBPARTITION BY HASH (`id`)",
+        " PARTITION BY HASH (a) PARTITIONS 8192 SUBPARTITION BY HASH (a) SUBPARTITIONS 8192",
     };
     for (const char* text : kBroken) EXPECT_FALSE(parsePartitionClause(text)) << text;
 }
@@ -184,6 +185,11 @@ TEST(PartitionClause, DamagedParFilesAreRefused) {
         test::writeFileText(copy, damaged);
         EXPECT_FALSE(readParFile(copy));
     }
+    std::string traversal = image;  // "p2018102/" in place of "p20181029", resealed
+    traversal[0x14 + 8] = '/';
+    traversal[4] = static_cast<char>(traversal[4] ^ '9' ^ '/');
+    test::writeFileText(copy, traversal);
+    EXPECT_FALSE(readParFile(copy));
     for (const std::size_t size : {0u, 12u, 30u}) {
         test::writeFileText(copy, image.substr(0, size));
         EXPECT_FALSE(readParFile(copy)) << size;
