@@ -1,5 +1,7 @@
 #include "core/main_frame.h"
 
+#include "core/item_journal.h"
+
 #include <filesystem>
 
 namespace dunmore::core {
@@ -7,11 +9,32 @@ namespace dunmore::core {
 MainFrame::~MainFrame() { waitForJob(); }
 
 void MainFrame::addOutputLine(std::string_view text) {
+    if (ItemJournal* journal = ItemJournal::current();
+        journal && journal->record(ItemJournal::Kind::OutputLine, text))
+        return;
     frontend.addOutputLine(text);
     ++settings.outputLineCount;
 }
 
-void MainFrame::writeLog(std::string_view text) { logFile.write(text); }
+void MainFrame::writeLog(std::string_view text) {
+    if (ItemJournal* journal = ItemJournal::current(); journal && journal->record(ItemJournal::Kind::Log, text))
+        return;
+    logFile.write(text);
+}
+
+void MainFrame::setProgressRange(std::uint64_t upper) {
+    if (ItemJournal* journal = ItemJournal::current();
+        journal && journal->record(ItemJournal::Kind::ProgressRange, {}, upper))
+        return;
+    frontend.setProgressRange(upper);
+}
+
+void MainFrame::setProgressPosition(std::uint64_t position) {
+    if (ItemJournal* journal = ItemJournal::current();
+        journal && journal->record(ItemJournal::Kind::ProgressPosition, {}, position))
+        return;
+    frontend.setProgressPosition(position);
+}
 
 bool MainFrame::startJob(std::function<void(MainFrame&)> job) {
     if (settings.busy.load() != 0) {

@@ -48,6 +48,10 @@ public:
     void addOutputLine(std::string_view text);
     // Appends text to the log; no line break is added.
     void writeLog(std::string_view text);
+    // The progress bar of the item being saved (Frontend::setProgressRange/Position).
+    // These three and the script writer keep to the calling thread's ItemJournal, if any.
+    void setProgressRange(std::uint64_t upper);
+    void setProgressPosition(std::uint64_t position);
     bool stopRequested() const { return settings.stopRequested.load() != 0; }
 
     // Admission of a job: "Please wait for the running process." and false while busy;

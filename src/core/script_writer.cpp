@@ -1,5 +1,7 @@
 #include "core/script_writer.h"
 
+#include "core/item_journal.h"
+
 namespace dunmore::core {
 
 namespace {
@@ -28,6 +30,8 @@ bool ScriptWriter::open(const std::filesystem::path& path) {
 
 void ScriptWriter::writeText(std::string_view text) {
     if (text.empty()) return;
+    if (ItemJournal* journal = ItemJournal::current(); journal && journal->record(ItemJournal::Kind::Script, text))
+        return;
     if (!m_file) {
         m_failed = true;
         return;
@@ -51,6 +55,12 @@ void ScriptWriter::flushBuffer() {
 }
 
 void ScriptWriter::writeLineEnd() { writeText("\r\n"); }
+
+void ScriptWriter::countRows(std::uint64_t rows) {
+    if (ItemJournal* journal = ItemJournal::current(); journal && journal->record(ItemJournal::Kind::Rows, {}, rows))
+        return;
+    m_rowsWritten.fetch_add(rows, std::memory_order_relaxed);
+}
 
 void ScriptWriter::close() {
     if (!m_file) return;

@@ -12,7 +12,8 @@ namespace dunmore::core {
 
 // The one script file open at a time. Texts are UTF-8 already inside the engine and are
 // appended as they are; the file has no byte-order mark. A failed write is remembered
-// (`failed`) so that the save job can report it instead of claiming success.
+// (`failed`) so that the save job can report it instead of claiming success. Texts and
+// row counts of a thread with an ItemJournal go to the journal until the item's turn.
 class ScriptWriter {
 public:
     ScriptWriter() = default;
@@ -40,7 +41,7 @@ public:
     std::uint32_t rowsPerStatement() const { return m_rowsPerStatement; }
     // Rows of INSERT statements written so far, over every file the writer opened (the
     // row writers count them; read from any thread for progress).
-    void countRows(std::uint64_t rows) { m_rowsWritten.fetch_add(rows, std::memory_order_relaxed); }
+    void countRows(std::uint64_t rows);
     std::uint64_t rowsWritten() const { return m_rowsWritten.load(std::memory_order_relaxed); }
 
     // An extended INSERT grows to at most this many bytes of values, well under the

@@ -31,7 +31,8 @@ struct AppSettings {
     // Saving: externally stored BLOB and TEXT values go into the statements as
     // hexadecimal literals instead of blob files, so that a script stands alone.
     bool blobsInline = false;
-    bool resumeAtOffset = false;
+    // Cleared by the row streams after their first page, on whichever thread reads.
+    std::atomic<bool> resumeAtOffset{false};
     // Threads of a save: 0 = one per core, 1 = everything on the job's thread.
     std::uint32_t saveJobs = 0;
     // Scripts for a MariaDB server: collations of MySQL 8 are written as the nearest

@@ -209,7 +209,7 @@ core::Status walkInPieces(core::MainFrame& frame, InnodbReader& ctx, values::Sta
             // the walk before it.
             std::size_t stopBefore = stretch->marks.size();
             for (std::size_t k = 0; k < stretch->marks.size() && stopBefore == stretch->marks.size(); ++k) {
-                frame.frontend.setProgressPosition(walked.pagesVisited + k);
+                frame.setProgressPosition(walked.pagesVisited + k);
                 if (frame.stopRequested()) stopBefore = k;
             }
             bool written = false;
@@ -266,7 +266,7 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
                                    ? static_cast<std::uint32_t>(resumeOffset)
                                    : 0;
         options.beforePage = [&](std::uint64_t visited) {
-            frame.frontend.setProgressPosition(visited);
+            frame.setProgressPosition(visited);
             return !frame.stopRequested();
         };
         options.afterPage = [&] { settings.resumeAtOffset = false; };
@@ -410,18 +410,18 @@ bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx,
     if (inOwnFile) {
         ctx.tablespaceSelected = true;
         const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, ctx, firstLeaf);
-        frame.frontend.setProgressRange(leaves);
+        frame.setProgressRange(leaves);
         ok = toServer ? parseibdfilefordatabase(frame, ctx, firstLeaf, 0, statementName, &counts)
                       : parseibdfileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
-        frame.frontend.setProgressPosition(leaves);
+        frame.setProgressPosition(leaves);
         ctx.tablespaceSelected = false;
     } else {
         const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, ctx, firstLeaf);
-        frame.frontend.setProgressRange(leaves);
+        frame.setProgressRange(leaves);
         ok = toServer
                  ? getdatafromibdatafilefordatbase(frame, ctx, firstLeaf, 0, statementName, &counts)
                  : getdatafromibdatafileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
-        frame.frontend.setProgressPosition(leaves);
+        frame.setProgressPosition(leaves);
     }
     if (rowCounts) *rowCounts = counts;
     return ok;

@@ -187,7 +187,7 @@ WalkCounts walkInPieces(core::MainFrame& frame, MyisamReader& ctx, values::State
                 addWalkCounts(total, stretch->counts);
                 if (!sink.acceptRun(stretch->run) || stretch->stopped || frame.stopRequested())
                     ended = true;
-                frame.frontend.setProgressPosition(total.nextPosition);
+                frame.setProgressPosition(total.nextPosition);
             }
         }
         buffers.give(stretch->run.releaseBuffer());
@@ -215,8 +215,8 @@ bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem:
     bool ok = false;
     try {
         const std::uint64_t fileLength = ctx.dataFile.size();
-        frame.frontend.setProgressRange(fileLength);
-        frame.frontend.setProgressPosition(0);
+        frame.setProgressRange(fileLength);
+        frame.setProgressPosition(0);
         const std::uint64_t progressStep = std::max<std::uint64_t>(1, fileLength / kProgressSteps);
         std::uint64_t lastProgress = 0;
         ctx.previewRows.clear();
@@ -229,7 +229,7 @@ bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem:
             if (!sink.acceptRow(ctx.columns)) return false;
             if (nextPosition - lastProgress >= progressStep || nextPosition < lastProgress) {
                 lastProgress = nextPosition;
-                frame.frontend.setProgressPosition(nextPosition);
+                frame.setProgressPosition(nextPosition);
             }
             return true;
         };
@@ -242,7 +242,7 @@ bool runStream(core::MainFrame& frame, MyisamReader& ctx, const std::filesystem:
                              ctx.myisamRowFormat == kRowFormatDynamic);
         const WalkCounts walked =
             pieces ? walkInPieces(frame, ctx, sink, options, workers) : walkMyisamRows(ctx, 0, options);
-        frame.frontend.setProgressPosition(fileLength);
+        frame.setProgressPosition(fileLength);
         sink.writeScriptText("COMMIT;\r\n\r\n");
         ok = sink.finish(walked.deletedSkipped);
         if (ok) ok = reportTable(ctx, sink, walked, fileLength, dataPath, frame.stopRequested());

@@ -4,7 +4,10 @@
 // Structural, "Keys" and folder nodes add nothing by themselves.
 #include "output/script_save_job.h"
 
+#include "core/field_type.h"
 #include "core/file_name.h"
+#include "core/item_journal.h"
+#include "core/ordered_work.h"
 #include "core/scan.h"
 #include "innodb/row_stream.h"
 #include "innodb/sdi_definition.h"
@@ -16,9 +19,11 @@
 #include "schema/frm_reader.h"
 #include "schema/trigger_statements.h"
 #include "schema/view_statement.h"
+#include "values/script_row_writer.h"
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 namespace dunmore::output {
@@ -30,27 +35,25 @@ namespace {
 constexpr std::size_t kLongNameLimit = 64;
 constexpr std::size_t kShortenedNameLength = 63;
 
-void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
-    const core::Catalogue& cat = frame.catalogue;
-    if (table.databaseIndex < 0 ||
-        static_cast<std::size_t>(table.databaseIndex) >= cat.databaseFolders.size()) {
-        reportFailure(frame, state, "Table " + table.name + " not saved: no database folder.");
-        return;
-    }
-    const std::string& databaseFolder = cat.databaseFolders[table.databaseIndex];
-    startDatabaseScript(frame, state, databaseFolder);
-    core::ScriptWriter& writer = frame.scriptWriter;
-    if (!writer.isOpen()) {
-        // The database's script could not be created (already reported).
-        ++state.failures;
-        return;
-    }
+// Items ahead of their turn keep at most this much of what they write (ItemJournal).
+constexpr std::size_t kJournalLimit = std::size_t{2} << 20;
+
+// The folder of the table's database, or null when the catalogue names none.
+const std::string* databaseFolderOf(const core::Catalogue& cat, const core::TableEntry& table) {
+    if (table.databaseIndex < 0 || static_cast<std::size_t>(table.databaseIndex) >= cat.databaseFolders.size())
+        return nullptr;
+    return &cat.databaseFolders[static_cast<std::size_t>(table.databaseIndex)];
+}
+
+// A table's section of its database's script, which is open: "Processing Table", then
+// the CREATE TABLE statement and the rows, or why the table is not saved. definition is
+// what the read of its definition gave (read).
+void saveTableSection(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
+                      const std::string& databaseFolder, core::TableDefinitionState definition,
+                      const core::Status& read) {
     const std::string processing = "Processing Table " + table.name;
     frame.addOutputLine(processing);
     frame.writeLog(processing + "\r\n");
-
-    core::TableDefinitionState definition;
-    const core::Status read = innodb::readCatalogueTableDefinition(definition, cat, table, frame.settings);
     if (!read.isOk() || definition.columns.empty()) {
         // A statement without columns would stop the replay of the whole script.
         reportFailure(frame, state,
@@ -60,6 +63,7 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
         return;
     }
     const std::string statementName = statementTableName(table.name);
+    core::ScriptWriter& writer = frame.scriptWriter;
     writer.writeText(formatCreateTableForTarget(frame, definition, statementName, table.name,
                                                 frame.settings.targetMariadb));
     writer.writeLineEnd();
@@ -69,6 +73,115 @@ void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableE
         saveTableRows(frame, table, std::move(definition), databaseFolder, statementName, false);
     if (!rowsFailure.empty()) reportFailure(frame, state, rowsFailure);
 }
+
+// Starts the script of the table's database; false when it is not open (reported).
+bool startTableScript(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table,
+                      const std::string*& databaseFolder) {
+    databaseFolder = databaseFolderOf(frame.catalogue, table);
+    if (databaseFolder == nullptr) {
+        reportFailure(frame, state, "Table " + table.name + " not saved: no database folder.");
+        return false;
+    }
+    startDatabaseScript(frame, state, *databaseFolder);
+    if (!frame.scriptWriter.isOpen()) {
+        // The database's script could not be created (already reported).
+        ++state.failures;
+        return false;
+    }
+    return true;
+}
+
+void saveTable(core::MainFrame& frame, ScriptJobState& state, const core::TableEntry& table) {
+    const std::string* databaseFolder = nullptr;
+    if (!startTableScript(frame, state, table, databaseFolder)) return;
+    core::TableDefinitionState definition;
+    const core::Status read =
+        innodb::readCatalogueTableDefinition(definition, frame.catalogue, table, frame.settings);
+    saveTableSection(frame, state, table, *databaseFolder, std::move(definition), read);
+}
+
+// Whether the rows of a table may go to blob files: the long BLOB and TEXT values of an
+// InnoDB table, when the save writes them as files.
+bool mayWriteBlobFiles(const core::AppSettings& settings, const core::TableDefinitionState& definition) {
+    if (settings.blobsInline || definition.engineCode != core::kEngineInnodb) return false;
+    return std::any_of(definition.columns.begin(), definition.columns.end(),
+                       [](const core::ColumnDefinition& c) { return core::isBlobType(core::fieldType(c.typeCode)); });
+}
+
+// The tables of a save, run ahead of their turn on the save's threads, each into its own
+// ItemJournal, and handed to the frame in tree order: the tables of a save are read and
+// written at once, and the script, the log and the output lines are what one thread
+// saving them in turn would give. A table that may write blob files waits for its turn
+// and is saved then on the job's thread, since the numbers of the blob files follow the
+// order of the tables.
+class TablesAhead {
+public:
+    // tables: catalogue indexes of the checked tables in tree order.
+    TablesAhead(core::MainFrame& frame, std::vector<std::size_t> tables, unsigned workers)
+        : m_frame(frame), m_tables(std::move(tables)) {
+        for (std::size_t i = 0; i < m_tables.size(); ++i) m_ahead.push_back(std::make_unique<Ahead>());
+        m_work = std::make_unique<core::OrderedWork<bool>>(
+            workers, workers + 1, m_tables.size(), [this](std::size_t i, unsigned) { return runAhead(i); });
+    }
+    ~TablesAhead() {
+        // Tables whose turn does not come (a stop) drop what they write and keep no thread
+        // waiting.
+        for (std::size_t i = m_next; i < m_ahead.size(); ++i) m_ahead[i]->journal.giveUp();
+        m_work.reset();
+    }
+    TablesAhead(const TablesAhead&) = delete;
+    TablesAhead& operator=(const TablesAhead&) = delete;
+
+    // The turn of the next table.
+    void saveNext(ScriptJobState& state) {
+        Ahead& ahead = *m_ahead.at(m_next);
+        const core::TableEntry& table = m_frame.catalogue.tables[m_tables[m_next]];
+        ++m_next;
+        const std::string* databaseFolder = nullptr;
+        if (!startTableScript(m_frame, state, table, databaseFolder)) {
+            ahead.journal.giveUp();
+            (void)m_work->take();
+            return;
+        }
+        ahead.journal.replay(m_frame);
+        (void)m_work->take();
+        if (ahead.waits) {
+            saveTable(m_frame, state, table);
+            return;
+        }
+        state.failures += ahead.state.failures;
+        if (!ahead.state.lastFailure.empty()) state.lastFailure = ahead.state.lastFailure;
+    }
+
+private:
+    struct Ahead {
+        core::ItemJournal journal{kJournalLimit};
+        ScriptJobState state;  // the table's failures
+        bool waits = false;    // saved at its turn instead
+    };
+
+    bool runAhead(std::size_t i) {
+        Ahead& ahead = *m_ahead[i];
+        const core::Catalogue& cat = m_frame.catalogue;
+        const core::TableEntry& table = cat.tables[m_tables[i]];
+        const std::string* databaseFolder = databaseFolderOf(cat, table);
+        core::TableDefinitionState definition;
+        const core::Status read =
+            databaseFolder ? innodb::readCatalogueTableDefinition(definition, cat, table, m_frame.settings)
+                           : core::Status::ok();
+        ahead.waits = databaseFolder == nullptr || (read.isOk() && mayWriteBlobFiles(m_frame.settings, definition));
+        if (ahead.waits) return true;
+        core::ItemJournal::Scope scope(&ahead.journal);
+        saveTableSection(m_frame, ahead.state, table, *databaseFolder, std::move(definition), read);
+        return true;
+    }
+
+    core::MainFrame& m_frame;
+    std::vector<std::size_t> m_tables;
+    std::vector<std::unique_ptr<Ahead>> m_ahead;
+    std::unique_ptr<core::OrderedWork<bool>> m_work;
+    std::size_t m_next = 0;
+};
 
 void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {
     // A view goes into the script of its own database, which it starts when none of the
@@ -105,7 +218,8 @@ void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::Tri
     writeDefinitionSection(frame.scriptWriter, text);
 }
 
-void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::NodeId node) {
+void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::NodeId node,
+              TablesAhead* ahead) {
     const core::Catalogue& cat = frame.catalogue;
     const CheckedItem item = classifyCheckedNode(frame, node);
     switch (item.kind) {
@@ -114,10 +228,22 @@ void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::No
         case CheckedItem::Kind::View:
             return saveView(frame, state, cat.viewFiles[item.index]);
         case CheckedItem::Kind::Table:
+            if (ahead) return ahead->saveNext(state);
             return saveTable(frame, state, cat.tables[item.index]);
         case CheckedItem::Kind::None:
             return;
     }
+}
+
+// The checked tables in the order the job reaches them.
+std::vector<std::size_t> checkedTables(const core::MainFrame& frame) {
+    std::vector<std::size_t> tables;
+    for (auto node = frame.tree.firstCheckedNode(); node != core::CheckTree::kNone;
+         node = frame.tree.nextCheckedNode(node)) {
+        const CheckedItem item = classifyCheckedNode(frame, node);
+        if (item.kind == CheckedItem::Kind::Table) tables.push_back(item.index);
+    }
+    return tables;
 }
 
 // The item a checked table, view or trigger node stands for, named as the tree names it
@@ -271,6 +397,13 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
     else
         startScriptOutput(frame, state);
     std::vector<SavedItem> items;
+    // With more than one worker the tables run ahead of their turn.
+    std::unique_ptr<TablesAhead> ahead;
+    const unsigned workers = values::saveWorkers(settings.saveJobs);
+    if (refusal.empty() && workers > 1) {
+        std::vector<std::size_t> tables = checkedTables(frame);
+        if (tables.size() > 1) ahead = std::make_unique<TablesAhead>(frame, std::move(tables), workers);
+    }
     auto node = refusal.empty() ? frame.tree.firstCheckedNode() : core::CheckTree::kNone;
     for (; node != core::CheckTree::kNone; node = frame.tree.nextCheckedNode(node)) {
         frontend.resetRecordsPane();
@@ -280,7 +413,7 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
         const std::uint32_t failuresBefore = state.failures;
         const std::uint64_t rowsBefore = frame.scriptWriter.rowsWritten();
         state.lastFailure.clear();
-        saveNode(frame, state, node);
+        saveNode(frame, state, node, ahead.get());
         SavedItem& item = *found;
         item.rows = frame.scriptWriter.rowsWritten() - rowsBefore;
         if (state.failures > failuresBefore) {
@@ -298,6 +431,8 @@ ScriptSaveOutcome runScriptSaveJob(core::MainFrame& frame, ScriptSaveOutcome* re
             items.push_back(std::move(*found));
         }
     }
+    // The tables not reached end before the script is closed.
+    ahead.reset();
     // A stop during the last item ends its rows early too.
     state.stopped = frame.stopRequested();
     // Closing the last script may still meet a failed write.

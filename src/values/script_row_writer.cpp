@@ -3,6 +3,7 @@
 // literals and writes. Batches go to the worker and back through two queues, in order.
 #include "values/script_row_writer.h"
 
+#include "core/item_journal.h"
 #include "values/sql_literal.h"
 
 #include <algorithm>
@@ -91,7 +92,11 @@ void ScriptRowWriter::startWorker() {
         batch.flags.reserve(kBatchRows * m_columns.size());
         m_free.push_back(&batch);
     }
-    m_worker = std::thread([this] { run(); });
+    // The worker writes for the caller: into the caller's journal, if it has one.
+    m_worker = std::thread([this, journal = core::ItemJournal::current()] {
+        core::ItemJournal::Scope scope(journal);
+        run();
+    });
 }
 
 bool ScriptRowWriter::writeRow(const core::RowValues& row) {
