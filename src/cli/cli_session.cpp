@@ -90,6 +90,7 @@ int CliSession::scan() {
     settings.logFolder = withSeparator(fs::absolute(logFolder).lexically_normal().string());
     core::ScanHooks hooks;
     hooks.openSystemTablespace = openSystemTablespaceHook();
+    hooks.readDictionary = readDictionaryHook();
     if (!core::openCommand(frame, [] { return true; }, hooks)) return 2;
     frame.waitForJob();
     return 0;

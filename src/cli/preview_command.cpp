@@ -246,7 +246,7 @@ int runPreview(const CommonOptions& options, const std::string& item, const std:
             break;
         }
         case NamedItem::Kind::View: {
-            const std::string text = schema::viewStatement(cat.viewFiles.at(index));
+            const std::string text = schema::viewStatement(cat, index);
             out.setText("view", text);
             status = text.empty() ? 1 : 0;
             break;
@@ -255,8 +255,8 @@ int runPreview(const CommonOptions& options, const std::string& item, const std:
             const core::TriggerEntry& t = cat.triggers.at(index);
             const std::string path = core::joinPath(t.databaseFolder, t.fileName);
             std::string unused;
-            out.setText("trigger", schema::triggerStatements(p.frame, path));
-            status = schema::readDefinitionLines(path, unused) ? 0 : 1;
+            out.setText("trigger", schema::triggerStatements(p.frame, t));
+            status = !t.dictionaryTriggers.empty() || schema::readDefinitionLines(path, unused) ? 0 : 1;
             break;
         }
         case NamedItem::Kind::Database:

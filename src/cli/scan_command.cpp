@@ -201,11 +201,16 @@ nlohmann::json jsonDocument(core::MainFrame& frame, const std::vector<ScannedDat
         }
         db["views"] = nlohmann::json::array();
         for (const auto& v : d.views)
-            db["views"].push_back({{"name", v.name}, {"file", cat.viewFiles.at(v.index)}});
+            db["views"].push_back({{"name", v.name},
+                                   {"file", cat.dictionaryViews.count(v.index) ? cat.dictionaryFile
+                                                                               : cat.viewFiles.at(v.index)}});
         db["triggers"] = nlohmann::json::array();
         for (const auto& t : d.triggers) {
             const core::TriggerEntry& e = cat.triggers.at(t.index);
-            db["triggers"].push_back({{"name", t.name}, {"file", core::joinPath(e.databaseFolder, e.fileName)}});
+            db["triggers"].push_back({{"name", t.name},
+                                      {"file", e.dictionaryTriggers.empty()
+                                                   ? core::joinPath(e.databaseFolder, e.fileName)
+                                                   : cat.dictionaryFile}});
         }
         doc["databases"].push_back(std::move(db));
     }

@@ -4,7 +4,8 @@
 // MySQL 8.0+ keeps no .frm: a tablespace (.ibd) whose page 0 carries the SDI flag in its
 // space flags (FSP header offset 16, bit 14) holds its table's definition itself and is a
 // table when no .frm of the same name is there; the auxiliary tablespaces of FULLTEXT
-// indexes (fts_<16 hex digits>_...) are not tables.
+// indexes (fts_<16 hex digits>_...) are not tables. Its views and triggers are rows of
+// the data dictionary in mysql.ibd at the top of the data folder, read through a hook.
 #include "core/scan.h"
 
 #include "core/byte_reader.h"
@@ -15,6 +16,7 @@
 #include <cctype>
 #include <filesystem>
 #include <memory>
+#include <tuple>
 
 namespace dunmore::core {
 
@@ -93,6 +95,90 @@ std::string shownName(MainFrame& frame, const std::string& onDisk) {
     frame.writeLog("Name kept as it is on disk (not in the server's file-name encoding): " +
                    onDisk + "\r\n");
     return onDisk;
+}
+
+// The child of node with tag, created (text, tag, image) when there is none.
+CheckTree::NodeId folderNode(CheckTree& tree, CheckTree::NodeId node, std::int32_t tag,
+                             const char* text, std::int32_t image) {
+    for (const CheckTree::NodeId child : tree.node(node).children)
+        if (tree.node(child).tag == tag) return child;
+    return tree.insertNode(node, text, tag, image);
+}
+
+void scanLine(MainFrame& frame, const std::string& line) {
+    frame.addOutputLine(line);
+    frame.writeLog(line + "\r\n");
+}
+
+// MySQL 8.0+ keeps views and triggers in its data dictionary (mysql.ibd) only: they join
+// the catalogue and the tree under the databases they belong to, the triggers of one
+// table as one entry, as a .TRG file would hold them.
+void addDictionaryObjects(MainFrame& frame, const ScanHooks& hooks,
+                          const std::vector<CheckTree::NodeId>& databaseNodes) {
+    Catalogue& cat = frame.catalogue;
+    CheckTree& tree = frame.tree;
+    const std::string path = joinPath(cat.dataFolder, "mysql.ibd");
+    std::error_code ec;
+    if (!hooks.readDictionary || !fs::is_regular_file(path, ec)) return;
+    scanLine(frame, "Processing mysql.ibd File (the data dictionary of MySQL 8)");
+    DictionaryObjects objects = hooks.readDictionary(path);
+    cat.dictionaryFile = path;
+    for (const std::string& problem : objects.problems) scanLine(frame, path + ": " + problem);
+    const auto databaseOf = [&](const std::string& schema) -> std::int64_t {
+        for (std::size_t i = 0; i < cat.databaseFolders.size() && i < databaseNodes.size(); ++i)
+            if (databaseNodes[i] != CheckTree::kNone && databaseName(cat.databaseFolders[i]) == schema)
+                return static_cast<std::int64_t>(i);
+        return -1;
+    };
+    std::size_t views = 0;
+    for (DictionaryView& view : objects.views) {
+        const std::int64_t db = databaseOf(view.schema);
+        if (db < 0) {
+            scanLine(frame, "View " + view.schema + "." + view.name +
+                                " of mysql.ibd is not listed: its database has no folder");
+            continue;
+        }
+        const auto viewsNode = folderNode(tree, databaseNodes[db], kTagViewsFolder, "Views", kImageViews);
+        cat.dictionaryViews[cat.viewFiles.size()] = view;
+        // Where its definition file would be: the jobs find its database by the folder.
+        cat.viewFiles.push_back(joinPath(cat.databaseFolders[db], view.name + ".frm"));
+        tree.insertNode(viewsNode, view.name, static_cast<std::int32_t>(cat.viewFiles.size()));
+        ++views;
+    }
+    // One entry per table, its triggers in the order they fire.
+    std::stable_sort(objects.triggers.begin(), objects.triggers.end(),
+                     [](const DictionaryTrigger& a, const DictionaryTrigger& b) {
+                         return std::tie(a.schema, a.table, a.event, a.timing, a.order) <
+                                std::tie(b.schema, b.table, b.event, b.timing, b.order);
+                     });
+    std::size_t triggers = 0;
+    for (std::size_t i = 0; i < objects.triggers.size();) {
+        std::size_t end = i;
+        while (end < objects.triggers.size() && objects.triggers[end].schema == objects.triggers[i].schema &&
+               objects.triggers[end].table == objects.triggers[i].table)
+            ++end;
+        const DictionaryTrigger& first = objects.triggers[i];
+        const std::int64_t db = databaseOf(first.schema);
+        if (db < 0) {
+            scanLine(frame, "Triggers of " + first.schema + "." + first.table +
+                                " in mysql.ibd are not listed: its database has no folder");
+        } else {
+            const auto triggerNode =
+                folderNode(tree, databaseNodes[db], kTagTriggerFolder, "Trigger", kImageTrigger);
+            TriggerEntry entry{first.table + ".TRG", cat.databaseFolders[db], {}};
+            entry.dictionaryTriggers.assign(objects.triggers.begin() + static_cast<std::ptrdiff_t>(i),
+                                            objects.triggers.begin() + static_cast<std::ptrdiff_t>(end));
+            triggers += entry.dictionaryTriggers.size();
+            cat.triggers.push_back(std::move(entry));
+            tree.insertNode(triggerNode, first.table, static_cast<std::int32_t>(cat.triggers.size()));
+        }
+        i = end;
+    }
+    scanLine(frame, "mysql.ibd: " + std::to_string(views) + " views and " + std::to_string(triggers) +
+                        " triggers listed");
+    if (objects.routines > 0)
+        scanLine(frame, "mysql.ibd holds " + std::to_string(objects.routines) +
+                            " stored procedures and functions; they are not saved");
 }
 
 void resetForScan(MainFrame& frame) {
@@ -237,6 +323,7 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
     frame.addOutputLine("Finding Database and tables");
     findDatabaseFolders(frame, cat.dataFolder);
 
+    std::vector<CheckTree::NodeId> databaseNodes;
     if (cat.databaseFolders.empty()) {
         // The data folder itself is the one database.
         std::string path = cat.dataFolder;
@@ -248,18 +335,22 @@ int scanWorker(MainFrame& frame, const ScanHooks& hooks) {
                 tree.insertNode(dataNode, shownName(frame, path.substr(sep + 1)), kTagStructural);
             const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
             scanDatabaseFolder(frame, path, tablesNode, dbNode, 0);
+            databaseNodes.push_back(dbNode);
         }
     } else {
         for (std::size_t i = 0; i < cat.databaseFolders.size(); ++i) {
             const std::string entry = cat.databaseFolders[i];
             const auto sep = entry.rfind(kSep);
+            databaseNodes.push_back(CheckTree::kNone);
             if (sep == std::string::npos) continue;
             const auto dbNode =
                 tree.insertNode(dataNode, shownName(frame, entry.substr(sep + 1)), kTagStructural);
             const auto tablesNode = tree.insertNode(dbNode, "Tables", kTagStructural);
             scanDatabaseFolder(frame, entry, tablesNode, dbNode, static_cast<std::int32_t>(i));
+            databaseNodes.back() = dbNode;
         }
     }
+    addDictionaryObjects(frame, hooks, databaseNodes);
     tree.expand(root);
     tree.expand(dataNode);
     // The window draws a copy: this worker goes on to ibdata1 and owns the tree until the

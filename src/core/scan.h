@@ -12,6 +12,9 @@ namespace dunmore::core {
 // dictionary. Without a hook the scan only opens the file.
 struct ScanHooks {
     std::function<bool(RecoveryContext&, const std::string&)> openSystemTablespace;
+    // Reads the views and triggers of the MySQL 8.0+ data dictionary at the path given
+    // (the data folder's mysql.ibd). Without it a dictionary is not read.
+    std::function<DictionaryObjects(const std::string&)> readDictionary;
 };
 
 // Open command. settingsDialog shows the settings dialog (it sets chosenFolder,
@@ -20,7 +23,8 @@ struct ScanHooks {
 bool openCommand(MainFrame& frame, const std::function<bool()>& settingsDialog,
                  ScanHooks hooks = {});
 
-// The scan worker: builds the catalogue and the tree from settings.chosenFolder, opens
+// The scan worker: builds the catalogue and the tree from settings.chosenFolder (with
+// the views and triggers of mysql.ibd, when there is one, under their databases), opens
 // ibdata1, clears busy. Returns 1.
 int scanWorker(MainFrame& frame, const ScanHooks& hooks);
 

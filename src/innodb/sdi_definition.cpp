@@ -330,6 +330,7 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     const auto indexData = keyValues(clustered.value("se_private_data", ""));
     ctx.sdiRootPage = static_cast<std::uint32_t>(numberOr(indexData, "root", 0));
     info.clusteredRoot = ctx.sdiRootPage;
+    info.clusteredIndexId = numberOr(indexData, "id", 0);
     if (ctx.sdiRootPage == 0)
         return core::Status::corrupt("the SDI of " + info.name + " names no root page for index " +
                                      clustered.value("name", ""));

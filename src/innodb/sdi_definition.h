@@ -23,6 +23,7 @@ struct SdiTableInfo {
     std::uint32_t serverVersion = 0;  // mysqld_version_id of the server that wrote the SDI
     std::uint32_t rowFormat = 0;      // dd row format: 1 FIXED, 2 DYNAMIC, 3 COMPRESSED, 4 REDUNDANT, 5 COMPACT
     std::uint32_t clusteredRoot = 0;
+    std::uint64_t clusteredIndexId = 0;
     std::uint32_t virtualColumns = 0;  // generated VIRTUAL columns (not stored in the rows)
 };
 

@@ -104,12 +104,16 @@ Mysql8RecordShape mysql8RecordShape(const InnodbReader& ctx, core::ByteSpan page
 
 TableStart locateSdiTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                           const std::string& tableName) {
+    return locateSdiTablespace(ctx, dbFolder / (tableName + ".ibd"));
+}
+
+TableStart locateSdiTablespace(InnodbReader& ctx, const std::filesystem::path& path) {
     TableStart start;
     ctx.clusteredFields.clear();
     ctx.tablespaceSelected = false;
     ctx.tablespaceFile.close();
     ctx.tablespacePageCount = 0;
-    if (!ctx.tablespaceFile.open(dbFolder / (tableName + ".ibd"))) {
+    if (!ctx.tablespaceFile.open(path)) {
         start.lookup = TableLookup::TablespaceFileMissing;
         return start;
     }

@@ -30,6 +30,9 @@ Mysql8RecordShape mysql8RecordShape(const InnodbReader& ctx, core::ByteSpan page
 // descends from the SDI's root page to the leftmost leaf.
 TableStart locateSdiTable(InnodbReader& ctx, const std::filesystem::path& dbFolder,
                           const std::string& tableName);
+// The same for the tablespace at path (a general tablespace such as mysql.ibd holds many
+// tables; the SDI's root page says where this one is).
+TableStart locateSdiTablespace(InnodbReader& ctx, const std::filesystem::path& path);
 
 // decodeLeafRecord for a MySQL 8 table: every field of ctx.sdiFields the record stores is
 // decoded (hidden ones are passed over), every table column it lacks takes its instant

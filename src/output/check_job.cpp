@@ -54,12 +54,14 @@ void checkTable(core::MainFrame& frame, const core::TableEntry& table, ItemCheck
     if (item.report.empty()) item.report.push_back(failure);
 }
 
-void checkView(const std::string& path, ItemCheck& item) {
-    if (!schema::viewStatement(path).empty()) {
+void checkView(const core::Catalogue& cat, std::size_t index, ItemCheck& item) {
+    // A view of the data dictionary is named by the file that keeps it.
+    const std::string path = cat.dictionaryViews.count(index) ? cat.dictionaryFile : cat.viewFiles[index];
+    if (!schema::viewStatement(cat, index).empty()) {
         item.report.push_back("The view definition " + path + " reads.");
         return;
     }
-    const std::string why = schema::viewFileDamage(path);
+    const std::string why = schema::viewDamage(cat, index);
     item.intact = false;
     item.problem = "the view definition " + path + " " + (why.empty() ? std::string("cannot be read") : why);
     item.report.push_back("The view definition " + path + " " +
@@ -68,11 +70,16 @@ void checkView(const std::string& path, ItemCheck& item) {
 
 void checkTriggers(core::MainFrame& frame, const core::TriggerEntry& entry, ItemCheck& item) {
     const std::string path = core::joinPath(entry.databaseFolder, entry.fileName);
-    if (!schema::triggerStatements(frame, path).empty()) {
+    if (!entry.dictionaryTriggers.empty()) {
+        item.report.push_back("The triggers of " + entry.dictionaryTriggers.front().table + " in " +
+                              frame.catalogue.dictionaryFile + " read.");
+        return;
+    }
+    if (!schema::triggerStatements(frame, entry).empty()) {
         item.report.push_back("The trigger file " + path + " reads.");
         return;
     }
-    const std::string why = schema::triggerFileDamage(path);
+    const std::string why = schema::triggerDamage(entry);
     if (why.empty()) {
         item.report.push_back("The trigger file " + path + " holds no trigger.");
         return;
@@ -114,7 +121,7 @@ CheckOutcome runCheckJob(core::MainFrame& frame, CheckOutcome* result) {
                 break;
             case CheckedItem::Kind::View:
                 item.kind = ItemCheck::Kind::View;
-                checkView(cat.viewFiles[checked.index], item);
+                checkView(cat, checked.index, item);
                 break;
             case CheckedItem::Kind::Trigger:
                 item.kind = ItemCheck::Kind::Trigger;

@@ -183,7 +183,8 @@ private:
     std::size_t m_next = 0;
 };
 
-void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& path) {
+void saveView(core::MainFrame& frame, ScriptJobState& state, std::size_t index) {
+    const std::string& path = frame.catalogue.viewFiles[index];
     // A view goes into the script of its own database, which it starts when none of the
     // database's tables was saved before it.
     startDatabaseScript(frame, state, fs::path(path).parent_path().string());
@@ -191,9 +192,9 @@ void saveView(core::MainFrame& frame, ScriptJobState& state, const std::string& 
         ++state.failures;
         return;
     }
-    const std::string text = schema::viewStatement(path);
+    const std::string text = schema::viewStatement(frame.catalogue, index);
     if (text.empty()) {
-        const std::string why = schema::viewFileDamage(path);
+        const std::string why = schema::viewDamage(frame.catalogue, index);
         reportFailure(frame, state, "View not saved: " + path + " " +
                                         (why.empty() ? std::string("cannot be read") : why) + ".");
         return;
@@ -209,9 +210,9 @@ void saveTriggers(core::MainFrame& frame, ScriptJobState& state, const core::Tri
         return;
     }
     const std::string path = core::joinPath(entry.databaseFolder, entry.fileName);
-    const std::string text = schema::triggerStatements(frame, path);
+    const std::string text = schema::triggerStatements(frame, entry);
     if (text.empty()) {
-        const std::string why = schema::triggerFileDamage(path);
+        const std::string why = schema::triggerDamage(entry);
         if (!why.empty()) reportFailure(frame, state, "Triggers not saved: " + path + " " + why + ".");
         return;
     }
@@ -226,7 +227,7 @@ void saveNode(core::MainFrame& frame, ScriptJobState& state, core::CheckTree::No
         case CheckedItem::Kind::Trigger:
             return saveTriggers(frame, state, cat.triggers[item.index]);
         case CheckedItem::Kind::View:
-            return saveView(frame, state, cat.viewFiles[item.index]);
+            return saveView(frame, state, item.index);
         case CheckedItem::Kind::Table:
             if (ahead) return ahead->saveNext(state);
             return saveTable(frame, state, cat.tables[item.index]);

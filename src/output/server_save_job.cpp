@@ -221,11 +221,12 @@ void saveTable(core::MainFrame& frame, JobState& state, const core::TableEntry& 
     finishTableRows(frame, state, counter, statementName, streamed);
 }
 
-void saveView(core::MainFrame& frame, JobState& state, const std::string& path) {
+void saveView(core::MainFrame& frame, JobState& state, std::size_t index) {
+    const std::string& path = frame.catalogue.viewFiles[index];
     enterDatabase(frame, state, fs::path(path).parent_path().string());
     const std::string fileName = core::lastPathPart(path);
     const std::string viewName = core::realName(fileName.substr(0, fileName.rfind('.')));
-    std::string text = schema::viewStatement(path);
+    std::string text = schema::viewStatement(frame.catalogue, index);
     if (text.empty()) {
         report(frame, "Error executing View.");
         frame.writeLog("The view file " + path + " cannot be read.\r\n");
@@ -248,10 +249,10 @@ void saveTriggers(core::MainFrame& frame, JobState& state, const core::TriggerEn
     const std::string path = core::joinPath(entry.databaseFolder, entry.fileName);
     CountingExecutor counter(connection);
     frame.serverConnection = &counter;
-    (void)schema::triggerStatements(frame, path);
+    (void)schema::triggerStatements(frame, entry);
     frame.serverConnection = nullptr;
     std::string unused;
-    if (!schema::readDefinitionLines(path, unused)) {
+    if (entry.dictionaryTriggers.empty() && !schema::readDefinitionLines(path, unused)) {
         report(frame, "Triggers not saved: " + path + " cannot be read.");
         fail(state, "triggers of " + entry.fileName + " not read");
     }
@@ -272,7 +273,7 @@ void saveNode(core::MainFrame& frame, JobState& state, core::CheckTree::NodeId n
         case CheckedItem::Kind::Trigger:
             return saveTriggers(frame, state, cat.triggers[item.index]);
         case CheckedItem::Kind::View:
-            return saveView(frame, state, cat.viewFiles[item.index]);
+            return saveView(frame, state, item.index);
         case CheckedItem::Kind::Table:
             return saveTable(frame, state, cat.tables[item.index]);
         case CheckedItem::Kind::None:

@@ -6,6 +6,8 @@
 
 #include "core/file_name.h"
 #include "core/main_frame.h"
+#include "core/scan.h"
+#include "schema/column_type.h"
 #include "schema/ctoken.h"
 #include "schema/view_statement.h"
 
@@ -113,15 +115,14 @@ std::string triggerFileDamage(const std::string& path) {
     return {};
 }
 
-std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
-    std::string text;
-    if (!readDefinitionLines(path, text) || !triggerFileDamage(path).empty()) return {};
-    const std::string_view list = definitionValue(text, "triggers=");
-    if (list.empty()) return {};
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    const std::string database = folder.empty() ? "" : core::databaseName(folder);
+namespace {
+
+// Each body renamed into the replacement database and created on the server or written
+// as a DELIMITER block.
+std::string createTriggers(core::MainFrame& frame, std::vector<std::string> bodies,
+                           const std::string& database) {
     std::string result;
-    for (std::string body : triggerBodies(list)) {
+    for (std::string& body : bodies) {
         if (!database.empty())
             body = renameDatabaseQualifier(body, database,
                                            std::string(kReplacementPrefix) + database);
@@ -137,6 +138,36 @@ std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
         result += "DELIMITER $$\nCREATE " + body + "\n$$\nDELIMITER ;\n";
     }
     return result;
+}
+
+}  // namespace
+
+std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
+    std::string text;
+    if (!readDefinitionLines(path, text) || !triggerFileDamage(path).empty()) return {};
+    const std::string_view list = definitionValue(text, "triggers=");
+    if (list.empty()) return {};
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    const std::string database = folder.empty() ? "" : core::databaseName(folder);
+    return createTriggers(frame, triggerBodies(list), database);
+}
+
+std::string dictionaryTriggerBody(const core::DictionaryTrigger& trigger) {
+    return "TRIGGER " + quoteIdentifier(trigger.name) + " " + trigger.timing + " " + trigger.event +
+           " ON " + quoteIdentifier(trigger.table) + " FOR EACH ROW " + trigger.statement;
+}
+
+std::string triggerStatements(core::MainFrame& frame, const core::TriggerEntry& entry) {
+    if (entry.dictionaryTriggers.empty())
+        return triggerStatements(frame, core::joinPath(entry.databaseFolder, entry.fileName));
+    std::vector<std::string> bodies;
+    for (const core::DictionaryTrigger& t : entry.dictionaryTriggers) bodies.push_back(dictionaryTriggerBody(t));
+    return createTriggers(frame, std::move(bodies), entry.dictionaryTriggers.front().schema);
+}
+
+std::string triggerDamage(const core::TriggerEntry& entry) {
+    if (!entry.dictionaryTriggers.empty()) return {};
+    return triggerFileDamage(core::joinPath(entry.databaseFolder, entry.fileName));
 }
 
 }  // namespace dunmore::schema

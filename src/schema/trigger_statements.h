@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/catalogue.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,5 +32,15 @@ std::vector<std::string> triggerBodies(std::string_view list);
 std::string triggerFileDamage(const std::string& path);
 
 std::string triggerStatements(core::MainFrame& frame, const std::string& path);
+
+// The same for a catalogue's trigger entry: its .TRG file, or the triggers a MySQL 8 data
+// dictionary keeps (each body "TRIGGER `name` BEFORE|AFTER INSERT|UPDATE|DELETE ON
+// `table` FOR EACH ROW " + its statement, in the entry's order).
+std::string triggerStatements(core::MainFrame& frame, const core::TriggerEntry& entry);
+// The body of a dictionary trigger, as a .TRG file's statement reads from TRIGGER on.
+std::string dictionaryTriggerBody(const core::DictionaryTrigger& trigger);
+// Why an entry's triggers cannot be saved (triggerFileDamage of its file; dictionary
+// triggers read whole have none).
+std::string triggerDamage(const core::TriggerEntry& entry);
 
 }  // namespace dunmore::schema

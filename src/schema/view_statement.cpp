@@ -232,10 +232,27 @@ std::string viewStatement(const std::string& path) {
     std::string query = unescapeDefinitionText(definitionValue(text, "query="));
     const std::string folder = std::filesystem::path(path).parent_path().string();
     const std::string database = folder.empty() ? "" : core::databaseName(folder);
+    return viewStatementText(name, database, query);
+}
+
+std::string viewStatementText(const std::string& name, const std::string& database,
+                              std::string query) {
     if (!database.empty())
         query = renameDatabaseQualifier(query, database, std::string(kReplacementPrefix) + database);
     return "CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW " +
            quoteIdentifier(name) + " AS " + query + ";";
+}
+
+std::string viewStatement(const core::Catalogue& catalogue, std::size_t index) {
+    if (const auto it = catalogue.dictionaryViews.find(index); it != catalogue.dictionaryViews.end())
+        return viewStatementText(it->second.name, it->second.schema, it->second.query);
+    return index < catalogue.viewFiles.size() ? viewStatement(catalogue.viewFiles[index]) : std::string();
+}
+
+std::string viewDamage(const core::Catalogue& catalogue, std::size_t index) {
+    if (catalogue.dictionaryViews.count(index)) return {};
+    return index < catalogue.viewFiles.size() ? viewFileDamage(catalogue.viewFiles[index])
+                                              : "no such view";
 }
 
 }  // namespace dunmore::schema

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/catalogue.h"
+
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -25,6 +28,19 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
 // clauses ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER. The
 // empty text when the file cannot be read.
 std::string viewStatement(const std::string& path);
+
+// The CREATE VIEW statement of a view named name in database whose query (the server's
+// print of its SELECT) is query, built as viewStatement builds it.
+std::string viewStatementText(const std::string& name, const std::string& database,
+                              std::string query);
+
+// The CREATE VIEW statement of the view at index of the catalogue's viewFiles: from its
+// definition file, or from its query when a MySQL 8 data dictionary keeps it
+// (dictionaryViews). The empty text when it cannot be read.
+std::string viewStatement(const core::Catalogue& catalogue, std::size_t index);
+// Why that view cannot be saved (viewFileDamage of its file; a dictionary view read whole
+// has none).
+std::string viewDamage(const core::Catalogue& catalogue, std::size_t index);
 
 // Why a view file cannot be saved: it cannot be read, lacks its query or its md5 line,
 // or its query does not match the md5 the server stored (cut short or changed). Empty

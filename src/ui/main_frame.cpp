@@ -2,6 +2,7 @@
 
 #include "core/scan.h"
 #include "innodb/dictionary.h"
+#include "innodb/mysql8_dictionary.h"
 #include "output/script_save_job.h"
 #include "output/server_save_job.h"
 #include "ui/about_dlg.h"
@@ -267,6 +268,21 @@ QTreeView* CMainFrame::treeView() const { return m_fileView->tree(); }
 
 // ---- commands ----
 
+namespace {
+
+// The scan's calls into the InnoDB module: ibdata1 and its dictionary, and the data
+// dictionary of MySQL 8 (mysql.ibd).
+core::ScanHooks scanHooks() {
+    core::ScanHooks hooks;
+    hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
+        return innodb::openSystemTablespace(ctx, path);
+    };
+    hooks.readDictionary = [](const std::string& path) { return innodb::readMysql8Dictionary(path); };
+    return hooks;
+}
+
+}  // namespace
+
 bool CMainFrame::runSettingsDialog() {
     CKestrelFileSettingDlg dialog(m_settings, this);
     if (dialog.exec() != QDialog::Accepted) return false;
@@ -276,19 +292,12 @@ bool CMainFrame::runSettingsDialog() {
 }
 
 void CMainFrame::openCommand() {
-    core::ScanHooks hooks;
-    hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
-        return innodb::openSystemTablespace(ctx, path);
-    };
-    core::openCommand(*m_frame, [this] { return runSettingsDialog(); }, hooks);
+    core::openCommand(*m_frame, [this] { return runSettingsDialog(); }, scanHooks());
     watchBusy();
 }
 
 void CMainFrame::openFolders(const QString& data, const QString& temp, const QString& log) {
-    core::ScanHooks hooks;
-    hooks.openSystemTablespace = [](core::RecoveryContext& ctx, const std::string& path) {
-        return innodb::openSystemTablespace(ctx, path);
-    };
+    const core::ScanHooks hooks = scanHooks();
     core::openCommand(
         *m_frame,
         [&] {

@@ -94,12 +94,11 @@ void RecordPreview::onTreeItemClicked(core::CheckTree::NodeId item) {
     const core::Catalogue& cat = m_frame.catalogue;
     if (parentTag == core::kTagViewsFolder) {
         if (index >= 0 && static_cast<std::size_t>(index) < cat.viewFiles.size())
-            m_pane.showText(text(schema::viewStatement(cat.viewFiles[index])));
+            m_pane.showText(text(schema::viewStatement(cat, static_cast<std::size_t>(index))));
     } else if (parentTag == core::kTagTriggerFolder) {
         if (index >= 0 && static_cast<std::size_t>(index) < cat.triggers.size()) {
             const auto& trigger = cat.triggers[index];
-            m_pane.showText(text(schema::triggerStatements(
-                m_frame, core::joinPath(trigger.databaseFolder, trigger.fileName))));
+            m_pane.showText(text(schema::triggerStatements(m_frame, trigger)));
         }
     } else if (index >= 0 && static_cast<std::size_t>(index) < cat.tables.size()) {
         loadFirstPage(cat.tables[index]);

@@ -4,8 +4,11 @@
 // the Sakila data dump itself; and `dunmore save-server` of the same folder into a live
 // MariaDB server, which must give the same tables without being told its kind.
 #include "support/fixture.h"
+#include "support/mysql8_dictionary_builder.h"
 #include "support/roundtrip.h"
 #include "support/test_server.h"
+
+#include "innodb/page_check.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +216,64 @@ TEST(Mysql8RoundTrip, PeerTablesLoadIntoMariadbAsTheirOwnSqlMakesThem) {
     const std::string expected = result.substr(0, split);
     EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 1000);
     expectSameResults(expected, result.substr(split + marker.size()));
+}
+
+TEST(Mysql8RoundTrip, ViewsAndTriggersOfTheDataDictionaryAreSavedAndWork) {
+    // A MySQL 8 data folder: mysql.ibd (its dictionary tables written by a real server in
+    // their layout, support/mysql8_dictionary_builder.h) and the database shop with
+    // simple_table (ibdNinja's 8.0.40 file). The view and the triggers kept only in the
+    // dictionary are listed, saved into rep_shop and work there.
+    const fs::path work = fs::path(DUNMORE_FIXTURE_ROOT) / "roundtrip_scratch" / "mysql8_dictionary";
+    fs::remove_all(work);
+    const fs::path data = work / "data";
+    fs::create_directories(data / "shop");
+    fs::copy_file(kMysql8 / "ibdNinja" / "tests" / "8.0" / "fixtures" / "simple_table.ibd",
+                  data / "shop" / "simple_table.ibd");
+    const Fixture dd = makeFixture("mysql8_dictionary_tables", dictionaryTablesSql(), {}, kDictionaryServerOptions);
+    auto pages = dictionaryPages(dd.dataDir / "dd");
+    for (auto& p : pages) innodb::writePageChecksum(p, innodb::PageChecksum::Crc32c);
+    writeFileText(data / "mysql.ibd", joinPages(pages));
+
+    const CommandRun scan = run(kDunmore + " scan " + quoted(data) + " --log-folder " + quoted(work));
+    ASSERT_EQ(scan.status, 0) << scan.out;
+    EXPECT_NE(scan.out.find("  views\n    adults\n  triggers\n    simple_table\n"), std::string::npos) << scan.out;
+    EXPECT_NE(scan.out.find("mysql.ibd holds 2 stored procedures and functions; they are not saved"),
+              std::string::npos) << scan.out;
+
+    const fs::path out = work / "out";
+    const CommandRun save = run(kDunmore + " save-script " + quoted(data) + " " + quoted(out) +
+                                " --target mariadb --log-folder " + quoted(work));
+    ASSERT_EQ(save.status, 0) << save.out;
+    const std::string script = readFileText(out / "Scriptdata" / "shop.sql");
+    EXPECT_NE(script.find("CREATE ALGORITHM=UNDEFINED DEFINER=`root`@`localhost` SQL SECURITY DEFINER VIEW `adults` AS "
+                          "select `rep_shop`.`simple_table`.`id` AS `id`,`rep_shop`.`simple_table`.`name` AS `name` "
+                          "from `rep_shop`.`simple_table` where (`rep_shop`.`simple_table`.`age` > 29);"),
+              std::string::npos) << script;
+    const auto upper = script.find("CREATE TRIGGER `name_upper` BEFORE INSERT ON `simple_table` FOR EACH ROW SET NEW.name = UPPER(NEW.name)");
+    const auto lower = script.find("CREATE TRIGGER `email_lower` BEFORE INSERT ON `simple_table` FOR EACH ROW");
+    ASSERT_NE(upper, std::string::npos) << script;
+    EXPECT_LT(upper, lower);  // action_order 1 fires before 2
+
+    const std::string use = "INSERT INTO rep_shop.simple_table VALUES (6, 'zed', -4, 'Zed@Example.ORG');\n"
+                            "UPDATE rep_shop.simple_table SET age = -1 WHERE id = 1;\n";
+    const std::string query = "SELECT * FROM rep_shop.adults ORDER BY id;\nSELECT * FROM rep_shop.simple_table ORDER BY id;\n";
+    const std::string expected =
+        "id\tname\n3\tCharlie\n5\tEve\n"
+        "id\tname\tage\temail\n"
+        "1\tAlice\t0\talice@example.com\n2\tBob\t25\tbob@example.com\n3\tCharlie\t35\tcharlie@example.com\n"
+        "4\tDiana\t28\tdiana@example.com\n5\tEve\t32\teve@example.com\n6\tZED\t-4\tzed@example.org\n";
+    EXPECT_EQ(makeFixture("mysql8_dictionary_copy", scriptsOf(out) + use, query).resultText(), expected);
+
+    // Straight into a server: the view after the tables, the triggers on their table.
+    TestServer server;
+    const fs::path password = work / "password";
+    writeFileText(password, TestServer::kPassword);
+    const CommandRun saved = run(kDunmore + " save-server " + quoted(data) + " --server 127.0.0.1 --port " +
+                                 server.port() + " --user " + TestServer::kUser + " --password-file " +
+                                 quoted(password) + " --log-folder " + quoted(work));
+    ASSERT_EQ(saved.status, 0) << saved.out;
+    (void)server.query(use);
+    EXPECT_EQ(server.query(query), expected);
 }
 
 }  // namespace
