@@ -35,16 +35,16 @@ int runSchema(const CommonOptions& options, const std::string& table) {
     if (!read.isOk() && ctx.columns.empty()) {
         std::fprintf(stderr, "dunmore: the definition of %s cannot be read: %s\n", table.c_str(),
                      read.message().c_str());
-        return 1;
+        return session.finish(1);
     }
     if (read.code() == core::StatusCode::Corrupt) {
         std::fprintf(stderr, "dunmore: the definition of %s is damaged; what could be read:\n",
                      table.c_str());
         std::printf("%s\n", output::formatCreateTableStatement(ctx, entry.name).c_str());
-        return 1;
+        return session.finish(1);
     }
     std::printf("%s\n", output::formatCreateTableStatement(ctx, entry.name).c_str());
-    return 0;
+    return session.finish(0);
 }
 
 }  // namespace dunmore::cli

@@ -131,7 +131,7 @@ int runSaveServer(const CommonOptions& common, const ServerOptions& options,
     InterruptAsStop interrupt(session.settings.stopRequested);
     if (!output::saveCommand(frame, dialogStep, job)) return tested ? 2 : 1;
     frame.waitForJob();
-    return outcome.complete() ? 0 : 1;
+    return session.finish(outcome.complete() ? 0 : 1);
 }
 
 }  // namespace dunmore::cli

@@ -57,7 +57,12 @@ Listing listFolder(const std::string& folder) {
     return out;
 }
 
-enum class FrmKind { Table, View, Other };
+// Other: a definition whose first bytes are neither signature; DamagedView: one of those
+// that still holds the query line of a view definition.
+enum class FrmKind { Table, View, DamagedView, Other };
+
+// View definitions are a few kilobytes of text; the query line is looked for this far.
+constexpr std::size_t kViewSearchLength = 1 << 20;
 
 FrmKind classifyFrm(const std::string& path) {
     ReadOnlyFile file;
@@ -66,6 +71,9 @@ FrmKind classifyFrm(const std::string& path) {
     const std::size_t got = file.readAt(0, head);
     if (got >= 2 && head[0] == 0xFE && head[1] == 0x01) return FrmKind::Table;
     if (got >= 9 && asText(ByteSpan(head.data(), 9)) == "TYPE=VIEW") return FrmKind::View;
+    const auto text = file.readVector(0, kViewSearchLength);
+    if (asText(ByteSpan(text.data(), text.size())).find("\nquery=") != std::string_view::npos)
+        return FrmKind::DamagedView;
     return FrmKind::Other;
 }
 
@@ -258,37 +266,37 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
         const std::string base = name.size() >= 4 ? name.substr(0, name.size() - 4) : "";
         if (ext == "frm") {
             const std::string path = joinPath(folder, name);
-            switch (classifyFrm(path)) {
+            const FrmKind kind = classifyFrm(path);
+            switch (kind) {
                 case FrmKind::Table:
                     addTable(base);
                     break;
-                case FrmKind::View:
+                case FrmKind::DamagedView:
+                case FrmKind::View: {
                     if (viewsNode == CheckTree::kNone)
                         viewsNode = tree.insertNode(databaseNode, "Views", kTagViewsFolder, kImageViews);
                     cat.viewFiles.push_back(path);
-                    tree.insertNode(viewsNode, shownName(frame, base),
-                                    static_cast<std::int32_t>(cat.viewFiles.size()));
-                    break;
-                case FrmKind::Other: {
-                    // A damaged definition: its table (when its data files are there) or
-                    // view is still listed, so that the save names it as not saved.
-                    bool hasData = false;
-                    for (const std::string& other : listing.files) {
-                        const std::string lowerOther = lowerAscii(other);
-                        for (const char* suffix : {".ibd", ".myd", ".myi", ".par"})
-                            if (lowerOther == lowerAscii(base) + suffix) hasData = true;
-                        // The data files of the partitions of a partitioned table.
-                        const auto dot = other.rfind('.');
-                        const auto parts = splitPartitionFileName(other.substr(0, dot));
-                        if (parts && lowerAscii(parts->table) == lowerAscii(base)) hasData = true;
-                    }
-                    const std::string line =
-                        "The definition file " + path +
-                        " cannot be read: it begins neither as a table nor as a view definition" +
-                        (hasData ? "; its table is listed and cannot be saved." : "; it is not listed.");
+                    const std::string shown = shownName(frame, base);
+                    tree.insertNode(viewsNode, shown, static_cast<std::int32_t>(cat.viewFiles.size()));
+                    if (kind == FrmKind::View) break;
+                    const std::string line = "The definition file " + path +
+                                             " does not begin as a view definition, but holds a view's "
+                                             "query: it is listed as the view " + shown + ".";
                     frame.addOutputLine(line);
                     frame.writeLog(line + "\r\n");
-                    if (hasData) addTable(base);
+                    break;
+                }
+                case FrmKind::Other: {
+                    // A damaged definition: it may be the only file of its table (one kept
+                    // in ibdata1), so the table is listed all the same and a save names it
+                    // as not saved.
+                    const std::string line =
+                        "The definition file " + path +
+                        " cannot be read: it begins neither as a table nor as a view definition; "
+                        "its table is listed and cannot be saved.";
+                    frame.addOutputLine(line);
+                    frame.writeLog(line + "\r\n");
+                    addTable(base);
                     break;
                 }
             }

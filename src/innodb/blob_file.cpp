@@ -172,39 +172,43 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
     std::uint32_t pageNo = ref.pageNumber;
     std::uint32_t offset = ref.offset;
     std::uint64_t copied = 0;
+    const auto damaged = [&](const std::string& what) {
+        return core::Status::corrupt(file.path().string() + ": an externally stored value of " +
+                                     std::to_string(ref.length) + " bytes is damaged: " + what);
+    };
     for (std::uint64_t parts = 0; parts < pageCount; ++parts) {
         if (copied >= ref.length) break;
-        if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount) break;
-        if (!visited.insert(pageNo).second) break;
-        if (auto st = file.readExact(pageOffset(pageNo, pageSize), page); !st)
-            return core::Status::ioError(st.message() + " (part of an externally stored value)");
-        if (format.transforms() ||
-            isPageCompressed(core::ByteSpan(page.data(), page.size()), format.fullCrc32)) {
-            // Page-compressed BLOB pages are decompressed; one that cannot be is damage.
-            const auto read = readTablespacePage(file, format, pageNo, PageBuffer(page));
-            if (!read) return read.status();
-            if (!read->valid())
-                return core::Status::corrupt(file.path().string() + ", BLOB page " +
-                                             std::to_string(pageNo) + " damaged (" + read->problem +
-                                             ")");
-        }
-        if (std::uint64_t{offset} + kBlobHeaderSize > pageSize) break;
+        if (pageNo == 0 || pageNo == kFilNull || pageNo >= pageCount)
+            return damaged("its part chain names page " + std::to_string(pageNo) + " after " +
+                           std::to_string(copied) + " bytes");
+        if (!visited.insert(pageNo).second)
+            return damaged("its part chain comes back to page " + std::to_string(pageNo));
+        // Page-compressed BLOB pages are decompressed; a part page that does not verify
+        // holds bytes the server did not write.
+        const auto read = readTablespacePage(file, format, pageNo, PageBuffer(page));
+        if (!read) return core::Status::ioError(read.status().message() + " (part of an externally stored value)");
+        if (!read->valid()) return damaged("BLOB page " + std::to_string(pageNo) + " damaged (" + read->problem + ")");
+        if (std::uint64_t{offset} + kBlobHeaderSize > pageSize)
+            return damaged("a part header at offset " + std::to_string(offset) + " of page " +
+                           std::to_string(pageNo));
         core::ByteReader r(page);
         r.seek(offset);
         const std::uint32_t partLength = r.u32be();
         const std::uint32_t next = r.u32be();
-        if (!r.ok()) break;
+        if (!r.ok()) return damaged("a part header of page " + std::to_string(pageNo) + " is cut");
         // The page holds at most what lies after the part header; the value at most its
         // stated off-page length.
         const std::size_t inPage = std::min<std::size_t>(partLength, r.remaining());
         const std::size_t take =
             static_cast<std::size_t>(std::min<std::uint64_t>(inPage, ref.length - copied));
-        if (take > 0 && !sink(r.bytes(take))) break;
+        if (take > 0 && !sink(r.bytes(take))) return copied;
         copied += take;
         if (take != partLength) break;
         pageNo = next;
         offset = kFilPageData;
     }
+    if (copied < ref.length)
+        return damaged("its parts hold " + std::to_string(copied) + " of its bytes");
     return copied;
 }
 
@@ -239,7 +243,8 @@ std::string blobFilePath(const std::string& savingFolder, std::uint64_t number) 
 }
 
 std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
-                                core::ByteSpan field) {
+                                core::ByteSpan field, core::Status* read) {
+    if (read) *read = core::Status::ok();
     // A file is created only where none is: the files of an earlier save into the same
     // folder (their scripts load them by name) are never written over.
     const auto create = [&](std::string& path) {
@@ -270,7 +275,15 @@ std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
         write(field.first(field.size() - kExternalReferenceSize));
         std::uint64_t pageCount = 0;
         core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-        (void)copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, write);
+        const auto copied = copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, write);
+        if (!copied && writeOk) {
+            // Part of the value is lost: no file holds a part of it as if it were all.
+            std::fclose(out.release());
+            std::error_code ec;
+            std::filesystem::remove(path, ec);
+            if (read) *read = copied.status();
+            return {};
+        }
     } else {
         write(field);
     }
@@ -283,21 +296,22 @@ std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
     return path;
 }
 
-void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out) {
+core::Status readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out) {
     out.clear();
     const auto ref = readExternalReference(field);
     if (!ref) {
         out.assign(field.begin(), field.end());
-        return;
+        return core::Status::ok();
     }
     const auto prefix = field.first(field.size() - kExternalReferenceSize);
     out.assign(prefix.begin(), prefix.end());
     std::uint64_t pageCount = 0;
     core::ReadOnlyFile& file = externalPartsFile(ctx, pageCount);
-    (void)copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, [&](core::ByteSpan part) {
+    const auto copied = copyExternalParts(file, ctx.formatOf(file), pageCount, *ref, [&](core::ByteSpan part) {
         out.insert(out.end(), part.begin(), part.end());
         return true;
     });
+    return copied ? core::Status::ok() : copied.status();
 }
 
 }  // namespace dunmore::innodb

@@ -29,14 +29,15 @@ std::optional<ExternalReference> readExternalReference(core::ByteSpan field);
 // Receives the off-page data of a value part by part; false stops the copy.
 using ExternalPartSink = std::function<bool(core::ByteSpan part)>;
 
-// Follows the part chain of ref through file (pageCount pages of pageSize bytes) and hands each
-// part's data to sink, with one page in memory. The copy ends at the reference's length, at the end
-// of the chain (0xFFFFFFFF), at page 0 or a page not below pageCount, at a part header
-// that does not fit its page, at a page met twice, or after pageCount parts; a part whose
-// stated length runs past its page contributes the bytes up to the page end. Returns the
-// number of bytes handed on; an unreadable page ends the copy with an IoError.
-// A tablespace of another format (copyExternalParts below) reads its BLOB pages as
-// readTablespacePage does (page-compressed ones decompressed).
+// Follows the part chain of ref through file (pageCount pages of pageSize bytes) and hands
+// each part's data to sink, with one page in memory, and returns the number of bytes
+// handed on: the reference's length. Every part page must verify: a value part of whose
+// bytes the server did not write, or whose chain ends (0xFFFFFFFF), leaves the file, comes
+// back to a page or runs out before the reference's length, is Corrupt (what was handed
+// on stays handed on). An unreadable page is an IoError. A sink that returns false ends
+// the copy there (the bytes handed on so far are returned). A tablespace of another
+// format (copyExternalParts below) reads its BLOB pages as readTablespacePage does
+// (page-compressed ones decompressed, then verified).
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uint32_t pageSize,
                                               std::uint64_t pageCount,
                                               const ExternalReference& ref,
@@ -63,14 +64,15 @@ core::ReadOnlyFile& externalPartsFile(InnodbReader& ctx, std::uint64_t& pageCoun
 // off-page parts in chain order) to the file savingFolder/blobdata/<blobFileCounter> and
 // increments blobFileCounter; a name another file has already is passed over (the file
 // is created only where none is). Returns the file's path, or the empty text when the
-// file cannot be created. Requires: field holds the whole in-record part, reference
-// included.
+// file cannot be created or the value cannot be read whole (no file is left then, and
+// read, when given, receives why). Requires: field holds the whole in-record part,
+// reference included.
 std::string extractExternalBlob(InnodbReader& ctx, core::AppSettings& settings,
-                                core::ByteSpan field);
+                                core::ByteSpan field, core::Status* read = nullptr);
 
 // Reads the whole value of an externally stored field into out (prefix, then the parts).
-// A damaged chain gives what could be read.
-void readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out);
+// A damaged chain gives what could be read, and its status says why it is not whole.
+core::Status readExternalValue(InnodbReader& ctx, core::ByteSpan field, core::Bytes& out);
 
 // One more than the highest number among the blob files under savingFolder (0 when
 // there are none): where a save's numbers start so that they follow an earlier save's.

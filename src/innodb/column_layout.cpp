@@ -288,7 +288,39 @@ void buildColumnsFromDefinition(InnodbReader& ctx,
     buildClusteredFields(ctx);
 }
 
-void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId) {
+namespace {
+
+// Main types whose values occupy the bytes their length names, whatever the record says.
+bool isFixedSizeMainType(std::uint32_t m) {
+    return m == kMainInt || m == kMainFloat || m == kMainDouble || m == kMainFixBinary || m == kMainDecimal;
+}
+
+// Why the .frm column c does not describe the values of its SYS_COLUMNS record r: the
+// MySQL type InnoDB recorded (the low byte of the precise type; 0 in dictionaries of
+// servers before 4.1, which say nothing) or, for a type of fixed size, its byte length.
+// The record's layout is what the rows are read with and the .frm's type what their
+// bytes are decoded as: where they disagree one of the two files is damaged, and the
+// values would be guesses. Empty when they agree.
+std::string disagreement(const core::ColumnDefinition& c, const SysColumnsRecord& r) {
+    const core::InnodbColumn d = columnFromDefinition(c, schema::applicationCollations());
+    const std::uint32_t recorded = r.preciseType & 0xFF;
+    const std::uint32_t defined = d.preciseType & 0xFF;
+    const auto describe = [](std::uint32_t mainType, std::uint32_t mysqlType, std::uint32_t length) {
+        return "InnoDB type " + std::to_string(mainType) + ", MySQL type " + std::to_string(mysqlType) +
+               ", " + std::to_string(length) + " bytes";
+    };
+    if ((recorded != 0 && recorded != defined) ||
+        (isFixedSizeMainType(r.mainType) && (d.mainType != r.mainType || d.length != r.length)))
+        return "column " + c.name + " is " + describe(r.mainType, recorded, r.length) +
+               " in the dictionary of ibdata1 and " + describe(d.mainType, defined, d.length) +
+               " by its .frm";
+    return {};
+}
+
+}  // namespace
+
+std::string buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId) {
+    std::string problem;
     ctx.tableSysColumns.clear();
     ctx.innodbColumns.clear();
     for (const auto& r : ctx.dictionary().sysColumns)
@@ -308,7 +340,11 @@ void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId) {
             if (!match || (match->deleted && !r.deleted)) match = &r;
             if (!match->deleted) break;
         }
-        if (!match) continue;
+        if (!match) {
+            if (problem.empty()) problem = "column " + c.name + " of the .frm is not in the dictionary of ibdata1";
+            continue;
+        }
+        if (problem.empty()) problem = disagreement(c, *match);
         core::InnodbColumn f;
         f.mainType = match->mainType;
         f.preciseType = match->preciseType;
@@ -322,6 +358,7 @@ void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId) {
     }
     ctx.tableSysColumns.clear();
     buildClusteredFields(ctx);
+    return problem;
 }
 
 void buildClusteredFields(InnodbReader& ctx) {

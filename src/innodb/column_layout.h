@@ -71,9 +71,11 @@ core::InnodbColumn columnFromDefinition(const core::ColumnDefinition& column,
 // buildClusteredFields. A column takes the record of its name (case-insensitive; by
 // position only when no name of the table matches), a live record before a delete-marked
 // one. Virtual columns are not stored and get no field; nor does a column without a
-// record.
+// record. Returns why the definition and the dictionary disagree (a column without a
+// record, or one whose recorded MySQL type or fixed byte length is not its .frm's): the
+// rows would then be decoded as values they are not. Empty when they agree.
 // Requires: as buildColumnsFromDefinition.
-void buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId);
+std::string buildColumnsFromDictionary(InnodbReader& ctx, std::uint64_t tableId);
 
 // Fills ctx.clusteredFields from ctx.innodbColumns and empties innodbColumns. The
 // clustering key is the PRIMARY key, else the first UNIQUE key whose parts are all NOT

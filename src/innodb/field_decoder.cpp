@@ -130,7 +130,8 @@ std::string textFromBytes(core::ByteSpan bytes) {
 
 bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
-                       std::string& out) {
+                       std::string& out, bool* whole) {
+    if (whole) *whole = true;
     const core::ColumnDefinition& column = field.column;
     const values::DecodeOptions options{settings.saving()};
     const bool blob = isBlobTypeCode(column.typeCode);
@@ -142,13 +143,22 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
         }
         // A save into a server sends every value in its statement: a file the server
         // would have to read from the client's disk is no way to get it there.
+        const auto lost = [&] {
+            // Part of the value is lost: a text of the rest would be a value never stored.
+            if (whole) *whole = false;
+            out.clear();
+            return false;
+        };
         if (blob && !settings.savingToServer && !settings.blobsInline) {
-            out = extractExternalBlob(ctx, settings, bytes);
+            core::Status read;
+            out = extractExternalBlob(ctx, settings, bytes, &read);
+            if (!read) return lost();
             if (!out.empty()) return false;
             // No blob file could be written: the value still reaches the output whole.
         }
-        core::Bytes whole;
-        readExternalValue(ctx, bytes, whole);
+        core::Bytes value;
+        if (!readExternalValue(ctx, bytes, value)) return lost();
+        const core::Bytes& whole = value;
         if (blob && settings.blobsInline) {
             // The stored bytes as they are, whatever the column's character set: the
             // server takes a hexadecimal literal into a TEXT column byte for byte, as it
@@ -210,7 +220,7 @@ std::string decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                               core::ByteSpan bytes, const core::InnodbColumn& field,
                               bool external) {
     std::string out;
-    decodeInnodbField(ctx, settings, bytes, field, external, out);
+    (void)decodeInnodbField(ctx, settings, bytes, field, external, out);
     return out;
 }
 

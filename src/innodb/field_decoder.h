@@ -34,10 +34,12 @@ std::string textFromBytes(core::ByteSpan bytes);
 // rendered inline instead) and preview as "Large Size Blob Data". With
 // settings.blobsInline a saved BLOB or TEXT value stored externally becomes the
 // hexadecimal literal of its stored bytes instead, and true is returned (the text is then
-// a literal to write as it is); false otherwise. Never fails.
+// a literal to write as it is); false otherwise. An externally stored value that cannot
+// be read whole (a part page that does not verify, a chain that ends short) gives the
+// empty text, and whole, when given, is set false; it is set true otherwise.
 bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan bytes, const core::InnodbColumn& field, bool external,
-                       std::string& out);
+                       std::string& out, bool* whole = nullptr);
 std::string decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
                               core::ByteSpan bytes, const core::InnodbColumn& field,
                               bool external);

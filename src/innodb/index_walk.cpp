@@ -358,9 +358,11 @@ void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
         const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
         const core::ByteSpan bytes = page.subspan(start, end - start);
         // An externally stored field that the page end cut has lost its reference.
+        bool whole = true;
         target->isHexLiteral = decodeInnodbField(
-            ctx, settings, bytes, f, external && end - start == length, target->value);
+            ctx, settings, bytes, f, external && end - start == length, target->value, &whole);
         target->isNull = false;
+        if (!whole) at.intact = false;
     }
     at.data += length;
     at.consumed += length;
@@ -384,9 +386,11 @@ bool decodeInstantDefault(InnodbReader& ctx, core::AppSettings& settings, const 
     }
     const core::ByteSpan bytes(reinterpret_cast<const std::uint8_t*>(f.column.value.data()),
                                f.column.value.size());
-    target.isHexLiteral = decodeInnodbField(ctx, settings, bytes, f, f.instantDefaultExternal, target.value);
+    bool whole = true;
+    target.isHexLiteral =
+        decodeInnodbField(ctx, settings, bytes, f, f.instantDefaultExternal, target.value, &whole);
     target.isNull = false;
-    return true;
+    return whole;
 }
 
 // A ROW_FORMAT=REDUNDANT record: its end-offset array gives every field's place, NULL and
@@ -419,9 +423,11 @@ bool decodeRedundantLeafRecord(InnodbReader& ctx, core::AppSettings& settings, c
         // A fixed-length field of another length (a column whose type an instant ALTER
         // widened) would decode to another value.
         if (f.fixedLength != 0 && !e.external && e.length != f.fixedLength) intact = false;
-        target->isHexLiteral =
-            decodeInnodbField(ctx, settings, page.subspan(e.start, e.length), f, e.external, target->value);
+        bool whole = true;
+        target->isHexLiteral = decodeInnodbField(ctx, settings, page.subspan(e.start, e.length), f,
+                                                 e.external, target->value, &whole);
         target->isNull = false;
+        if (!whole) intact = false;
     }
     return intact;
 }
@@ -734,10 +740,17 @@ TableStart locateInnodbTable(InnodbReader& ctx, const std::filesystem::path& dbF
         ctx.setPageSize(ctx.systemPageSize);
     }
     start.inOwnFile = where.inOwnFile;
+    std::string disagreement;
     if (where.tableId != 0)
-        buildColumnsFromDictionary(ctx, where.tableId);
+        disagreement = buildColumnsFromDictionary(ctx, where.tableId);
     else
         buildColumnsFromDefinition(ctx, schema::applicationCollations());
+    if (!disagreement.empty()) {
+        start.lookup = TableLookup::LayoutUnreadable;
+        start.problem = "its definition does not match the dictionary: " + disagreement;
+        ctx.clusteredFields.clear();
+        return start;
+    }
     if (where.rootPage == 0) {
         start.lookup = TableLookup::ClusterPageNotFound;
         return start;

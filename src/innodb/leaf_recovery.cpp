@@ -700,6 +700,13 @@ std::vector<std::string> LeafDamage::reportLines() const {
     return lines;
 }
 
+std::string LeafDamage::lossSummary() const {
+    if (indexMissing) return "no intact page of its index was found: its rows are lost";
+    if (!layoutProblem.empty()) return "the rows of its leaf pages found by a scan are not read";
+    return std::to_string(lostPages.size()) + " leaf page(s) and " + std::to_string(unreadableCount()) +
+           " record(s) could not be read";
+}
+
 core::Status walkClusteredIndex(
     InnodbReader& ctx, core::AppSettings& settings, const ClusteredWalkOptions& options,
     const std::function<bool(core::ByteSpan page, const LeafRecord&)>& onRecord,

@@ -54,6 +54,10 @@ struct LeafDamage {
     // One line per loss ("rows with id from 1905 to before 2111 lost: page 7 damaged
     // (...)"), then the notes. Empty when nothing was found.
     std::vector<std::string> reportLines() const;
+    // What of the rows is lost, in a few words for a final message: no page of the index
+    // found, rows not read for their layout, or the leaf pages and records that could not
+    // be read.
+    std::string lossSummary() const;
 };
 
 struct ClusteredWalkOptions {

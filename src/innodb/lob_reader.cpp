@@ -33,6 +33,7 @@
 
 #include "core/byte_reader.h"
 #include "innodb/page.h"
+#include "innodb/page_check.h"
 
 #include <zlib.h>
 
@@ -69,8 +70,14 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
     std::vector<std::uint8_t> first(pageSize);
     if (auto st = file.readExact(pageOffset(ref.pageNumber, pageSize), first); !st) return core::Result<std::uint64_t>(st);
     const std::uint16_t type = decodeFilHeader(first).pageType;
+    // A LOB page that does not verify holds bytes the server did not write.
+    const auto verified = [&](const std::vector<std::uint8_t>& image, std::uint32_t number) {
+        const PageCheck check = checkPage(image, number);
+        return check.valid() ? core::Status::ok() : corruptAt(file, number, check.problem);
+    };
     if (type == kZlobFirstPageType) return copyZlobParts(file, pageSize, pageCount, ref, sink);
     if (type != kLobFirstPageType) return std::nullopt;
+    if (auto st = verified(first, ref.pageNumber); !st) return core::Result<std::uint64_t>(st);
 
     core::ByteReader head(first);
     head.seek(kFirstIndexList);
@@ -97,6 +104,7 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
             if (entryPage != loadedEntryPage) {
                 if (auto st = file.readExact(pageOffset(entryPage, pageSize), entryPageImage); !st)
                     return core::Result<std::uint64_t>(st);
+                if (auto st = verified(entryPageImage, entryPage); !st) return core::Result<std::uint64_t>(st);
                 loadedEntryPage = entryPage;
             }
             entryImage = &entryPageImage;
@@ -124,6 +132,7 @@ std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file
             part = core::ByteSpan(first).subspan(kFirstData, dataLength);
         } else {
             if (auto st = file.readExact(pageOffset(dataPage, pageSize), page); !st) return core::Result<std::uint64_t>(st);
+            if (auto st = verified(page, dataPage); !st) return core::Result<std::uint64_t>(st);
             core::ByteReader r(page);
             r.seek(kDataPageLength);
             const std::uint32_t stored = r.u32be();

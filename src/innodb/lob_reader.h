@@ -23,9 +23,10 @@ inline constexpr std::uint16_t kZlobFragPageType = 28;
 // part (the first page itself or a data page, type 23) and the part's length; older
 // versions of a part (a partial update) hang off their entry and are not read. Returns
 // nullopt when the reference's page is not a LOB first page (an old BLOB chain, read by
-// copyExternalParts), Corrupt when the index list is damaged (what was copied stays
-// copied), IoError when a page cannot be read. The copy ends at the reference's length.
-// A compressed LOB (type 25) is read by copyZlobParts with pageSize as its page size.
+// copyExternalParts), Corrupt when the index list is damaged or a page of the LOB does not
+// verify (checkPage; what was copied stays copied), IoError when a page cannot be read.
+// The copy ends at the reference's length. A compressed LOB (type 25) is read by
+// copyZlobParts with pageSize as its page size.
 std::optional<core::Result<std::uint64_t>> copyLobParts(core::ReadOnlyFile& file,
                                                         std::uint32_t pageSize,
                                                         std::uint64_t pageCount,

@@ -12,6 +12,7 @@
 #include "innodb/tablespace_format.h"
 #include "values/statement_sink.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <memory>
@@ -311,10 +312,9 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
             for (const std::string& line : damage.reportLines()) sink.reportCheck(line, true);
         }
         if (ok && !damage.complete()) {
-            const std::string lost = std::to_string(damage.lostPages.size()) + " leaf page(s) and " +
-                                     std::to_string(damage.unreadableCount()) +
-                                     " record(s) could not be read";
-            sink.reportDamage(damage.lostPages.size() + damage.unreadableCount(),
+            const std::string lost = damage.lossSummary();
+            // At least one: a table whose index is not found at all has lost its rows too.
+            sink.reportDamage(std::max<std::uint64_t>(1, damage.lostPages.size() + damage.unreadableCount()),
                               "rows of the table are lost: " + lost, true);
             sink.nameLoss(lost + " (the log names the rows)");
             ok = false;

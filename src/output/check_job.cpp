@@ -139,8 +139,7 @@ CheckOutcome runCheckJob(core::MainFrame& frame, CheckOutcome* result) {
         outcome.stopped ? "Check stopped: the items after the stop were not checked."
         : damaged == 0  ? "Check completed: every item reads completely."
                         : "Check completed: " + std::to_string(damaged) +
-                             " item(s) cannot be saved completely. See the log file " +
-                             settings.logFilePath;
+                             " item(s) cannot be saved completely. " + seeTheLogFile(settings.logFilePath);
     frame.writeLog(message + "\r\n");
     frame.frontend.showMessage(message);
     settings.checkOnly = false;

@@ -459,21 +459,28 @@ fs::path fullLogFolder() {
 TEST(Cli, ALogThatCannotBeWrittenIsSaidAndFailsTheCommand) {
     const auto fx = dunmore::test::makeFixture("cli_shop", kSql,
         "SELECT NAME, TABLE_ID FROM information_schema.INNODB_SYS_TABLES WHERE NAME LIKE 'shop/%' ORDER BY NAME;");
-    const fs::path logs = fullLogFolder();
     const fs::path out = fs::path(DUNMORE_FIXTURE_ROOT) / "cli_runs" / "full_log_save";
-    fs::remove_all(out);
     struct Case { const char* name; std::string args; };
     const Case cases[] = {
         {"scan", "scan '" + fx.dataDir.string() + "'"},
         {"save-script", "save-script '" + fx.dataDir.string() + "' '" + out.string() + "' shop"},
+        {"check", "check '" + fx.dataDir.string() + "' shop.zeta"},
+        {"schema", "schema '" + fx.dataDir.string() + "' shop.zeta"},
+        {"preview", "preview '" + fx.dataDir.string() + "' shop.zeta"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const CliRun r = dunmore(c.args + " --log-folder '" + logs.string() + "'");
-        EXPECT_EQ(r.status, 1) << r.err;
-        EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
-        // scan names no log file that it did not write.
-        EXPECT_EQ(r.out.find("Log file: "), std::string::npos) << r.out;
+    // A folder whose logs fill a full device, and one in which no file can be created
+    // (not even by root).
+    for (const fs::path& logs : {fullLogFolder(), fs::path("/proc/self/fdinfo")}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + " " + logs.string());
+            fs::remove_all(out);
+            const CliRun r = dunmore(c.args + " --log-folder '" + logs.string() + "'");
+            EXPECT_EQ(r.status, 1) << r.err;
+            EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+            // scan names no log file that it did not write; nor does a final message.
+            EXPECT_EQ(r.out.find("Log file: "), std::string::npos) << r.out;
+            EXPECT_EQ(r.err.find("See the log file"), std::string::npos) << r.err;
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 
@@ -116,6 +117,48 @@ TEST(InnodbColumnLayout, DefinitionLayoutEqualsDictionaryLayout) {
         }
     }
     EXPECT_GT(compared, 150u);
+}
+
+// The dictionary layout is only taken with a definition that agrees with it: every .frm
+// column has its SYS_COLUMNS record, with the MySQL type and (for types of fixed size)
+// the byte length the .frm gives it. Every table of the fixture agrees; a definition
+// changed the way a damaged .frm changes is named by its column.
+TEST(InnodbColumnLayout, ADefinitionThatDisagreesWithTheDictionaryIsNamed) {
+    auto& l = openFixture();
+    for (const auto& table : fixtureTables()) {
+        SCOPED_TRACE(table);
+        ASSERT_TRUE(readDefinition(l, table));
+        EXPECT_EQ(buildColumnsFromDictionary(*l.ctx, findTableId(l.ctx->dictionary(), "lay/" + table)), "");
+    }
+    struct Case {
+        const char* name;
+        const char* column;
+        std::function<void(core::ColumnDefinition&)> change;
+        const char* problem;  // empty: still agrees
+    };
+    const Case kCases[] = {
+        {"a name the dictionary lacks", "tiu", [](auto& c) { c.name = "tju"; },
+         "column tju of the .frm is not in the dictionary of ibdata1"},
+        {"another integer type", "si", [](auto& c) { c.typeCode = 3; },
+         "column si is InnoDB type 6, MySQL type 2, 2 bytes in the dictionary of ibdata1 and InnoDB type 6, "
+         "MySQL type 3, 4 bytes by its .frm"},
+        {"other decimals of the same type", "d1", [](auto& c) { c.decimals = 3; }, "column d1 is"},
+        {"other fractional seconds", "dtm", [](auto& c) { c.length -= 3; }, "column dtm is"},
+        {"a text type for a number", "bi", [](auto& c) { c.typeCode = 15; }, "column bi is"},
+        // A longer VARCHAR reads the same bytes: its length is not compared.
+        {"a longer VARCHAR", "vl", [](auto& c) { c.length += 5; }, ""},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(readDefinition(l, "types_c"));
+        auto column = std::find_if(l.ctx->columns.begin(), l.ctx->columns.end(),
+                                   [&](const auto& col) { return col.name == c.column; });
+        ASSERT_NE(column, l.ctx->columns.end());
+        c.change(*column);
+        const std::string problem = buildColumnsFromDictionary(*l.ctx, findTableId(l.ctx->dictionary(), "lay/types_c"));
+        if (*c.problem == '\0') EXPECT_EQ(problem, "");
+        else EXPECT_EQ(problem.rfind(c.problem, 0), 0u) << problem;
+    }
 }
 
 // Facts of the layout that InnoDB's own rules fix, on the dictionary path.

@@ -4,6 +4,7 @@
 #include "innodb/field_decoder.h"
 
 #include "innodb/blob_file.h"
+#include "innodb/page_check.h"
 #include "support/fixture.h"
 
 #include <gtest/gtest.h>
@@ -110,11 +111,14 @@ protected:
         fs::create_directories(m_dir);
         std::string image(3 * 16384, '\0');
         for (std::size_t i = 0; i < m_value.size(); ++i) m_value[i] = static_cast<char>('a' + i % 23);
-        // Part 1 fills its page (16,338 bytes after the FIL header and the part header),
-        // part 2 holds the remaining 3,662 bytes.
-        putPart(image, 1, 16338, 2, 0);
-        putPart(image, 2, 3662, 0xFFFFFFFF, 16338);
+        // Part 1 fills its page (16,330 bytes between the FIL header with the part header
+        // and the FIL trailer), part 2 holds the remaining 3,670 bytes.
+        putPart(image, 1, kFirstPart, 2, 0);
+        putPart(image, 2, 20000 - kFirstPart, 0xFFFFFFFF, kFirstPart);
         test::writeFileText(m_dir / "t.ibd", image);
+        // The same with a byte of part 2 changed after the server wrote it.
+        image[2 * 16384 + 100] ^= 0x01;
+        test::writeFileText(m_dir / "damaged.ibd", image);
         ASSERT_TRUE(m_ctx->tablespaceFile.open(m_dir / "t.ibd").isOk());
         m_ctx->tablespacePageCount = 3;
         m_ctx->tablespaceSelected = true;
@@ -124,13 +128,20 @@ protected:
     static void putU32(std::string& img, std::size_t at, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) img[at + i] = static_cast<char>(v >> (24 - 8 * i));
     }
+    // A BLOB page (type 10) holding one part, sealed as the server writes it.
     void putPart(std::string& img, std::uint32_t page, std::uint32_t length, std::uint32_t next,
                  std::size_t from) {
         const std::size_t base = page * 16384 + 38;
+        putU32(img, page * 16384 + 4, page);
+        img[page * 16384 + 25] = 10;
         putU32(img, base, length);
         putU32(img, base + 4, next);
         img.replace(base + 8, length, m_value.substr(from, length));
+        innodb::writePageChecksum(
+            std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(img.data() + page * 16384), 16384),
+            innodb::PageChecksum::FullCrc32);
     }
+    static constexpr std::uint32_t kFirstPart = 16384 - 38 - 8 - 8;
     // The in-record part: a prefix, then the 20-byte reference to page 1 for `total` bytes.
     std::string field(const std::string& prefix, std::uint32_t page, std::uint32_t total) const {
         std::string f = prefix + std::string(20, '\0');
@@ -157,28 +168,42 @@ protected:
     std::unique_ptr<innodb::InnodbReader> m_ctx = std::make_unique<innodb::InnodbReader>();
 };
 
+// A value is copied to its stated length; one whose parts cannot all be read (the chain
+// ends short or leaves the file, a part page does not verify) is damaged, and only the
+// parts read before are handed on.
 TEST_F(ExternalValue, PartsAreCopiedToTheStatedLengthAcrossPages) {
-    struct Case { const char* name; std::uint32_t total; std::uint32_t page; std::size_t copied; };
+    struct Case {
+        const char* name;
+        const char* file;
+        std::uint32_t total;
+        std::uint32_t page;
+        std::size_t handed;  // bytes handed on
+        bool whole;          // the copy reports the value whole
+    };
     const Case kCases[] = {
-        {"whole value", 20000, 1, 20000},
-        {"stated length shorter than the parts", 17000, 1, 17000},
-        {"stated length longer than the chain", 50000, 1, 20000},
-        {"first part beyond the file", 20000, 9, 0},
-        {"first part on page 0", 20000, 0, 0},
+        {"whole value", "t.ibd", 20000, 1, 20000, true},
+        {"stated length shorter than the parts", "t.ibd", 17000, 1, 17000, true},
+        {"stated length longer than the chain", "t.ibd", 50000, 1, 20000, false},
+        {"first part beyond the file", "t.ibd", 20000, 9, 0, false},
+        {"first part on page 0", "t.ibd", 20000, 0, 0, false},
+        {"second part page damaged", "damaged.ibd", 20000, 1, kFirstPart, false},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
+        core::ReadOnlyFile file;
+        ASSERT_TRUE(file.open(m_dir / c.file).isOk());
         const std::string f = field("", c.page, c.total);
         const auto ref = innodb::readExternalReference(core::asBytes(f));
         ASSERT_TRUE(ref.has_value());
         std::string got;
-        const auto n = innodb::copyExternalParts(m_ctx->tablespaceFile, innodb::kDefaultPageSize, 3, *ref, [&](core::ByteSpan part) {
+        const auto n = innodb::copyExternalParts(file, innodb::kDefaultPageSize, 3, *ref, [&](core::ByteSpan part) {
             got += core::asText(part);
             return true;
         });
-        ASSERT_TRUE(n.isOk());
-        EXPECT_EQ(*n, c.copied);
-        EXPECT_EQ(got, m_value.substr(0, c.copied));
+        EXPECT_EQ(n.isOk(), c.whole) << (n.isOk() ? "" : n.status().message());
+        if (n.isOk()) EXPECT_EQ(*n, c.handed);
+        else EXPECT_EQ(n.status().code(), core::StatusCode::Corrupt);
+        EXPECT_EQ(got, m_value.substr(0, c.handed));
     }
 }
 
@@ -208,7 +233,25 @@ TEST_F(ExternalValue, ValuesWithoutABlobFileAreReadWhole) {
     const std::string shortField = field("", 2, 4);
     EXPECT_EQ(innodb::decodeInnodbField(*m_ctx, m_settings, core::asBytes(shortField),
                                         ::field(15, 1, 0, false, 63), true),
-              "0x" + hex(m_value.substr(16338, 4)));
+              "0x" + hex(m_value.substr(kFirstPart, 4)));
+}
+
+// A value that cannot be read whole is no value: the empty text, said to the caller, and
+// no blob file is left for it.
+TEST_F(ExternalValue, AValueWithALostPartIsNotWritten) {
+    ASSERT_TRUE(m_ctx->tablespaceFile.open(m_dir / "damaged.ibd").isOk());
+    fs::create_directories(fs::path(m_settings.savingFolder) / "blobdata");
+    const std::string f = field("PREFIX", 1, 20000);
+    for (const std::uint32_t type : {251u, 15u}) {
+        SCOPED_TRACE(type);
+        std::string text = "stale";
+        bool whole = true;
+        innodb::decodeInnodbField(*m_ctx, m_settings, core::asBytes(f), ::field(type, 5, 0, false, 45), true,
+                                  text, &whole);
+        EXPECT_FALSE(whole);
+        EXPECT_EQ(text, "");
+    }
+    EXPECT_TRUE(fs::is_empty(fs::path(m_settings.savingFolder) / "blobdata"));
 }
 
 }  // namespace
