@@ -33,6 +33,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <optional>
 
@@ -50,6 +51,30 @@ constexpr std::uint32_t kIndexUnique = 2;
 constexpr std::uint32_t kWholeColumn = 0xFFFFFFFF;
 using core::FieldType;
 using core::fieldType;
+
+// A number of an SDI object that is no whole number its field can hold (a damaged text
+// can hold 1e67 or -1 there).
+struct DamagedNumber {
+    std::string key;
+};
+
+// The number at key of object, fallback when it is missing. Anything but a whole number
+// that T holds is DamagedNumber: nlohmann's own conversion of a floating-point value out
+// of T's range would be undefined. A non-object throws as nlohmann's value() does.
+template <typename T>
+T number(const Json& object, const char* key, T fallback) {
+    if (!object.is_object()) return object.value(key, fallback);
+    const auto it = object.find(key);
+    if (it == object.end()) return fallback;
+    if (it->is_number_unsigned()) {
+        const auto v = it->get<std::uint64_t>();
+        if (v <= std::numeric_limits<T>::max()) return static_cast<T>(v);
+    } else if (it->is_number_integer()) {
+        const auto v = it->get<std::int64_t>();
+        if (v >= 0 && static_cast<std::uint64_t>(v) <= std::numeric_limits<T>::max()) return static_cast<T>(v);
+    }
+    throw DamagedNumber{key};
+}
 
 // dd::enum_column_types to the MySQL field type codes of .frm files.
 std::optional<std::uint32_t> mysqlTypeOf(std::uint32_t ddType) {
@@ -147,28 +172,28 @@ core::ColumnDefinition columnOf(const Json& c, std::uint32_t mysqlType) {
     core::ColumnDefinition col;
     col.name = c.value("name", "");
     col.typeCode = mysqlType;
-    col.length = static_cast<std::int32_t>(c.value("char_length", 0u));
+    col.length = static_cast<std::int32_t>(number(c, "char_length", 0u));
     col.nullable = c.value("is_nullable", false) ? 1 : 0;
     col.isUnsigned = c.value("is_unsigned", false);
     col.isZerofill = c.value("is_zerofill", false);
-    col.charset = static_cast<std::int32_t>(c.value("collation_id", 0u));
+    col.charset = static_cast<std::int32_t>(number(c, "collation_id", 0u));
     col.comment = c.value("comment", "");
     const auto options = keyValues(c.value("options", ""));
     switch (fieldType(mysqlType)) {
         case FieldType::Decimal:
         case FieldType::NewDecimal:
-            col.precision = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
-            col.decimals = static_cast<std::int32_t>(c.value("numeric_scale", 0u));
+            col.precision = static_cast<std::int32_t>(number(c, "numeric_precision", 0u));
+            col.decimals = static_cast<std::int32_t>(number(c, "numeric_scale", 0u));
             break;
         case FieldType::Float:
         case FieldType::Double:
             if (!c.value("numeric_scale_null", true)) {
-                col.precision = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
-                col.decimals = static_cast<std::int32_t>(c.value("numeric_scale", 0u));
+                col.precision = static_cast<std::int32_t>(number(c, "numeric_precision", 0u));
+                col.decimals = static_cast<std::int32_t>(number(c, "numeric_scale", 0u));
             }
             break;
         case FieldType::Bit:  // BIT: the length is the number of bits
-            col.length = static_cast<std::int32_t>(c.value("numeric_precision", 0u));
+            col.length = static_cast<std::int32_t>(number(c, "numeric_precision", 0u));
             break;
         case FieldType::Geometry:
             col.geometryType = static_cast<std::int32_t>(geometryTypeOf(options));
@@ -246,15 +271,15 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     const Json& t = doc["dd_object"];
     info.name = t.value("name", "");
     info.schema = t.value("schema_ref", "");
-    info.serverVersion = doc.value("mysqld_version_id", 0u);
-    info.rowFormat = t.value("row_format", 0u);
+    info.serverVersion = number(doc, "mysqld_version_id", 0u);
+    info.rowFormat = number(t, "row_format", 0u);
     const Json columns = t.value("columns", Json::array());
     const Json indexes = t.value("indexes", Json::array());
     if (!columns.is_array() || columns.empty() || !indexes.is_array() || indexes.empty())
         return core::Status::corrupt("the SDI table " + info.name + " lists no columns or no indexes");
 
     ctx.engineCode = core::kEngineInnodb;
-    ctx.tableCharset = t.value("collation_id", 0u);
+    ctx.tableCharset = number(t, "collation_id", 0u);
     ctx.mysqlVersion = info.serverVersion;
 
     // Table columns: visible and INVISIBLE ones, in ordinal order (the list's order).
@@ -265,13 +290,13 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     std::vector<core::ColumnDefinition> sdiColumns;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         const Json& c = columns[i];
-        const auto type = mysqlTypeOf(c.value("type", 0u));
+        const auto type = mysqlTypeOf(number(c, "type", 0u));
         if (!type)
             return core::Status::corrupt("column " + c.value("name", "") + " of " + info.name +
                                          " has the unknown dd type " +
-                                         std::to_string(c.value("type", 0u)));
+                                         std::to_string(number(c, "type", 0u)));
         sdiColumns.push_back(columnOf(c, *type));
-        const std::uint32_t hidden = c.value("hidden", kHiddenVisible);
+        const std::uint32_t hidden = number(c, "hidden", kHiddenVisible);
         if (hidden != kHiddenVisible && hidden != kHiddenUser) continue;
         core::ColumnDefinition col = sdiColumns.back();
         col.invisible = hidden == kHiddenUser;
@@ -297,14 +322,14 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
 
     for (const Json& ix : indexes) {
         if (ix.value("hidden", false)) continue;
-        const std::uint32_t type = ix.value("type", 0u);
+        const std::uint32_t type = number(ix, "type", 0u);
         core::KeyInfo key;
         key.name = ix.value("name", "");
         key.primary = type == kIndexPrimary;
         key.unique = type == kIndexPrimary || type == kIndexUnique;
         for (const Json& e : ix.value("elements", Json::array())) {
             if (e.value("hidden", false)) continue;
-            const std::size_t opx = e.value("column_opx", std::size_t{0});
+            const std::size_t opx = number(e, "column_opx", std::size_t{0});
             if (opx < columns.size() && generatedIndexOf[opx] >= 0) {
                 // A key on a generated column: the column's clause names it.
                 core::ColumnDefinition& col =
@@ -315,7 +340,7 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
             }
             if (opx >= columns.size() || tableIndexOf[opx] < 0) continue;
             core::ColumnDefinition& col = ctx.columns[static_cast<std::size_t>(tableIndexOf[opx])];
-            const std::uint32_t length = e.value("length", kWholeColumn);
+            const std::uint32_t length = number(e, "length", kWholeColumn);
             key.parts.push_back({col.index + 1, length == kWholeColumn
                                                     ? static_cast<std::uint32_t>(std::max(col.length, 0))
                                                     : length});
@@ -345,7 +370,7 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     const auto addField = [&](std::size_t opx, std::uint32_t partLength, std::uint64_t order) {
         const Json& c = columns[opx];
         const std::string name = c.value("name", "");
-        const std::uint32_t hidden = c.value("hidden", kHiddenVisible);
+        const std::uint32_t hidden = number(c, "hidden", kHiddenVisible);
         const auto data = keyValues(c.value("se_private_data", ""));
         core::InnodbColumn f;
         if (hidden == kHiddenSe &&
@@ -382,12 +407,12 @@ core::Status parseTable(core::TableDefinitionState& ctx, const Json& doc,
     };
     std::uint64_t order = 0;
     for (const Json& e : clustered.value("elements", Json::array())) {
-        const std::size_t opx = e.value("column_opx", std::size_t{0});
+        const std::size_t opx = number(e, "column_opx", std::size_t{0});
         if (opx >= columns.size())
             return core::Status::corrupt("the clustered index of " + info.name +
                                          " names column " + std::to_string(opx));
         if (columns[opx].value("is_virtual", false)) continue;
-        const std::uint32_t length = e.value("length", kWholeColumn);
+        const std::uint32_t length = number(e, "length", kWholeColumn);
         const bool prefix = !e.value("hidden", false) && isPrefix(sdiColumns[opx], length);
         addField(opx, length, order++);
         if (!prefix) used[opx] = true;
@@ -448,6 +473,8 @@ core::Status parseSdiTable(core::TableDefinitionState& ctx, std::string_view jso
         st = parseTable(ctx, doc, collations, local);
     } catch (const Json::exception& e) {
         st = core::Status::corrupt(std::string("the SDI JSON cannot be read: ") + e.what());
+    } catch (const DamagedNumber& e) {
+        st = core::Status::corrupt("the SDI JSON holds no whole number at \"" + e.key + "\"");
     }
     if (!st) resetDefinition(ctx);
     if (info) *info = local;

@@ -141,6 +141,31 @@ TEST_F(Mysql8, SdiRecordsAreFoundFromPageZeroInlineAndOffPage) {
     EXPECT_GT(members, 255u);
 }
 
+// A number of the Table object that is no whole number its field holds (a damaged JSON
+// text) is damage, named by its key: converting it would be undefined.
+TEST_F(Mysql8, SdiNumbersThatAreNoWholeNumbersAreDamage) {
+    core::ReadOnlyFile file;
+    ASSERT_TRUE(file.open(kNinja / "simple_table.ibd").isOk());
+    const auto records = innodb::readSdiRecords(file);
+    ASSERT_TRUE(records.isOk()) << records.status().message();
+    std::string json;
+    for (const auto& r : records->records)
+        if (r.type == innodb::kSdiTypeTable) json = r.json;
+    ASSERT_FALSE(json.empty());
+    for (const char* bad : {"1e67", "-1", "2.5", "4294967296"}) {
+        SCOPED_TRACE(bad);
+        const std::string damaged =
+            std::regex_replace(json, std::regex("\"char_length\":[0-9]+"), std::string("\"char_length\":") + bad,
+                               std::regex_constants::format_first_only);
+        ASSERT_NE(damaged, json);
+        innodb::InnodbReader ctx;
+        const core::Status st = innodb::parseSdiTable(ctx, damaged, schema::applicationCollations(), nullptr);
+        EXPECT_EQ(st.code(), core::StatusCode::Corrupt);
+        EXPECT_NE(st.message().find("char_length"), std::string::npos) << st.message();
+        EXPECT_TRUE(ctx.columns.empty());
+    }
+}
+
 TEST_F(Mysql8, UnreadableSdiIsRefusedWithItsReason) {
     const fs::path simple = kNinja / "simple_table.ibd";
     constexpr std::uint64_t kPage = 16384;
