@@ -533,6 +533,36 @@ TEST_F(Mysql8, EveryPeerTablespaceSavesAllItsRowsOrIsRefusedWithItsReason) {
     EXPECT_GT(files, 60u);
 }
 
+TEST_F(Mysql8, StoredGeneratedAndInvisibleColumnsAreReadByTheirSdi) {
+    // simple_table's SDI with age a STORED generated column and email INVISIBLE: age's
+    // field is still in every record, read past and not saved (the server computes it);
+    // email stays a column of the rows.
+    const fs::path file = kNinja / "simple_table.ibd";
+    core::ReadOnlyFile f;
+    ASSERT_TRUE(f.open(file).isOk());
+    const auto records = innodb::readSdiRecords(f);
+    ASSERT_TRUE(records.isOk());
+    nlohmann::json doc;
+    for (const auto& r : records->records)
+        if (r.type == innodb::kSdiTypeTable) doc = nlohmann::json::parse(r.json);
+    for (auto& c : doc["dd_object"]["columns"]) {
+        if (c["name"] == "age") c["generation_expression"] = "(`id` * 10)";
+        if (c["name"] == "email") c["hidden"] = 4;
+    }
+    innodb::InnodbReader ctx;
+    ASSERT_TRUE(innodb::parseSdiTable(ctx, doc.dump(), schema::applicationCollations(), nullptr).isOk());
+    ASSERT_EQ(ctx.generatedColumns.size(), 1u);
+    EXPECT_EQ(ctx.generatedColumns[0].column.name, "age");
+    EXPECT_TRUE(ctx.generatedColumns[0].stored);
+    EXPECT_EQ(ctx.columns.at(ctx.generatedColumns[0].before).name, "email");
+    EXPECT_TRUE(ctx.columns.at(2).invisible);
+    const SavedTable saved = saveTable(file, doc.dump());
+    EXPECT_TRUE(saved.ok) << saved.log;
+    ASSERT_EQ(saved.rows.size(), 5u);
+    EXPECT_EQ(saved.rows[0], "INSERT INTO `simple_table`(`id`,`name`,`email`) VALUES(1,'Alice','alice@example.com');");
+    EXPECT_EQ(saved.rows[4], "INSERT INTO `simple_table`(`id`,`name`,`email`) VALUES(5,'Eve','eve@example.com');");
+}
+
 TEST_F(Mysql8, InstantColumnsOf8012To8028AreReadFromTheFieldCount) {
     // instant_add_col as 8.0.12 - 8.0.28 wrote such tables: the records inserted after the
     // instant ADD carry the instant flag (0x80) and their field count (7) where 8.0.29+

@@ -2,8 +2,10 @@
 // from a real data folder that a real server executes into the same columns.
 #include "output/create_table.h"
 
+#include "core/main_frame.h"
 #include "schema/frm_reader.h"
 #include "support/frm_builder.h"
+#include "support/recording_frontend.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +114,30 @@ TEST(CreateTable, ExactTexts) {
         SCOPED_TRACE(c.name);
         EXPECT_EQ(formatCreateTableStatement(c.def, c.tableName, collations), c.sql);
     }
+}
+
+TEST(CreateTable, GeneratedAndInvisibleColumnsOfMysql8) {
+    // Generated columns stand where the table has them, between the stored ones; MariaDB
+    // refuses NOT NULL on them, and INVISIBLE on a NOT NULL column without a default.
+    auto id = keyed(col("id", 3, 11, 0, false), true, false);
+    auto hidden = col("a", 3, 11);
+    hidden.invisible = true;
+    auto hiddenNotNull = col("n", 3, 11, 0, false);
+    hiddenNotNull.invisible = true;
+    core::TableDefinitionState def = table(12, 0, {id, hidden, hiddenNotNull});
+    def.generatedColumns.push_back({col("g", 3, 11, 0, false), "(`id` * 2)", false, 1});
+    def.generatedColumns.push_back({col("h", 8, 20), "(`id` + 1)", true, 2});
+    EXPECT_EQ(formatCreateTableStatement(def, "t", sampleCollations()),
+              "Create TABLE  `t` (`id` INT NOT NULL, `g` INT GENERATED ALWAYS AS ((`id` * 2)) VIRTUAL NOT NULL, "
+              "`a` INT INVISIBLE, `h` BIGINT GENERATED ALWAYS AS ((`id` + 1)) STORED, `n` INT NOT NULL INVISIBLE, "
+              "PRIMARY KEY (`id`))ENGINE=InnoDB;");
+    core::AppSettings settings;
+    test::RecordingFrontend frontend;
+    core::MainFrame frame(settings, frontend);
+    EXPECT_EQ(formatCreateTableForTarget(frame, def, "t", "t", true),
+              "Create TABLE  `t` (`id` INT NOT NULL, `g` INT GENERATED ALWAYS AS ((`id` * 2)) VIRTUAL, "
+              "`a` INT INVISIBLE, `h` BIGINT GENERATED ALWAYS AS ((`id` + 1)) STORED, `n` INT NOT NULL, "
+              "PRIMARY KEY (`id`))ENGINE=InnoDB;");
 }
 
 TEST(CreateTable, KeyPrefixesAreKept) {
