@@ -58,8 +58,8 @@ void ReadOnlyFile::close() {
     m_path.clear();
 }
 
-ReadOnlyFile ReadOnlyFile::duplicate() const {
-    ReadOnlyFile copy(m_window);
+ReadOnlyFile ReadOnlyFile::duplicate(std::size_t window) const {
+    ReadOnlyFile copy(window != 0 ? window : m_window);
     if (m_fd < 0) return copy;
     const int fd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     if (fd < 0) return copy;

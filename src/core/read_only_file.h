@@ -30,10 +30,10 @@ public:
     // Closes any file open in this slot first. A failure leaves the slot closed.
     Status open(const std::filesystem::path& path);
     void close();
-    // A second handle on the same open file, with a read window of its own, so that two
-    // threads can read one file at once. A closed file gives a closed handle; so does a
-    // failure to duplicate the descriptor.
-    ReadOnlyFile duplicate() const;
+    // A second handle on the same open file, with a read window of its own (of `window`
+    // bytes; 0: as large as this one's), so that two threads can read one file at once.
+    // A closed file gives a closed handle; so does a failure to duplicate the descriptor.
+    ReadOnlyFile duplicate(std::size_t window = 0) const;
     bool isOpen() const { return m_fd >= 0; }
     const std::filesystem::path& path() const { return m_path; }
 

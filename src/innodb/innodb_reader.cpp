@@ -32,8 +32,11 @@ std::unique_ptr<InnodbReader> InnodbReader::copyForThread() const {
     static_cast<core::TableDefinitionState&>(*copy) = *this;
     static_cast<InnodbTableState&>(*copy) = *this;
     copy->m_system = m_system;
-    copy->tablespaceFile = tablespaceFile.duplicate();
-    copy->systemTablespace = systemTablespace.duplicate();
+    // A thread reads a piece of the table: a short read-ahead, so that it does not read
+    // the next thread's piece too.
+    constexpr std::size_t kThreadWindow = std::size_t{256} << 10;
+    copy->tablespaceFile = tablespaceFile.duplicate(kThreadWindow);
+    copy->systemTablespace = systemTablespace.duplicate(kThreadWindow);
     copy->systemPageSize = systemPageSize;
     copy->systemPageCount = systemPageCount;
     copy->setFormat(m_format);

@@ -82,7 +82,9 @@ public:
     std::unique_ptr<MyisamReader> copyForThread() const {
         auto copy = std::make_unique<MyisamReader>(static_cast<const core::TableDefinitionState&>(*this));
         static_cast<MyisamState&>(*copy) = *this;
-        copy->dataFile = dataFile.duplicate();
+        // A thread reads a piece of the file: a short read-ahead, so that it does not read
+        // the next thread's piece too.
+        copy->dataFile = dataFile.duplicate(std::size_t{256} << 10);
         return copy;
     }
 

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -64,7 +65,11 @@ std::size_t asciiRun(const std::uint8_t* s, std::size_t n) {
     while (i + 8 <= n) {
         std::uint64_t word;
         std::memcpy(&word, s + i, 8);
-        if ((word & kHighBits) != 0) break;
+        if (const std::uint64_t high = word & kHighBits; high != 0) {
+            if constexpr (std::endian::native == std::endian::little)
+                return i + static_cast<std::size_t>(std::countr_zero(high)) / 8;
+            break;
+        }
         i += 8;
     }
     while (i < n && s[i] < 0x80) ++i;

@@ -616,18 +616,25 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     d.frac0 = static_cast<std::uint32_t>(d.frac) / kDigitsPerGroup;
     d.frac0x = static_cast<std::uint32_t>(d.frac) % kDigitsPerGroup;
 
-    // Bytes past those given read as zero; the stored size is at most 72 bytes.
-    Padded<96> copy(bytes);
-    d.negative = (copy.data[0] & 0x80) == 0;
-    copy.data[0] ^= 0x80;
+    // Bytes past those given read as zero (a copy of a short value; the stored size is at
+    // most 72 bytes). The sign bit of the first byte is not part of the digits.
+    const std::uint32_t size = packedDecimalSize(precision, decimals);
+    std::array<std::uint8_t, 96> copy{};
+    const std::uint8_t* start = bytes.data();
+    if (bytes.size() < size || bytes.empty()) {
+        if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
+        start = copy.data();
+    }
+    d.negative = (start[0] & 0x80) == 0;
     const std::uint64_t mask = d.negative ? ~std::uint64_t{0} : 0;
-    const std::uint8_t* p = copy.data.data();
+    const std::uint8_t* p = start;
     auto group = [&](std::uint32_t width) {
         const std::uint64_t widthMask =
             width >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * width)) - 1;
-        const std::uint64_t v = (readGroup(p, width) ^ mask) & widthMask;
+        std::uint64_t v = readGroup(p, width);
+        if (p == start && width > 0) v ^= std::uint64_t{0x80} << (8 * (width - 1));
         p += width;
-        return v;
+        return (v ^ mask) & widthMask;
     };
     d.lead = group(kDigitsToBytes[intg0x]);
     if (d.lead >= static_cast<std::uint64_t>(kPowersOf10[intg0x])) return false;

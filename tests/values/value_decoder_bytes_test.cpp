@@ -83,6 +83,9 @@ TEST(ValueDecoderBytes, Cases) {
         {"decimal(5,2) -0.50", decimalColumn(5, 2), {0x7F, 0xFF, 0xCD}, false, "-0.50"},
         {"decimal(5,2) -3.10", decimalColumn(5, 2), {0x7F, 0xFC, 0xF5}, false, "-3.10"},
         {"decimal(10,0) 0", decimalColumn(10, 0), {0x80, 0, 0, 0, 0}, false, "0"},
+        // No integer digits: the sign bit stands in the first fraction group.
+        {"decimal(9,9) -0.5", decimalColumn(9, 9), {0x62, 0x32, 0x9A, 0xFF}, false, "-0.500000000"},
+        {"decimal(9,9) 0.5", decimalColumn(9, 9), {0x9D, 0xCD, 0x65, 0x00}, false, "0.500000000"},
         {"decimal digits out of range", decimalColumn(5, 2), {0x83, 0xE8, 0x32}, false, "0"},
         {"decimal group out of range", decimalColumn(18, 0), {0x80, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, false, "0"},
         {"decimal short input", decimalColumn(5, 2), {0x80}, false, "0.00"},
