@@ -9,6 +9,10 @@
 // matches. The query output (mariadb --batch: a header line, then tab-separated rows,
 // NULL as "NULL", special characters escaped as \t \n \\ \0) is in <name>.result.
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -53,6 +57,24 @@ struct Fixture {
     std::string resultText() const { return readFileText(resultFile); }
 };
 
+// Holds an exclusive lock on a file while it lives: test binaries that ctest runs side
+// by side make and reuse the same fixture folders one at a time.
+class FixtureLock {
+public:
+    explicit FixtureLock(const std::filesystem::path& path)
+        : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+        if (fd_ >= 0 && ::flock(fd_, LOCK_EX) == 0) return;
+        if (fd_ >= 0) ::close(fd_);
+        throw std::runtime_error("cannot lock " + path.string());
+    }
+    ~FixtureLock() { ::close(fd_); }
+    FixtureLock(const FixtureLock&) = delete;
+    FixtureLock& operator=(const FixtureLock&) = delete;
+
+private:
+    int fd_;
+};
+
 // Makes (or reuses) the data folder <root>/<name> from sql; query is optional.
 inline Fixture makeFixture(const std::string& name, const std::string& sql,
                            const std::string& query = {}, const std::string& serverOpts = {}) {
@@ -64,9 +86,10 @@ inline Fixture makeFixture(const std::string& name, const std::string& sql,
     const fs::path queryFile = root / (name + ".query.sql");
     const fs::path resultFile = root / (name + ".result");
     const std::string stamp = std::to_string(std::hash<std::string>{}(sql + "\x01" + query + "\x01" + serverOpts));
+    fs::create_directories(root);
+    const FixtureLock lock(root / (name + ".lock"));
     if (fs::exists(dir) && fs::exists(stampFile) && readFileText(stampFile) == stamp)
         return {dir, resultFile};
-    fs::create_directories(root);
     fs::remove(stampFile);
     writeFileText(sqlFile, sql);
     std::string cmd = std::string("DUNMORE_MARIADBD_OPTS='") + serverOpts + "' '" +
