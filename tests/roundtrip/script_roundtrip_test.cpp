@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -524,7 +525,10 @@ TEST(ServerRoundTrip, FailuresExitOneWithAnHonestMessage) {
 namespace dunmore::test {
 namespace {
 
-// Names in many scripts: the server keeps them in its file-name encoding on disk.
+// Names in many scripts: the server keeps them in its file-name encoding on disk. Its
+// identifiers hold no character beyond the Basic Multilingual Plane; emoji stand in the
+// values and in the bodies of views and triggers. Partitions and subpartitions of both
+// engines carry such names too.
 const char* kNamesSql = R"SQL(
 CREATE DATABASE `shop-eu` CHARACTER SET utf8mb4;
 CREATE TABLE `shop-eu`.`stock-items` (id INT PRIMARY KEY, `näme` VARCHAR(20)) ENGINE=InnoDB;
@@ -544,12 +548,27 @@ CREATE TABLE `café`.`Straße` (id INT PRIMARY KEY, `Ærø` CHAR(8)) ENGINE=Inno
 INSERT INTO `café`.`Größe` VALUES (1, 'groß'), (2, 'klein');
 INSERT INTO `café`.`Straße` VALUES (1, 'Ørsted');
 CREATE VIEW `café`.`übersicht` AS SELECT `größe`, `maß` FROM `café`.`Größe`;
+CREATE TRIGGER `café`.`prüfe größe.1` BEFORE INSERT ON `café`.`Größe` FOR EACH ROW SET NEW.`maß` = UPPER(NEW.`maß`);
+INSERT INTO `café`.`Größe` VALUES (3, 'groß');
 CREATE DATABASE `Россия`;
-CREATE TABLE `Россия`.`Москва` (id INT PRIMARY KEY, `улица` VARCHAR(30)) ENGINE=InnoDB;
-INSERT INTO `Россия`.`Москва` VALUES (1, 'Тверская'), (2, 'Арбат');
-CREATE VIEW `Россия`.`вид` AS SELECT `улица` FROM `Россия`.`Москва`;
+CREATE TABLE `Россия`.`Москва` (id INT PRIMARY KEY, `улица` VARCHAR(30), `значок` VARCHAR(10) CHARACTER SET utf8mb4)
+  ENGINE=InnoDB;
+CREATE TABLE `Россия`.`журнал` (id INT, `что` VARCHAR(40) CHARACTER SET utf8mb4) ENGINE=MyISAM;
+CREATE TRIGGER `Россия`.`после вставки` AFTER INSERT ON `Россия`.`Москва` FOR EACH ROW
+  INSERT INTO `Россия`.`журнал` VALUES (NEW.id, CONCAT('улица ', NEW.`улица`, ' 🚗'));
+INSERT INTO `Россия`.`Москва` VALUES (1, 'Тверская', '🏛'), (2, 'Арбат', '🎨');
+CREATE VIEW `Россия`.`вид` AS SELECT `улица`, CONCAT(`значок`, ' ✨🌍') AS `знак` FROM `Россия`.`Москва`;
 CREATE DATABASE `日本語`;
 CREATE TABLE `日本語`.`東京` (id INT PRIMARY KEY, `名前` VARCHAR(10)) ENGINE=InnoDB;
+CREATE VIEW `日本語`.`一覧 ビュー` AS SELECT id, CONCAT(`名前`, '🗼') AS `名前` FROM `日本語`.`東京`;
+USE `日本語`;
+CREATE TABLE `日本語`.`分割-表` (id INT NOT NULL PRIMARY KEY, v VARCHAR(10)) ENGINE=InnoDB
+  PARTITION BY RANGE (id) (PARTITION `前半` VALUES LESS THAN (100), PARTITION `後半 p.2` VALUES LESS THAN MAXVALUE);
+INSERT INTO `日本語`.`分割-表` SELECT seq, CONCAT('値', seq) FROM seq_1_to_200;
+CREATE TABLE `café`.`Teil-Größe` (id INT, v VARCHAR(10)) ENGINE=MyISAM PARTITION BY LIST (id MOD 2)
+  SUBPARTITION BY KEY (id) (PARTITION `gerade` VALUES IN (0) (SUBPARTITION `ä1`, SUBPARTITION `ö 2`),
+  PARTITION `ungerade` VALUES IN (1) (SUBPARTITION `ü3`, SUBPARTITION `ß.4`));
+INSERT INTO `café`.`Teil-Größe` SELECT seq, CONCAT('w', seq) FROM seq_1_to_50;
 CREATE TABLE `日本語`.`表-1` (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=MyISAM;
 INSERT INTO `日本語`.`東京` VALUES (1, '渋谷'), (2, '新宿');
 CREATE TRIGGER `日本語`.`表-1_bi` BEFORE INSERT ON `日本語`.`表-1` FOR EACH ROW
@@ -570,9 +589,15 @@ SELECT id, what FROM `@P@shop-eu`.`log` ORDER BY id;
 SELECT `größe`, HEX(`maß`) FROM `@P@café`.`Größe` ORDER BY 1;
 SELECT id, HEX(`Ærø`) FROM `@P@café`.`Straße` ORDER BY id;
 SELECT * FROM `@P@café`.`übersicht` ORDER BY 1;
-SELECT id, HEX(`улица`) FROM `@P@Россия`.`Москва` ORDER BY id;
-SELECT * FROM `@P@Россия`.`вид` ORDER BY 1;
+SELECT id, HEX(`улица`), HEX(`значок`) FROM `@P@Россия`.`Москва` ORDER BY id;
+SELECT id, HEX(`что`) FROM `@P@Россия`.`журнал` ORDER BY id;
+SELECT `улица`, HEX(`знак`) FROM `@P@Россия`.`вид` ORDER BY 1;
 SELECT id, HEX(`名前`) FROM `@P@日本語`.`東京` ORDER BY id;
+SELECT id, HEX(`名前`) FROM `@P@日本語`.`一覧 ビュー` ORDER BY id;
+SELECT id, HEX(v) FROM `@P@日本語`.`分割-表` ORDER BY id;
+SELECT COUNT(*), MIN(id) FROM `@P@日本語`.`分割-表` PARTITION (`後半 p.2`);
+SELECT id, v FROM `@P@café`.`Teil-Größe` ORDER BY id;
+SELECT COUNT(*), MIN(id) FROM `@P@café`.`Teil-Größe` PARTITION (`ß.4`);
 SELECT id, v FROM `@P@日本語`.`表-1` ORDER BY id;
 SELECT * FROM `@P@ware house.2`.`a.b c-d` ORDER BY id;
 SELECT * FROM `@P@ware house.2`.`v.1` ORDER BY id;
@@ -607,6 +632,89 @@ TEST(NamesRoundTrip, RealNamesInCatalogueScriptsAndMessages) {
 TEST(NamesRoundTrip, WithoutIbdata1) {
     const CommandRun save = roundTrip(kNames, true);
     EXPECT_EQ(save.status, 0) << save.out;
+}
+
+// A server before 5.1 wrote names as they were typed: the folder `old-db`, the files
+// `m-t.frm`, `i-t.ibd`, `v.w.frm` (a 5.1+ server shows them as `#mysql50#old-db`...). A
+// folder a real server wrote is renamed that way, the texts of its view and trigger
+// files with it (the view's md5 made anew, as the server would have written it), and
+// ibdata1 left out, its dictionary holding the new names. Each name is kept as it is on
+// disk and said in the log, and the copy holds every row under those names, with the
+// view and the trigger working on the renamed qualifiers.
+const char* kOldNamesSql = R"SQL(
+CREATE DATABASE old_names CHARACTER SET latin1;
+USE old_names;
+CREATE TABLE old_names.mt (id INT PRIMARY KEY, v VARCHAR(10)) ENGINE=MyISAM;
+CREATE TABLE old_names.it (id INT PRIMARY KEY, v VARCHAR(10), t TEXT) ENGINE=InnoDB;
+INSERT INTO old_names.mt VALUES (1, 'a'), (2, NULL), (3, 'ä');
+INSERT INTO old_names.it SELECT seq, CONCAT('i', seq), REPEAT('long ', seq * 100) FROM seq_1_to_300;
+CREATE VIEW old_names.vw AS SELECT m.id, m.v, i.v AS w FROM old_names.mt m JOIN old_names.it i ON i.id = m.id + 2;
+CREATE TRIGGER old_names.tr BEFORE INSERT ON old_names.it FOR EACH ROW SET NEW.v = UPPER(NEW.v);
+)SQL";
+
+const char* kOldNamesQuery = R"SQL(
+SELECT id, HEX(v) FROM `@DB@`.`@MT@` ORDER BY id;
+SELECT id, v, LENGTH(t), MD5(t) FROM `@DB@`.`@IT@` ORDER BY id;
+SELECT * FROM `@DB@`.`@VW@` ORDER BY id;
+START TRANSACTION;
+INSERT INTO `@DB@`.`@IT@` VALUES (1000, 'fired', NULL);
+SELECT * FROM `@DB@`.`@IT@` WHERE id = 1000;
+ROLLBACK;
+)SQL";
+
+// The query on the names of one folder: database, MyISAM table, InnoDB table, view.
+std::string oldNamesQuery(const std::array<std::string, 4>& names) {
+    std::string q = kOldNamesQuery;
+    const char* const kMarks[] = {"@DB@", "@MT@", "@IT@", "@VW@"};
+    for (std::size_t i = 0; i < names.size(); ++i) q = replaceAll(q, kMarks[i], names[i]);
+    return q;
+}
+
+TEST(NamesRoundTrip, NamesOfServersBefore51AreKeptAsOnDisk) {
+    const Fixture fx = makeFixture("old_names_source", kOldNamesSql, oldNamesQuery({"old_names", "mt", "it", "vw"}));
+    const fs::path work = scratch("old_names");
+    const fs::path db = work / "data" / "old-db";
+    fs::create_directories(db);
+    const std::vector<std::pair<std::string, std::string>> kRenamed = {
+        {"mt", "m-t"}, {"it", "i-t"}, {"vw", "v.w"}, {"tr", "t-r"}};
+    for (const auto& e : fs::directory_iterator(fx.dataDir / "old_names")) {
+        std::string stem = e.path().stem().string();
+        std::string text = readFileText(e.path());
+        for (const auto& [from, to] : kRenamed) {
+            if (stem == from) stem = to;
+            if (e.path().extension() == ".MYD" || e.path().extension() == ".MYI" ||
+                e.path().extension() == ".ibd" || text.rfind("TYPE=", 0) != 0)
+                continue;
+            text = replaceAll(text, "`old_names`.`" + from + "`", "`old-db`.`" + to + "`");
+            text = replaceAll(text, "old_names." + from, "`old-db`.`" + to + "`");
+            text = replaceAll(text, "trigger_table=" + from + "\n", "trigger_table=" + to + "\n");
+        }
+        writeFileText(db / (stem + e.path().extension().string()), text);
+    }
+    // The md5 of the query (its text holds nothing the definition format escapes).
+    const fs::path view = db / "v.w.frm";
+    std::string viewText = readFileText(view);
+    const auto query = viewText.find("\nquery=") + 7;
+    writeFileText(work / "query.txt", viewText.substr(query, viewText.find('\n', query) - query));
+    const CommandRun md5 = run("md5sum " + quoted(work / "query.txt"));
+    ASSERT_EQ(md5.status, 0) << md5.out;
+    const auto md5At = viewText.find("\nmd5=") + 5;
+    viewText.replace(md5At, 32, md5.out.substr(0, 32));
+    writeFileText(view, viewText);
+
+    const CommandRun save = saveScript(work / "data", work / "out", {"'old-db'"}, work);
+    EXPECT_EQ(save.status, 0) << save.out;
+    for (const char* line : {"Processing Table m-t", "Processing Table i-t"})
+        EXPECT_NE(save.out.find(line), std::string::npos) << line << "\n" << save.out;
+    const std::string log = logFilesText(work);
+    for (const char* kept : {"old-db", "m-t", "i-t", "v.w"})
+        EXPECT_NE(log.find(std::string("Name kept as it is on disk (not in the server's file-name encoding): ") +
+                           kept + "\n"),
+                  std::string::npos)
+            << kept << "\n" << log;
+    const Fixture copy =
+        makeFixture("old_names_copy", scriptsOf(work / "out"), oldNamesQuery({"rep_old-db", "m-t", "i-t", "v.w"}));
+    expectSameResults(fx.resultText(), copy.resultText());
 }
 
 // Folders written with another innodb_page_size: tables of every type in their own .ibd
