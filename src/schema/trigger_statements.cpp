@@ -11,6 +11,8 @@
 #include "schema/ctoken.h"
 #include "schema/view_statement.h"
 
+#include <charconv>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 
@@ -117,25 +119,79 @@ std::string triggerFileDamage(const std::string& path) {
 
 namespace {
 
+// The sql_mode flags that change how a trigger's text reads or what it computes, by the
+// bits of the number the server keeps for each trigger (sql_modes=). A trigger is
+// created under them on top of the loading session's own mode, so that it parses and
+// runs as it did.
+struct ModeFlag {
+    std::uint64_t bit;
+    std::string_view name;
+};
+constexpr ModeFlag kTextModes[] = {
+    {1ull << 0, "REAL_AS_FLOAT"},          {1ull << 1, "PIPES_AS_CONCAT"},
+    {1ull << 2, "ANSI_QUOTES"},            {1ull << 3, "IGNORE_SPACE"},
+    {1ull << 20, "NO_BACKSLASH_ESCAPES"},  {1ull << 29, "HIGH_NOT_PRECEDENCE"},
+    {1ull << 32, "EMPTY_STRING_IS_NULL"},
+};
+constexpr std::uint64_t kAnsiQuotes = 1ull << 2;
+constexpr std::uint64_t kNoBackslashEscapes = 1ull << 20;
+
+// The sql_modes numbers, one per trigger; empty when one is not a number.
+std::vector<std::uint64_t> triggerModes(std::string_view value) {
+    std::vector<std::uint64_t> modes;
+    std::size_t i = 0;
+    while (i < value.size()) {
+        if (value[i] == ' ') {
+            ++i;
+            continue;
+        }
+        std::uint64_t mode = 0;
+        const auto [end, ec] = std::from_chars(value.data() + i, value.data() + value.size(), mode);
+        if (ec != std::errc() || (end != value.data() + value.size() && *end != ' ')) return {};
+        modes.push_back(mode);
+        i = static_cast<std::size_t>(end - value.data());
+    }
+    return modes;
+}
+
+// The names of the text flags of a mode, comma-separated; empty when it has none.
+std::string textModeNames(std::uint64_t mode) {
+    std::string names;
+    for (const ModeFlag& f : kTextModes)
+        if (mode & f.bit) names += (names.empty() ? "" : ",") + std::string(f.name);
+    return names;
+}
+
 // Each body renamed into the replacement database and created on the server or written
-// as a DELIMITER block.
+// as a DELIMITER block; modes holds the sql_mode of each body (none: the session's own).
 std::string createTriggers(core::MainFrame& frame, std::vector<std::string> bodies,
-                           const std::string& database) {
+                           const std::string& database, const std::vector<std::uint64_t>& modes = {}) {
     std::string result;
-    for (std::string& body : bodies) {
+    for (std::size_t i = 0; i < bodies.size(); ++i) {
+        std::string& body = bodies[i];
+        const std::uint64_t mode = i < modes.size() ? modes[i] : 0;
         if (!database.empty())
-            body = renameDatabaseQualifier(body, database,
-                                           std::string(kReplacementPrefix) + database);
+            body = renameDatabaseQualifier(body, database, std::string(kReplacementPrefix) + database,
+                                           {(mode & kAnsiQuotes) != 0, (mode & kNoBackslashEscapes) != 0});
+        const std::string names = textModeNames(mode);
+        const std::string setMode =
+            "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), '" + names + "')";
         if (frame.settings.savingToServer) {
-            const bool created =
-                frame.serverConnection && frame.serverConnection->executeStatement("CREATE " + body);
+            auto* server = frame.serverConnection;
+            const bool moded = names.empty() || (server && server->executeStatement(
+                                                               "SET @rep_sql_mode = @@SESSION.sql_mode") &&
+                                                 server->executeStatement(setMode));
+            const bool created = moded && server && server->executeStatement("CREATE " + body);
+            if (!names.empty() && server) server->executeStatement("SET SESSION sql_mode = @rep_sql_mode");
             const std::string line =
                 created ? "Trigger Created Successfully." : "Error executing Trigger.";
             frame.addOutputLine(line);
             frame.writeLog(line + "\r\n");
             continue;
         }
+        if (!names.empty()) result += "SET @rep_sql_mode = @@SESSION.sql_mode;\n" + setMode + ";\n";
         result += "DELIMITER $$\nCREATE " + body + "\n$$\nDELIMITER ;\n";
+        if (!names.empty()) result += "SET SESSION sql_mode = @rep_sql_mode;\n";
     }
     return result;
 }
@@ -149,7 +205,16 @@ std::string triggerStatements(core::MainFrame& frame, const std::string& path) {
     if (list.empty()) return {};
     const std::string folder = std::filesystem::path(path).parent_path().string();
     const std::string database = folder.empty() ? "" : core::databaseName(folder);
-    return createTriggers(frame, triggerBodies(list), database);
+    std::vector<std::string> bodies = triggerBodies(list);
+    // One mode per stored statement; when a statement was passed over the modes go by
+    // position only if they all read the same.
+    std::vector<std::uint64_t> modes = triggerModes(definitionValue(text, "sql_modes="));
+    if (modes.size() != bodies.size()) {
+        bool same = !modes.empty();
+        for (const std::uint64_t m : modes) same = same && textModeNames(m) == textModeNames(modes.front());
+        modes = same ? std::vector<std::uint64_t>(bodies.size(), modes.front()) : std::vector<std::uint64_t>{};
+    }
+    return createTriggers(frame, std::move(bodies), database, modes);
 }
 
 std::string dictionaryTriggerBody(const core::DictionaryTrigger& trigger) {

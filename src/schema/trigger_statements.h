@@ -25,7 +25,13 @@ std::vector<std::string> triggerBodies(std::string_view list);
 // a server (settings.savingToServer): each "CREATE " + body is executed on the frame's
 // server connection with the output and log line "Trigger Created Successfully." or
 // "Error executing Trigger.", and the result is empty. The empty text also when the file
-// cannot be read or has no non-empty "triggers=" line.
+// cannot be read or has no non-empty "triggers=" line. A trigger whose sql_mode (the
+// file's sql_modes=) holds flags that change how its text reads (ANSI_QUOTES,
+// PIPES_AS_CONCAT, NO_BACKSLASH_ESCAPES ...) is renamed by those rules ("db"."t" under
+// ANSI_QUOTES) and created with them added to the session's mode, which is put back
+// after it: "SET @rep_sql_mode = @@SESSION.sql_mode;\nSET SESSION sql_mode =
+// CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'ANSI_QUOTES');\n" before its block and
+// "SET SESSION sql_mode = @rep_sql_mode;\n" after it (the same statements on a server).
 // Why a trigger file cannot be saved: it cannot be read, a trigger text is not closed, or the per-trigger lists (sql_modes, definers, character sets,
 // created) do not have one entry per trigger (cut short). Empty for an intact file;
 // triggerStatements gives "" for a damaged one.

@@ -27,6 +27,16 @@ bool isIdentifierByte(char c) {
            c == '$' || u >= 0x80;
 }
 
+// An identifier in double quotes, as ANSI_QUOTES reads it ("" for a quote inside).
+std::string doubleQuoted(std::string_view name) {
+    std::string out = "\"";
+    for (const char c : name) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    return out + '"';
+}
+
 }  // namespace
 
 std::string_view definitionValue(std::string_view text, std::string_view key) {
@@ -79,7 +89,7 @@ std::string unescapeDefinitionText(std::string_view text) {
 }
 
 std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
-                                    std::string_view to) {
+                                    std::string_view to, QuoteRules rules) {
     std::string out;
     out.reserve(query.size() + 16);
     bool afterDot = false;
@@ -87,10 +97,10 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
     const std::size_t n = query.size();
     while (i < n) {
         const char c = query[i];
-        if (c == '\'' || c == '"') {
+        if (c == '\'' || (c == '"' && !rules.ansiQuotes)) {
             std::size_t j = i + 1;
             while (j < n) {
-                if (query[j] == '\\') {
+                if (query[j] == '\\' && !rules.noBackslashEscapes) {
                     j += 2;
                 } else if (query[j] == c) {
                     if (j + 1 < n && query[j + 1] == c) {
@@ -107,13 +117,14 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
             out.append(query.substr(i, j - i));
             i = j;
             afterDot = false;
-        } else if (c == '`') {
+        } else if (c == '`' || c == '"') {
+            // A quoted identifier: back-quoted, or in double quotes under ANSI_QUOTES.
             std::string ident;
             std::size_t j = i + 1;
             while (j < n) {
-                if (query[j] == '`') {
-                    if (j + 1 < n && query[j + 1] == '`') {
-                        ident.push_back('`');
+                if (query[j] == c) {
+                    if (j + 1 < n && query[j + 1] == c) {
+                        ident.push_back(c);
                         j += 2;
                         continue;
                     }
@@ -123,7 +134,7 @@ std::string renameDatabaseQualifier(std::string_view query, std::string_view fro
                 ident.push_back(query[j++]);
             }
             if (!afterDot && ident == from && j < n && query[j] == '.')
-                out += quoteIdentifier(to);
+                out += c == '`' ? quoteIdentifier(to) : doubleQuoted(to);
             else
                 out.append(query.substr(i, j - i));
             i = j;

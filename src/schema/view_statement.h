@@ -16,11 +16,20 @@ inline constexpr std::string_view kReplacementPrefix = "rep_";
 // for that character, and a lone backslash at the end stays.
 std::string unescapeDefinitionText(std::string_view text);
 
-// The query with every reference to database `from` used as a qualifier (`from`.`t` or
-// from.t) renamed to `to` (back-quoted). Quoted strings, and identifiers that follow a
-// dot (a table or column that happens to have the database's name), are left alone.
+// How a text quotes, by the sql_mode it was written in: under ANSI_QUOTES "x" is an
+// identifier, not a string; under NO_BACKSLASH_ESCAPES a backslash in a string is
+// itself.
+struct QuoteRules {
+    bool ansiQuotes = false;
+    bool noBackslashEscapes = false;
+};
+
+// The query with every reference to database `from` used as a qualifier (`from`.`t`,
+// "from"."t" under ANSI_QUOTES, or from.t) renamed to `to` (quoted as it was, back-quoted
+// where it was not). Quoted strings, and identifiers that follow a dot (a table or
+// column that happens to have the database's name), are left alone.
 std::string renameDatabaseQualifier(std::string_view query, std::string_view from,
-                                    std::string_view to);
+                                    std::string_view to, QuoteRules rules = {});
 
 // The CREATE VIEW statement of the view definition file at path, recreated in the
 // replacement database: the file's "query=" line unescaped, its qualifiers naming the

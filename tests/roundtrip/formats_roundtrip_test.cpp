@@ -71,7 +71,11 @@ const char* kEvolveQuery =
 
 // The same kinds of rounds on a table clustered on the hidden row id, on one with a
 // variable-length two-part key, on a CHAR key in a multi-byte character set, and the
-// three steps of a DROP, an ADD ... FIRST and a second ADD.
+// three steps of a DROP, an ADD ... FIRST and a second ADD. Then the changes of a column
+// the server makes without touching the records written before: a VARCHAR widened past
+// 255 bytes (its old values all shorter than 128, so their one-byte lengths still read
+// as the wider column's), utf8mb3 columns made utf8mb4, a column renamed, and NOT NULL
+// columns of a REDUNDANT table made nullable.
 const char* kOtherTablesSql = R"SQL(
 CREATE TABLE nokey (a INT, b VARCHAR(10), c INT NOT NULL) ENGINE=InnoDB;
 INSERT INTO nokey SELECT seq, CONCAT('b', seq), seq FROM seq_1_to_300;
@@ -98,6 +102,20 @@ ALTER TABLE issue DROP COLUMN a;
 ALTER TABLE issue ADD COLUMN c INT NOT NULL DEFAULT 7 FIRST;
 ALTER TABLE issue ADD COLUMN d VARCHAR(10) DEFAULT 'dee';
 INSERT INTO issue (id, b, c, d) VALUES (3, 'three', 33, 'x');
+CREATE TABLE retype (id INT PRIMARY KEY, v VARCHAR(100) CHARACTER SET latin1, c CHAR(5) CHARACTER SET utf8mb3,
+  u VARCHAR(40) CHARACTER SET utf8mb3 COLLATE utf8mb3_general_ci, old_name INT) ENGINE=InnoDB ROW_FORMAT=DYNAMIC;
+INSERT INTO retype SELECT seq, REPEAT('v', seq % 101), CONCAT('ä', seq), CONCAT('ö', seq), seq FROM seq_1_to_300;
+ALTER TABLE retype MODIFY v VARCHAR(300) CHARACTER SET latin1;
+ALTER TABLE retype MODIFY c CHAR(5) CHARACTER SET utf8mb4,
+  MODIFY u VARCHAR(40) CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
+ALTER TABLE retype RENAME COLUMN old_name TO new_name;
+INSERT INTO retype SELECT seq, REPEAT('w', seq - 100), CONCAT('😀', seq), CONCAT('🎨', seq), -seq FROM seq_301_to_400;
+CREATE TABLE nulled (id INT PRIMARY KEY, a INT NOT NULL, b VARCHAR(20) NOT NULL, c CHAR(3) NOT NULL) ENGINE=InnoDB
+  ROW_FORMAT=REDUNDANT;
+INSERT INTO nulled SELECT seq, seq, CONCAT('b', seq), 'ccc' FROM seq_1_to_300;
+ALTER TABLE nulled MODIFY a INT NULL, MODIFY b VARCHAR(20) NULL, MODIFY c CHAR(3) NULL;
+INSERT INTO nulled SELECT seq, IF(seq % 2, NULL, seq), IF(seq % 3, NULL, 'b'), IF(seq % 5, NULL, 'c')
+  FROM seq_301_to_400;
 )SQL";
 
 const char* kOtherTablesQuery = R"SQL(
@@ -105,6 +123,8 @@ SELECT HEX(d), HEX(e), a, c, f FROM `@P@@D@`.nokey ORDER BY c, a, d;
 SELECT z, v, n, HEX(y), HEX(t) FROM `@P@@D@`.vkey ORDER BY v, n;
 SELECT y, c FROM `@P@@D@`.ckey ORDER BY c;
 SELECT c, id, b, d FROM `@P@@D@`.issue ORDER BY id;
+SELECT id, HEX(v), HEX(c), HEX(u), new_name FROM `@P@@D@`.retype ORDER BY id;
+SELECT id, a, HEX(b), HEX(c) FROM `@P@@D@`.nulled ORDER BY id;
 )SQL";
 
 std::string instantSql(const std::string& db) {

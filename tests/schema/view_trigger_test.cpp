@@ -182,6 +182,48 @@ TEST(ViewTrigger, SavingIntoServerExecutesEachTrigger) {
                                                           "Error executing Trigger."}));
 }
 
+// A trigger written under ANSI_QUOTES names its database in double quotes, and one
+// under NO_BACKSLASH_ESCAPES keeps a backslash that ends a string: each is renamed by
+// its own rules and created under the flags that make its text read as it was written.
+TEST(ViewTrigger, TriggersAreCreatedInTheSqlModeTheirTextIsWrittenIn) {
+    const fs::path p = scratchFile(
+        "m.TRG",
+        "TYPE=TRIGGERS\n"
+        "triggers='CREATE DEFINER=\"u\"@\"h\" TRIGGER \"db1\".\"a\" BEFORE INSERT ON \"db1\".\"t\" FOR EACH ROW "
+        "INSERT INTO \"db1\".\"log\" VALUES (NEW.id, \\'db1.x\\' || \"db1\")' "
+        "'CREATE DEFINER=`u`@`h` TRIGGER b AFTER INSERT ON db1.t FOR EACH ROW SET @b = \\'c:\\\\\\', @c = db1.f()' "
+        "'CREATE DEFINER=`u`@`h` TRIGGER c AFTER UPDATE ON db1.t FOR EACH ROW SET @d = \"db1\".x'\n"
+        "sql_modes=1411383302 1412431872 1411383296\n");
+    const std::string mode = "SET @rep_sql_mode = @@SESSION.sql_mode;\nSET SESSION sql_mode = "
+                             "CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), '";
+    const std::string back = "SET SESSION sql_mode = @rep_sql_mode;\n";
+    Frame f;
+    EXPECT_EQ(triggerStatements(f.frame, p.string()),
+              mode + "PIPES_AS_CONCAT,ANSI_QUOTES');\nDELIMITER $$\nCREATE TRIGGER \"rep_db1\".\"a\" BEFORE INSERT ON "
+                     "\"rep_db1\".\"t\" FOR EACH ROW INSERT INTO \"rep_db1\".\"log\" VALUES (NEW.id, 'db1.x' || \"db1\")"
+                     "\n$$\nDELIMITER ;\n" +
+                  back + mode +
+                  "NO_BACKSLASH_ESCAPES');\nDELIMITER $$\nCREATE TRIGGER b AFTER INSERT ON `rep_db1`.t FOR EACH ROW "
+                  "SET @b = 'c:\\', @c = `rep_db1`.f()\n$$\nDELIMITER ;\n" +
+                  back +
+                  "DELIMITER $$\nCREATE TRIGGER c AFTER UPDATE ON `rep_db1`.t FOR EACH ROW SET @d = \"db1\".x\n$$\n"
+                  "DELIMITER ;\n");
+
+    Frame g;
+    RecordingExecutor server;
+    g.frame.serverConnection = &server;
+    g.settings.savingToServer = true;
+    EXPECT_EQ(triggerStatements(g.frame, p.string()), "");
+    ASSERT_EQ(server.statements.size(), 9u);
+    EXPECT_EQ(server.statements[0], "SET @rep_sql_mode = @@SESSION.sql_mode");
+    EXPECT_EQ(server.statements[1],
+              "SET SESSION sql_mode = CONCAT_WS(',', NULLIF(@@SESSION.sql_mode, ''), 'PIPES_AS_CONCAT,ANSI_QUOTES')");
+    EXPECT_EQ(server.statements[2].rfind("CREATE TRIGGER \"rep_db1\".\"a\"", 0), 0u) << server.statements[2];
+    EXPECT_EQ(server.statements[3], "SET SESSION sql_mode = @rep_sql_mode");
+    EXPECT_EQ(server.statements[8].rfind("CREATE TRIGGER c ", 0), 0u) << server.statements[8];
+    EXPECT_EQ(g.frontend.lines, std::vector<std::string>(3, "Trigger Created Successfully."));
+}
+
 TEST(ViewTrigger, ViewFileEdgeCases) {
     struct Case {
         const char* name;
