@@ -301,11 +301,24 @@ void scanDatabaseFolder(MainFrame& frame, const std::string& folder, CheckTree::
                 }
             }
         } else if (ext == "ibd") {
-            if (!base.empty() && !isFulltextAuxiliary(base) &&
-                std::find(definitionFiles.begin(), definitionFiles.end(), lowerAscii(base)) ==
-                    definitionFiles.end() &&
-                carriesSdi(joinPath(folder, name)))
+            if (base.empty() || isFulltextAuxiliary(base) ||
+                std::find(definitionFiles.begin(), definitionFiles.end(), lowerAscii(base)) !=
+                    definitionFiles.end())
+                continue;
+            const std::string path = joinPath(folder, name);
+            if (carriesSdi(path)) {
                 addTable(base);
+            } else if (definitionFiles.empty()) {
+                // A folder of MySQL 8, whose tables have no .frm: a tablespace whose first
+                // page does not show the SDI flag (damaged, cut short, or left by an older
+                // server without its .frm) is still the only file of its table.
+                const std::string line = "The tablespace " + path +
+                                         " shows no SDI in its first page: its table is listed and "
+                                         "cannot be saved.";
+                frame.addOutputLine(line);
+                frame.writeLog(line + "\r\n");
+                addTable(base);
+            }
         } else if (ext == "trg") {
             if (triggerNode == CheckTree::kNone)
                 triggerNode = tree.insertNode(databaseNode, "Trigger", kTagTriggerFolder, kImageTrigger);

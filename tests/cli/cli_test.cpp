@@ -5,6 +5,7 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -366,6 +367,11 @@ fs::path mysql8Folder() {
     broken.at(3 * 16384 + 427 + 33 + 500) = 0;
     broken.at(3 * 16384 + 427 + 33 + 501) = 0;
     dunmore::test::writeFileText(db / "broken.ibd", broken);
+    // The first page never written (all zeros), and a file cut inside its first page.
+    std::string zeroed = dunmore::test::readFileText(ninja / "simple_table.ibd");
+    std::fill(zeroed.begin(), zeroed.begin() + 16384, '\0');
+    dunmore::test::writeFileText(db / "zeroed.ibd", zeroed);
+    dunmore::test::writeFileText(db / "cut.ibd", zeroed.substr(16384, 40));
     return db.parent_path();
 }
 
@@ -377,10 +383,12 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
               std::string::npos) << scan.out;
     EXPECT_NE(scan.out.find("\n    zipped            InnoDB  Compressed (MySQL 8.0.42)  ~2 rows   56.0 KiB  m8/zipped.ibd\n"),
               std::string::npos) << scan.out;
-    for (const char* unread : {"\n    secret    ", "\n    broken    "}) {
+    for (const char* unread : {"\n    secret    ", "\n    broken    ", "\n    zeroed    ", "\n    cut    "}) {
         const auto line = scan.out.find(unread);
         ASSERT_NE(line, std::string::npos) << unread << scan.out;
-        EXPECT_NE(scan.out.find("  (no definition: " + (data / "m8").string() + "/", line), std::string::npos) << scan.out;
+        const std::string text = scan.out.substr(line + 1, scan.out.find('\n', line + 1) - line - 1);
+        EXPECT_NE(text.find("  (no definition: "), std::string::npos) << text;
+        EXPECT_NE(text.find((data / "m8").string() + "/"), std::string::npos) << text;
     }
     const CliRun json = dunmore("scan '" + data.string() + "' --log-folder . --json");
     ASSERT_EQ(json.status, 0) << json.err;
@@ -422,6 +430,15 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
               std::string::npos) << save.out;
     EXPECT_NE(save.out.find("Table broken not saved: "), std::string::npos) << save.out;
     EXPECT_NE(save.out.find("the zlib stream does not inflate"), std::string::npos) << save.out;
+    // A tablespace whose first page shows no SDI is listed and said not saved.
+    for (const char* unread : {"zeroed", "cut"}) {
+        const std::string path = (data / "m8" / (std::string(unread) + ".ibd")).string();
+        EXPECT_NE(scan.out.find("The tablespace " + path + " shows no SDI in its first page: its table is listed "
+                                "and cannot be saved."),
+                  std::string::npos) << scan.out;
+        EXPECT_NE(save.out.find("Table " + std::string(unread) + " not saved: "), std::string::npos) << save.out;
+    }
+    EXPECT_NE(save.out.find((data / "m8" / "zeroed.ibd").string() + " carries no SDI"), std::string::npos) << save.out;
     const std::string script = dunmore::test::readFileText(out / "Scriptdata" / "m8.sql");
     EXPECT_NE(script.find("INSERT INTO `simple_table`(`id`,`name`,`age`,`email`) VALUES(5,'Eve',32,'eve@example.com');"),
               std::string::npos);
