@@ -468,6 +468,19 @@ TEST_F(Mysql8, PeerTablesSaveTheValuesTheirServersStored) {
         EXPECT_EQ(valuesOf(saved.rows), c.values);
     }
 
+    // sys.sys_config as MySQL's sys schema installs it: its six defaults, set by no one,
+    // set_time the time of the install (days before the files were committed, 2024-11-25).
+    std::vector<std::string> sysConfig;
+    for (const std::string& row : valuesOf(saveTable(kSakila.parent_path() / "sys" / "sys_config.ibd").rows))
+        sysConfig.push_back(std::regex_replace(row, std::regex("'2024-11-(1[0-9]|2[0-5]) [0-2][0-9]:[0-5][0-9]:[0-5][0-9]'"),
+                                               "INSTALL"));
+    EXPECT_EQ(sysConfig, (std::vector<std::string>{"('diagnostics.allow_i_s_tables','OFF',INSTALL,NULL)",
+                                                   "('diagnostics.include_raw','OFF',INSTALL,NULL)",
+                                                   "('ps_thread_trx_info.max_length','65535',INSTALL,NULL)",
+                                                   "('statement_performance_analyzer.limit','100',INSTALL,NULL)",
+                                                   "('statement_performance_analyzer.view',NULL,INSTALL,NULL)",
+                                                   "('statement_truncate_len','64',INSTALL,NULL)"}));
+
     // Rows made by formulas: innodb-java-reader's deletion test (1,000 rows left of 2,000
     // with odd keys, then 1,000 more) and ibdNinja's REPEAT(CONCAT('Data-', i, '-'), 30).
     const auto repeat = [](const std::string& s, int n) {

@@ -152,10 +152,10 @@ std::string heredocOf(const fs::path& script, const std::string& table) {
 TEST(Mysql8RoundTrip, PeerTablesLoadIntoMariadbAsTheirOwnSqlMakesThem) {
     // The tables of the peer fixtures whose making SQL MariaDB runs too: ibdNinja's for
     // MySQL 8.0.40 and 8.4.8 (instant ADD and DROP, every column type with generated
-    // columns, long values, 500 rows, a table altered on two servers in turn) and
-    // percona-parser's (a -03:00 session). The SQL
-    // makes the originals in a real MariaDB; the scripts of `save-script --target mariadb`
-    // load beside them; every table must read back the same. NOW() is the value each
+    // columns, long values, 500 rows, a table altered on two servers in turn, JSON
+    // documents after partial updates), percona-parser's (a -03:00 session) and
+    // InnoDB_rs's. The SQL makes the originals in a real MariaDB; the scripts of
+    // `save-script --target mariadb` load beside them; every table must read back the same. NOW() is the value each
     // server stored (ibdNinja's record listings), type_test's SQL ran on a latin1
     // connection (its UTF-8 text is stored twice encoded), and JSON documents compare
     // normalised, as MySQL keeps them in its own binary order.
@@ -222,6 +222,31 @@ TEST(Mysql8RoundTrip, PeerTablesLoadIntoMariadbAsTheirOwnSqlMakesThem) {
                          (latin1 ? "SET NAMES utf8mb4;\n" : "");
             select(v.db, table);
         }
+        // The JSON documents changed by partial updates after their SQL's INSERT: the
+        // originals hold them as they now stand (ibdNinja's *_current.txt).
+        struct JsonTable {
+            std::string sql, table;
+            std::vector<std::string> columns, documents;
+        };
+        const JsonTable kJson[] = {
+            {"13_json_partial_update.sql", "json_partial", {"doc1", "doc2"},
+             {"json_partial_inspect_doc1_current.txt", "json_partial_inspect_doc2_current.txt"}},
+            {"14_json_partial_large.sql", "json_partial_large", {"doc"}, {"json_partial_large_inspect_current.txt"}},
+            {"15_json_partial_purged.sql", "json_partial_purged", {"doc"}, {"json_partial_purged_inspect_current.txt"}},
+        };
+        for (const JsonTable& j : kJson) {
+            fs::copy_file(version / "fixtures" / (j.table + ".ibd"), data / v.db / (j.table + ".ibd"));
+            const std::string text = readFileText(version / "sql" / j.sql);
+            originals += text.substr(0, text.find("INSERT INTO ")) + "INSERT INTO " + j.table + " VALUES (1";
+            std::string columns = "id";
+            for (std::size_t i = 0; i < j.columns.size(); ++i) {
+                const std::string doc = readFileText(version / "expected" / j.documents[i]);
+                originals += ", '" + replaceAll(replaceAll(doc, "\\", "\\\\"), "'", "\\'") + "'";
+                columns += ", JSON_NORMALIZE(" + j.columns[i] + ")";
+            }
+            originals += ");\n";
+            query += "SELECT " + columns + " FROM `@P@" + v.db + "`.`" + j.table + "`;\n";
+        }
     }
     const fs::path percona = kMysql8 / "percona-parser" / "tests";
     fs::create_directories(data / "percona");
@@ -232,6 +257,14 @@ TEST(Mysql8RoundTrip, PeerTablesLoadIntoMariadbAsTheirOwnSqlMakesThem) {
         originals += heredocOf(percona / script, table) + "\n";
         select("percona", table);
     }
+    // InnoDB_rs's table of MySQL 8.0.38 with the rows its tests state.
+    const fs::path rs = kMysql8 / "InnoDB_rs" / "test_data";
+    fs::create_directories(data / "rs");
+    fs::copy_file(rs / "float_sample.ibd", data / "rs" / "float_sample.ibd");
+    originals += "CREATE DATABASE rs;\nUSE rs;\n" +
+                 replaceAll(readFileText(rs / "double_test_table.sql"), "utf8mb4_0900_ai_ci", "utf8mb4_uca1400_ai_ci") +
+                 "\nINSERT INTO float_sample VALUES ('test1', 1.1, 2.2), ('test2', -0.9, -1.42);\n";
+    select("rs", "float_sample");
 
     const TwoSides sides =
         originalsBesideCopies("mysql8_peer_tables", data, work, originals + "SET TIMESTAMP = DEFAULT;\n", query);
