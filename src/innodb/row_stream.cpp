@@ -17,7 +17,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-#include <unordered_set>
 
 namespace dunmore::innodb {
 
@@ -343,16 +342,20 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
 std::uint32_t countLeafPages(core::MainFrame& frame, InnodbReader& ctx, TablespaceSlot slot,
                              std::uint32_t firstLeaf) {
     core::ReadOnlyFile& file = slotFile(ctx, slot);
+    // Only the page headers are read: a handle without read-ahead reads their 38 bytes,
+    // not the whole file through the window before the walk reads it again.
+    core::ReadOnlyFile headerOnly = file.duplicate(kFilHeaderSize);
+    core::ReadOnlyFile& headers = headerOnly.isOpen() ? headerOnly : file;
     const std::uint64_t pages = slotPageCount(ctx, slot);
     const TablespaceFormat format = slotFormat(ctx, slot);
-    std::unordered_set<std::uint32_t> visited;
+    VisitedPages visited(pages);
     std::uint32_t count = 0;
     for (std::uint32_t p = firstLeaf; p != kFilNull;) {
         ++count;
         if (frame.stopRequested() || p >= pages || count > pages) break;
         if (slot == TablespaceSlot::SystemTablespace && p == 0) break;
-        if (!visited.insert(p).second) break;
-        const auto fil = readStoredFilHeader(file, format, p);
+        if (visited.testAndSet(p)) break;
+        const auto fil = readStoredFilHeader(headers, format, p);
         if (!fil) break;
         p = fil->nextPage;
     }

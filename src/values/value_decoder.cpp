@@ -618,7 +618,8 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
 
     // Bytes past those given read as zero (a copy of a short value; the stored size is at
     // most 72 bytes). The sign bit of the first byte is not part of the digits.
-    const std::uint32_t size = packedDecimalSize(precision, decimals);
+    const std::uint32_t size = kDigitsToBytes[intg0x] + kGroupBytes * (d.intg0 + d.frac0) +
+                               kDigitsToBytes[d.frac0x];
     std::array<std::uint8_t, 96> copy{};
     const std::uint8_t* start = bytes.data();
     if (bytes.size() < size || bytes.empty()) {
