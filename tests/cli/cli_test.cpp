@@ -392,7 +392,8 @@ TEST(Cli, Mysql8FoldersListSaveAndRefuseOutLoud) {
     }
     const CliRun json = dunmore("scan '" + data.string() + "' --log-folder . --json");
     ASSERT_EQ(json.status, 0) << json.err;
-    for (const auto& db : nlohmann::json::parse(json.out)["databases"])
+    const auto listing = nlohmann::json::parse(json.out);
+    for (const auto& db : listing["databases"])
         for (const auto& t : db["tables"]) {
             if (t["name"] != "simple_table") continue;
             EXPECT_EQ(t["engine"], "InnoDB");
