@@ -97,6 +97,19 @@ std::size_t utf8SequenceLength(core::ByteSpan text, std::size_t i) {
     return n;
 }
 
+// Bytes no server writes for column (a month 13, a DECIMAL digit group above its digits)
+// are damage: their text would be a value never stored. False then, with whole cleared
+// and the reason in ctx.valueLoss.
+bool storedValueHolds(InnodbReader& ctx, const core::ColumnDefinition& column, core::ByteSpan bytes,
+                      bool* whole) {
+    const char* fault = values::storedValueFault(column, bytes);
+    if (fault == nullptr) return true;
+    if (whole) *whole = false;
+    if (ctx.valueLoss.empty())
+        ctx.valueLoss = "its value of " + column.name + " is not one a server stores (" + fault + ")";
+    return false;
+}
+
 }  // namespace
 
 bool isUnsignedInteger(const core::InnodbColumn& field) {
@@ -143,21 +156,23 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
         }
         // A save into a server sends every value in its statement: a file the server
         // would have to read from the client's disk is no way to get it there.
-        const auto lost = [&] {
+        const auto lost = [&](const core::Status& why) {
             // Part of the value is lost: a text of the rest would be a value never stored.
             if (whole) *whole = false;
+            if (ctx.valueLoss.empty())
+                ctx.valueLoss = "its value of " + column.name + " cannot be read whole (" + why.message() + ")";
             out.clear();
             return false;
         };
         if (blob && !settings.savingToServer && !settings.blobsInline) {
             core::Status read;
             out = extractExternalBlob(ctx, settings, bytes, &read);
-            if (!read) return lost();
+            if (!read) return lost(read);
             if (!out.empty()) return false;
             // No blob file could be written: the value still reaches the output whole.
         }
         core::Bytes value;
-        if (!readExternalValue(ctx, bytes, value)) return lost();
+        if (const core::Status read = readExternalValue(ctx, bytes, value); !read) return lost(read);
         const core::Bytes& whole = value;
         if (blob && settings.blobsInline) {
             // The stored bytes as they are, whatever the column's character set: the
@@ -205,6 +220,7 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
             values::decodeColumnValue(signedness, view, options, out);
         } else {
             values::decodeColumnValue(column, view, options, out);
+            storedValueHolds(ctx, column, view, whole);
         }
         return false;
     }
@@ -213,6 +229,7 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
         return false;
     }
     values::decodeColumnValue(column, bytes, options, out);
+    storedValueHolds(ctx, column, bytes, whole);
     return false;
 }
 

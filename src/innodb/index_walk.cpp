@@ -442,6 +442,7 @@ bool isCompactRecordPage(core::ByteSpan page) {
 bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
                       core::ByteSpan page, std::uint32_t origin, std::uint32_t fieldAreaLength,
                       std::uint32_t nullBitmapSize) {
+    ctx.valueLoss.clear();
     if (ctx.sdiRootPage != 0) return decodeSdiLeafRecord(ctx, settings, page, origin, fieldAreaLength);
     if (!isCompactRecordPage(page)) return decodeRedundantLeafRecord(ctx, settings, page, origin);
     RecordCursor at;

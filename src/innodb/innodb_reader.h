@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace dunmore::innodb {
@@ -43,6 +44,9 @@ struct InnodbTableState {
     // through one) and the null-bitmap bytes of those records.
     std::uint32_t instantCoreFields = 0;
     std::uint32_t instantCoreNullBytes = 0;
+    // Why the record decoded last lost a value ("its value of c cannot be read whole
+    // (...)": an off-page value whose pages cannot be read to its length); empty when none.
+    std::string valueLoss;
 };
 
 // The reading of one InnoDB table: its definition, its layout, its page buffer, its .ibd

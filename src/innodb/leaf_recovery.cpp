@@ -24,6 +24,7 @@
 #include <bitset>
 #include <optional>
 #include <set>
+#include <tuple>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -369,7 +370,8 @@ private:
         return core::Status::ok();
     }
 
-    core::Status leafKeys(std::uint32_t p, bool collectSeen, bool& any) {
+    // The first and last keys of leaf p; each key also goes to collect when given.
+    core::Status leafKeys(std::uint32_t p, std::unordered_set<std::string>* collect, bool& any) {
         if (auto st = readAt(p); !st) return st;
         LeafKeys& keys = m_leafKeys[p];
         const std::uint32_t nullBitmap = prepareWalkLayout(m_ctx);
@@ -377,7 +379,7 @@ private:
             auto key = readClusterKey(m_ctx, m_view, r.origin, nullBitmap, false);
             if (!key) return true;
             any = true;
-            if (collectSeen) m_seen.insert(joinedKey(*key));
+            if (collect) collect->insert(joinedKey(*key));
             if (!keys.first) keys.first = *key;
             keys.last = std::move(*key);
             return true;
@@ -389,7 +391,7 @@ private:
         for (const std::uint32_t p : m_counts.pagesRead) {
             m_known.insert(p);
             bool any = false;
-            if (auto st = leafKeys(p, true, any); !st) return st;
+            if (auto st = leafKeys(p, &m_seen, any); !st) return st;
         }
         return core::Status::ok();
     }
@@ -404,7 +406,19 @@ private:
         for (const std::uint32_t p : m_known) link(p);
         for (std::uint32_t p = 0; p < m_info.size(); ++p)
             if (ourLeaf(p) && !m_known.count(p) && !isFree(p)) link(p);
-        std::vector<std::pair<ClusterKey, std::uint32_t>> order;
+        // A leaf that a node pointer or a linked leaf names is a page of the index; one
+        // that none names may be an old copy (where the space map has no say, or keeps
+        // it): its records are taken only where no named leaf holds their keys, and at
+        // the same first key a named leaf goes first.
+        struct Candidate {
+            ClusterKey first;
+            bool unnamed = false;
+            std::uint32_t page = 0;
+            bool operator<(const Candidate& o) const {
+                return std::tie(first, unnamed, page) < std::tie(o.first, o.unnamed, o.page);
+            }
+        };
+        std::vector<Candidate> order;
         for (std::uint32_t p = 0; p < m_info.size(); ++p) {
             if (!ourLeaf(p) || m_known.count(p)) continue;
             if (m_info[p].kind == Kind::OtherFormat) {
@@ -416,16 +430,18 @@ private:
                 continue;
             }
             bool any = false;
-            if (auto st = leafKeys(p, false, any); !st) return st;
+            const bool named = m_referenced.count(p) != 0;
+            if (auto st = leafKeys(p, named ? &m_claimed : nullptr, any); !st) return st;
             if (!any) continue;
-            order.emplace_back(*m_leafKeys[p].first, p);
+            order.push_back({*m_leafKeys[p].first, !named, p});
         }
         std::sort(order.begin(), order.end());
         const std::uint32_t nullBitmap = prepareWalkLayout(m_ctx);
         for (const auto& candidate : order) {
             // A plain variable: clang 14 does not let the lambda below capture a
             // structured binding.
-            const std::uint32_t p = candidate.second;
+            const std::uint32_t p = candidate.page;
+            const bool unnamed = candidate.unnamed;
             if (stopRequested()) return core::Status::ok();
             ++m_counts.pagesVisited;
             if (auto st = readAt(p); !st) return st;
@@ -442,7 +458,8 @@ private:
                     m_damage.recordUnreadable(p);
                     return true;
                 }
-                if (!m_seen.insert(joinedKey(*key)).second) {
+                std::string joined = joinedKey(*key);
+                if ((unnamed && m_claimed.count(joined)) || !m_seen.insert(std::move(joined)).second) {
                     ++m_damage.duplicateRecords;
                     return true;
                 }
@@ -641,6 +658,7 @@ private:
     std::unordered_set<std::uint32_t> m_referenced;
     std::unordered_map<std::uint32_t, LeafKeys> m_leafKeys;
     std::unordered_set<std::string> m_seen;
+    std::unordered_set<std::string> m_claimed;  // keys of the leaves the index names
     std::set<std::uint32_t> m_known;
     std::vector<std::uint8_t> m_descriptor;
     std::uint32_t m_descriptorPage = kFilNull;
@@ -686,6 +704,9 @@ std::vector<std::string> LeafDamage::reportLines() const {
     for (const auto& [page, count] : unreadableRecords)
         lines.push_back(std::to_string(count) + " record(s) of page " + std::to_string(page) +
                         " could not be read and were skipped.");
+    for (const std::string& row : lostRows) lines.push_back(row + ".");
+    if (namedRowsLeftOut != 0)
+        lines.push_back(std::to_string(namedRowsLeftOut) + " more row(s) lost to values that cannot be read whole.");
     if (salvagedPages != 0)
         lines.push_back(std::to_string(salvagedRecords) + " rows were read from " +
                         std::to_string(salvagedPages) + " leaf page(s) found by a scan of " +
@@ -698,6 +719,29 @@ std::vector<std::string> LeafDamage::reportLines() const {
                         " leaf page(s) that the space map marks free (old copies) were passed over.");
     for (const auto& n : notes) lines.push_back(n + ".");
     return lines;
+}
+
+void LeafDamage::recordLostRow(std::uint32_t page, const std::string& key, const std::string& why) {
+    recordUnreadable(page);
+    if (lostRows.size() >= kNamedLostRows) {
+        ++namedRowsLeftOut;
+        return;
+    }
+    lostRows.push_back((key.empty() ? "a row of page " + std::to_string(page) : "row with " + keyNames + " " + key) +
+                       " lost: " + why);
+}
+
+void recordRefused(InnodbReader& ctx, core::AppSettings& settings, core::ByteSpan page,
+                   const LeafRecord& record, std::uint32_t nullBitmapSize, LeafDamage& damage) {
+    if (ctx.valueLoss.empty()) {
+        damage.recordUnreadable(record.page);
+        return;
+    }
+    std::string key;
+    if (isCompactIndexPage(page))
+        if (const auto k = readClusterKey(ctx, page, record.origin, nullBitmapSize, false))
+            key = keyText(ctx, settings, *k);
+    damage.recordLostRow(record.page, key, ctx.valueLoss);
 }
 
 std::string LeafDamage::lossSummary() const {

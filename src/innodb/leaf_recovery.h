@@ -45,7 +45,16 @@ struct LeafDamage {
     // instant ALTER layout that cannot be known); none of them is handed on then.
     std::string layoutProblem;
 
+    // Rows lost to a value that cannot be read (InnodbReader::valueLoss), by their key:
+    // the first kNamedLostRows as "row with id 7 lost: its value of c cannot be read whole
+    // (...)", then only counted in namedRowsLeftOut.
+    static constexpr std::size_t kNamedLostRows = 20;
+    std::vector<std::string> lostRows;
+    std::uint64_t namedRowsLeftOut = 0;
+
     void recordUnreadable(std::uint32_t page) { ++unreadableRecords[page]; }
+    // recordUnreadable, and the row named by its key text (empty: not readable) and why.
+    void recordLostRow(std::uint32_t page, const std::string& key, const std::string& why);
     std::uint64_t unreadableCount() const;
     // Every row of the index was handed on.
     bool complete() const {
@@ -81,6 +90,11 @@ core::Status walkClusteredIndex(
 
 // The names of the clustering key as the damage report gives them (LeafDamage::keyNames).
 std::string clusterKeyNames(const InnodbReader& ctx);
+
+// A record of page that decodeLeafRecord refused: counted as unreadable, and when a value
+// of it was lost (ctx.valueLoss) the row is named by its key with that reason.
+void recordRefused(InnodbReader& ctx, core::AppSettings& settings, core::ByteSpan page,
+                   const LeafRecord& record, std::uint32_t nullBitmapSize, LeafDamage& damage);
 
 // The clustered index id of a table in the loaded dictionary (live records first), 0 when
 // not known.

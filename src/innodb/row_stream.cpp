@@ -283,7 +283,7 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
                 if (!decodeLeafRecord(ctx, settings, page, record.origin, record.fieldAreaLength,
                                       nullBitmap)) {
                     // Values of a record that does not parse would be guesses.
-                    damage.recordUnreadable(record.page);
+                    recordRefused(ctx, settings, page, record, nullBitmap, damage);
                     return true;
                 }
                 return sink.acceptRow(ctx.columns);

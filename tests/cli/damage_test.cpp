@@ -343,6 +343,138 @@ TEST_F(DamagedFolders, NothingOfOneTableSurvivesIntoTheNext) {
     for (std::size_t i = 1; i < products.size(); ++i) EXPECT_EQ(products[i], products[0]);
 }
 
+// The BLOB pages (type 10) of library.books hold the off-page parts of two long values:
+// the summary of one book over two pages, the cover of another on one. With one of them
+// zeroed or with a flipped bit, a save with blob files, with the values inline and a check
+// each lose that book's row whole and name it (its key and the column whose value cannot
+// be read): every other row is saved as stored, never the row with a value cut short.
+TEST_F(DamagedFolders, ADamagedBlobPageLosesItsRowWholeAndNamesIt) {
+    const std::string books = readFileText(kSample / "library/books.ibd");
+    std::vector<std::size_t> blobPages;
+    for (std::size_t p = 0; p < books.size() / kPage; ++p)
+        if (static_cast<std::uint8_t>(books[p * kPage + 24]) == 0 && books[p * kPage + 25] == 10)
+            blobPages.push_back(p);
+    ASSERT_EQ(blobPages.size(), 3u);
+    const std::string intactInline =
+        "save-script " + shellQuote(kSample.string()) + " " + shellQuote((kRoot / "blob_inline" / "out").string());
+    const Outcome inlined = dunmore(intactInline + " library --blobs inline", kRoot / "blob_inline");
+    ASSERT_EQ(inlined.status, 0) << inlined.err;
+    ASSERT_EQ(inlined.values.size(),
+              std::count_if(s_intact->values.begin(), s_intact->values.end(),
+                            [](const std::string& row) { return row.starts_with("library."); }));
+    struct Damage { const char* name; std::function<void(std::string&, std::size_t)> change; };
+    const Damage kDamage[] = {
+        {"zeroed", [](std::string& b, std::size_t p) { setRun(b, p * kPage, kPage, '\0'); }},
+        {"bit flipped", [](std::string& b, std::size_t p) { b[p * kPage + 2000] ^= 0x04; }},
+    };
+    std::set<std::string> lostRows;
+    for (const std::size_t page : blobPages)
+    for (const auto& d : kDamage) {
+        const std::string name = "BLOB page " + std::to_string(page) + " " + d.name;
+        SCOPED_TRACE(name);
+        std::string bytes = books;
+        d.change(bytes, page);
+        const fs::path dir = damagedCopy("blob_" + std::to_string(page) + "_" + std::string(d.name).substr(0, 3),
+                                         "library/books.ibd", bytes);
+        const fs::path work = dir.parent_path();
+        const Outcome check = dunmore("check " + shellQuote(dir.string()) + " library.books", work / "check");
+        EXPECT_EQ(check.status, 1) << check.out;
+        EXPECT_NE(check.out.find("library.books (table): DAMAGED: "), std::string::npos) << check.out;
+        for (const bool inlineValues : {false, true}) {
+            const Outcome save = dunmore("save-script " + shellQuote(dir.string()) + " " +
+                                             shellQuote((work / "save" / "out").string()) + " library" +
+                                             (inlineValues ? " --blobs inline" : ""),
+                                         work / "save");
+            const auto& intact = inlineValues ? inlined.values : s_intact->values;
+            EXPECT_EQ(save.status, 1) << save.err;
+            EXPECT_NE(save.err.find("FAILED: "), std::string::npos) << save.err;
+            std::size_t bookRows = 0;
+            for (const auto& row : save.values) {
+                EXPECT_EQ(intact.count(row), 1u) << row.substr(0, 300);
+                if (row.starts_with("library.books VALUES(")) ++bookRows;
+            }
+            EXPECT_EQ(bookRows, 9u);
+            // The row lost is named by its key, with the value that could not be read.
+            const std::smatch named = [&] {
+                std::smatch m;
+                const std::regex line("row with isbn (978000000010[0-9]) lost: its value of (summary|cover) "
+                                             "cannot be read whole \\([^\n]*page " +
+                                             std::to_string(page) + "[^\n]*\\)\\.\n");
+                std::regex_search(save.log, m, line);
+                return m;
+            }();
+            ASSERT_FALSE(named.empty()) << save.log;
+            lostRows.insert(named[1].str() + " " + named[2].str());
+            EXPECT_NE(check.out.find(named[0].str()), std::string::npos) << check.out;
+            for (const auto& row : save.values)
+                if (row.starts_with("library.books VALUES("))
+                    EXPECT_EQ(row.find("('" + named[1].str() + "'"), std::string::npos) << "the lost row was saved";
+            // No blob file holds a part of a value.
+            const fs::path blobs = work / "save" / "out" / "blobdata";
+            if (fs::exists(blobs))
+                for (const auto& e : fs::directory_iterator(blobs)) {
+                    const std::string value = readFileText(e.path());
+                    EXPECT_TRUE(std::any_of(s_intact->values.begin(), s_intact->values.end(),
+                                            [&](const std::string& row) { return row.find("<" + value + ">") != std::string::npos; }))
+                        << e.path();
+                }
+        }
+        if (!HasFailure()) fs::remove_all(work);
+    }
+    // The two pages of the summary lose one row, the cover's page another.
+    EXPECT_EQ(lostRows, (std::set<std::string>{"9780000000104 summary", "9780000000108 cover"}));
+}
+
+// A .frm that cannot be read, with no data file beside it (a table kept in ibdata1 has
+// none): the scan lists the table with the reason, the save reports it not saved with
+// that reason in its summary and log and exits 1, the check says the same; the other
+// tables are saved whole.
+TEST_F(DamagedFolders, AnUnreadableDefinitionWithoutDataFilesIsListedAndNotSaved) {
+    const std::string books = readFileText(kSample / "library/books.frm");
+    std::string zeroed = books;
+    setRun(zeroed, 0, 4096, '\0');
+    const std::map<std::string, std::string> definitions = {
+        {"library/lost_text.frm", "not a definition at all"},
+        {"library/lost_cut.frm", books.substr(0, 64)},
+        {"library/lost_zeroed.frm", zeroed},
+    };
+    const fs::path dir = damagedCopy("lost_frm", std::map<std::string, std::string>{});
+    for (const auto& [file, bytes] : definitions) writeFileText(dir / file, bytes);
+    const fs::path work = dir.parent_path();
+    const Outcome scan = dunmore("scan " + shellQuote(dir.string()), work / "scan");
+    EXPECT_EQ(scan.status, 0) << scan.err;
+    const Outcome check = dunmore("check " + shellQuote(dir.string()) + " library", work / "check");
+    EXPECT_EQ(check.status, 1) << check.out;
+    const Outcome save = dunmore("save-script " + shellQuote(dir.string()) + " " +
+                                     shellQuote((work / "save" / "out").string()) + " library",
+                                 work / "save");
+    EXPECT_EQ(save.status, 1) << save.err;
+    for (const auto& [file, bytes] : definitions) {
+        const std::string table = fs::path(file).stem().string();
+        SCOPED_TRACE(table);
+        // The scan's line of the table gives why it cannot be read.
+        const std::regex listed("\n +" + table + " [^\n]*\\((definition damaged|[^\n]*cannot be read)[^\n]*" +
+                                table + "\\.frm\\)?\n");
+        EXPECT_TRUE(std::regex_search(scan.out, listed)) << scan.out;
+        EXPECT_NE(save.err.find("library." + table), std::string::npos) << save.err;
+        EXPECT_TRUE(std::regex_search(save.err, std::regex("library\\." + table + " +table +0 +FAILED: Table " +
+                                                           table + " not saved: [^\n]*" + table + "\\.frm")))
+            << save.err;
+        EXPECT_NE(save.log.find("Table " + table + " not saved: "), std::string::npos) << save.log;
+        EXPECT_NE(check.out.find("library." + table + " (table): DAMAGED: its definition cannot be read"),
+                  std::string::npos) << check.out;
+    }
+    // Every row of the other tables of library.
+    std::size_t rows = 0, intactRows = 0;
+    for (const auto& row : save.values) {
+        EXPECT_EQ(s_intact->values.count(row), 1u) << row.substr(0, 300);
+        ++rows;
+    }
+    for (const auto& row : s_intact->values) intactRows += row.starts_with("library.");
+    EXPECT_EQ(rows, intactRows);
+    if (!HasFailure()) fs::remove_all(work);
+}
+
 // dunmore check reads as a save reads and saves nothing: on the intact sample every item
 // reads; on a copy with a leaf page of library.visits zeroed and the second half of
 // library.authors.MYD overwritten with 0xFF it names both tables and what their rows

@@ -280,7 +280,7 @@ struct Reader {
             [&](core::ByteSpan page, const innodb::LeafRecord& r) {
                 if (!innodb::decodeLeafRecord(*ctx, settings, page, r.origin, r.fieldAreaLength,
                                               nullBitmap)) {
-                    t.damage.recordUnreadable(r.page);
+                    innodb::recordRefused(*ctx, settings, page, r, nullBitmap, t.damage);
                     return true;
                 }
                 std::vector<std::string> row;
@@ -623,7 +623,17 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
         std::set<std::uint32_t> lostPages;  // leaves whose rows are lost and named
         std::uint64_t unreadableRecords;   // records of intact pages that are skipped
         const char* reportHas = "";         // a line of the report that says what was passed over
+        std::string lostId;                 // the row of the unreadable record (default: the first)
     };
+    // The record whose bytes end right below the first record's header: the one before
+    // it in the page's heap.
+    std::string belowFirst;
+    for (std::uint32_t below = 0; const auto& p : places)
+        if (p.page == leaves[0] && p.origin < first && p.origin > below) {
+            below = p.origin;
+            belowFirst = p.id;
+        }
+    ASSERT_FALSE(belowFirst.empty());
     // A page of the first extent that no page uses (the file's extent is larger than its
     // index).
     std::uint32_t spare = 0;
@@ -663,14 +673,23 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
          [&](std::string& img) { setU32be(img, leaves[1] * kPage + 12, leaves[1]); reseal(img, leaves[1]); }, {}, 0},
         {"previous equals next",
          [&](std::string& img) { setU32be(img, leaves[1] * kPage + 8, leaves[2]); reseal(img, leaves[1]); }, {}, 0},
-        // A record whose length entry claims 16,383 bytes does not parse: it is skipped
-        // and counted (vc's entry is the first below the 1-byte null bitmap).
+        // A record whose length entry claims 16,128 bytes or more does not parse: it is
+        // skipped and counted (vc's entry is the first below the 1-byte null bitmap; made
+        // a 2-byte entry, its second byte is the one below, the last byte of the record
+        // before it in the page, which stays as stored).
         {"length entry reaching past the page",
          [&](std::string& img) {
              img[leaves[0] * kPage + first - 7] = static_cast<char>(0xBF);
-             img[leaves[0] * kPage + first - 8] = static_cast<char>(0xFF);
              reseal(img, leaves[0]);
          }, {}, 1},
+        // A value no server writes in a page that verifies (its checksum rewritten): the
+        // last byte of that record, the two fraction digits of its DECIMAL(12,2), made
+        // 255. The row is not read and is named with the reason.
+        {"DECIMAL digits above their range",
+         [&](std::string& img) {
+             img[leaves[0] * kPage + first - 8] = static_cast<char>(0xFF);
+             reseal(img, leaves[0]);
+         }, {}, 1, "its value of de is not one a server stores (a DECIMAL digit group above its digits)", belowFirst},
         // An old copy of a leaf the chain reads, found again by the scan that follows the
         // break: passed over where the space map marks it free, and where the map keeps it,
         // its records are met a second time and passed over; the rows stay in key order.
@@ -687,6 +706,25 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
              std::fill_n(img.begin() + leaves[4] * kPage, kPage, '\0');
          },
          {leaves[4]}, 0, "record(s) found a second time (an old copy of a page) were passed over"},
+        // The same copy, older than the index: its last record has since moved to the next
+        // leaf (its key there, the values of the row it was). With the first leaf lost every
+        // leaf is found by the scan, the copy beside the pages the index links: the row
+        // comes from the linked page, never from the copy.
+        {"older copy of a leaf in a page the space map keeps",
+         [&](std::string& img) {
+             copyPageTo(img, leaves[1], spare);
+             std::uint32_t lastOrigin = 0;
+             std::string nextId;
+             for (const auto& p : places) {
+                 if (p.page == leaves[1]) lastOrigin = p.origin;
+                 if (p.page == leaves[2] && nextId.empty()) nextId = p.id;
+             }
+             setU32be(img, spare * kPage + lastOrigin, static_cast<std::uint32_t>(std::stol(nextId)) ^ 0x80000000u);
+             reseal(img, spare);
+             keepInSpaceMap(img, spare);
+             std::fill_n(img.begin() + leaves[0] * kPage, kPage, '\0');
+         },
+         {leaves[0]}, 0, "record(s) found a second time (an old copy of a page) were passed over"},
         // Successor links that skip records: the page header's record count names them.
         {"record successor loops inside the page",
          [&](std::string& img) {
@@ -694,6 +732,10 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
              reseal(img, leaves[0]);
          }, {}, 0},
     };
+    // The rows as stored, by id: every row read from a damaged copy must be one of them.
+    std::map<std::string, std::vector<std::string>> stored;
+    for (const auto& row : base.read(s_withoutIbdata / "rt", "t_big").rows) stored[row[0]] = row;
+    ASSERT_EQ(stored.size(), places.size());
     for (const bool withDictionary : {false, true}) {
         const fs::path db = (withDictionary ? s_fixture->dataDir : s_withoutIbdata) / "rt";
         for (const auto& c : kCases) {
@@ -707,6 +749,10 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
             for (const auto& row : got.rows) ids.push_back(row[0]);
             const std::set<std::string> unique(ids.begin(), ids.end());
             EXPECT_EQ(unique.size(), ids.size()) << "a row came twice";
+            for (const auto& row : got.rows) {
+                const auto was = stored.find(row[0]);
+                EXPECT_TRUE(was != stored.end() && was->second == row) << "a row that was not stored: " << testing::PrintToString(row) << " stored " << (was == stored.end() ? std::string("none") : testing::PrintToString(was->second));
+            }
             const auto report = got.damage.reportLines();
             std::string text;
             for (const auto& l : report) text += l + "\n";
@@ -720,7 +766,8 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
                 continue;
             }
             auto want = idsWithout(c.lostPages);
-            if (c.unreadableRecords) want.erase(want.begin());
+            if (c.unreadableRecords)
+                want.erase(c.lostId.empty() ? want.begin() : std::find(want.begin(), want.end(), c.lostId));
             EXPECT_EQ(ids, want) << text;
             EXPECT_EQ(got.damage.unreadableCount(), c.unreadableRecords) << text;
             EXPECT_EQ(got.damage.complete(), c.lostPages.empty() && c.unreadableRecords == 0) << text;
