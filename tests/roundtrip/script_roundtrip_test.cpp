@@ -821,12 +821,30 @@ TEST(PageSizeRoundTrip, FoldersOf4And64KiBPagesHoldEveryValue) {
                       .find("many\t20000"),
                   std::string::npos);
 
-        // From the .ibd files alone: the page size comes from each file's own page 0.
-        const std::vector<std::string> own = {"rt_pages"};
-        const RoundTrip alone{std::string("pages_") + c.size + "_fpt", pageSizeSql(),
-                              pageSizeQuery(own), own, opts};
-        const CommandRun fromIbd = roundTrip(alone, true);
-        EXPECT_EQ(fromIbd.status, 0) << fromIbd.out;
+        // From the .ibd files alone the page size comes from each file's own page 0: the
+        // save of the same folder without ibdata1 is the one made with it, statement for
+        // statement and long value for long value (the same folder, no server of its own).
+        const fs::path work = scratch(rt.name + "_fpt");
+        fs::copy(source, work / "data", fs::copy_options::recursive);
+        fs::remove(work / "data" / "ibdata1");
+        const CommandRun with = saveScript(source, work / "with", {"rt_pages"}, work);
+        const CommandRun without = saveScript(work / "data", work / "without", {"rt_pages"}, work);
+        EXPECT_EQ(with.status, 0) << with.out;
+        EXPECT_EQ(without.status, 0) << without.out;
+        const std::string script = scriptsOf(work / "with");
+        for (const auto& t : pageSizeFolderTables())
+            if (t.db == "rt_pages")
+                EXPECT_NE(script.find("INSERT INTO `" + t.name + "`"), std::string::npos) << t.name;
+        EXPECT_EQ(replaceAll(scriptsOf(work / "without"), (work / "without").string(), (work / "with").string()),
+                  script);
+        const auto blobFiles = [](const fs::path& out) {
+            std::map<std::string, std::string> files;
+            if (fs::is_directory(out / "Scriptdata" / "blobdata"))
+                for (const auto& e : fs::directory_iterator(out / "Scriptdata" / "blobdata"))
+                    files[e.path().filename().string()] = readFileText(e.path());
+            return files;
+        };
+        EXPECT_EQ(blobFiles(work / "without"), blobFiles(work / "with"));
     }
 }
 
