@@ -12,7 +12,8 @@
 // order, and the length entries follow as in every compact record. A record without
 // either flag stores the fields of the table before its first instant ALTER (version 0,
 // including columns dropped since). Fields a record lacks take the column's instant
-// default from the SDI. Format notes: docs/formats/innodb.md.
+// default from the SDI. A field count outside the fields before the first instant ADD
+// and the table's, or a row version newer than the table's, is damage. Format notes: docs/formats/innodb.md.
 #include "innodb/sdi_rows.h"
 
 #include "innodb/column_layout.h"
@@ -83,10 +84,20 @@ Mysql8RecordShape mysql8RecordShape(const InnodbReader& ctx, core::ByteSpan page
             }
             count = ((count & 0x7F) << 8) | *second;
         }
-        for (std::size_t i = 0; i < fields.size() && i < count; ++i) shape.present[i] = true;
+        // A record written after an instant ADD stores at least the fields from before
+        // the first one and at most the table's: another count is damage.
+        const auto core = static_cast<std::size_t>(std::count_if(fields.begin(), fields.end(), inVersionZero));
+        if (count < core || count > fields.size()) {
+            shape.ok = false;
+            return shape;
+        }
+        for (std::size_t i = 0; i < count; ++i) shape.present[i] = true;
     } else if (header->infoBits & kInfoVersionFlag) {
         const auto version = byteAt(cursor--);
-        if (!version) {
+        // No record is of a version newer than the table's last instant ADD or DROP.
+        std::uint32_t newest = 0;
+        for (const auto& f : fields) newest = std::max<std::uint32_t>({newest, f.versionAdded, f.versionDropped});
+        if (!version || *version > newest) {
             shape.ok = false;
             return shape;
         }

@@ -602,24 +602,37 @@ TEST_F(Mysql8, InstantColumnsOf8012To8028AreReadFromTheFieldCount) {
     // instant ADD carry the instant flag (0x80) and their field count (7) where 8.0.29+
     // puts the version flag (0x40) and the row version (2); the SDI names the columns
     // before the first instant ADD (instant_col=3) and no physical positions or versions.
+    // Row 4 is made a row written between the two ALTERs: 6 fields, without new_col2 (its
+    // null bits and the length of its VARCHAR name come first as before; the bytes of
+    // 'custom4' lie unread after the record), so it takes new_col2's default.
     const fs::path source = kNinja / "instant_add_col.ibd";
     constexpr std::uint64_t kLeaf = 4 * 16384;
-    std::vector<std::pair<std::uint64_t, std::uint8_t>> bytes;
     const std::string original = test::readFileText(source);
-    for (const std::uint64_t origin : {315u, 225u, 270u}) {
-        const auto info = static_cast<std::uint8_t>(original.at(kLeaf + origin - 5));
-        ASSERT_EQ(info & 0xF0, 0x40) << origin;
-        bytes.push_back({kLeaf + origin - 5, static_cast<std::uint8_t>((info & 0x0F) | 0x80)});
-        bytes.push_back({kLeaf + origin - 6, 7});
-    }
-    fs::path file = damagedCopy(source, "instant8012", bytes);
-    {
-        // The page stays consistent: its CRC-32C checksum is written again.
-        std::string image = test::readFileText(file);
+    // A copy with bytes of its leaf page changed, the page's CRC-32C checksum written again
+    // so that it stays consistent.
+    const auto sealedCopy = [&](const std::string& name,
+                                const std::vector<std::pair<std::uint64_t, std::uint8_t>>& bytes) {
+        std::string image = original;
+        for (const auto& [at, value] : bytes) image.at(kLeaf + at) = static_cast<char>(value);
         std::span<std::uint8_t> leaf(reinterpret_cast<std::uint8_t*>(image.data()) + kLeaf, 16384);
         innodb::writePageChecksum(leaf, innodb::PageChecksum::Crc32c);
+        const fs::path file = damagedCopy(source, name, {});
         test::writeFileText(file, image);
-    }
+        return file;
+    };
+    // Records at these origins with the instant flag and a field count.
+    const auto withFieldCounts = [&](const std::string& name,
+                                     const std::vector<std::pair<std::uint64_t, std::uint8_t>>& records) {
+        std::vector<std::pair<std::uint64_t, std::uint8_t>> bytes;
+        for (const auto& [origin, fields] : records) {
+            const auto info = static_cast<std::uint8_t>(original.at(kLeaf + origin - 5));
+            EXPECT_EQ(info & 0xF0, 0x40) << origin;
+            bytes.push_back({origin - 5, static_cast<std::uint8_t>((info & 0x0F) | 0x80)});
+            bytes.push_back({origin - 6, fields});
+        }
+        return sealedCopy(name, bytes);
+    };
+    const fs::path file = withFieldCounts("instant8012", {{315, 7}, {225, 6}, {270, 7}});  // rows 1, 4, 5
 
     core::ReadOnlyFile f;
     ASSERT_TRUE(f.open(source).isOk());
@@ -640,8 +653,28 @@ TEST_F(Mysql8, InstantColumnsOf8012To8028AreReadFromTheFieldCount) {
     EXPECT_EQ(saved.rows, (std::vector<std::string>{head + "1,'Row1',100,10,'default_value');",
                                                     head + "2,'Row2',200,0,'default_value');",
                                                     head + "3,'Row3',300,0,'default_value');",
-                                                    head + "4,'Row4',400,40,'custom4');",
+                                                    head + "4,'Row4',400,40,'default_value');",
                                                     head + "5,'Row5',500,50,'custom5');"}));
+
+    // A field count beyond the table's fields, or below those before the first instant
+    // ADD, is damage: that record is not saved, the others are.
+    for (const std::uint8_t bad : {8, 4}) {
+        SCOPED_TRACE(static_cast<int>(bad));
+        const SavedTable damaged = saveTable(
+            withFieldCounts("instant8012_bad" + std::to_string(bad), {{315, bad}, {225, 7}, {270, 7}}), doc.dump());
+        EXPECT_EQ(damaged.rows, (std::vector<std::string>{head + "2,'Row2',200,0,'default_value');",
+                                                          head + "3,'Row3',300,0,'default_value');",
+                                                          head + "4,'Row4',400,40,'custom4');",
+                                                          head + "5,'Row5',500,50,'custom5');"}));
+        EXPECT_NE(damaged.log.find("unreadable = 1."), std::string::npos) << damaged.log;
+    }
+    // So is a row version newer than the table's (2) in the file as 8.0.40 wrote it.
+    const SavedTable newer = saveTable(sealedCopy("instant_version9", {{225 - 6, 9}}));
+    EXPECT_EQ(valuesOf(newer.rows), (std::vector<std::string>{"(1,'Row1',100,10,'default_value')",
+                                                              "(2,'Row2',200,0,'default_value')",
+                                                              "(3,'Row3',300,0,'default_value')",
+                                                              "(5,'Row5',500,50,'custom5')"}));
+    EXPECT_NE(newer.log.find("unreadable = 1."), std::string::npos) << newer.log;
 }
 
 TEST_F(Mysql8, LobsOfTheNewFormatAreReadWhole) {
