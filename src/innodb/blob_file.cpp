@@ -134,6 +134,11 @@ core::Result<std::uint64_t> copyCompressedParts(core::ReadOnlyFile& file,
         offset = kFilPageNext;
         expectedType = kZblobPageType;
     }
+    // The stream holds the whole off-page part: one that ends sooner is a value cut short.
+    if (copied < ref.length)
+        return zblobDamage(file, pageNo,
+                           "the compressed value ends after " + std::to_string(copied) + " of its " +
+                               std::to_string(ref.length) + " bytes");
     return copied;
 }
 

@@ -98,13 +98,15 @@ std::size_t utf8SequenceLength(core::ByteSpan text, std::size_t i) {
 }
 
 // Bytes no server writes for column (a month 13, a DECIMAL digit group above its digits)
-// are damage: their text would be a value never stored. False then, with whole cleared
-// and the reason in ctx.valueLoss.
+// are damage: their text would be a value never stored. False then, with whole (when
+// given) cleared and the reason in ctx.valueLoss.
 bool storedValueHolds(InnodbReader& ctx, const core::ColumnDefinition& column, core::ByteSpan bytes,
                       bool* whole) {
     const char* fault = values::storedValueFault(column, bytes);
     if (fault == nullptr) return true;
-    if (whole) *whole = false;
+    // A caller that takes no answer (a key text, a default) is not reading a record.
+    if (!whole) return false;
+    *whole = false;
     if (ctx.valueLoss.empty())
         ctx.valueLoss = "its value of " + column.name + " is not one a server stores (" + fault + ")";
     return false;

@@ -302,4 +302,54 @@ TEST(Zlob, DamageIsNamedAndWhatWasReadStaysRead) {
     EXPECT_EQ(odd.status.code(), core::StatusCode::Unsupported);
 }
 
+// The older form of a ROW_FORMAT=COMPRESSED off-page part (MariaDB, MySQL 5.x): one zlib
+// stream over a chain of compressed BLOB pages (type 11, then 12), each naming the next in
+// its FIL header, the stream from byte 38. Read whole when the reference's length is the
+// stream's; a stream that ends before that length is a value cut short: Corrupt, named.
+TEST(ZipBlobChain, AStreamThatEndsBeforeTheValueIsDamage) {
+    const std::string text = textOf(7, 4000);
+    const std::string stream = deflated(text);
+    const std::size_t perPage = kPage - 38;
+    ASSERT_GT(stream.size(), perPage);
+    ASSERT_LE(stream.size(), 2 * perPage);
+    std::vector<PageBytes> pages{page(0, 8), page(1, 11), page(2, 12)};
+    setU32be(pages[1], 12, 2);
+    putBytes(pages[1], 38, stream.substr(0, perPage));
+    putBytes(pages[2], 38, stream.substr(perPage));
+    PageBytes all;
+    for (auto& p : pages) {
+        innodb::writeCompressedPageChecksum(p, innodb::PageChecksum::Crc32c);
+        all.insert(all.end(), p.begin(), p.end());
+    }
+    const fs::path path = fs::path(DUNMORE_FIXTURE_ROOT) / "zlob" / "zblob_chain.ibd";
+    test::writeFileText(path, std::string(all.begin(), all.end()));
+    core::ReadOnlyFile file;
+    ASSERT_TRUE(file.open(path).isOk());
+    innodb::TablespaceFormat format;
+    format.pageSize = 16384;
+    format.physicalPageSize = kPage;
+    format.zip = true;
+    for (const std::uint64_t length : {std::uint64_t{text.size()}, std::uint64_t{text.size() + 100}}) {
+        SCOPED_TRACE(length);
+        innodb::ExternalReference ref;
+        ref.pageNumber = 1;
+        ref.offset = 12;
+        ref.length = length;
+        std::string read;
+        const auto r = innodb::copyExternalParts(file, format, pages.size(), ref, [&](core::ByteSpan part) {
+            read.append(reinterpret_cast<const char*>(part.data()), part.size());
+            return true;
+        });
+        if (length == text.size()) {
+            ASSERT_TRUE(r.isOk()) << r.status().message();
+            EXPECT_EQ(read, text);
+        } else {
+            ASSERT_FALSE(r.isOk());
+            EXPECT_EQ(r.status().code(), core::StatusCode::Corrupt);
+            EXPECT_NE(r.status().message().find("the compressed value ends after 4000 of its 4100 bytes"),
+                      std::string::npos) << r.status().message();
+        }
+    }
+}
+
 }  // namespace
