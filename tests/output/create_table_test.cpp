@@ -4,6 +4,7 @@
 
 #include "core/main_frame.h"
 #include "schema/frm_reader.h"
+#include "schema/mysql8_collations.h"
 #include "support/frm_builder.h"
 #include "support/recording_frontend.h"
 
@@ -138,6 +139,40 @@ TEST(CreateTable, GeneratedAndInvisibleColumnsOfMysql8) {
               "Create TABLE  `t` (`id` INT NOT NULL, `g` INT GENERATED ALWAYS AS ((`id` * 2)) VIRTUAL, "
               "`a` INT INVISIBLE, `h` BIGINT GENERATED ALWAYS AS ((`id` + 1)) STORED, `n` INT NOT NULL, "
               "PRIMARY KEY (`id`))ENGINE=InnoDB;");
+}
+
+TEST(CreateTable, Mysql8CollationsAreKeptForMysqlAndNamedNearestForMariadb) {
+    // Numbers above 255 are collations only MySQL 8 has (utf8mb4_0900_as_cs 278,
+    // utf8mb4_0900_bin 309, utf8mb4_de_pb_0900_ai_ci 256); 255 is utf8mb4_0900_ai_ci.
+    const schema::CollationTable before = schema::applicationCollations();
+    schema::CollationTable collations = sampleCollations();
+    schema::addMysql8Collations(collations);
+    schema::setApplicationCollations(collations);
+    core::TableDefinitionState def = table(12, 255,
+                                           {keyed(col("id", 3, 11, 0, false), true, false), col("a", 15, 80, 278),
+                                            col("b", 15, 80, 309), col("c", 15, 80, 256), col("d", 15, 80, 45)});
+    core::AppSettings settings;
+    test::RecordingFrontend frontend;
+    core::MainFrame frame(settings, frontend);
+    EXPECT_EQ(formatCreateTableForTarget(frame, def, "t", "t", false),
+              "Create TABLE  `t` (`id` INT NOT NULL, `a` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_0900_as_cs, "
+              "`b` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_0900_bin, `c` VARCHAR(20) CHARSET utf8mb4 COLLATE "
+              "utf8mb4_de_pb_0900_ai_ci, `d` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_general_ci, PRIMARY KEY "
+              "(`id`))ENGINE=InnoDB DEFAULT CHARSET utf8mb4 COLLATE utf8mb4_0900_ai_ci;");
+    EXPECT_TRUE(frontend.lines.empty());
+    EXPECT_EQ(formatCreateTableForTarget(frame, def, "t", "t", true),
+              "Create TABLE  `t` (`id` INT NOT NULL, `a` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_uca1400_as_cs, "
+              "`b` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_bin, `c` VARCHAR(20) CHARSET utf8mb4 COLLATE "
+              "utf8mb4_uca1400_german2_ai_ci, `d` VARCHAR(20) CHARSET utf8mb4 COLLATE utf8mb4_general_ci, PRIMARY KEY "
+              "(`id`))ENGINE=InnoDB DEFAULT CHARSET utf8mb4 COLLATE utf8mb4_uca1400_ai_ci;");
+    const std::string said = " (the nearest MariaDB collation)";
+    EXPECT_EQ(frontend.lines,
+              (std::vector<std::string>{"Collation utf8mb4_0900_ai_ci of table t written as utf8mb4_uca1400_ai_ci" + said,
+                                        "Collation utf8mb4_0900_as_cs of table t written as utf8mb4_uca1400_as_cs" + said,
+                                        "Collation utf8mb4_0900_bin of table t written as utf8mb4_bin" + said,
+                                        "Collation utf8mb4_de_pb_0900_ai_ci of table t written as "
+                                        "utf8mb4_uca1400_german2_ai_ci" + said}));
+    schema::setApplicationCollations(before);
 }
 
 TEST(CreateTable, KeyPrefixesAreKept) {
