@@ -38,6 +38,9 @@ namespace {
 constexpr std::uint32_t kFilPageData = 38;
 constexpr std::uint32_t kFilPageNext = 12;
 constexpr std::uint32_t kBlobHeaderSize = 8;
+// FIL_PAGE_TYPE_BLOB, and MySQL 8's FIL_PAGE_SDI_BLOB of the SDI's long records.
+constexpr std::uint16_t kBlobPageType = 10;
+constexpr std::uint16_t kSdiBlobPageType = 18;
 constexpr std::uint16_t kZblobFirstPageType = 11;
 constexpr std::uint16_t kZblobPageType = 12;
 constexpr std::size_t kInflateChunk = 16384;
@@ -193,6 +196,12 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
         const auto read = readTablespacePage(file, format, pageNo, PageBuffer(page));
         if (!read) return core::Status::ioError(read.status().message() + " (part of an externally stored value)");
         if (!read->valid()) return damaged("BLOB page " + std::to_string(pageNo) + " damaged (" + read->problem + ")");
+        // A chain that leads to a page of another kind (an index page, a free page the
+        // server used again) would hand on bytes of another value or none.
+        if (const std::uint16_t type = decodeFilHeader(PageView(page)).pageType;
+            type != kBlobPageType && type != kSdiBlobPageType && (format.fullCrc32 || format.atomicBlobs))
+            return damaged("its part chain leads to page " + std::to_string(pageNo) + " of type " +
+                           std::to_string(type) + ", not a BLOB page");
         if (std::uint64_t{offset} + kBlobHeaderSize > pageSize)
             return damaged("a part header at offset " + std::to_string(offset) + " of page " +
                            std::to_string(pageNo));

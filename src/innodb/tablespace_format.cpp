@@ -23,6 +23,7 @@ namespace {
 constexpr std::uint32_t kFcrc32Marker = 1u << 4;
 constexpr std::uint32_t kFcrc32AlgorithmShift = 5;
 constexpr std::uint32_t kFcrc32AlgorithmMask = 0x7;
+constexpr std::uint32_t kAtomicBlobsFlag = 1u << 5;
 constexpr std::uint32_t kZipSsizeShift = 1;
 constexpr std::uint32_t kZipSsizeMask = 0xF;
 constexpr std::uint32_t kMaxZipSsize = 5;
@@ -221,6 +222,7 @@ TablespaceFormat readTablespaceFormat(core::ReadOnlyFile& file) {
             format.physicalPageSize = zipSize;
         }
         format.mysqlEncryption = (flags & kMysqlEncryptionFlag) != 0;
+        format.atomicBlobs = (flags & kAtomicBlobsFlag) != 0;
     }
     std::vector<std::uint8_t> page0(format.physicalPageSize);
     if (file.readAt(0, page0) == page0.size()) readCryptData(page0, format);

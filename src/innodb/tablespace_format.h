@@ -23,6 +23,11 @@ struct TablespaceFormat {
     bool zip = false;
     // MariaDB's full_crc32 layout (10.5+).
     bool fullCrc32 = false;
+    // The tablespace of a DYNAMIC or COMPRESSED table (the atomic-blobs bit of the space
+    // flags). Servers that write such tablespaces, and every full_crc32 one, mark each
+    // page of a BLOB chain with its type; older ones could leave the type of a BLOB page
+    // as it found it.
+    bool atomicBlobs = false;
     // The page compression algorithm the full_crc32 flags name (None: not compressed);
     // pages of other layouts name their own.
     PageCompression compression = PageCompression::None;

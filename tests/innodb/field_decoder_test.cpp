@@ -5,12 +5,14 @@
 
 #include "innodb/blob_file.h"
 #include "innodb/page_check.h"
+#include "innodb/tablespace_format.h"
 #include "support/fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -116,6 +118,15 @@ protected:
         putPart(image, 1, kFirstPart, 2, 0);
         putPart(image, 2, 20000 - kFirstPart, 0xFFFFFFFF, kFirstPart);
         test::writeFileText(m_dir / "t.ibd", image);
+        // The same with part 2 on a page of another type: an index page, and MySQL 8's
+        // SDI BLOB page.
+        for (const auto& [name, type] : {std::pair{"index.ibd", 17855}, std::pair{"sdi.ibd", 18}}) {
+            std::string retyped = image;
+            retyped[2 * 16384 + 24] = static_cast<char>(type >> 8);
+            retyped[2 * 16384 + 25] = static_cast<char>(type & 0xFF);
+            seal(retyped, 2);
+            test::writeFileText(m_dir / name, retyped);
+        }
         // The same with a byte of part 2 changed after the server wrote it.
         image[2 * 16384 + 100] ^= 0x01;
         test::writeFileText(m_dir / "damaged.ibd", image);
@@ -137,6 +148,9 @@ protected:
         putU32(img, base, length);
         putU32(img, base + 4, next);
         img.replace(base + 8, length, m_value.substr(from, length));
+        seal(img, page);
+    }
+    static void seal(std::string& img, std::uint32_t page) {
         innodb::writePageChecksum(
             std::span<std::uint8_t>(reinterpret_cast<std::uint8_t*>(img.data() + page * 16384), 16384),
             innodb::PageChecksum::FullCrc32);
@@ -204,6 +218,51 @@ TEST_F(ExternalValue, PartsAreCopiedToTheStatedLengthAcrossPages) {
         if (n.isOk()) EXPECT_EQ(*n, c.handed);
         else EXPECT_EQ(n.status().code(), core::StatusCode::Corrupt);
         EXPECT_EQ(got, m_value.substr(0, c.handed));
+    }
+}
+
+// A part chain that leads to a page which is no BLOB page is damage where the server
+// marks every BLOB page (full_crc32, DYNAMIC and COMPRESSED tablespaces); older
+// tablespaces, whose servers could leave a BLOB page's type as it was, read on.
+TEST_F(ExternalValue, APartOnAPageOfAnotherTypeIsDamageWhereServersMarkBlobPages) {
+    innodb::TablespaceFormat old = innodb::plainFormat(innodb::kDefaultPageSize);
+    innodb::TablespaceFormat fullCrc32 = old;
+    fullCrc32.fullCrc32 = true;
+    innodb::TablespaceFormat dynamic = old;
+    dynamic.atomicBlobs = true;
+    struct Case {
+        const char* name;
+        const char* file;
+        const innodb::TablespaceFormat* format;
+        bool whole;
+    };
+    const Case kCases[] = {
+        {"BLOB pages, full_crc32", "t.ibd", &fullCrc32, true},
+        {"index page, full_crc32", "index.ibd", &fullCrc32, false},
+        {"index page, DYNAMIC", "index.ibd", &dynamic, false},
+        {"index page, older tablespace", "index.ibd", &old, true},
+        {"SDI BLOB page, DYNAMIC", "sdi.ibd", &dynamic, true},
+    };
+    const std::string f = field("", 1, 20000);
+    const auto ref = innodb::readExternalReference(core::asBytes(f));
+    ASSERT_TRUE(ref.has_value());
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        core::ReadOnlyFile file;
+        ASSERT_TRUE(file.open(m_dir / c.file).isOk());
+        std::string got;
+        const auto n = innodb::copyExternalParts(file, *c.format, 3, *ref, [&](core::ByteSpan part) {
+            got += core::asText(part);
+            return true;
+        });
+        ASSERT_EQ(n.isOk(), c.whole) << (n.isOk() ? "" : n.status().message());
+        if (c.whole) {
+            EXPECT_EQ(got, m_value);
+        } else {
+            EXPECT_EQ(n.status().code(), core::StatusCode::Corrupt);
+            EXPECT_NE(n.status().message().find("page 2 of type 17855"), std::string::npos) << n.status().message();
+            EXPECT_EQ(got, m_value.substr(0, kFirstPart));
+        }
     }
 }
 
