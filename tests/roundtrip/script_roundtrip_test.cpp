@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 
 #include <array>
 #include <cstdio>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -364,7 +366,21 @@ TEST(ScriptRoundTrip, InterruptStopsAfterTheCurrentRow) {
     while ((n = ::read(pipeFds[0], buf, sizeof buf)) > 0) {
         output.append(buf, static_cast<std::size_t>(n));
         if (!interrupted && output.find("Processing Table big") != std::string::npos) {
-            ::usleep(10000);
+            // The stop comes once rows of big have reached the script (past its head and
+            // the CREATE TABLE), however slowly the save runs.
+            const fs::path script = out / "Scriptdata" / "rt_big.sql";
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+            std::error_code ec;
+            while (std::chrono::steady_clock::now() < deadline &&
+                   !(fs::file_size(script, ec) > 65536 && !ec)) {
+                // What the save prints meanwhile is read, so that it never waits on a full pipe.
+                pollfd ready{pipeFds[0], POLLIN, 0};
+                if (::poll(&ready, 1, 1) > 0 && (ready.revents & POLLIN)) {
+                    n = ::read(pipeFds[0], buf, sizeof buf);
+                    if (n <= 0) break;
+                    output.append(buf, static_cast<std::size_t>(n));
+                }
+            }
             ::kill(pid, SIGINT);
             interrupted = true;
         }
