@@ -45,6 +45,8 @@ struct DictionaryTrigger {
     std::string event;   // INSERT, UPDATE or DELETE
     std::uint64_t order = 0;
     std::string statement;
+    // The sql_mode it was created under: the names of its mode flags, comma-separated.
+    std::string sqlMode;
 };
 
 // What a data dictionary gave: its views and triggers, the number of stored routines, and

@@ -8,7 +8,7 @@
 //             view_definition (LONGBLOB), view_definition_utf8 (LONGTEXT), ...
 //   triggers: id, schema_id, name, event_type ENUM('INSERT','UPDATE','DELETE'), table_id,
 //             action_timing ENUM('BEFORE','AFTER'), action_order, action_statement,
-//             action_statement_utf8, ...
+//             action_statement_utf8, created, last_altered, sql_mode SET(...), ...
 //   routines: id, schema_id, name, type, ...
 #include "innodb/mysql8_dictionary.h"
 
@@ -166,6 +166,7 @@ core::DictionaryObjects readMysql8Dictionary(const std::filesystem::path& mysqlI
             t.event = valueOr(row, "event_type");
             t.order = std::strtoull(valueOr(row, "action_order", "0").c_str(), nullptr, 10);
             t.statement = *statement->second;
+            t.sqlMode = valueOr(row, "sql_mode");
             out.triggers.push_back(std::move(t));
         }
     }

@@ -154,6 +154,21 @@ std::vector<std::uint64_t> triggerModes(std::string_view value) {
     return modes;
 }
 
+// The text flags among the comma-separated names of a mode (the sql_mode column of the
+// MySQL 8 dictionary), as the bits of the number a trigger file keeps.
+std::uint64_t textModeOfNames(std::string_view names) {
+    std::uint64_t mode = 0;
+    while (!names.empty()) {
+        const std::size_t comma = names.find(',');
+        const std::string_view name = names.substr(0, comma);
+        for (const ModeFlag& f : kTextModes)
+            if (f.name == name) mode |= f.bit;
+        if (comma == std::string_view::npos) break;
+        names.remove_prefix(comma + 1);
+    }
+    return mode;
+}
+
 // The names of the text flags of a mode, comma-separated; empty when it has none.
 std::string textModeNames(std::uint64_t mode) {
     std::string names;
@@ -226,8 +241,12 @@ std::string triggerStatements(core::MainFrame& frame, const core::TriggerEntry& 
     if (entry.dictionaryTriggers.empty())
         return triggerStatements(frame, core::joinPath(entry.databaseFolder, entry.fileName));
     std::vector<std::string> bodies;
-    for (const core::DictionaryTrigger& t : entry.dictionaryTriggers) bodies.push_back(dictionaryTriggerBody(t));
-    return createTriggers(frame, std::move(bodies), entry.dictionaryTriggers.front().schema);
+    std::vector<std::uint64_t> modes;
+    for (const core::DictionaryTrigger& t : entry.dictionaryTriggers) {
+        bodies.push_back(dictionaryTriggerBody(t));
+        modes.push_back(textModeOfNames(t.sqlMode));
+    }
+    return createTriggers(frame, std::move(bodies), entry.dictionaryTriggers.front().schema, modes);
 }
 
 std::string triggerDamage(const core::TriggerEntry& entry) {

@@ -50,12 +50,13 @@ TEST_F(Mysql8Dictionary, ViewsAndTriggersComeFromTheDictionaryTables) {
     std::vector<std::string> triggers;
     for (const auto& t : d.triggers)
         triggers.push_back(t.schema + "." + t.table + " " + t.name + " " + t.timing + " " + t.event + " " +
-                           std::to_string(t.order) + ": " + t.statement);
+                           std::to_string(t.order) + " [" + t.sqlMode + "]: " + t.statement);
     EXPECT_EQ(triggers, (std::vector<std::string>{
-                            "shop.simple_table email_lower BEFORE INSERT 2: SET NEW.email = LOWER(NEW.email)",
-                            "shop.simple_table age_clamp BEFORE UPDATE 1: BEGIN\n  IF NEW.age < 0 THEN\n    SET "
-                            "NEW.age = 0;\n  END IF;\nEND",
-                            "shop.simple_table name_upper BEFORE INSERT 1: SET NEW.name = UPPER(NEW.name)"}));
+                            "shop.simple_table email_lower BEFORE INSERT 2 [PIPES_AS_CONCAT,ANSI_QUOTES,STRICT_TRANS_"
+                            "TABLES]: SET NEW.\"email\" = LOWER(NEW.\"email\") || ''",
+                            "shop.simple_table age_clamp BEFORE UPDATE 1 [STRICT_TRANS_TABLES]: BEGIN\n  IF NEW.age < "
+                            "0 THEN\n    SET NEW.age = 0;\n  END IF;\nEND",
+                            "shop.simple_table name_upper BEFORE INSERT 1 []: SET NEW.name = UPPER(NEW.name)"}));
     EXPECT_EQ(d.routines, 2u);
 
     // The rows themselves, every column by its SDI layout.

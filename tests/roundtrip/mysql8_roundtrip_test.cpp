@@ -370,6 +370,16 @@ TEST(Mysql8RoundTrip, ViewsAndTriggersOfTheDataDictionaryAreSavedAndWork) {
     const auto lower = script.find("CREATE TRIGGER `email_lower` BEFORE INSERT ON `simple_table` FOR EACH ROW");
     ASSERT_NE(upper, std::string::npos) << script;
     EXPECT_LT(upper, lower);  // action_order 1 fires before 2
+    // email_lower was written under PIPES_AS_CONCAT and ANSI_QUOTES: it is created under
+    // them (its "email" is a column, its || a concatenation), and the session's mode comes
+    // back after it. STRICT_TRANS_TABLES changes nothing of how a text reads.
+    EXPECT_NE(script.find("SET @rep_sql_mode = @@SESSION.sql_mode;\nSET SESSION sql_mode = CONCAT_WS(',', "
+                          "NULLIF(@@SESSION.sql_mode, ''), 'PIPES_AS_CONCAT,ANSI_QUOTES');\nDELIMITER $$\n"
+                          "CREATE TRIGGER `email_lower` BEFORE INSERT ON `simple_table` FOR EACH ROW SET "
+                          "NEW.\"email\" = LOWER(NEW.\"email\") || ''\n$$\nDELIMITER ;\n"
+                          "SET SESSION sql_mode = @rep_sql_mode;\n"),
+              std::string::npos) << script;
+    EXPECT_EQ(script.find("STRICT_TRANS_TABLES"), std::string::npos);
 
     const std::string use = "INSERT INTO rep_shop.simple_table VALUES (6, 'zed', -4, 'Zed@Example.ORG');\n"
                             "UPDATE rep_shop.simple_table SET age = -1 WHERE id = 1;\n";

@@ -30,7 +30,7 @@ inline constexpr std::size_t kDictionaryPageSize = 16384;
 inline const std::string kDictionaryServerOptions = "--innodb-checksum-algorithm=crc32";
 
 // dd::enum_column_types.
-enum class DdType { Long = 4, LongLong = 9, Timestamp2 = 18, Varchar = 16, Enum = 22, LongBlob = 26 };
+enum class DdType { Long = 4, LongLong = 9, Timestamp2 = 18, Varchar = 16, Enum = 22, Set = 23, LongBlob = 26 };
 
 struct DdColumn {
     std::string name;
@@ -49,6 +49,29 @@ struct DdTable {
 
 // The tables, as sql/dd/impl/tables/*.cc defines them, with the columns the views and
 // triggers need and a few of the others.
+// The members of the dictionary's sql_mode columns: the server's sql_mode bits in order.
+inline const std::vector<std::string>& sqlModeMembers() {
+    static const std::vector<std::string> members = [] {
+        std::vector<std::string> m = {"REAL_AS_FLOAT", "PIPES_AS_CONCAT", "ANSI_QUOTES", "IGNORE_SPACE", "NOT_USED",
+                                      "ONLY_FULL_GROUP_BY", "NO_UNSIGNED_SUBTRACTION", "NO_DIR_IN_CREATE"};
+        for (int i = 9; i <= 18; ++i) m.push_back("NOT_USED_" + std::to_string(i));
+        for (const char* n : {"ANSI", "NO_AUTO_VALUE_ON_ZERO", "NO_BACKSLASH_ESCAPES", "STRICT_TRANS_TABLES",
+                              "STRICT_ALL_TABLES", "NO_ZERO_IN_DATE", "NO_ZERO_DATE", "ALLOW_INVALID_DATES",
+                              "ERROR_FOR_DIVISION_BY_ZERO", "TRADITIONAL", "NOT_USED_29", "HIGH_NOT_PRECEDENCE",
+                              "NO_ENGINE_SUBSTITUTION", "PAD_CHAR_TO_FULL_LENGTH", "TIME_TRUNCATE_FRACTIONAL"})
+            m.push_back(n);
+        return m;
+    }();
+    return members;
+}
+
+// sqlModeMembers() as the member list of a CREATE TABLE: 'A','B',...
+inline std::string sqlModeSetSql() {
+    std::string text;
+    for (const std::string& m : sqlModeMembers()) text += (text.empty() ? "'" : ",'") + m + "'";
+    return text;
+}
+
 inline std::vector<DdTable> dictionaryTables() {
     const auto id = [](const std::string& n) { return DdColumn{n, DdType::LongLong, false, 20, 63, {}, true}; };
     const DdColumn name{"name", DdType::Varchar, false, 192};
@@ -69,7 +92,8 @@ inline std::vector<DdTable> dictionaryTables() {
           {"action_order", DdType::Long, false, 10, 63, {}, true},
           {"action_statement", DdType::LongBlob, false, 4294967295u, 63},
           {"action_statement_utf8", DdType::LongBlob, false, 4294967295u, 83},
-          {"created", DdType::Timestamp2, false, 22, 63}}},
+          {"created", DdType::Timestamp2, false, 22, 63},
+          {"sql_mode", DdType::Set, false, 1605, 83, sqlModeMembers()}}},
         {"routines",
          {id("id"), id("schema_id"), name, {"type", DdType::Enum, false, 27, 83, {"FUNCTION", "PROCEDURE"}}}},
     };
@@ -79,7 +103,7 @@ inline std::vector<DdTable> dictionaryTables() {
 // that holds the database shop with its table simple_table, the view adults, three
 // triggers of simple_table (two on INSERT, in order) and two routines.
 inline std::string dictionaryTablesSql() {
-    return R"SQL(
+    std::string sql = R"SQL(
 CREATE DATABASE dd;
 USE dd;
 SET time_zone = '+00:00';
@@ -100,7 +124,8 @@ CREATE TABLE triggers (id BIGINT UNSIGNED NOT NULL, schema_id BIGINT UNSIGNED NO
   action_timing ENUM('BEFORE','AFTER') CHARACTER SET utf8mb3 COLLATE utf8mb3_bin NOT NULL,
   action_order INT UNSIGNED NOT NULL, action_statement LONGBLOB NOT NULL,
   action_statement_utf8 LONGTEXT CHARACTER SET utf8mb3 COLLATE utf8mb3_bin NOT NULL,
-  created TIMESTAMP(2) NOT NULL, PRIMARY KEY (id)) ENGINE=InnoDB ROW_FORMAT=DYNAMIC;
+  created TIMESTAMP(2) NOT NULL, sql_mode SET(@MODES) CHARACTER SET utf8mb3 COLLATE utf8mb3_bin NOT NULL,
+  PRIMARY KEY (id)) ENGINE=InnoDB ROW_FORMAT=DYNAMIC;
 CREATE TABLE routines (id BIGINT UNSIGNED NOT NULL, schema_id BIGINT UNSIGNED NOT NULL,
   name VARCHAR(64) CHARACTER SET utf8mb3 COLLATE utf8mb3_bin NOT NULL,
   type ENUM('FUNCTION','PROCEDURE') CHARACTER SET utf8mb3 COLLATE utf8mb3_bin NOT NULL,
@@ -113,14 +138,17 @@ INSERT INTO tables VALUES
   (12, 2, 'TABLES', 'SYSTEM VIEW', '', 'select 1', 'select 1', 'NONE'),
   (13, 1, 'innodb_table_stats', 'BASE TABLE', 'InnoDB', NULL, NULL, NULL);
 SET @upper = 'SET NEW.name = UPPER(NEW.name)';
-SET @lower = 'SET NEW.email = LOWER(NEW.email)';
+SET @lower = 'SET NEW."email" = LOWER(NEW."email") || \'\'';
 SET @clamp = 'BEGIN\n  IF NEW.age < 0 THEN\n    SET NEW.age = 0;\n  END IF;\nEND';
 INSERT INTO triggers VALUES
-  (20, 5, 'email_lower', 'INSERT', 10, 'BEFORE', 2, @lower, @lower, '2026-01-16 09:53:48.00'),
-  (21, 5, 'age_clamp', 'UPDATE', 10, 'BEFORE', 1, @clamp, @clamp, '2026-01-16 09:53:48.00'),
-  (22, 5, 'name_upper', 'INSERT', 10, 'BEFORE', 1, @upper, @upper, '2026-01-16 09:53:48.00');
+  (20, 5, 'email_lower', 'INSERT', 10, 'BEFORE', 2, @lower, @lower, '2026-01-16 09:53:48.00',
+   'PIPES_AS_CONCAT,ANSI_QUOTES,STRICT_TRANS_TABLES'),
+  (21, 5, 'age_clamp', 'UPDATE', 10, 'BEFORE', 1, @clamp, @clamp, '2026-01-16 09:53:48.00', 'STRICT_TRANS_TABLES'),
+  (22, 5, 'name_upper', 'INSERT', 10, 'BEFORE', 1, @upper, @upper, '2026-01-16 09:53:48.00', '');
 INSERT INTO routines VALUES (30, 5, 'restock', 'PROCEDURE'), (31, 5, 'price_of', 'FUNCTION');
 )SQL";
+    sql.replace(sql.find("@MODES"), 6, sqlModeSetSql());
+    return sql;
 }
 
 // The SDI Table JSON of one dictionary table whose clustered index (id indexId) has its
