@@ -100,9 +100,8 @@ std::size_t utf8SequenceLength(core::ByteSpan text, std::size_t i) {
 // Bytes no server writes for column (a month 13, a DECIMAL digit group above its digits)
 // are damage: their text would be a value never stored. False then, with whole (when
 // given) cleared and the reason in ctx.valueLoss.
-bool storedValueHolds(InnodbReader& ctx, const core::ColumnDefinition& column, core::ByteSpan bytes,
+bool storedValueHolds(InnodbReader& ctx, const core::ColumnDefinition& column, const char* fault,
                       bool* whole) {
-    const char* fault = values::storedValueFault(column, bytes);
     if (fault == nullptr) return true;
     // A caller that takes no answer (a key text, a default) is not reading a record.
     if (!whole) return false;
@@ -221,8 +220,7 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
             signedness.isUnsigned = isUnsigned;
             values::decodeColumnValue(signedness, view, options, out);
         } else {
-            values::decodeColumnValue(column, view, options, out);
-            storedValueHolds(ctx, column, view, whole);
+            storedValueHolds(ctx, column, values::decodeStoredValue(column, view, options, out), whole);
         }
         return false;
     }
@@ -230,8 +228,7 @@ bool decodeInnodbField(InnodbReader& ctx, core::AppSettings& settings,
         renderUnknownText(column, bytes, out);
         return false;
     }
-    values::decodeColumnValue(column, bytes, options, out);
-    storedValueHolds(ctx, column, bytes, whole);
+    storedValueHolds(ctx, column, values::decodeStoredValue(column, bytes, options, out), whole);
     return false;
 }
 

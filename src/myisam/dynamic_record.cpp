@@ -170,8 +170,7 @@ bool decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::s
         assembleBitValue(place, nullArea, fieldBytes, bits);
         fieldBytes = bits;
     }
-    if (values::storedValueFault(col, fieldBytes)) return false;
-    values::decodeColumnValue(col, fieldBytes, layout.options, col.value);
+    if (values::decodeStoredValue(col, fieldBytes, layout.options, col.value)) return false;
     applyNullRule(ctx, layout, column, nullArea);
     return true;
 }

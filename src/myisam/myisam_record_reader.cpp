@@ -217,8 +217,7 @@ SlotState decodeFixedSlot(MyisamReader& ctx, const MyisamRowLayout& layout,
             assembleBitValue(layout.places[k], nullFlags, bytes, bitBytes);
             bytes = bitBytes;
         }
-        if (values::storedValueFault(col, bytes)) return SlotState::Damaged;
-        values::decodeColumnValue(col, bytes, layout.options, col.value);
+        if (values::decodeStoredValue(col, bytes, layout.options, col.value)) return SlotState::Damaged;
         applyNullRule(ctx, layout, k, nullFlags);
     }
     return SlotState::Row;

@@ -620,9 +620,10 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     // most 72 bytes). The sign bit of the first byte is not part of the digits.
     const std::uint32_t size = kDigitsToBytes[intg0x] + kGroupBytes * (d.intg0 + d.frac0) +
                                kDigitsToBytes[d.frac0x];
-    std::array<std::uint8_t, 96> copy{};
+    std::array<std::uint8_t, 96> copy;
     const std::uint8_t* start = bytes.data();
     if (bytes.size() < size || bytes.empty()) {
+        copy.fill(0);
         if (!bytes.empty()) std::memcpy(copy.data(), bytes.data(), bytes.size());
         start = copy.data();
     }
@@ -647,14 +648,22 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     return d.trail < static_cast<std::uint64_t>(kPowersOf10[d.frac0x]);
 }
 
-void appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
+void appendDecimalDigits(const DecimalDigits& d, std::string& out);
+
+// False (and "0" written) when the digits are damaged.
+bool appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
                          std::string& out) {
     DecimalDigits d;
     // Digits are checked before anything is written, so damage yields "0" alone.
     if (!readPackedDecimal(bytes, precision, decimals, d)) {
         out.push_back('0');
-        return;
+        return false;
     }
+    appendDecimalDigits(d, out);
+    return true;
+}
+
+void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
     // A sign, 81 integer digits, a point and 81 fraction digits at most.
     TextBuilder<192> text;
     if (d.negative) text.put('-');
@@ -950,7 +959,8 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
         case FieldType::Decimal:
             return decodeOldDecimal(bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column))), out);
         case FieldType::NewDecimal:
-            return appendPackedDecimal(bytes, column.precision, column.decimals, out);
+            (void)appendPackedDecimal(bytes, column.precision, column.decimals, out);
+            return;
         case FieldType::Float:
             return decodeFloat(bytes, false, out);
         case FieldType::Double:
@@ -996,6 +1006,36 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
             return decodeGeometry(bytes, options, out);
         default:
             return;
+    }
+}
+
+const char* decodeStoredValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                              const DecodeOptions& options, std::string& out) {
+    switch (fieldType(column.typeCode)) {
+        case FieldType::NewDecimal:
+            out.clear();
+            return appendPackedDecimal(bytes, column.precision, column.decimals, out)
+                       ? nullptr
+                       : "a DECIMAL digit group above its digits";
+        case FieldType::Tiny:
+        case FieldType::Short:
+        case FieldType::Int24:
+        case FieldType::Long:
+        case FieldType::LongLong:
+        case FieldType::Year:
+        case FieldType::Varchar:
+        case FieldType::VarString:
+        case FieldType::String:
+        case FieldType::TinyBlob:
+        case FieldType::MediumBlob:
+        case FieldType::LongBlob:
+        case FieldType::Blob:
+            // Every byte pattern is a value of these.
+            decodeColumnValue(column, bytes, options, out);
+            return nullptr;
+        default:
+            decodeColumnValue(column, bytes, options, out);
+            return storedValueFault(column, bytes);
     }
 }
 

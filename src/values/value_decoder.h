@@ -43,6 +43,11 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
 // binary data) always can.
 const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes);
 
+// decodeColumnValue into out and storedValueFault of the same bytes, read once: the text
+// is written whatever the answer (a damaged DECIMAL reads "0").
+const char* decodeStoredValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
+                              const DecodeOptions& options, std::string& out);
+
 // Appends the decimal text of an integer column's value, given as the number its width
 // bytes (1 to 8) hold: unsigned, or two's complement of that width.
 void appendIntegerText(std::uint64_t value, std::size_t width, bool isUnsigned, std::string& out);
