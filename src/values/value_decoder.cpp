@@ -311,9 +311,11 @@ std::int64_t mysql56Fraction(core::ByteReader& r, int fsp) {
 
 void decodeInteger(const core::ColumnDefinition& column, core::ByteSpan bytes, std::size_t width,
                    std::string& out) {
-    const Padded<8> p(bytes);
-    core::ByteReader r(p.span(width));
-    appendIntegerText(r.uleN(width), width, column.isUnsigned, out);
+    // Little-endian; bytes past those given read as zero.
+    std::uint64_t v = 0;
+    const std::size_t n = std::min(bytes.size(), width);
+    for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
+    appendIntegerText(v, width, column.isUnsigned, out);
 }
 
 void decodeFloat(core::ByteSpan bytes, bool isDouble, std::string& out) {
