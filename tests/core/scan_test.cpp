@@ -201,7 +201,7 @@ TEST(Scan, HandBuiltFoldersFollowTheNamingRules) {
                   run.frontend.lines.end()) << line;
     }
     for (const auto& t : cat.tables)
-        if (t.name == "@sign") EXPECT_EQ(diskName(t), "@0040sign");
+        if (t.name == "@sign") { EXPECT_EQ(diskName(t), "@0040sign"); }
     std::vector<std::string> viewFiles = cat.viewFiles;
     std::sort(viewFiles.begin(), viewFiles.end());
     EXPECT_EQ(viewFiles, (std::vector<std::string>{(data / "a" / "v1.frm").string(), (data / "a" / "v2.frm").string()}));

@@ -381,8 +381,9 @@ TEST_F(InnodbRows, TablesWithInstantlyAddedColumnsAreRead) {
     for (const fs::path& dir : {s_fixture->dataDir, s_withoutIbdata}) {
         SCOPED_TRACE(dir.filename().string());
         Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_add");
-        if (fs::exists(dir / "ibdata1"))
+        if (fs::exists(dir / "ibdata1")) {
             ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (dir / "ibdata1").string()));
+        }
         for (const char* table : {"t_instant_add", "t_add", "t_add_n", "t_add_pk", "t_instant"}) {
             SCOPED_TRACE(table);
             const auto got = reader.read(dir / "rt", table);
@@ -399,8 +400,9 @@ TEST_F(InnodbRows, RedundantUserPagesAreRead) {
     for (const fs::path& dir : {s_fixture->dataDir, s_withoutIbdata}) {
         SCOPED_TRACE(dir.filename().string());
         Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_rows_save_red");
-        if (fs::exists(dir / "ibdata1"))
+        if (fs::exists(dir / "ibdata1")) {
             ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (dir / "ibdata1").string()));
+        }
         const auto got = reader.read(dir / "rt", "t_red");
         ASSERT_FALSE(s_expected.at("t_red").empty());
         expectSameRows(got.rows, s_expected.at("t_red"));
@@ -742,8 +744,9 @@ TEST_F(InnodbRows, DamagedLeafPagesLoseOnlyTheirOwnRowsAndAreNamed) {
             SCOPED_TRACE(std::string(c.name) + (withDictionary ? " with ibdata1" : " without ibdata1"));
             const fs::path dir = damagedCopy(db, "t_big", c.name, c.damage);
             Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
-            if (withDictionary)
+            if (withDictionary) {
                 ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (s_fixture->dataDir / "ibdata1").string()));
+            }
             const auto got = reader.read(dir, "t_big");
             std::vector<std::string> ids;
             for (const auto& row : got.rows) ids.push_back(row[0]);
@@ -946,16 +949,18 @@ TEST_F(InnodbRows, InstantMetadataThatDoesNotFitRefusesTheTable) {
         for (const auto& c : kCases) {
             SCOPED_TRACE(std::string(c.name) + (withDictionary ? " with ibdata1" : " without ibdata1"));
             Reader intact(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
-            if (withDictionary)
+            if (withDictionary) {
                 ASSERT_TRUE(innodb::openSystemTablespace(intact.run, (s_fixture->dataDir / "ibdata1").string()));
+            }
             ASSERT_FALSE(intact.read(db, c.table).rows.empty());
             const std::uint64_t leaf =
                 innodb::findLeftmostLeaf(*intact.ctx, innodb::TablespaceSlot::TablespaceFile, 3);
             ASSERT_NE(leaf, 0u);
             const fs::path dir = damagedCopy(db, c.table, c.name, [&](std::string& img) { c.damage(img, leaf); });
             Reader reader(fs::path(DUNMORE_FIXTURE_ROOT) / "innodb_damage_out");
-            if (withDictionary)
+            if (withDictionary) {
                 ASSERT_TRUE(innodb::openSystemTablespace(reader.run, (s_fixture->dataDir / "ibdata1").string()));
+            }
             reader.ctx = std::make_unique<innodb::InnodbReader>(reader.run);
             ASSERT_TRUE(schema::readTableDefinition(*reader.ctx, dir / (std::string(c.table) + ".frm"),
                                                     reader.settings));

@@ -123,8 +123,9 @@ TEST_F(InnodbStream, ScriptStreamsWriteOneStatementPerRowAndTheirCounters) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::string(c.table) + (c.withDictionary ? " with ibdata1" : " alone"));
         Save save(std::string("stmt_") + c.table + (c.withDictionary ? "_dict" : ""));
-        if (c.withDictionary)
+        if (c.withDictionary) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
+        }
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
         auto& ctx = *save.reader;
@@ -267,8 +268,9 @@ TEST_F(InnodbStream, ExternallyStoredBlobsGoToNumberedFilesLoadedBack) {
     for (const auto& c : kCases) {
         SCOPED_TRACE(std::string(c.table) + (c.withDictionary ? " with ibdata1" : " alone"));
         Save save(std::string("blob_") + c.table + (c.withDictionary ? "_dict" : ""));
-        if (c.withDictionary)
+        if (c.withDictionary) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
+        }
         save.settings.blobFileCounter = 7;
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
@@ -312,8 +314,9 @@ TEST_F(InnodbStream, ServerStreamsCountOnlyAcceptedRowsAndLogTheRejected) {
         StatementLog server;
         server.reject = 2;
         save.frame->serverConnection = &server;
-        if (c.withDictionary)
+        if (c.withDictionary) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
+        }
         const auto start = save.locate(db(), c.table);
         ASSERT_EQ(start.lookup, innodb::TableLookup::Found);
         save.reader->tablespaceSelected = start.inOwnFile;
@@ -406,12 +409,14 @@ TEST_F(InnodbStream, TheRowsStepOfASaveLocatesCountsAndStreams) {
         const fs::path folder = c.lostIbd ? lost : db();
         SCOPED_TRACE(std::string(c.table) + (c.withDictionary ? " with ibdata1" : ""));
         Save save(std::string("step_") + c.table + (c.withDictionary ? "_dict" : ""));
-        if (c.withDictionary)
+        if (c.withDictionary) {
             ASSERT_TRUE(innodb::openSystemTablespace(save.frame->context, ibdata1()));
+        }
         save.reader = std::make_unique<innodb::InnodbReader>(save.frame->context);
-        if (fs::exists(folder / (std::string(c.table) + ".frm")))
+        if (fs::exists(folder / (std::string(c.table) + ".frm"))) {
             ASSERT_TRUE(schema::readTableDefinition(*save.reader,
                                                     folder / (std::string(c.table) + ".frm"), save.settings));
+        }
         EXPECT_EQ(innodb::saveInnodbTableRows(*save.frame, *save.reader, folder, c.table, c.table, false), c.result);
         EXPECT_FALSE(save.reader->tablespaceSelected);
         const std::string log = save.log();

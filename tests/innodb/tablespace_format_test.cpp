@@ -77,9 +77,10 @@ TEST(TablespaceFormat, FlagsAndPageZeroTellHowPagesAreStored) {
         EXPECT_EQ(f.compression, c.compression);
         EXPECT_EQ(f.encrypted, c.encrypted);
         EXPECT_EQ(f.unreadableReason().empty(), !c.encrypted);
-        if (c.encrypted)
+        if (c.encrypted) {
             EXPECT_NE(f.unreadableReason().find("key id 7"), std::string::npos)
                 << f.unreadableReason();
+        }
     }
 }
 

@@ -86,7 +86,7 @@ TEST(MyisamPeerFixtures, EveryTableReadsAndKnownRowsAgree) {
             EXPECT_EQ(rows.size(), c.rows);
             EXPECT_EQ(counts.damagedSkipped, 0u);
             for (const TextRow& row : rows) EXPECT_EQ(row.size(), ctx.columns.size());
-            if (!c.expected.empty()) EXPECT_EQ(rows, c.expected);
+            if (!c.expected.empty()) { EXPECT_EQ(rows, c.expected); }
         }
     }
 }

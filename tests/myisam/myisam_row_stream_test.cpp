@@ -121,7 +121,7 @@ TEST_F(MyisamStreamTest, PreviewPagesOfAThousandRowsWithTheirPositions) {
                 myisam::readMyisamPreviewPage(s.frame, s.reader, ctx.pageStack.back().offset);
             }
             ASSERT_EQ(ctx.previewRows.size(), c.pageRows[page]);
-            if (page < c.firstIds.size()) EXPECT_EQ(s.firstValue(), c.firstIds[page]);
+            if (page < c.firstIds.size()) { EXPECT_EQ(s.firstValue(), c.firstIds[page]); }
             // A page that filled up says so (also when nothing follows) and records where
             // the next one starts; a short page records nothing.
             const bool full = c.pageRows[page] == myisam::kPreviewPageRows;

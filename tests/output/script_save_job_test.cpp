@@ -556,7 +556,7 @@ CREATE TRIGGER tr BEFORE INSERT ON f FOR EACH ROW SET NEW.n = 1;
         }
         const std::string script = "Scriptdata/" + database + ".sql";
         ASSERT_EQ(files[1].count(script), 1u);
-        if (database == "w") EXPECT_GT(files[1][script].size(), 1000000u);
+        if (database == "w") { EXPECT_GT(files[1][script].size(), 1000000u); }
         if (database == "w" && perStatement > 1) {
             // 5,000 rows of a in a few statements (each at most 1,000 rows or 1 MiB).
             std::size_t statements = 0;

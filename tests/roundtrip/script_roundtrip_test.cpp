@@ -652,8 +652,9 @@ TEST(NamesRoundTrip, RealNamesInCatalogueScriptsAndMessages) {
         EXPECT_NE(save.out.find(line), std::string::npos) << line << "\n" << save.out;
     std::istringstream lines(save.out);
     for (std::string line; std::getline(lines, line);)
-        if (line.rfind("Reading partition ", 0) != 0 && line.rfind("Reading subpartition ", 0) != 0)
+        if (line.rfind("Reading partition ", 0) != 0 && line.rfind("Reading subpartition ", 0) != 0) {
             EXPECT_EQ(line.find("@00"), std::string::npos) << line;
+        }
     const fs::path scripts = fs::path(DUNMORE_FIXTURE_ROOT) / "roundtrip_scratch" / "names" / "out" / "Scriptdata";
     EXPECT_TRUE(fs::exists(scripts / "shop-eu.sql"));
     EXPECT_TRUE(fs::exists(scripts / "日本語.sql"));
@@ -849,8 +850,9 @@ TEST(PageSizeRoundTrip, FoldersOf4And64KiBPagesHoldEveryValue) {
         EXPECT_EQ(without.status, 0) << without.out;
         const std::string script = scriptsOf(work / "with");
         for (const auto& t : pageSizeFolderTables())
-            if (t.db == "rt_pages")
+            if (t.db == "rt_pages") {
                 EXPECT_NE(script.find("INSERT INTO `" + t.name + "`"), std::string::npos) << t.name;
+            }
         EXPECT_EQ(replaceAll(scriptsOf(work / "without"), (work / "without").string(), (work / "with").string()),
                   script);
         const auto blobFiles = [](const fs::path& out) {
