@@ -170,7 +170,7 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
                                               const TablespaceFormat& format,
                                               std::uint64_t pageCount, const ExternalReference& ref,
-                                              const ExternalPartSink& sink) {
+                                              const ExternalPartSink& sink, bool sdiRecord) {
     if (format.zip) return copyCompressedParts(file, format, pageCount, ref, sink);
     const std::uint32_t pageSize = format.pageSize;
     // MySQL 8.0+ writes LOBs as an index of parts rather than a chain.
@@ -199,7 +199,8 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
         // A chain that leads to a page of another kind (an index page, a free page the
         // server used again) would hand on bytes of another value or none.
         if (const std::uint16_t type = decodeFilHeader(PageView(page)).pageType;
-            type != kBlobPageType && type != kSdiBlobPageType && (format.fullCrc32 || format.atomicBlobs))
+            type != kBlobPageType && !(sdiRecord && type == kSdiBlobPageType) &&
+            (format.fullCrc32 || format.atomicBlobs))
             return damaged("its part chain leads to page " + std::to_string(pageNo) + " of type " +
                            std::to_string(type) + ", not a BLOB page");
         if (std::uint64_t{offset} + kBlobHeaderSize > pageSize)

@@ -50,11 +50,14 @@ core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file, std::uin
 // inflated bytes and ends at the reference's length or the stream's end. Corrupt when a
 // page of that chain fails its checksum, is of another type or the stream does not
 // inflate (what was handed on stays handed on). MySQL 8 keeps such a value as a
-// compressed LOB instead (first page type 25), read by copyZlobParts.
+// compressed LOB instead (first page type 25), read by copyZlobParts. Where the servers
+// mark every BLOB page (full_crc32, atomic blobs) a part page of another type is Corrupt;
+// sdiRecord: the value is an SDI record of MySQL 8, whose part pages are SDI BLOB pages
+// (type 18, which in a MariaDB tablespace is the root page of an instantly altered index).
 core::Result<std::uint64_t> copyExternalParts(core::ReadOnlyFile& file,
                                               const TablespaceFormat& format,
                                               std::uint64_t pageCount, const ExternalReference& ref,
-                                              const ExternalPartSink& sink);
+                                              const ExternalPartSink& sink, bool sdiRecord = false);
 
 // The tablespace that holds the table's pages (and so its off-page parts):
 // tablespaceFile while tablespaceSelected is set, else systemTablespace.

@@ -113,7 +113,7 @@ core::Result<SdiRecord> readSdiRecord(core::ReadOnlyFile& file, const Tablespace
         const auto copied = copyExternalParts(file, format, pages, *ref, [&](core::ByteSpan part) {
             stream.insert(stream.end(), part.begin(), part.end());
             return stream.size() <= kMaxSdiLength;
-        });
+        }, true);
         if (!copied) return copied.status();
     }
     if (stream.size() != compressed)
