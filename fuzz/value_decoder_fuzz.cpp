@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -87,9 +88,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string json;
         (void)values::mysqlJsonText(bytes, json);
     }
-    (void)values::storedValueFault(column, bytes);
+    const char* fault = values::storedValueFault(column, bytes);
     (void)values::storedWidth(column);
     column.value = values::decodeColumnValue(column, bytes, options);
+    // Read once, the bytes give the same text and the same answer.
+    std::string once;
+    const char* onceFault = values::decodeStoredValue(column, bytes, options, once);
+    if (once != column.value || (fault == nullptr) != (onceFault == nullptr) ||
+        (fault != nullptr && std::string_view(fault) != onceFault))
+        std::abort();
     std::string literal = values::sqlLiteral(column, "/tmp/out");
     if (literal.empty() || literal.back() != ',') std::abort();
     literal.pop_back();
