@@ -650,21 +650,6 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     return d.trail < static_cast<std::uint64_t>(kPowersOf10[d.frac0x]);
 }
 
-void appendDecimalDigits(const DecimalDigits& d, std::string& out);
-
-// False (and "0" written) when the digits are damaged.
-bool appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
-                         std::string& out) {
-    DecimalDigits d;
-    // Digits are checked before anything is written, so damage yields "0" alone.
-    if (!readPackedDecimal(bytes, precision, decimals, d)) {
-        out.push_back('0');
-        return false;
-    }
-    appendDecimalDigits(d, out);
-    return true;
-}
-
 void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
     // A sign, 81 integer digits, a point and 81 fraction digits at most.
     TextBuilder<192> text;
@@ -690,6 +675,22 @@ void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
         if (d.frac0x > 0) text.fixedDigits(d.trail, static_cast<int>(d.frac0x));
     }
     text.appendTo(out);
+}
+
+// Why the digits of a packed DECIMAL are not ones a server stores.
+constexpr const char* kDecimalDigitsFault = "a DECIMAL digit group above its digits";
+
+// False (and "0" written) when the digits are damaged.
+bool appendPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_t decimals,
+                         std::string& out) {
+    DecimalDigits d;
+    // Digits are checked before anything is written, so damage yields "0" alone.
+    if (!readPackedDecimal(bytes, precision, decimals, d)) {
+        out.push_back('0');
+        return false;
+    }
+    appendDecimalDigits(d, out);
+    return true;
 }
 
 // The fraction bytes of a MySQL 5.6 temporal value hold at most fsp rounded up to even
@@ -913,7 +914,7 @@ const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpa
             DecimalDigits d;
             return readPackedDecimal(bytes, column.precision, column.decimals, d)
                        ? nullptr
-                       : "a DECIMAL digit group above its digits";
+                       : kDecimalDigitsFault;
         }
         case FieldType::Decimal: {
             const core::ByteSpan text = bytes.first(std::min<std::size_t>(bytes.size(), storedWidth(column)));
@@ -1013,32 +1014,15 @@ void decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan byte
 
 const char* decodeStoredValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
                               const DecodeOptions& options, std::string& out) {
-    switch (fieldType(column.typeCode)) {
-        case FieldType::NewDecimal:
-            out.clear();
-            return appendPackedDecimal(bytes, column.precision, column.decimals, out)
-                       ? nullptr
-                       : "a DECIMAL digit group above its digits";
-        case FieldType::Tiny:
-        case FieldType::Short:
-        case FieldType::Int24:
-        case FieldType::Long:
-        case FieldType::LongLong:
-        case FieldType::Year:
-        case FieldType::Varchar:
-        case FieldType::VarString:
-        case FieldType::String:
-        case FieldType::TinyBlob:
-        case FieldType::MediumBlob:
-        case FieldType::LongBlob:
-        case FieldType::Blob:
-            // Every byte pattern is a value of these.
-            decodeColumnValue(column, bytes, options, out);
-            return nullptr;
-        default:
-            decodeColumnValue(column, bytes, options, out);
-            return storedValueFault(column, bytes);
+    if (fieldType(column.typeCode) == FieldType::NewDecimal) {
+        // The digit groups are read once, for the text and the check alike.
+        out.clear();
+        return appendPackedDecimal(bytes, column.precision, column.decimals, out)
+                   ? nullptr
+                   : kDecimalDigitsFault;
     }
+    decodeColumnValue(column, bytes, options, out);
+    return storedValueFault(column, bytes);
 }
 
 std::string decodeColumnValue(const core::ColumnDefinition& column, core::ByteSpan bytes,
