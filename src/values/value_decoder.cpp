@@ -885,10 +885,13 @@ std::uint32_t storedWidth(const core::ColumnDefinition& column) {
     }
 }
 
-const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes) {
-    const Padded<8> p(bytes);
+namespace {
+
+// The checks of the types that read their value as a little-endian number, from a zeroed
+// copy so that a short value reads as if its missing bytes were 0.
+const char* paddedValueFault(const core::ColumnDefinition& column, FieldType type, const Padded<8>& p) {
     core::ByteReader r(p.span(8));
-    switch (fieldType(column.typeCode)) {
+    switch (type) {
         case FieldType::Float:
             return std::isfinite(std::bit_cast<float>(r.u32le())) ? nullptr : "a FLOAT that is not a number";
         case FieldType::Double:
@@ -910,6 +913,41 @@ const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpa
         case FieldType::Timestamp:
         case FieldType::Timestamp2:
             return timestampFault(column, p);
+        case FieldType::Enum: {
+            if (column.members.empty()) return nullptr;
+            core::ByteReader e(p.span(enumWidth(column)));
+            return e.uleN(enumWidth(column)) > column.members.size() ? "an ENUM index past its members"
+                                                                     : nullptr;
+        }
+        case FieldType::Set: {
+            const std::size_t count = column.members.size();
+            if (count == 0 || count >= 64) return nullptr;
+            core::ByteReader m(p.span(setWidth(column)));
+            return (m.uleN(setWidth(column)) >> count) != 0 ? "SET bits past its members" : nullptr;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+}  // namespace
+
+const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpan bytes) {
+    const FieldType type = fieldType(column.typeCode);
+    switch (type) {
+        case FieldType::Float:
+        case FieldType::Double:
+        case FieldType::NewDate:
+        case FieldType::Date:
+        case FieldType::Time:
+        case FieldType::Time2:
+        case FieldType::Datetime:
+        case FieldType::Datetime2:
+        case FieldType::Timestamp:
+        case FieldType::Timestamp2:
+        case FieldType::Enum:
+        case FieldType::Set:
+            return paddedValueFault(column, type, Padded<8>(bytes));
         case FieldType::NewDecimal: {
             DecimalDigits d;
             return readPackedDecimal(bytes, column.precision, column.decimals, d)
@@ -922,18 +960,6 @@ const char* storedValueFault(const core::ColumnDefinition& column, core::ByteSpa
                 if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == ' ' || c == 0))
                     return "a DECIMAL with a character that is not a digit";
             return nullptr;
-        }
-        case FieldType::Enum: {
-            if (column.members.empty()) return nullptr;
-            core::ByteReader e(p.span(enumWidth(column)));
-            return e.uleN(enumWidth(column)) > column.members.size() ? "an ENUM index past its members"
-                                                                     : nullptr;
-        }
-        case FieldType::Set: {
-            const std::size_t count = column.members.size();
-            if (count == 0 || count >= 64) return nullptr;
-            core::ByteReader m(p.span(setWidth(column)));
-            return (m.uleN(setWidth(column)) >> count) != 0 ? "SET bits past its members" : nullptr;
         }
         case FieldType::Bit: {
             const std::size_t bits = static_cast<std::size_t>(std::clamp(column.length, 0, 64));
