@@ -9,6 +9,8 @@
 // Format notes: docs/formats/innodb.md.
 #include "innodb/index_walk.h"
 
+#include "core/collation_numbers.h"
+#include "core/field_type.h"
 #include "core/row_sink.h"
 #include "innodb/column_layout.h"
 #include "innodb/dictionary.h"
@@ -20,6 +22,9 @@
 #include "innodb/record.h"
 #include "innodb/sdi_rows.h"
 #include "schema/collation_table.h"
+#include "values/charset.h"
+#include "values/sql_literal.h"
+#include "values/value_decoder.h"
 
 #include <algorithm>
 #include <bitset>
@@ -306,20 +311,11 @@ std::vector<std::uint32_t> leafPieceStarts(InnodbReader& ctx, TablespaceSlot slo
     return starts;
 }
 
-void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
-                       core::ByteSpan page, std::uint32_t fieldAreaLength,
-                       const core::InnodbColumn& f, core::ColumnDefinition* target,
-                       RecordCursor& at) {
-    auto setEmpty = [&] {
-        if (target) {
-            target->value.clear();
-            target->isNull = false;
-        }
-    };
+StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength,
+                              const core::InnodbColumn& f, RecordCursor& at) {
     if (at.headerLost || at.consumed >= fieldAreaLength) {
         at.intact = false;
-        setEmpty();
-        return;
+        return {};
     }
     if (isNullableField(f)) {
         const std::int64_t bit = at.nullBase - at.nullableSeen / 8;
@@ -328,16 +324,9 @@ void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
         if (bit < 0 || bit >= static_cast<std::int64_t>(page.size())) {
             at.headerLost = true;
             at.intact = false;
-            setEmpty();
-            return;
+            return {};
         }
-        if (page[static_cast<std::size_t>(bit)] & mask) {
-            if (target) {
-                target->value.assign("NULL");
-                target->isNull = true;
-            }
-            return;
-        }
+        if (page[static_cast<std::size_t>(bit)] & mask) return {StoredField::Kind::Null, {}, false};
     }
     std::uint32_t length = f.fixedLength;
     bool external = false;
@@ -346,26 +335,46 @@ void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
         if (!entry) {
             at.headerLost = true;
             at.intact = false;
-            setEmpty();
-            return;
+            return {};
         }
         length = entry->length;
         external = entry->external;
     }
     if (at.data + length > page.size()) at.intact = false;
-    if (target) {
-        const std::uint64_t start = std::min<std::uint64_t>(at.data, page.size());
-        const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
-        const core::ByteSpan bytes = page.subspan(start, end - start);
-        // An externally stored field that the page end cut has lost its reference.
-        bool whole = true;
-        target->isHexLiteral = decodeInnodbField(
-            ctx, settings, bytes, f, external && end - start == length, target->value, &whole);
-        target->isNull = false;
-        if (!whole) at.intact = false;
-    }
+    const std::uint64_t start = std::min<std::uint64_t>(at.data, page.size());
+    const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
+    // An externally stored field that the page end cut has lost its reference.
+    const StoredField field{StoredField::Kind::Bytes, page.subspan(start, end - start),
+                            external && end - start == length};
     at.data += length;
     at.consumed += length;
+    return field;
+}
+
+void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
+                       core::ByteSpan page, std::uint32_t fieldAreaLength,
+                       const core::InnodbColumn& f, core::ColumnDefinition* target,
+                       RecordCursor& at) {
+    const StoredField field = locateStoredField(page, fieldAreaLength, f, at);
+    if (!target) return;
+    switch (field.kind) {
+        case StoredField::Kind::Lost:
+            target->value.clear();
+            target->isNull = false;
+            return;
+        case StoredField::Kind::Null:
+            target->value.assign("NULL");
+            target->isNull = true;
+            return;
+        case StoredField::Kind::Bytes: {
+            bool whole = true;
+            target->isHexLiteral =
+                decodeInnodbField(ctx, settings, field.bytes, f, field.external, target->value, &whole);
+            target->isNull = false;
+            if (!whole) at.intact = false;
+            return;
+        }
+    }
 }
 
 namespace {
@@ -467,6 +476,105 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
             continue;
         }
         decodeStoredField(ctx, settings, page, fieldAreaLength, f, target, at);
+    }
+    return at.intact && !at.headerLost && at.consumed <= fieldAreaLength;
+}
+
+RecordLiteralPlan planRecordLiterals(const InnodbReader& ctx) {
+    RecordLiteralPlan plan;
+    if (ctx.sdiRootPage != 0) return plan;
+    std::uint32_t nextSlot = 0;
+    for (const auto& f : ctx.clusteredFields) {
+        RecordLiteralPlan::Field step;
+        if (isSystemField(f)) {
+            step.step = RecordLiteralPlan::Step::Skip;
+            plan.fields.push_back(step);
+            continue;
+        }
+        // The literals go out in field order, so the fields must name the columns in
+        // their order, each once.
+        if (f.column.index != nextSlot || nextSlot >= ctx.columns.size()) return {};
+        const core::ColumnDefinition& column = ctx.columns[nextSlot++];
+        const core::ColumnDefinition& stored = f.column;
+        const core::FieldType type = core::fieldType(stored.typeCode);
+        const bool sameType = column.typeCode == stored.typeCode && column.charset == stored.charset;
+        const bool integer = type == core::FieldType::Tiny || type == core::FieldType::Short ||
+                             type == core::FieldType::Int24 || type == core::FieldType::Long ||
+                             type == core::FieldType::LongLong;
+        const bool character = type == core::FieldType::Varchar || type == core::FieldType::VarString ||
+                               type == core::FieldType::String;
+        if (sameType && integer && f.mainType == kMainInt && f.fixedLength != 0 &&
+            f.fixedLength == values::storedWidth(stored)) {
+            step.step = RecordLiteralPlan::Step::Integer;
+            step.unsignedInteger = isUnsignedInteger(f);
+        } else if (sameType && character && f.mainType != kMainInt && stored.charset > 0 &&
+                   stored.charset != core::kBinaryCollation &&
+                   values::isUtf8Collation(static_cast<std::uint32_t>(stored.charset))) {
+            step.step = RecordLiteralPlan::Step::Utf8Text;
+            // CHAR values are stored padded with blanks, which MySQL removes when reading.
+            step.trimBlanks = type != core::FieldType::Varchar;
+        }
+        plan.fields.push_back(step);
+    }
+    plan.usable = nextSlot == ctx.columns.size();
+    return plan;
+}
+
+bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
+                              const RecordLiteralPlan& plan, core::ByteSpan page, std::uint32_t origin,
+                              std::uint32_t fieldAreaLength, std::uint32_t nullBitmapSize,
+                              std::string_view savingFolder, std::string& out) {
+    const RecordShape shape = isCompactRecordPage(page) ? recordShape(ctx, page, origin, nullBitmapSize)
+                                                        : RecordShape{};
+    if (!plan.usable || !isCompactRecordPage(page) || shape.fieldCount != plan.fields.size() ||
+        plan.fields.size() != ctx.clusteredFields.size()) {
+        // Records this plan does not cover (another format, fields taken from the
+        // defaults of an instant ALTER) go through the values.
+        if (!decodeLeafRecord(ctx, settings, page, origin, fieldAreaLength, nullBitmapSize)) return false;
+        for (const auto& column : ctx.columns) values::appendSqlLiteral(column, savingFolder, out);
+        return true;
+    }
+    ctx.valueLoss.clear();
+    RecordCursor at;
+    at.data = origin;
+    if (!shape.ok) at.headerLost = true;
+    at.nullBase = shape.nullBase;
+    at.lengthCursor = at.nullBase - shape.nullBytes;
+    const core::ColumnDefinition* column = ctx.columns.data();
+    std::string& text = ctx.literalScratch;
+    for (std::size_t i = 0; i < plan.fields.size(); ++i) {
+        const auto& f = ctx.clusteredFields[i];
+        const RecordLiteralPlan::Field step = plan.fields[i];
+        const StoredField field = locateStoredField(page, fieldAreaLength, f, at);
+        if (step.step == RecordLiteralPlan::Step::Skip) continue;
+        const core::ColumnDefinition& c = *column++;
+        if (field.kind == StoredField::Kind::Lost) continue;
+        if (field.kind == StoredField::Kind::Null) {
+            values::appendSqlLiteral(c, "NULL", true, false, savingFolder, out);
+            continue;
+        }
+        if (!field.external && step.step == RecordLiteralPlan::Step::Integer &&
+            field.bytes.size() == f.fixedLength) {
+            // The stored big-endian number, its sign bit put back for a signed column.
+            std::uint64_t v = 0;
+            for (const std::uint8_t b : field.bytes) v = (v << 8) | b;
+            if (!step.unsignedInteger) v ^= std::uint64_t{0x80} << (8 * (field.bytes.size() - 1));
+            values::appendIntegerText(v, field.bytes.size(), step.unsignedInteger, out);
+            out.push_back(',');
+            continue;
+        }
+        if (!field.external && step.step == RecordLiteralPlan::Step::Utf8Text &&
+            values::isWellFormedUtf8(field.bytes)) {
+            std::string_view t(reinterpret_cast<const char*>(field.bytes.data()), field.bytes.size());
+            if (step.trimBlanks)
+                while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+            values::appendQuotedLiteral(t, out);
+            continue;
+        }
+        bool whole = true;
+        const bool hex = decodeInnodbField(ctx, settings, field.bytes, f, field.external, text, &whole);
+        if (!whole) at.intact = false;
+        values::appendSqlLiteral(c, text, false, hex, savingFolder, out);
     }
     return at.intact && !at.headerLost && at.consumed <= fieldAreaLength;
 }

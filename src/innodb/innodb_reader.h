@@ -47,6 +47,8 @@ struct InnodbTableState {
     // Why the record decoded last lost a value ("its value of c cannot be read whole
     // (...)": an off-page value whose pages cannot be read to its length); empty when none.
     std::string valueLoss;
+    // Room for the text of one value on its way to a literal (appendLeafRecordLiterals).
+    std::string literalScratch;
 };
 
 // The reading of one InnoDB table: its definition, its layout, its page buffer, its .ibd

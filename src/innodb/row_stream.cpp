@@ -151,15 +151,18 @@ LeafStretch readStretch(InnodbReader& reader, core::MainFrame& frame,
                                  c.pagesRead.size(), c.checksums});
         return true;
     };
+    const RecordLiteralPlan plan = planRecordLiterals(reader);
     stretch.status = walkLeafChain(
         reader, options,
         [&](core::ByteSpan page, const LeafRecord& record) {
-            if (!decodeLeafRecord(reader, frame.settings, page, record.origin,
-                                  record.fieldAreaLength, nullBitmap)) {
+            if (!stretch.run.addRowFrom([&](std::string& text) {
+                    return appendLeafRecordLiterals(reader, frame.settings, plan, page, record.origin,
+                                                    record.fieldAreaLength, nullBitmap,
+                                                    format.savingFolder, text);
+                })) {
                 stretch.unreadable = true;
                 return false;
             }
-            stretch.run.addRow(reader.columns);
             return true;
         },
         stretch.counts);

@@ -369,6 +369,21 @@ void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out)
         iconvToUtf8(cd, info.unitBytes, bytes, out);
 }
 
+bool isUtf8Collation(std::uint32_t collation) {
+    return charsetOfCollation(collation).converter == Converter::Utf8;
+}
+
+bool isWellFormedUtf8(core::ByteSpan bytes) {
+    const std::uint8_t* s = bytes.data();
+    const std::size_t n = bytes.size();
+    for (std::size_t i = asciiRun(s, n); i < n; i += asciiRun(s + i, n - i)) {
+        const std::size_t len = utf8SequenceLength(s + i, n - i);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
 std::string textToUtf8(std::uint32_t collation, core::ByteSpan bytes) {
     std::string out;
     textToUtf8(collation, bytes, out);

@@ -15,4 +15,11 @@ namespace dunmore::values {
 std::string textToUtf8(std::uint32_t collation, core::ByteSpan bytes);
 void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out);
 
+// Whether textToUtf8 takes the collation's text as UTF-8 (utf8mb3, utf8mb4): it then
+// copies well-formed UTF-8 as it is and replaces only the bytes of broken sequences.
+bool isUtf8Collation(std::uint32_t collation);
+// Whether bytes are well-formed UTF-8 as textToUtf8 reads a UTF-8 collation: then its text
+// of them is the bytes themselves.
+bool isWellFormedUtf8(core::ByteSpan bytes);
+
 }  // namespace dunmore::values

@@ -40,6 +40,27 @@ public:
     }
 
     void addRow(const core::RowValues& row);
+    // Adds a row whose literals appendLiterals(text) appends, each followed by its comma,
+    // as addRow would write them from the row's values. When it returns false the row is
+    // not added and what it appended is taken off again.
+    template <typename AppendLiterals>
+    bool addRowFrom(AppendLiterals&& appendLiterals) {
+        const std::size_t mark = m_text.size();
+        const bool single = m_format->rowsPerStatement == 1;
+        if (single) m_text += m_format->head;
+        const std::size_t start = m_text.size();
+        if (!appendLiterals(m_text)) {
+            m_text.resize(mark);
+            return false;
+        }
+        if (m_text.size() > start && m_text.back() == ',') m_text.pop_back();
+        if (single)
+            m_text += m_format->statementEnd;
+        else
+            m_rowEnds.push_back(m_text.size());
+        ++m_rows;
+        return true;
+    }
     std::size_t bytes() const { return m_text.size(); }
     std::uint64_t rows() const { return m_rows; }
 

@@ -291,6 +291,8 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
     }
 }
 
+void appendQuotedLiteral(std::string_view text, std::string& out) { appendQuoted(text, out); }
+
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder) {
     std::string out;
     appendSqlLiteral(column, savingFolder, out);

@@ -33,6 +33,10 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view sav
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
                       bool isHexLiteral, std::string_view savingFolder, std::string& out);
 
+// The quoted literal of a text value (escaped as above), followed by its comma: what
+// appendSqlLiteral writes for the value of a non-binary character column.
+void appendQuotedLiteral(std::string_view text, std::string& out);
+
 // The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
 // "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.
 std::string insertStatementHead(const std::vector<core::ColumnDefinition>& columns,
