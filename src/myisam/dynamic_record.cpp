@@ -15,6 +15,10 @@
 #include <unordered_set>
 
 #include "myisam/myisam_header.h"
+#include "core/collation_numbers.h"
+#include "core/field_type.h"
+#include "values/charset.h"
+#include "values/sql_literal.h"
 #include "values/value_decoder.h"
 
 namespace dunmore::myisam {
@@ -175,19 +179,17 @@ bool decodeDynamicField(MyisamReader& ctx, const MyisamRowLayout& layout, std::s
     return true;
 }
 
-UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
-                                       core::ByteSpan record) {
-    constexpr UnpackResult kMalformed = UnpackResult::Malformed;
+bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
+                        std::vector<core::ByteSpan>& spans, std::vector<std::uint8_t>& restored) {
+    constexpr bool kMalformed = false;
     const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
         return kMalformed;
-    thread_local std::vector<core::ByteSpan> spans;
     spans.assign(fields.size(), core::ByteSpan{});
     const core::ByteSpan zeros = zeroBytes();
     // Space-stripped fields get their spaces back, as MyISAM restores them: a BINARY value
     // or a packed DECIMAL may end or begin with bytes 0x20 that are part of the value.
     // Reserved up front so that the spans into it stay valid.
-    thread_local std::vector<std::uint8_t> restored;
     restored.clear();
     std::size_t strippedTotal = 0;
     for (const MyisamColumn& f : fields)
@@ -280,7 +282,15 @@ UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout&
     }
     // A record whose fields do not use it up exactly (but for its checksum byte) is not
     // what MyISAM wrote.
-    if (!r.ok() || r.remaining() != (ctx.recordChecksum ? 1u : 0u)) return kMalformed;
+    return r.ok() && r.remaining() == (ctx.recordChecksum ? 1u : 0u);
+}
+
+UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
+                                       core::ByteSpan record) {
+    const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
+    thread_local std::vector<core::ByteSpan> spans;
+    thread_local std::vector<std::uint8_t> restored;
+    if (!splitDynamicRecord(ctx, record, spans, restored)) return UnpackResult::Malformed;
 
     core::ByteSpan nullArea;
     if (layout.tableColumnOf.size() == fields.size() && layout.tableColumnOf[0] < 0)
@@ -298,6 +308,98 @@ UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout&
     }
     for (std::size_t j = 0; j < fields.size(); ++j)
         if (!decodeDynamicField(ctx, layout, j, spans[j], nullArea)) return UnpackResult::BadValue;
+    return UnpackResult::Row;
+}
+
+DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowLayout& layout) {
+    DynamicLiteralPlan plan;
+    const std::size_t fields = ctx.myisamColumns.size();
+    if (layout.places.size() != ctx.columns.size() || layout.tableColumnOf.size() != fields) return plan;
+    for (std::size_t k = 0; k < ctx.columns.size(); ++k) {
+        const MyisamColumnPlace& place = layout.places[k];
+        // Every column from bytes of its own, and those bytes of no other column.
+        if (place.myisamIndex < 0 || static_cast<std::size_t>(place.myisamIndex) >= fields ||
+            layout.tableColumnOf[static_cast<std::size_t>(place.myisamIndex)] != static_cast<int>(k) ||
+            place.bitCount > 0)
+            return {};
+        const core::ColumnDefinition& col = ctx.columns[k];
+        const core::FieldType type = core::fieldType(col.typeCode);
+        DynamicLiteralPlan::Column step;
+        step.field = static_cast<std::uint32_t>(place.myisamIndex);
+        if (type == core::FieldType::Tiny || type == core::FieldType::Short || type == core::FieldType::Int24 ||
+            type == core::FieldType::Long || type == core::FieldType::LongLong) {
+            step.step = DynamicLiteralPlan::Step::Integer;
+            step.width = static_cast<std::uint8_t>(values::storedWidth(col));
+        } else if ((type == core::FieldType::Varchar || type == core::FieldType::VarString ||
+                    type == core::FieldType::String) &&
+                   col.charset > 0 && col.charset != core::kBinaryCollation &&
+                   values::isUtf8Collation(static_cast<std::uint32_t>(col.charset))) {
+            step.step = DynamicLiteralPlan::Step::Utf8Text;
+            // CHAR values are stored padded with blanks, which MySQL removes when reading.
+            step.trimBlanks = type != core::FieldType::Varchar;
+        }
+        plan.columns.push_back(step);
+    }
+    plan.usable = true;
+    return plan;
+}
+
+UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayout& layout,
+                                         const DynamicLiteralPlan& plan, core::ByteSpan record,
+                                         std::string_view savingFolder, std::string& out) {
+    if (!plan.usable) {
+        const UnpackResult unpacked = unpackDynamicRecordValues(ctx, layout, record);
+        if (unpacked == UnpackResult::Row)
+            for (const auto& column : ctx.columns) values::appendSqlLiteral(column, savingFolder, out);
+        return unpacked;
+    }
+    thread_local std::vector<core::ByteSpan> spans;
+    thread_local std::vector<std::uint8_t> restored;
+    if (!splitDynamicRecord(ctx, record, spans, restored)) return UnpackResult::Malformed;
+    core::ByteSpan nullArea;
+    if (layout.tableColumnOf[0] < 0) nullArea = spans[0];
+    std::string& text = ctx.literalScratch;
+    for (std::size_t k = 0; k < plan.columns.size(); ++k) {
+        const DynamicLiteralPlan::Column step = plan.columns[k];
+        const core::ColumnDefinition& col = ctx.columns[k];
+        const core::ByteSpan bytes = spans[step.field];
+        const MyisamColumnPlace& place = layout.places[k];
+        const bool isNull = place.nullBit != 0 && place.nullPos < nullArea.size() &&
+                            (nullArea[place.nullPos] & place.nullBit) == place.nullBit;
+        if (step.step == DynamicLiteralPlan::Step::Value) {
+            // Checked whether or not its null flag is set, as the values are.
+            text.clear();
+            if (values::decodeStoredValue(col, bytes, layout.options, text)) return UnpackResult::BadValue;
+            if (isNull)
+                values::appendSqlLiteral(col, "NULL", true, false, savingFolder, out);
+            else
+                values::appendSqlLiteral(col, text, false, col.isHexLiteral, savingFolder, out);
+            continue;
+        }
+        if (isNull) {
+            values::appendSqlLiteral(col, "NULL", true, false, savingFolder, out);
+            continue;
+        }
+        if (step.step == DynamicLiteralPlan::Step::Integer) {
+            // Little-endian; bytes past those given read as zero.
+            std::uint64_t v = 0;
+            const std::size_t n = std::min<std::size_t>(bytes.size(), step.width);
+            for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
+            values::appendIntegerText(v, step.width, col.isUnsigned, out);
+            out.push_back(',');
+            continue;
+        }
+        if (values::isWellFormedUtf8(bytes)) {
+            std::string_view t(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+            if (step.trimBlanks)
+                while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+            values::appendQuotedLiteral(t, out);
+            continue;
+        }
+        text.clear();
+        values::decodeStoredValue(col, bytes, layout.options, text);
+        values::appendSqlLiteral(col, text, false, col.isHexLiteral, savingFolder, out);
+    }
     return UnpackResult::Row;
 }
 
@@ -385,8 +487,9 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                 intact = false;
         }
 
-        const UnpackResult unpacked =
-            intact ? unpackDynamicRecordValues(ctx, layout, record) : UnpackResult::Malformed;
+        const UnpackResult unpacked = !intact             ? UnpackResult::Malformed
+                                      : options.unpackRecord ? options.unpackRecord(layout, record)
+                                                             : unpackDynamicRecordValues(ctx, layout, record);
         if (unpacked == UnpackResult::Row) {
             if (options.collectRows) appendRow(ctx);
             searching = false;

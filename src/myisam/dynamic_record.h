@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/byte_reader.h"
@@ -44,8 +46,6 @@ std::uint32_t decodeBlockHeader(BlockInfo& info, std::uint64_t position);
 std::uint32_t readBlockHeader(core::ReadOnlyFile& file, BlockInfo& info, std::uint64_t position);
 std::uint32_t readBlockHeader(MyisamReader& ctx, BlockInfo& info, std::uint64_t position);
 
-enum class UnpackResult { Row, Malformed, BadValue };
-
 // Splits a complete dynamic record into its fields (MyISAM's packed-record layout, as
 // _mi_rec_unpack checks it: every length bounded by the record, and the fields using the
 // record up exactly) and decodes them into the values of ctx.columns: Row. Malformed
@@ -54,6 +54,39 @@ enum class UnpackResult { Row, Malformed, BadValue };
 // ctx.columns are then not those of a row.
 UnpackResult unpackDynamicRecordValues(MyisamReader& ctx, const MyisamRowLayout& layout,
                                        core::ByteSpan record);
+// The split of unpackDynamicRecordValues: the bytes of each MyisamColumn of the record
+// into spans (space-stripped fields restored into restored). False when the record does
+// not split so.
+bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
+                        std::vector<core::ByteSpan>& spans, std::vector<std::uint8_t>& restored);
+
+// How the SQL literals of a dynamic table's records are made straight from their fields,
+// worked out once per table: per table column, its field and whether it is an integer or
+// a UTF-8 character value whose literal is written from the stored bytes, or another
+// value, decoded and then made a literal. Usable when every column has bytes of its own
+// (no BIT bits among the null flags).
+struct DynamicLiteralPlan {
+    enum class Step : std::uint8_t { Integer, Utf8Text, Value };
+    struct Column {
+        Step step = Step::Value;
+        std::uint32_t field = 0;
+        std::uint8_t width = 0;   // Integer: its stored bytes
+        bool trimBlanks = false;  // CHAR: the blanks that pad it are not part of the value
+    };
+    std::vector<Column> columns;
+    bool usable = false;
+};
+DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowLayout& layout);
+
+// Appends the SQL literals of the record's values, each followed by its comma, in column
+// order: what unpackDynamicRecordValues and then values::appendSqlLiteral of each of
+// ctx.columns give, without the texts of the values in between where the plan allows.
+// Returns what unpackDynamicRecordValues would; when it is not Row, out holds part of a
+// row, which the caller cuts off.
+UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayout& layout,
+                                         const DynamicLiteralPlan& plan, core::ByteSpan record,
+                                         std::string_view savingFolder, std::string& out);
+
 // unpackDynamicRecordValues, then the row appended to previewRows.
 bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,
                          core::ByteSpan record);

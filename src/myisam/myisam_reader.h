@@ -67,6 +67,8 @@ struct MyisamState {
     // Not empty: the .MYI state held counts that do not fit the data file (the text says
     // so); stateCounts is empty then.
     std::string countsDamage;
+    // Room for the text of one value on its way to a literal (appendDynamicRecordLiterals).
+    std::string literalScratch;
 };
 
 // The reading of one MyISAM table: its definition, the .MYI head and the open .MYI and

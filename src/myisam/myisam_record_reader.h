@@ -48,6 +48,10 @@ struct WalkCounts {
 // Adds the counts of part, a walk that went on where total's left off, to total.
 void addWalkCounts(WalkCounts& total, const WalkCounts& part);
 
+// What became of a dynamic record: a row; blocks that do not make a record MyISAM wrote;
+// fields that split but hold a value outside its type.
+enum class UnpackResult { Row, Malformed, BadValue };
+
 struct WalkOptions {
     values::DecodeOptions decode;
     // Asked before each row (fixed-length) or record (dynamic); false abandons the walk.
@@ -63,6 +67,9 @@ struct WalkOptions {
     // Dynamic: the walk starts as one that was looking for a block to trust (a walk that
     // goes on where another left off, WalkCounts::searching).
     bool startSearching = false;
+    // Dynamic: when set, a whole record is handed here in place of being decoded into
+    // ctx.columns (unpackDynamicRecordValues); the walk goes on by its answer.
+    std::function<UnpackResult(const MyisamRowLayout&, core::ByteSpan record)> unpackRecord;
 };
 
 // The null flag (and the BIT bits kept among the null flags) of each column, assigned in

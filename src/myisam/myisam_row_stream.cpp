@@ -158,8 +158,22 @@ WalkCounts walkInPieces(core::MainFrame& frame, MyisamReader& ctx, values::State
             stretch.stopped = frame.stopRequested();
             return !stretch.stopped && stretch.run.bytes() < kPieceTextLimit;
         };
+        // Dynamic records go from their fields to literals; fixed-length rows through
+        // their values.
+        std::optional<DynamicLiteralPlan> plan;
+        if (dynamic) {
+            options.unpackRecord = [&](const MyisamRowLayout& layout, core::ByteSpan record) {
+                if (!plan) plan = planDynamicLiterals(reader, layout);
+                UnpackResult unpacked = UnpackResult::Malformed;
+                stretch.run.addRowFrom([&](std::string& text) {
+                    unpacked = appendDynamicRecordLiterals(reader, layout, *plan, record, format.savingFolder, text);
+                    return unpacked == UnpackResult::Row;
+                });
+                return unpacked;
+            };
+        }
         options.onRow = [&](std::uint64_t) {
-            stretch.run.addRow(reader.columns);
+            if (!dynamic) stretch.run.addRow(reader.columns);
             return true;
         };
         stretch.counts = walkMyisamRows(reader, stretch.start, options);
