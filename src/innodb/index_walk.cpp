@@ -511,7 +511,6 @@ RecordLiteralPlan planRecordLiterals(const InnodbReader& ctx) {
                    stored.charset != core::kBinaryCollation &&
                    values::isUtf8Collation(static_cast<std::uint32_t>(stored.charset))) {
             step.step = RecordLiteralPlan::Step::Utf8Text;
-            // CHAR values are stored padded with blanks, which MySQL removes when reading.
             step.trimBlanks = type != core::FieldType::Varchar;
         }
         plan.fields.push_back(step);
@@ -564,13 +563,8 @@ bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
             continue;
         }
         if (!field.external && step.step == RecordLiteralPlan::Step::Utf8Text &&
-            values::isWellFormedUtf8(field.bytes)) {
-            std::string_view t(reinterpret_cast<const char*>(field.bytes.data()), field.bytes.size());
-            if (step.trimBlanks)
-                while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-            values::appendQuotedLiteral(t, out);
+            values::appendUtf8TextLiteral(field.bytes, step.trimBlanks, out))
             continue;
-        }
         bool whole = true;
         const bool hex = decodeInnodbField(ctx, settings, field.bytes, f, field.external, text, &whole);
         if (!whole) at.intact = false;

@@ -335,7 +335,6 @@ DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowL
                    col.charset > 0 && col.charset != core::kBinaryCollation &&
                    values::isUtf8Collation(static_cast<std::uint32_t>(col.charset))) {
             step.step = DynamicLiteralPlan::Step::Utf8Text;
-            // CHAR values are stored padded with blanks, which MySQL removes when reading.
             step.trimBlanks = type != core::FieldType::Varchar;
         }
         plan.columns.push_back(step);
@@ -389,13 +388,7 @@ UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayou
             out.push_back(',');
             continue;
         }
-        if (values::isWellFormedUtf8(bytes)) {
-            std::string_view t(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-            if (step.trimBlanks)
-                while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-            values::appendQuotedLiteral(t, out);
-            continue;
-        }
+        if (values::appendUtf8TextLiteral(bytes, step.trimBlanks, out)) continue;
         text.clear();
         values::decodeStoredValue(col, bytes, layout.options, text);
         values::appendSqlLiteral(col, text, false, col.isHexLiteral, savingFolder, out);

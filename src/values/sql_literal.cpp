@@ -13,6 +13,7 @@
 #include "core/collation_numbers.h"
 #include "core/field_type.h"
 #include "schema/column_type.h"
+#include "values/charset.h"
 
 #include <algorithm>
 #include <bit>
@@ -291,7 +292,15 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
     }
 }
 
-void appendQuotedLiteral(std::string_view text, std::string& out) { appendQuoted(text, out); }
+bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& out) {
+    if (!isWellFormedUtf8(bytes)) return false;
+    std::string_view t(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    // CHAR values are stored padded with blanks, which MySQL removes when reading.
+    if (trimBlanks)
+        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
+    appendQuoted(t, out);
+    return true;
+}
 
 std::string sqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder) {
     std::string out;

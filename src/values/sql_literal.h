@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/byte_reader.h"
 #include "core/column_definition.h"
 
 #include <string>
@@ -33,9 +34,11 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view sav
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
                       bool isHexLiteral, std::string_view savingFolder, std::string& out);
 
-// The quoted literal of a text value (escaped as above), followed by its comma: what
-// appendSqlLiteral writes for the value of a non-binary character column.
-void appendQuotedLiteral(std::string_view text, std::string& out);
+// The literal of a value of a non-binary character column of a UTF-8 collation straight
+// from its stored bytes: what appendSqlLiteral writes for its decoded text, the blanks
+// that pad a CHAR value taken off when trimBlanks is set. False, appending nothing, when
+// the bytes are not well-formed UTF-8 (their text is then not the bytes themselves).
+bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& out);
 
 // The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
 // "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.
