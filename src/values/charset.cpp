@@ -369,19 +369,12 @@ void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out)
         iconvToUtf8(cd, info.unitBytes, bytes, out);
 }
 
-bool isUtf8Collation(std::uint32_t collation) {
-    return charsetOfCollation(collation).converter == Converter::Utf8;
+std::size_t wellFormedUtf8SequenceLength(const std::uint8_t* s, std::size_t n) {
+    return n == 0 ? 0 : utf8SequenceLength(s, n);
 }
 
-bool isWellFormedUtf8(core::ByteSpan bytes) {
-    const std::uint8_t* s = bytes.data();
-    const std::size_t n = bytes.size();
-    for (std::size_t i = asciiRun(s, n); i < n; i += asciiRun(s + i, n - i)) {
-        const std::size_t len = utf8SequenceLength(s + i, n - i);
-        if (len == 0) return false;
-        i += len;
-    }
-    return true;
+bool isUtf8Collation(std::uint32_t collation) {
+    return charsetOfCollation(collation).converter == Converter::Utf8;
 }
 
 std::string textToUtf8(std::uint32_t collation, core::ByteSpan bytes) {

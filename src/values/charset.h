@@ -18,8 +18,9 @@ void textToUtf8(std::uint32_t collation, core::ByteSpan bytes, std::string& out)
 // Whether textToUtf8 takes the collation's text as UTF-8 (utf8mb3, utf8mb4): it then
 // copies well-formed UTF-8 as it is and replaces only the bytes of broken sequences.
 bool isUtf8Collation(std::uint32_t collation);
-// Whether bytes are well-formed UTF-8 as textToUtf8 reads a UTF-8 collation: then its text
-// of them is the bytes themselves.
-bool isWellFormedUtf8(core::ByteSpan bytes);
+// The length (1..4) of the well-formed UTF-8 sequence at the start of the n bytes at s,
+// as textToUtf8 reads a UTF-8 collation (bytes that are such sequences throughout are
+// their own text); 0 when they do not start with one.
+std::size_t wellFormedUtf8SequenceLength(const std::uint8_t* s, std::size_t n);
 
 }  // namespace dunmore::values

@@ -190,6 +190,24 @@ const char* findEscape(const char* p, const char* end) {
     return p;
 }
 
+// The first byte of [p, end) that needs an escape or is not ASCII, or end.
+const char* findEscapeOrHigh(const char* p, const char* end) {
+    using Bytes16 = unsigned char __attribute__((vector_size(16)));
+    while (end - p >= 16) {
+        Bytes16 v;
+        std::memcpy(&v, p, sizeof v);
+        const Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') |
+                            (v == '\r') | (v == '\032') | (v >= 0x80);
+        std::uint64_t lanes[2];
+        std::memcpy(lanes, &hit, sizeof lanes);
+        if (lanes[0] != 0) return p + lowestSetByte(lanes[0]);
+        if (lanes[1] != 0) return p + 8 + lowestSetByte(lanes[1]);
+        p += 16;
+    }
+    while (p < end && kEscapes.code[static_cast<unsigned char>(*p)] == 0 && static_cast<unsigned char>(*p) < 0x80) ++p;
+    return p;
+}
+
 void appendEscaped(std::string_view t, std::string& out) {
     const char* p = t.data();
     const char* const end = p + t.size();
@@ -293,12 +311,39 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
 }
 
 bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& out) {
-    if (!isWellFormedUtf8(bytes)) return false;
-    std::string_view t(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    // CHAR values are stored padded with blanks, which MySQL removes when reading.
+    const char* p = reinterpret_cast<const char*>(bytes.data());
+    const char* end = p + bytes.size();
+    // CHAR values are stored padded with blanks, which MySQL removes when reading. (A
+    // blank is one byte in UTF-8, so the stored bytes lose the same blanks as the text.)
     if (trimBlanks)
-        while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-    appendQuoted(t, out);
+        while (end > p && end[-1] == ' ') --end;
+    const std::size_t mark = out.size();
+    out.push_back('\'');
+    // One scan checks the UTF-8 and escapes: runs of plain ASCII are appended at once,
+    // each multi-byte sequence is checked where it stands.
+    while (p < end) {
+        const char* run = p;
+        p = findEscapeOrHigh(p, end);
+        out.append(run, static_cast<std::size_t>(p - run));
+        if (p == end) break;
+        const auto byte = static_cast<unsigned char>(*p);
+        if (byte >= 0x80) {
+            const std::size_t n = wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
+                                                               static_cast<std::size_t>(end - p));
+            if (n == 0) {
+                out.resize(mark);
+                return false;
+            }
+            out.append(p, n);
+            p += n;
+            continue;
+        }
+        const char code = kEscapes.code[byte];
+        const char escaped[2] = {code == '\'' ? '\'' : '\\', code};
+        out.append(escaped, 2);
+        ++p;
+    }
+    out.append("',");
     return true;
 }
 
