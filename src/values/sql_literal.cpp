@@ -319,30 +319,35 @@ bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& o
         while (end > p && end[-1] == ' ') --end;
     const std::size_t mark = out.size();
     out.push_back('\'');
-    // One scan checks the UTF-8 and escapes: runs of plain ASCII are appended at once,
-    // each multi-byte sequence is checked where it stands.
+    // One scan checks the UTF-8 and escapes: the bytes up to the next one that needs an
+    // escape are appended at once, their multi-byte sequences checked where they stand.
+    const char* run = p;
     while (p < end) {
-        const char* run = p;
         p = findEscapeOrHigh(p, end);
-        out.append(run, static_cast<std::size_t>(p - run));
         if (p == end) break;
         const auto byte = static_cast<unsigned char>(*p);
         if (byte >= 0x80) {
-            const std::size_t n = wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
-                                                               static_cast<std::size_t>(end - p));
+            // Two-byte sequences (Latin, Greek, Cyrillic letters) are checked here.
+            const std::size_t n =
+                byte >= 0xC2 && byte <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80
+                    ? 2
+                    : wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
+                                                   static_cast<std::size_t>(end - p));
             if (n == 0) {
                 out.resize(mark);
                 return false;
             }
-            out.append(p, n);
             p += n;
             continue;
         }
+        out.append(run, static_cast<std::size_t>(p - run));
         const char code = kEscapes.code[byte];
+        // The apostrophe is doubled; the others take a backslash.
         const char escaped[2] = {code == '\'' ? '\'' : '\\', code};
         out.append(escaped, 2);
-        ++p;
+        run = ++p;
     }
+    out.append(run, static_cast<std::size_t>(end - run));
     out.append("',");
     return true;
 }
