@@ -169,16 +169,19 @@ std::size_t lowestSetByte(std::uint64_t word) {
     return std::countl_zero(word) / 8;
 }
 
-// The first byte of [p, end) that needs an escape, or end. Sixteen bytes are tested at
-// once (the compiler's vector extension: one compare per escaped byte value), so a plain
-// text costs a few instructions per sixteen bytes.
-const char* findEscape(const char* p, const char* end) {
+// The first byte of [p, end) that needs an escape (with stopAtHigh, also the first that
+// is not ASCII), or end. Sixteen bytes are tested at once (the compiler's vector
+// extension: one compare per escaped byte value), so a plain text costs a few
+// instructions per sixteen bytes.
+template <bool stopAtHigh>
+const char* findEscapeIn(const char* p, const char* end) {
     using Bytes16 = unsigned char __attribute__((vector_size(16)));
     while (end - p >= 16) {
         Bytes16 v;
         std::memcpy(&v, p, sizeof v);
-        const Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') |
-                            (v == '\r') | (v == '\032');
+        Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') |
+                      (v == '\r') | (v == '\032');
+        if constexpr (stopAtHigh) hit |= (v >= 0x80);
         std::uint64_t lanes[2];
         std::memcpy(lanes, &hit, sizeof lanes);
         // A lane is 0xFF where its byte needs an escape.
@@ -186,27 +189,13 @@ const char* findEscape(const char* p, const char* end) {
         if (lanes[1] != 0) return p + 8 + lowestSetByte(lanes[1]);
         p += 16;
     }
-    while (p < end && kEscapes.code[static_cast<unsigned char>(*p)] == 0) ++p;
+    while (p < end && kEscapes.code[static_cast<unsigned char>(*p)] == 0 &&
+           (!stopAtHigh || static_cast<unsigned char>(*p) < 0x80))
+        ++p;
     return p;
 }
-
-// The first byte of [p, end) that needs an escape or is not ASCII, or end.
-const char* findEscapeOrHigh(const char* p, const char* end) {
-    using Bytes16 = unsigned char __attribute__((vector_size(16)));
-    while (end - p >= 16) {
-        Bytes16 v;
-        std::memcpy(&v, p, sizeof v);
-        const Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') |
-                            (v == '\r') | (v == '\032') | (v >= 0x80);
-        std::uint64_t lanes[2];
-        std::memcpy(lanes, &hit, sizeof lanes);
-        if (lanes[0] != 0) return p + lowestSetByte(lanes[0]);
-        if (lanes[1] != 0) return p + 8 + lowestSetByte(lanes[1]);
-        p += 16;
-    }
-    while (p < end && kEscapes.code[static_cast<unsigned char>(*p)] == 0 && static_cast<unsigned char>(*p) < 0x80) ++p;
-    return p;
-}
+const char* findEscape(const char* p, const char* end) { return findEscapeIn<false>(p, end); }
+const char* findEscapeOrHigh(const char* p, const char* end) { return findEscapeIn<true>(p, end); }
 
 void appendEscaped(std::string_view t, std::string& out) {
     const char* p = t.data();
