@@ -111,9 +111,10 @@ void compareInnodb(core::ByteSpan page) {
             const bool decoded =
                 innodb::decodeLeafRecord(ctx, settings, page, e.origin, e.fieldAreaLength, nullBitmap);
             for (const auto& c : ctx.columns) values::appendSqlLiteral(c, folder, want);
-            std::string got;
+            values::RowText gotText;
             const bool written = innodb::appendLeafRecordLiterals(ctx, settings, plan, page, e.origin,
-                                                                  e.fieldAreaLength, nullBitmap, folder, got);
+                                                                  e.fieldAreaLength, nullBitmap, folder, gotText);
+            const std::string got(gotText.view());
             if (written != decoded || (decoded && got != want)) __builtin_trap();
         }
     }
@@ -170,9 +171,10 @@ void compareMyisam(core::ByteSpan record) {
         const myisam::UnpackResult decoded = myisam::unpackDynamicRecordValues(ctx, rowLayout, record);
         if (decoded == myisam::UnpackResult::Row)
             for (const auto& c : ctx.columns) values::appendSqlLiteral(c, folder, want);
-        std::string got;
+        values::RowText gotText;
         const myisam::UnpackResult written =
-            myisam::appendDynamicRecordLiterals(ctx, rowLayout, plan, record, folder, got);
+            myisam::appendDynamicRecordLiterals(ctx, rowLayout, plan, record, folder, gotText);
+        const std::string got(gotText.view());
         if (written != decoded || (decoded == myisam::UnpackResult::Row && got != want)) __builtin_trap();
     }
 }

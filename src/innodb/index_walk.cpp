@@ -311,11 +311,29 @@ std::vector<std::uint32_t> leafPieceStarts(InnodbReader& ctx, TablespaceSlot slo
     return starts;
 }
 
-StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength,
-                              const core::InnodbColumn& f, RecordCursor& at) {
+namespace {
+
+// The next stored field f of a compact record at the cursor, the cursor moved past it:
+// Lost when it lies past the field area or its header entries are lost (intact is
+// cleared), Null, or its bytes (cut at the page end, which clears intact). external: the
+// bytes are an external reference, whole on the page.
+struct StoredField {
+    enum class Kind { Lost, Null, Bytes };
+    Kind kind = Kind::Lost;
+    core::ByteSpan bytes;
+    bool external = false;
+};
+
+// Inlined into the loops over a record's fields, where it runs once per value; field is
+// filled member by member (a StoredField returned whole went through memory there).
+[[gnu::always_inline]] inline void locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength,
+                                                     const core::InnodbColumn& f, RecordCursor& at,
+                                                     StoredField& field) {
+    field.kind = StoredField::Kind::Lost;
+    field.external = false;
     if (at.headerLost || at.consumed >= fieldAreaLength) {
         at.intact = false;
-        return {};
+        return;
     }
     if (isNullableField(f)) {
         const std::int64_t bit = at.nullBase - at.nullableSeen / 8;
@@ -324,9 +342,12 @@ StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength
         if (bit < 0 || bit >= static_cast<std::int64_t>(page.size())) {
             at.headerLost = true;
             at.intact = false;
-            return {};
+            return;
         }
-        if (page[static_cast<std::size_t>(bit)] & mask) return {StoredField::Kind::Null, {}, false};
+        if (page[static_cast<std::size_t>(bit)] & mask) {
+            field.kind = StoredField::Kind::Null;
+            return;
+        }
     }
     std::uint32_t length = f.fixedLength;
     bool external = false;
@@ -335,7 +356,7 @@ StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength
         if (!entry) {
             at.headerLost = true;
             at.intact = false;
-            return {};
+            return;
         }
         length = entry->length;
         external = entry->external;
@@ -343,19 +364,22 @@ StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength
     if (at.data + length > page.size()) at.intact = false;
     const std::uint64_t start = std::min<std::uint64_t>(at.data, page.size());
     const std::uint64_t end = std::min<std::uint64_t>(at.data + length, page.size());
+    field.kind = StoredField::Kind::Bytes;
+    field.bytes = page.subspan(start, end - start);
     // An externally stored field that the page end cut has lost its reference.
-    const StoredField field{StoredField::Kind::Bytes, page.subspan(start, end - start),
-                            external && end - start == length};
+    field.external = external && end - start == length;
     at.data += length;
     at.consumed += length;
-    return field;
 }
+
+}  // namespace
 
 void decodeStoredField(InnodbReader& ctx, core::AppSettings& settings,
                        core::ByteSpan page, std::uint32_t fieldAreaLength,
                        const core::InnodbColumn& f, core::ColumnDefinition* target,
                        RecordCursor& at) {
-    const StoredField field = locateStoredField(page, fieldAreaLength, f, at);
+    StoredField field;
+    locateStoredField(page, fieldAreaLength, f, at, field);
     if (!target) return;
     switch (field.kind) {
         case StoredField::Kind::Lost:
@@ -512,6 +536,9 @@ RecordLiteralPlan planRecordLiterals(const InnodbReader& ctx) {
                    values::isUtf8Collation(static_cast<std::uint32_t>(stored.charset))) {
             step.step = RecordLiteralPlan::Step::Utf8Text;
             step.trimBlanks = type != core::FieldType::Varchar;
+        } else if (const auto form = values::storedValueForm(stored); sameType && f.mainType != kMainInt && form) {
+            step.step = RecordLiteralPlan::Step::StoredValue;
+            step.form = *form;
         }
         plan.fields.push_back(step);
     }
@@ -522,7 +549,7 @@ RecordLiteralPlan planRecordLiterals(const InnodbReader& ctx) {
 bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
                               const RecordLiteralPlan& plan, core::ByteSpan page, std::uint32_t origin,
                               std::uint32_t fieldAreaLength, std::uint32_t nullBitmapSize,
-                              std::string_view savingFolder, std::string& out) {
+                              std::string_view savingFolder, values::RowText& out) {
     const RecordShape shape = isCompactRecordPage(page) ? recordShape(ctx, page, origin, nullBitmapSize)
                                                         : RecordShape{};
     if (!plan.usable || !isCompactRecordPage(page) || shape.fieldCount != plan.fields.size() ||
@@ -543,8 +570,9 @@ bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
     std::string& text = ctx.literalScratch;
     for (std::size_t i = 0; i < plan.fields.size(); ++i) {
         const auto& f = ctx.clusteredFields[i];
-        const RecordLiteralPlan::Field step = plan.fields[i];
-        const StoredField field = locateStoredField(page, fieldAreaLength, f, at);
+        const RecordLiteralPlan::Field& step = plan.fields[i];
+        StoredField field;
+        locateStoredField(page, fieldAreaLength, f, at, field);
         if (step.step == RecordLiteralPlan::Step::Skip) continue;
         const core::ColumnDefinition& c = *column++;
         if (field.kind == StoredField::Kind::Lost) continue;
@@ -558,12 +586,14 @@ bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
             std::uint64_t v = 0;
             for (const std::uint8_t b : field.bytes) v = (v << 8) | b;
             if (!step.unsignedInteger) v ^= std::uint64_t{0x80} << (8 * (field.bytes.size() - 1));
-            values::appendIntegerText(v, field.bytes.size(), step.unsignedInteger, out);
-            out.push_back(',');
+            values::appendIntegerLiteral(v, field.bytes.size(), step.unsignedInteger, out);
             continue;
         }
         if (!field.external && step.step == RecordLiteralPlan::Step::Utf8Text &&
             values::appendUtf8TextLiteral(field.bytes, step.trimBlanks, out))
+            continue;
+        if (!field.external && step.step == RecordLiteralPlan::Step::StoredValue &&
+            values::appendStoredValueLiteral(step.form, field.bytes, out))
             continue;
         bool whole = true;
         const bool hex = decodeInnodbField(ctx, settings, field.bytes, f, field.external, text, &whole);

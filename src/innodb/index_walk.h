@@ -3,6 +3,8 @@
 #include "core/byte_reader.h"
 #include "core/main_frame.h"
 #include "innodb/innodb_reader.h"
+#include "values/row_text.h"
+#include "values/value_decoder.h"
 #include "core/settings.h"
 #include "core/status.h"
 
@@ -67,16 +69,18 @@ bool decodeLeafRecord(InnodbReader& ctx, core::AppSettings& settings,
 
 // How the SQL literals of a table's leaf records are made straight from their bytes,
 // worked out once per table: per field of ctx.clusteredFields, whether it is a system
-// field (no literal), an integer or a UTF-8 character value whose literal is written
-// from the stored bytes, or another value, decoded and then made a literal. Usable only
+// field (no literal), an integer, a UTF-8 character value or a value of
+// values::storedValueForm whose literal is written from the stored bytes, or another
+// value, decoded and then made a literal. Usable only
 // when the fields name every column once, in column order (the key columns first), and
 // the table is not read from a MySQL 8 dictionary.
 struct RecordLiteralPlan {
-    enum class Step : std::uint8_t { Skip, Integer, Utf8Text, Value };
+    enum class Step : std::uint8_t { Skip, Integer, Utf8Text, StoredValue, Value };
     struct Field {
         Step step = Step::Value;
         bool unsignedInteger = false;
         bool trimBlanks = false;  // CHAR: the blanks that pad it are not part of the value
+        values::StoredValueForm form;  // StoredValue
     };
     std::vector<Field> fields;
     bool usable = false;
@@ -91,7 +95,7 @@ RecordLiteralPlan planRecordLiterals(const InnodbReader& ctx);
 bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
                               const RecordLiteralPlan& plan, core::ByteSpan page, std::uint32_t origin,
                               std::uint32_t fieldAreaLength, std::uint32_t nullBitmapSize,
-                              std::string_view savingFolder, std::string& out);
+                              std::string_view savingFolder, values::RowText& out);
 
 // Where the decoding of one compact record stands: the null bitmap's first byte and the
 // nullable fields met, the next length entry (moving down), the next field's data and
@@ -106,19 +110,6 @@ struct RecordCursor {
     bool headerLost = false;
     bool intact = true;
 };
-
-// The next stored field f of a compact record at the cursor, the cursor moved past it:
-// Lost when it lies past the field area or its header entries are lost (intact is
-// cleared), Null, or its bytes (cut at the page end, which clears intact). external: the
-// bytes are an external reference, whole on the page.
-struct StoredField {
-    enum class Kind { Lost, Null, Bytes };
-    Kind kind = Kind::Lost;
-    core::ByteSpan bytes;
-    bool external = false;
-};
-StoredField locateStoredField(core::ByteSpan page, std::uint32_t fieldAreaLength,
-                              const core::InnodbColumn& f, RecordCursor& at);
 
 // Decodes the next stored field f of a compact record at the cursor into target (null:
 // the field is passed over) and moves the cursor past it. A field past the field area or

@@ -155,7 +155,7 @@ LeafStretch readStretch(InnodbReader& reader, core::MainFrame& frame,
     stretch.status = walkLeafChain(
         reader, options,
         [&](core::ByteSpan page, const LeafRecord& record) {
-            if (!stretch.run.addRowFrom([&](std::string& text) {
+            if (!stretch.run.addRowFrom([&](values::RowText& text) {
                     return appendLeafRecordLiterals(reader, frame.settings, plan, page, record.origin,
                                                     record.fieldAreaLength, nullBitmap,
                                                     format.savingFolder, text);

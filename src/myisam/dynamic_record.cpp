@@ -185,7 +185,8 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
     const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
         return kMalformed;
-    spans.assign(fields.size(), core::ByteSpan{});
+    spans.resize(fields.size());
+    std::fill(spans.begin(), spans.end(), core::ByteSpan{});
     const core::ByteSpan zeros = zeroBytes();
     // Space-stripped fields get their spaces back, as MyISAM restores them: a BINARY value
     // or a packed DECIMAL may end or begin with bytes 0x20 that are part of the value.
@@ -336,6 +337,9 @@ DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowL
                    values::isUtf8Collation(static_cast<std::uint32_t>(col.charset))) {
             step.step = DynamicLiteralPlan::Step::Utf8Text;
             step.trimBlanks = type != core::FieldType::Varchar;
+        } else if (const auto form = values::storedValueForm(col)) {
+            step.step = DynamicLiteralPlan::Step::StoredValue;
+            step.form = *form;
         }
         plan.columns.push_back(step);
     }
@@ -345,7 +349,7 @@ DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowL
 
 UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayout& layout,
                                          const DynamicLiteralPlan& plan, core::ByteSpan record,
-                                         std::string_view savingFolder, std::string& out) {
+                                         std::string_view savingFolder, values::RowText& out) {
     if (!plan.usable) {
         const UnpackResult unpacked = unpackDynamicRecordValues(ctx, layout, record);
         if (unpacked == UnpackResult::Row)
@@ -359,13 +363,16 @@ UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayou
     if (layout.tableColumnOf[0] < 0) nullArea = spans[0];
     std::string& text = ctx.literalScratch;
     for (std::size_t k = 0; k < plan.columns.size(); ++k) {
-        const DynamicLiteralPlan::Column step = plan.columns[k];
+        const DynamicLiteralPlan::Column& step = plan.columns[k];
         const core::ColumnDefinition& col = ctx.columns[k];
         const core::ByteSpan bytes = spans[step.field];
         const MyisamColumnPlace& place = layout.places[k];
         const bool isNull = place.nullBit != 0 && place.nullPos < nullArea.size() &&
                             (nullArea[place.nullPos] & place.nullBit) == place.nullBit;
-        if (step.step == DynamicLiteralPlan::Step::Value) {
+        if (step.step == DynamicLiteralPlan::Step::StoredValue && !isNull &&
+            values::appendStoredValueLiteral(step.form, bytes, out))
+            continue;
+        if (step.step == DynamicLiteralPlan::Step::Value || step.step == DynamicLiteralPlan::Step::StoredValue) {
             // Checked whether or not its null flag is set, as the values are.
             text.clear();
             if (values::decodeStoredValue(col, bytes, layout.options, text)) return UnpackResult::BadValue;
@@ -384,8 +391,7 @@ UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayou
             std::uint64_t v = 0;
             const std::size_t n = std::min<std::size_t>(bytes.size(), step.width);
             for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
-            values::appendIntegerText(v, step.width, col.isUnsigned, out);
-            out.push_back(',');
+            values::appendIntegerLiteral(v, step.width, col.isUnsigned, out);
             continue;
         }
         if (values::appendUtf8TextLiteral(bytes, step.trimBlanks, out)) continue;

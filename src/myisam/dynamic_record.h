@@ -10,6 +10,8 @@
 #include "core/read_only_file.h"
 #include "myisam/myisam_reader.h"
 #include "myisam/myisam_record_reader.h"
+#include "values/row_text.h"
+#include "values/value_decoder.h"
 
 namespace dunmore::myisam {
 
@@ -61,17 +63,18 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
                         std::vector<core::ByteSpan>& spans, std::vector<std::uint8_t>& restored);
 
 // How the SQL literals of a dynamic table's records are made straight from their fields,
-// worked out once per table: per table column, its field and whether it is an integer or
-// a UTF-8 character value whose literal is written from the stored bytes, or another
-// value, decoded and then made a literal. Usable when every column has bytes of its own
+// worked out once per table: per table column, its field and whether it is an integer, a
+// UTF-8 character value or a value of values::storedValueForm whose literal is
+// written from the stored bytes, or another value, decoded and then made a literal. Usable when every column has bytes of its own
 // (no BIT bits among the null flags).
 struct DynamicLiteralPlan {
-    enum class Step : std::uint8_t { Integer, Utf8Text, Value };
+    enum class Step : std::uint8_t { Integer, Utf8Text, StoredValue, Value };
     struct Column {
         Step step = Step::Value;
         std::uint32_t field = 0;
         std::uint8_t width = 0;   // Integer: its stored bytes
         bool trimBlanks = false;  // CHAR: the blanks that pad it are not part of the value
+        values::StoredValueForm form;  // StoredValue
     };
     std::vector<Column> columns;
     bool usable = false;
@@ -85,7 +88,7 @@ DynamicLiteralPlan planDynamicLiterals(const MyisamReader& ctx, const MyisamRowL
 // row, which the caller cuts off.
 UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayout& layout,
                                          const DynamicLiteralPlan& plan, core::ByteSpan record,
-                                         std::string_view savingFolder, std::string& out);
+                                         std::string_view savingFolder, values::RowText& out);
 
 // unpackDynamicRecordValues, then the row appended to previewRows.
 bool unpackDynamicRecord(MyisamReader& ctx, const MyisamRowLayout& layout,

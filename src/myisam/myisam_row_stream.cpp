@@ -165,7 +165,7 @@ WalkCounts walkInPieces(core::MainFrame& frame, MyisamReader& ctx, values::State
             options.unpackRecord = [&](const MyisamRowLayout& layout, core::ByteSpan record) {
                 if (!plan) plan = planDynamicLiterals(reader, layout);
                 UnpackResult unpacked = UnpackResult::Malformed;
-                stretch.run.addRowFrom([&](std::string& text) {
+                stretch.run.addRowFrom([&](values::RowText& text) {
                     unpacked = appendDynamicRecordLiterals(reader, layout, *plan, record, format.savingFolder, text);
                     return unpacked == UnpackResult::Row;
                 });

@@ -59,9 +59,9 @@ void RunBuffers::give(std::string buffer) {
 void ScriptRowRun::addRow(const core::RowValues& row) {
     ++m_rows;
     if (m_format->rowsPerStatement == 1) {
-        m_text += m_format->head;
+        m_text.append(m_format->head);
         appendRowValues(row, m_format->savingFolder, m_text);
-        m_text += m_format->statementEnd;
+        m_text.append(m_format->statementEnd);
         return;
     }
     appendRowValues(row, m_format->savingFolder, m_text);
@@ -150,7 +150,7 @@ bool ScriptRowWriter::writeRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo) 
         // Statements already: they follow what the chunk holds.
         flushChunk(true);
         if (!m_failed.load(std::memory_order_relaxed)) {
-            m_writer.writeText(std::string_view(run.m_text).substr(0, upTo.bytes));
+            m_writer.writeText(run.m_text.view().substr(0, upTo.bytes));
             if (m_writer.failed()) m_failed.store(true);
         }
         m_writer.countRows(upTo.rows);
@@ -159,7 +159,7 @@ bool ScriptRowWriter::writeRun(const ScriptRowRun& run, ScriptRowRun::Cut upTo) 
     std::size_t start = 0;
     for (std::uint64_t r = 0; r < upTo.rows && r < run.m_rowEnds.size(); ++r) {
         const std::size_t end = run.m_rowEnds[r];
-        emitRow(std::string_view(run.m_text).substr(start, end - start));
+        emitRow(run.m_text.view().substr(start, end - start));
         start = end;
     }
     return !m_failed.load(std::memory_order_relaxed);

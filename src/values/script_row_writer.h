@@ -2,6 +2,7 @@
 
 #include "core/column_definition.h"
 #include "core/script_writer.h"
+#include "values/row_text.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -35,27 +36,25 @@ class ScriptRowRun {
 public:
     // buffer: a text buffer whose room is reused (RunBuffers); its contents are dropped.
     explicit ScriptRowRun(const ScriptRowFormat& format, std::string buffer = {})
-        : m_format(&format), m_text(std::move(buffer)) {
-        m_text.clear();
-    }
+        : m_format(&format), m_text(std::move(buffer)) {}
 
     void addRow(const core::RowValues& row);
-    // Adds a row whose literals appendLiterals(text) appends, each followed by its comma,
-    // as addRow would write them from the row's values. When it returns false the row is
-    // not added and what it appended is taken off again.
+    // Adds a row whose literals appendLiterals(text) appends to the run's RowText, each
+    // followed by its comma, as addRow would write them from the row's values. When it
+    // returns false the row is not added and what it appended is taken off again.
     template <typename AppendLiterals>
     bool addRowFrom(AppendLiterals&& appendLiterals) {
         const std::size_t mark = m_text.size();
         const bool single = m_format->rowsPerStatement == 1;
-        if (single) m_text += m_format->head;
+        if (single) m_text.append(m_format->head);
         const std::size_t start = m_text.size();
         if (!appendLiterals(m_text)) {
-            m_text.resize(mark);
+            m_text.cut(mark);
             return false;
         }
-        if (m_text.size() > start && m_text.back() == ',') m_text.pop_back();
+        if (m_text.size() > start && m_text.back() == ',') m_text.cut(m_text.size() - 1);
         if (single)
-            m_text += m_format->statementEnd;
+            m_text.append(m_format->statementEnd);
         else
             m_rowEnds.push_back(m_text.size());
         ++m_rows;
@@ -71,12 +70,12 @@ public:
     };
     Cut cutHere() const { return {m_text.size(), m_rows}; }
     // The text buffer, for the next run (its contents are of no further use).
-    std::string releaseBuffer() { return std::move(m_text); }
+    std::string releaseBuffer() { return m_text.release(); }
 
 private:
     friend class ScriptRowWriter;
     const ScriptRowFormat* m_format;
-    std::string m_text;
+    RowText m_text;
     std::vector<std::size_t> m_rowEnds;  // several rows per statement: where each row ends
     std::uint64_t m_rows = 0;
 };

@@ -169,25 +169,37 @@ std::size_t lowestSetByte(std::uint64_t word) {
     return std::countl_zero(word) / 8;
 }
 
+// The first of the sixteen bytes at p that needs an escape (with stopAtHigh, also the
+// first that is not ASCII), or nullptr. The compiler's vector extension tests them at
+// once: one compare per escaped byte value.
+template <bool stopAtHigh>
+const char* firstEscapeIn16(const char* p) {
+    using Bytes16 = unsigned char __attribute__((vector_size(16)));
+    Bytes16 v;
+    std::memcpy(&v, p, sizeof v);
+    Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') | (v == '\r') | (v == '\032');
+    if constexpr (stopAtHigh) hit |= (v >= 0x80);
+    std::uint64_t lanes[2];
+    std::memcpy(lanes, &hit, sizeof lanes);
+    // A lane is 0xFF where its byte needs an escape.
+    if (lanes[0] != 0) return p + lowestSetByte(lanes[0]);
+    if (lanes[1] != 0) return p + 8 + lowestSetByte(lanes[1]);
+    return nullptr;
+}
+
 // The first byte of [p, end) that needs an escape (with stopAtHigh, also the first that
-// is not ASCII), or end. Sixteen bytes are tested at once (the compiler's vector
-// extension: one compare per escaped byte value), so a plain text costs a few
-// instructions per sixteen bytes.
+// is not ASCII), or end. Sixteen bytes are tested at a time, so a plain text costs a few
+// instructions per sixteen bytes; a text of sixteen bytes or more ends with the block of
+// its last sixteen, which may go over bytes already found plain.
 template <bool stopAtHigh>
 const char* findEscapeIn(const char* p, const char* end) {
-    using Bytes16 = unsigned char __attribute__((vector_size(16)));
-    while (end - p >= 16) {
-        Bytes16 v;
-        std::memcpy(&v, p, sizeof v);
-        Bytes16 hit = (v == '\'') | (v == '\\') | (v == '"') | (v == 0) | (v == '\n') |
-                      (v == '\r') | (v == '\032');
-        if constexpr (stopAtHigh) hit |= (v >= 0x80);
-        std::uint64_t lanes[2];
-        std::memcpy(lanes, &hit, sizeof lanes);
-        // A lane is 0xFF where its byte needs an escape.
-        if (lanes[0] != 0) return p + lowestSetByte(lanes[0]);
-        if (lanes[1] != 0) return p + 8 + lowestSetByte(lanes[1]);
-        p += 16;
+    if (end - p >= 16) {
+        const char* const last = end - 16;
+        for (;;) {
+            if (const char* hit = firstEscapeIn16<stopAtHigh>(p)) return hit;
+            if (p == last) return end;
+            p = p + 16 <= last ? p + 16 : last;
+        }
     }
     while (p < end && kEscapes.code[static_cast<unsigned char>(*p)] == 0 &&
            (!stopAtHigh || static_cast<unsigned char>(*p) < 0x80))
@@ -197,7 +209,9 @@ const char* findEscapeIn(const char* p, const char* end) {
 const char* findEscape(const char* p, const char* end) { return findEscapeIn<false>(p, end); }
 const char* findEscapeOrHigh(const char* p, const char* end) { return findEscapeIn<true>(p, end); }
 
-void appendEscaped(std::string_view t, std::string& out) {
+// Out: std::string or RowText.
+template <typename Out>
+void appendEscaped(std::string_view t, Out& out) {
     const char* p = t.data();
     const char* const end = p + t.size();
     while (p < end) {
@@ -213,7 +227,8 @@ void appendEscaped(std::string_view t, std::string& out) {
     }
 }
 
-void appendQuoted(std::string_view t, std::string& out) {
+template <typename Out>
+void appendQuoted(std::string_view t, Out& out) {
     out.push_back('\'');
     appendEscaped(t, out);
     out.append("',");
@@ -221,8 +236,8 @@ void appendQuoted(std::string_view t, std::string& out) {
 
 // A value written bare when it has the form check demands; '' when empty; quoted text
 // otherwise.
-template <typename Check>
-void appendBare(std::string_view t, Check check, std::string& out) {
+template <typename Check, typename Out>
+void appendBare(std::string_view t, Check check, Out& out) {
     if (t.empty()) {
         out.append("'',");
     } else if (check(t)) {
@@ -233,19 +248,9 @@ void appendBare(std::string_view t, Check check, std::string& out) {
     }
 }
 
-}  // namespace
-
-bool isSqlNull(const core::ColumnDefinition& column) {
-    return column.isNull || (column.value == "NULL" && !canHoldNullWord(column));
-}
-
-void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
-                      std::string& out) {
-    appendSqlLiteral(column, column.value, column.isNull, column.isHexLiteral, savingFolder, out);
-}
-
-void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNullFlag,
-                      bool isHexLiteral, std::string_view savingFolder, std::string& out) {
+template <typename Out>
+void appendLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNullFlag,
+                   bool isHexLiteral, std::string_view savingFolder, Out& out) {
     std::string_view t = value;
     const bool isNull = isNullFlag || (t == "NULL" && !canHoldNullWord(column));
     if (isNull) {
@@ -299,17 +304,43 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view val
     }
 }
 
-bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& out) {
+}  // namespace
+
+bool isSqlNull(const core::ColumnDefinition& column) {
+    return column.isNull || (column.value == "NULL" && !canHoldNullWord(column));
+}
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder,
+                      std::string& out) {
+    appendLiteral(column, column.value, column.isNull, column.isHexLiteral, savingFolder, out);
+}
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder, RowText& out) {
+    appendLiteral(column, column.value, column.isNull, column.isHexLiteral, savingFolder, out);
+}
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
+                      bool isHexLiteral, std::string_view savingFolder, std::string& out) {
+    appendLiteral(column, value, isNull, isHexLiteral, savingFolder, out);
+}
+
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
+                      bool isHexLiteral, std::string_view savingFolder, RowText& out) {
+    appendLiteral(column, value, isNull, isHexLiteral, savingFolder, out);
+}
+
+bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, RowText& out) {
     const char* p = reinterpret_cast<const char*>(bytes.data());
     const char* end = p + bytes.size();
     // CHAR values are stored padded with blanks, which MySQL removes when reading. (A
     // blank is one byte in UTF-8, so the stored bytes lose the same blanks as the text.)
     if (trimBlanks)
         while (end > p && end[-1] == ' ') --end;
-    const std::size_t mark = out.size();
-    out.push_back('\'');
+    // An escape at most doubles a byte; then the quotes and the comma.
+    char* o = out.room(2 * static_cast<std::size_t>(end - p) + 3);
+    *o++ = '\'';
     // One scan checks the UTF-8 and escapes: the bytes up to the next one that needs an
-    // escape are appended at once, their multi-byte sequences checked where they stand.
+    // escape are copied at once, their multi-byte sequences checked where they stand.
     const char* run = p;
     while (p < end) {
         p = findEscapeOrHigh(p, end);
@@ -322,22 +353,25 @@ bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& o
                     ? 2
                     : wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
                                                    static_cast<std::size_t>(end - p));
-            if (n == 0) {
-                out.resize(mark);
-                return false;
-            }
+            // The text stays where it ended: nothing is appended.
+            if (n == 0) return false;
             p += n;
             continue;
         }
-        out.append(run, static_cast<std::size_t>(p - run));
+        std::memcpy(o, run, static_cast<std::size_t>(p - run));
+        o += p - run;
         const char code = kEscapes.code[byte];
         // The apostrophe is doubled; the others take a backslash.
-        const char escaped[2] = {code == '\'' ? '\'' : '\\', code};
-        out.append(escaped, 2);
+        *o++ = code == '\'' ? '\'' : '\\';
+        *o++ = code;
         run = ++p;
     }
-    out.append(run, static_cast<std::size_t>(end - run));
-    out.append("',");
+    // (An empty value may have no bytes to point at.)
+    if (end != run) std::memcpy(o, run, static_cast<std::size_t>(end - run));
+    o += end - run;
+    *o++ = '\'';
+    *o++ = ',';
+    out.advance(o);
     return true;
 }
 
@@ -363,6 +397,12 @@ void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string
     const std::size_t start = out.size();
     for (const auto& column : row) appendSqlLiteral(column, savingFolder, out);
     if (out.size() > start && out.back() == ',') out.pop_back();
+}
+
+void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder, RowText& out) {
+    const std::size_t start = out.size();
+    for (const auto& column : row) appendSqlLiteral(column, savingFolder, out);
+    if (out.size() > start && out.back() == ',') out.cut(out.size() - 1);
 }
 
 }  // namespace dunmore::values

@@ -2,6 +2,7 @@
 
 #include "core/byte_reader.h"
 #include "core/column_definition.h"
+#include "values/row_text.h"
 
 #include <string>
 #include <string_view>
@@ -33,12 +34,16 @@ void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view sav
 // column.isHexLiteral (the column gives the type).
 void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
                       bool isHexLiteral, std::string_view savingFolder, std::string& out);
+// The same two, appended to a RowText.
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view savingFolder, RowText& out);
+void appendSqlLiteral(const core::ColumnDefinition& column, std::string_view value, bool isNull,
+                      bool isHexLiteral, std::string_view savingFolder, RowText& out);
 
 // The literal of a value of a non-binary character column of a UTF-8 collation straight
 // from its stored bytes: what appendSqlLiteral writes for its decoded text, the blanks
 // that pad a CHAR value taken off when trimBlanks is set. False, appending nothing, when
 // the bytes are not well-formed UTF-8 (their text is then not the bytes themselves).
-bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, std::string& out);
+bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, RowText& out);
 
 // The head of a row's INSERT statement, shared by the MyISAM and InnoDB row streams:
 // "INSERT INTO `t`(`a`,`b`) VALUES(" with back-quotes inside names doubled.
@@ -48,5 +53,6 @@ std::string insertStatementHead(const std::vector<core::ColumnDefinition>& colum
 // comma; only the last one is taken off, so an empty last literal keeps its separator.
 void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder,
                      std::string& out);
+void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder, RowText& out);
 
 }  // namespace dunmore::values

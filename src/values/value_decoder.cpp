@@ -109,20 +109,19 @@ constexpr std::array<char, 200> kDigitPairs = [] {
     return pairs;
 }();
 
-// The text of one value, built in a buffer on the stack and appended to its string with
-// one call: a value of many small parts (a date, a DECIMAL of digit groups) would otherwise
-// grow the string part by part.
-template <std::size_t N>
-class TextBuilder {
+// Writes the text of a value from a place on: into a TextBuilder, or straight into the
+// room of a RowText. Its writer makes sure the room suffices.
+class TextCursor {
 public:
+    TextCursor(char* begin, char* limit) : m_end(begin), m_limit(limit) {}
     void put(char c) { *m_end++ = c; }
     // value in decimal, "-" first when negative.
     template <typename T>
     void number(T value) {
-        m_end = std::to_chars(m_end, m_buffer + N, value).ptr;
+        m_end = std::to_chars(m_end, m_limit, value).ptr;
     }
     // value with at least width digits (leading zeros); negative values as they are.
-    void padded(std::int64_t value, int width) {
+    [[gnu::always_inline]] void padded(std::int64_t value, int width) {
         if (value < 0) {
             number(value);
             return;
@@ -136,7 +135,7 @@ public:
         fixedDigits(static_cast<std::uint64_t>(value), std::max(digits, width));
     }
     // Exactly `width` digits of value below 10^width, leading zeros included.
-    void fixedDigits(std::uint64_t value, int width) {
+    [[gnu::always_inline]] void fixedDigits(std::uint64_t value, int width) {
         m_end += width;
         char* p = m_end;
         for (; width >= 2; width -= 2) {
@@ -146,13 +145,26 @@ public:
         }
         if (width == 1) *--p = static_cast<char>('0' + value % 10);
     }
-    void appendTo(std::string& out) const {
-        out.append(m_buffer, static_cast<std::size_t>(m_end - m_buffer));
-    }
+    char* end() const { return m_end; }
+
+private:
+    char* m_end;
+    char* m_limit;
+};
+
+// The text of one value, built in a buffer on the stack and appended to its string with
+// one call: a value of many small parts (a date, a DECIMAL of digit groups) would otherwise
+// grow the string part by part.
+template <std::size_t N>
+class TextBuilder : public TextCursor {
+public:
+    TextBuilder() : TextCursor(m_buffer, m_buffer + N) {}
+    TextBuilder(const TextBuilder&) = delete;
+    TextBuilder& operator=(const TextBuilder&) = delete;
+    void appendTo(std::string& out) const { out.append(m_buffer, static_cast<std::size_t>(end() - m_buffer)); }
 
 private:
     char m_buffer[N];
-    char* m_end = m_buffer;
 };
 
 // Room for any date or time text, fraction and sign included.
@@ -190,14 +202,14 @@ int fractionalPrecision(const core::ColumnDefinition& column, std::int32_t width
 }
 
 // ".ffffff" cut to fsp digits.
-void putFraction(TemporalText& out, std::int64_t micro, int fsp) {
+void putFraction(TextCursor& out, std::int64_t micro, int fsp) {
     if (fsp <= 0) return;
     const auto v = static_cast<std::uint64_t>(std::clamp<std::int64_t>(micro, 0, 999999));
     out.put('.');
     out.fixedDigits(v / kPowersOf10[static_cast<std::size_t>(6 - fsp)], fsp);
 }
 
-void putDate(TemporalText& out, std::int64_t year, std::int64_t month, std::int64_t day) {
+void putDate(TextCursor& out, std::int64_t year, std::int64_t month, std::int64_t day) {
     out.padded(year, 4);
     out.put('-');
     out.padded(month, 2);
@@ -205,7 +217,7 @@ void putDate(TemporalText& out, std::int64_t year, std::int64_t month, std::int6
     out.padded(day, 2);
 }
 
-void putClock(TemporalText& out, std::int64_t hour, std::int64_t minute, std::int64_t second) {
+void putClock(TextCursor& out, std::int64_t hour, std::int64_t minute, std::int64_t second) {
     out.padded(hour, 2);
     out.put(':');
     out.padded(minute, 2);
@@ -421,28 +433,33 @@ void decodeTime(const core::ColumnDefinition& column, core::ByteSpan bytes, std:
     appendTime(out, negative, a / 10000, a / 100 % 100, a % 100, 0, 0);
 }
 
+// The text of a DATETIME of the MySQL 5.6 format.
+void putDatetime2(TextCursor& text, const Padded<8>& p, int fsp) {
+    core::ByteReader r(p.span(8));
+    std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
+    std::int64_t micro = mysql56Fraction(r, fsp);
+    if (intPart < 0) {
+        // DATETIME has no negative values; show the magnitude with its sign.
+        text.put('-');
+        intPart = -intPart;
+        micro = -micro;
+    }
+    const std::int64_t ymd = intPart >> 17;
+    const std::int64_t ym = ymd >> 5;
+    const std::int64_t hms = intPart & 0x1FFFF;
+    putDate(text, ym / 13, ym % 13, ymd & 0x1F);
+    text.put(' ');
+    putClock(text, hms >> 12, (hms >> 6) & 0x3F, hms & 0x3F);
+    putFraction(text, micro, fsp);
+}
+
 void decodeDatetime(const core::ColumnDefinition& column, core::ByteSpan bytes,
                     std::string& out) {
     const int fsp = fractionalPrecision(column, kDatetimeWidth);
     const Padded<8> p(bytes);
     if (fieldType(column.typeCode) == FieldType::Datetime2) {
-        core::ByteReader r(p.span(8));
-        std::int64_t intPart = static_cast<std::int64_t>(r.ubeN(5)) - kDatetimefIntOffset;
-        std::int64_t micro = mysql56Fraction(r, fsp);
         TemporalText text;
-        if (intPart < 0) {
-            // DATETIME has no negative values; show the magnitude with its sign.
-            text.put('-');
-            intPart = -intPart;
-            micro = -micro;
-        }
-        const std::int64_t ymd = intPart >> 17;
-        const std::int64_t ym = ymd >> 5;
-        const std::int64_t hms = intPart & 0x1FFFF;
-        putDate(text, ym / 13, ym % 13, ymd & 0x1F);
-        text.put(' ');
-        putClock(text, hms >> 12, (hms >> 6) & 0x3F, hms & 0x3F);
-        putFraction(text, micro, fsp);
+        putDatetime2(text, p, fsp);
         text.appendTo(out);
         return;
     }
@@ -593,7 +610,8 @@ void decodeGeometry(core::ByteSpan bytes, const DecodeOptions& options, std::str
 struct DecimalDigits {
     bool negative = false;
     std::uint64_t lead = 0;
-    std::array<std::uint64_t, 2 * kMaxDecimalDigits / kDigitsPerGroup + 2> groups{};
+    // Only the groups the layout has are written, and read (no zero fill per value).
+    std::array<std::uint64_t, 2 * kMaxDecimalDigits / kDigitsPerGroup + 2> groups;
     std::uint32_t intg0 = 0;
     std::uint32_t frac0 = 0;
     std::uint32_t frac0x = 0;
@@ -650,9 +668,10 @@ bool readPackedDecimal(core::ByteSpan bytes, std::int32_t precision, std::int32_
     return d.trail < static_cast<std::uint64_t>(kPowersOf10[d.frac0x]);
 }
 
-void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
-    // A sign, 81 integer digits, a point and 81 fraction digits at most.
-    TextBuilder<192> text;
+// A sign, 81 integer digits, a point and 81 fraction digits at most, and room for a comma.
+using DecimalText = TextBuilder<192>;
+
+void putDecimalDigits(const DecimalDigits& d, TextCursor& text) {
     if (d.negative) text.put('-');
     bool started = false;
     if (d.lead != 0) {
@@ -674,6 +693,11 @@ void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
             text.fixedDigits(d.groups[i], kDigitsPerGroup);
         if (d.frac0x > 0) text.fixedDigits(d.trail, static_cast<int>(d.frac0x));
     }
+}
+
+void appendDecimalDigits(const DecimalDigits& d, std::string& out) {
+    DecimalText text;
+    putDecimalDigits(d, text);
     text.appendTo(out);
 }
 
@@ -797,6 +821,19 @@ void appendIntegerText(std::uint64_t value, std::size_t width, bool isUnsigned, 
         appendNumber(out, value);
     else
         appendNumber(out, signExtend(value, width));
+}
+
+void appendIntegerLiteral(std::uint64_t value, std::size_t width, bool isUnsigned, RowText& out) {
+    // Twenty digits or a sign and nineteen, and the comma.
+    constexpr std::size_t kRoom = 21;
+    char* p = out.room(kRoom);
+    TextCursor text(p, p + kRoom);
+    if (isUnsigned)
+        text.number(value);
+    else
+        text.number(signExtend(value, width));
+    text.put(',');
+    out.advance(text.end());
 }
 
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals) {
@@ -1056,6 +1093,103 @@ std::string decodeColumnValue(const core::ColumnDefinition& column, core::ByteSp
     std::string out;
     decodeColumnValue(column, bytes, options, out);
     return out;
+}
+
+std::optional<StoredValueForm> storedValueForm(const core::ColumnDefinition& column) {
+    const FieldType type = fieldType(column.typeCode);
+    if (type != FieldType::NewDecimal && type != FieldType::NewDate && type != FieldType::Datetime2)
+        return std::nullopt;
+    StoredValueForm form;
+    form.type = type;
+    form.width = storedWidth(column);
+    form.precision = column.precision;
+    form.decimals = column.decimals;
+    form.fsp = type == FieldType::Datetime2 ? fractionalPrecision(column, kDatetimeWidth) : 0;
+    return form;
+}
+
+bool appendStoredValueLiteral(const StoredValueForm& form, core::ByteSpan bytes, RowText& out) {
+    if (bytes.size() != form.width) return false;
+    // A DECIMAL's sign, 81 digits each side of its point, or a quoted DATETIME, and a comma.
+    constexpr std::size_t kRoom = 192;
+    switch (form.type) {
+        case FieldType::NewDecimal: {
+            // Written bare: its text always has the form of a number.
+            DecimalDigits d;
+            if (!readPackedDecimal(bytes, form.precision, form.decimals, d)) return false;
+            char* p = out.room(kRoom);
+            TextCursor text(p, p + kRoom);
+            putDecimalDigits(d, text);
+            text.put(',');
+            out.advance(text.end());
+            return true;
+        }
+        case FieldType::NewDate: {
+            const std::uint32_t v = core::ByteReader(bytes).u24le();
+            if (dateFault(v >> 9, (v >> 5) & 0x0F, v & 0x1F)) return false;
+            char* p = out.room(kRoom);
+            TextCursor text(p, p + kRoom);
+            text.put('\'');
+            putDate(text, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
+            text.put('\'');
+            text.put(',');
+            out.advance(text.end());
+            return true;
+        }
+        case FieldType::Datetime2: {
+            // The checks of datetimeFault and, for a value that passes them, the text of
+            // putDatetime2: not negative, every part within its range, so each part has
+            // its fixed number of digits. Quoted, as appendSqlLiteral quotes a temporal
+            // text; digits, '-', ' ', ':' and '.' need no escape.
+            const int fsp = form.fsp;
+            core::ByteReader r(bytes);
+            const std::uint64_t packed = r.ubeN(5);
+            if (packed < static_cast<std::uint64_t>(kDatetimefIntOffset)) return false;
+            const std::uint64_t intPart = packed - static_cast<std::uint64_t>(kDatetimefIntOffset);
+            std::uint64_t fraction = 0;
+            if (fsp > 0) {
+                const std::uint32_t width = static_cast<std::uint32_t>(fsp + 1) / 2;
+                fraction = r.ubeN(width);
+                if (fraction >= static_cast<std::uint64_t>(kPowersOf10[2 * width])) return false;
+                // In microseconds, then cut to fsp digits as putFraction does.
+                fraction = fraction * static_cast<std::uint64_t>(kPowersOf10[6 - 2 * width]) /
+                           static_cast<std::uint64_t>(kPowersOf10[static_cast<std::size_t>(6 - fsp)]);
+            }
+            const std::uint64_t ymd = intPart >> 17;
+            const std::uint64_t ym = ymd >> 5;
+            const std::uint64_t hms = intPart & 0x1FFFF;
+            const std::uint64_t year = ym / 13;
+            const std::uint64_t hour = hms >> 12;
+            const std::uint64_t minute = (hms >> 6) & 0x3F;
+            const std::uint64_t second = hms & 0x3F;
+            // The month (below 13) and the day (five bits) cannot leave their ranges.
+            if (year > 9999 || hour > 23 || minute > 59 || second > 59) return false;
+            char* o = out.room(kRoom);
+            TextCursor text(o, o + kRoom);
+            text.put('\'');
+            text.fixedDigits(year, 4);
+            text.put('-');
+            text.fixedDigits(ym % 13, 2);
+            text.put('-');
+            text.fixedDigits(ymd & 0x1F, 2);
+            text.put(' ');
+            text.fixedDigits(hour, 2);
+            text.put(':');
+            text.fixedDigits(minute, 2);
+            text.put(':');
+            text.fixedDigits(second, 2);
+            if (fsp > 0) {
+                text.put('.');
+                text.fixedDigits(fraction, fsp);
+            }
+            text.put('\'');
+            text.put(',');
+            out.advance(text.end());
+            return true;
+        }
+        default:
+            return false;
+    }
 }
 
 }  // namespace dunmore::values

@@ -2,8 +2,11 @@
 
 #include "core/byte_reader.h"
 #include "core/column_definition.h"
+#include "core/field_type.h"
+#include "values/row_text.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -51,6 +54,27 @@ const char* decodeStoredValue(const core::ColumnDefinition& column, core::ByteSp
 // Appends the decimal text of an integer column's value, given as the number its width
 // bytes (1 to 8) hold: unsigned, or two's complement of that width.
 void appendIntegerText(std::uint64_t value, std::size_t width, bool isUnsigned, std::string& out);
+// The same text followed by a comma: the SQL literal of that value in a row.
+void appendIntegerLiteral(std::uint64_t value, std::size_t width, bool isUnsigned, RowText& out);
+
+// What appendStoredValueLiteral needs of a column whose literals it writes (a packed
+// DECIMAL, a DATE or a DATETIME of the MySQL 5.6 format), worked out once for all its
+// values: the type, the stored width and the column's precision.
+struct StoredValueForm {
+    core::FieldType type = core::FieldType::Null;
+    std::uint32_t width = 0;
+    std::int32_t precision = 0;
+    std::int32_t decimals = 0;
+    int fsp = 0;
+};
+// The form of column's values, or nullopt for the types appendStoredValueLiteral leaves
+// to the decoding.
+std::optional<StoredValueForm> storedValueForm(const core::ColumnDefinition& column);
+// The SQL literal of a value of such a column straight from its stored bytes, followed by
+// its comma: what appendSqlLiteral writes for the text decodeStoredValue gives the bytes.
+// False, appending nothing, when decodeStoredValue would report a fault and when the
+// bytes are not the column's stored width: the caller then decodes the value.
+bool appendStoredValueLiteral(const StoredValueForm& form, core::ByteSpan bytes, RowText& out);
 
 // Bytes of a packed DECIMAL(precision, decimals); out-of-range arguments are clamped.
 std::uint32_t packedDecimalSize(std::int32_t precision, std::int32_t decimals);

@@ -454,9 +454,10 @@ TEST_F(InnodbRows, LiteralsFromStoredBytesEqualTheLiteralsOfTheDecodedValues) {
                 const bool decoded = innodb::decodeLeafRecord(ctx, reader.settings, page, r.origin,
                                                               r.fieldAreaLength, nullBitmap);
                 for (const auto& c : ctx.columns) values::appendSqlLiteral(c, folder, want);
-                std::string got;
+                values::RowText gotText;
                 const bool written = innodb::appendLeafRecordLiterals(ctx, reader.settings, plan, page, r.origin,
-                                                                      r.fieldAreaLength, nullBitmap, folder, got);
+                                                                      r.fieldAreaLength, nullBitmap, folder, gotText);
+                const std::string got(gotText.view());
                 EXPECT_EQ(written, decoded) << "record at " << r.origin;
                 if (decoded && written && got != want) {
                     const std::size_t at = static_cast<std::size_t>(

@@ -282,9 +282,10 @@ TEST_F(MyisamFixtureTest, LiteralsFromFieldsEqualTheLiteralsOfTheDecodedValues) 
             const myisam::UnpackResult decoded = myisam::unpackDynamicRecordValues(ctx, layout, record);
             if (decoded == myisam::UnpackResult::Row)
                 for (const auto& c : ctx.columns) values::appendSqlLiteral(c, folder, want);
-            std::string got;
+            values::RowText gotText;
             const myisam::UnpackResult written =
-                myisam::appendDynamicRecordLiterals(ctx, layout, *plan, record, folder, got);
+                myisam::appendDynamicRecordLiterals(ctx, layout, *plan, record, folder, gotText);
+            const std::string got(gotText.view());
             EXPECT_EQ(static_cast<int>(written), static_cast<int>(decoded));
             if (written == myisam::UnpackResult::Row && decoded == written && got != want) {
                 const std::size_t at = static_cast<std::size_t>(

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -98,6 +99,57 @@ TEST(SqlLiteral, Texts) {
     std::string out = "x,";
     appendSqlLiteral(column(3, 0, "7"), "", out);
     EXPECT_EQ(out, "x,7,");
+}
+
+// The escaping finds every byte it must escape wherever it stands: in a text of any
+// length, in and after the blocks of sixteen bytes it tests at once, beside UTF-8 letters.
+TEST(SqlLiteral, EscapesEveryByteAtEveryPlace) {
+    const auto naive = [](std::string_view t) {
+        std::string out = "'";
+        for (const char c : t) {
+            switch (c) {
+                case '\'': out += "''"; break;
+                case '\\': out += "\\\\"; break;
+                case '"': out += "\\\""; break;
+                case '\0': out += "\\0"; break;
+                case '\n': out += "\\n"; break;
+                case '\r': out += "\\r"; break;
+                case '\032': out += "\\Z"; break;
+                default: out += c;
+            }
+        }
+        return out + "',";
+    };
+    const std::string kSpecial[] = {"'", "\\", "\"", std::string(1, '\0'), "\n", "\r", "\032", "\xC3\xA9", "\xE2\x82\xAC"};
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (const std::string& special : kSpecial) {
+            for (std::size_t at = 0; at <= length; ++at) {
+                std::string text(length, 'a');
+                text.insert(at, special);
+                // A letter of two bytes further on, never inside the special bytes.
+                const std::size_t letterAt = std::max(at + special.size(), text.size() - at / 3);
+                if (at % 3 == 0) text.insert(letterAt, "\xC3\xA9");
+                SCOPED_TRACE(testing::Message() << "length " << length << " at " << at << " special "
+                                                << static_cast<int>(static_cast<unsigned char>(special[0])));
+                const std::string want = naive(text);
+                EXPECT_EQ(sqlLiteral(column(15, kUtf8mb4, text), ""), want);
+                RowText direct;
+                ASSERT_TRUE(appendUtf8TextLiteral(
+                    {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()}, false, direct));
+                EXPECT_EQ(direct.view(), want);
+            }
+        }
+    }
+    // Bytes that are not UTF-8 leave the text as it was, wherever they stand.
+    for (std::size_t at = 0; at <= 34; ++at) {
+        std::string text(34, 'b');
+        text.insert(at, "\xC3");
+        RowText direct;
+        direct.append("x,");
+        EXPECT_FALSE(appendUtf8TextLiteral({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                                           false, direct));
+        EXPECT_EQ(direct.view(), "x,");
+    }
 }
 
 std::string hexOf(std::string_view bytes) {
