@@ -568,9 +568,14 @@ bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
     at.lengthCursor = at.nullBase - shape.nullBytes;
     const core::ColumnDefinition* column = ctx.columns.data();
     std::string& text = ctx.literalScratch;
-    for (std::size_t i = 0; i < plan.fields.size(); ++i) {
-        const auto& f = ctx.clusteredFields[i];
-        const RecordLiteralPlan::Field& step = plan.fields[i];
+    // Taken out of the vectors once: the bytes written through out could alias them for
+    // the compiler, which would load them again for every field.
+    const RecordLiteralPlan::Field* const steps = plan.fields.data();
+    const core::InnodbColumn* const fields = ctx.clusteredFields.data();
+    const std::size_t fieldCount = plan.fields.size();
+    for (std::size_t i = 0; i < fieldCount; ++i) {
+        const auto& f = fields[i];
+        const RecordLiteralPlan::Field& step = steps[i];
         StoredField field;
         locateStoredField(page, fieldAreaLength, f, at, field);
         if (step.step == RecordLiteralPlan::Step::Skip) continue;
@@ -584,7 +589,10 @@ bool appendLeafRecordLiterals(InnodbReader& ctx, core::AppSettings& settings,
             field.bytes.size() == f.fixedLength) {
             // The stored big-endian number, its sign bit put back for a signed column.
             std::uint64_t v = 0;
-            for (const std::uint8_t b : field.bytes) v = (v << 8) | b;
+            if (field.bytes.size() == 4)
+                v = core::ByteReader(field.bytes).u32be();
+            else
+                for (const std::uint8_t b : field.bytes) v = (v << 8) | b;
             if (!step.unsignedInteger) v ^= std::uint64_t{0x80} << (8 * (field.bytes.size() - 1));
             values::appendIntegerLiteral(v, field.bytes.size(), step.unsignedInteger, out);
             continue;

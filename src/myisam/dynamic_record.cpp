@@ -185,18 +185,23 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
     const std::vector<MyisamColumn>& fields = ctx.myisamColumns;
     if (fields.empty() || record.size() < ctx.minPackLength || record.size() < ctx.packBits)
         return kMalformed;
+    // Every field of a record that splits is given its span below.
     spans.resize(fields.size());
-    std::fill(spans.begin(), spans.end(), core::ByteSpan{});
     const core::ByteSpan zeros = zeroBytes();
     // Space-stripped fields get their spaces back, as MyISAM restores them: a BINARY value
     // or a packed DECIMAL may end or begin with bytes 0x20 that are part of the value.
-    // Reserved up front so that the spans into it stay valid.
+    // Reserved at the first such field, for all of them, so that the spans into it stay
+    // valid.
     restored.clear();
-    std::size_t strippedTotal = 0;
-    for (const MyisamColumn& f : fields)
-        if (f.fieldType == kFieldSkipEndspace || f.fieldType == kFieldSkipPrespace)
-            strippedTotal += f.fieldLength;
-    restored.reserve(strippedTotal);
+    bool reserved = false;
+    const auto reserveRestored = [&] {
+        std::size_t strippedTotal = 0;
+        for (const MyisamColumn& f : fields)
+            if (f.fieldType == kFieldSkipEndspace || f.fieldType == kFieldSkipPrespace)
+                strippedTotal += f.fieldLength;
+        restored.reserve(strippedTotal);
+        reserved = true;
+    };
 
     core::ByteReader r(record);
     r.skip(ctx.packBits);
@@ -257,6 +262,7 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
                 --minPack;
                 if (stored >= length || !enough(minPack + stored)) return kMalformed;
                 const core::ByteSpan kept = r.bytes(stored);
+                if (!reserved) reserveRestored();
                 const std::size_t at = restored.size();
                 if (type == kFieldSkipPrespace)
                     restored.insert(restored.end(), length - stored, ' ');
@@ -264,6 +270,8 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
                 if (type == kFieldSkipEndspace)
                     restored.insert(restored.end(), length - stored, ' ');
                 spans[j] = core::ByteSpan(restored).subspan(at, length);
+            } else {
+                spans[j] = {};
             }
         } else if (type == kFieldBlob) {
             if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return kMalformed;
@@ -362,11 +370,18 @@ UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayou
     core::ByteSpan nullArea;
     if (layout.tableColumnOf[0] < 0) nullArea = spans[0];
     std::string& text = ctx.literalScratch;
-    for (std::size_t k = 0; k < plan.columns.size(); ++k) {
-        const DynamicLiteralPlan::Column& step = plan.columns[k];
-        const core::ColumnDefinition& col = ctx.columns[k];
-        const core::ByteSpan bytes = spans[step.field];
-        const MyisamColumnPlace& place = layout.places[k];
+    // Taken out of the vectors once: the bytes written through out could alias them for
+    // the compiler, which would load them again for every column.
+    const DynamicLiteralPlan::Column* const steps = plan.columns.data();
+    const core::ColumnDefinition* const columns = ctx.columns.data();
+    const MyisamColumnPlace* const places = layout.places.data();
+    const core::ByteSpan* const fieldBytes = spans.data();
+    const std::size_t columnCount = plan.columns.size();
+    for (std::size_t k = 0; k < columnCount; ++k) {
+        const DynamicLiteralPlan::Column& step = steps[k];
+        const core::ColumnDefinition& col = columns[k];
+        const core::ByteSpan bytes = fieldBytes[step.field];
+        const MyisamColumnPlace& place = places[k];
         const bool isNull = place.nullBit != 0 && place.nullPos < nullArea.size() &&
                             (nullArea[place.nullPos] & place.nullBit) == place.nullBit;
         if (step.step == DynamicLiteralPlan::Step::StoredValue && !isNull &&
@@ -390,7 +405,10 @@ UnpackResult appendDynamicRecordLiterals(MyisamReader& ctx, const MyisamRowLayou
             // Little-endian; bytes past those given read as zero.
             std::uint64_t v = 0;
             const std::size_t n = std::min<std::size_t>(bytes.size(), step.width);
-            for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
+            if (n == 4)
+                v = core::ByteReader(bytes).u32le();
+            else
+                for (std::size_t i = 0; i < n; ++i) v |= std::uint64_t{bytes[i]} << (8 * i);
             values::appendIntegerLiteral(v, step.width, col.isUnsigned, out);
             continue;
         }
