@@ -31,6 +31,8 @@ std::unique_ptr<InnodbReader> InnodbReader::copyForThread() const {
     auto copy = std::make_unique<InnodbReader>();
     static_cast<core::TableDefinitionState&>(*copy) = *this;
     static_cast<InnodbTableState&>(*copy) = *this;
+    // The progress is the calling thread's.
+    copy->deferredProgressRange = nullptr;
     copy->m_system = m_system;
     // A thread reads a piece of the table: a short read-ahead, so that it does not read
     // the next thread's piece too.

@@ -9,6 +9,7 @@
 #include "innodb/tablespace_format.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -49,7 +50,20 @@ struct InnodbTableState {
     std::string valueLoss;
     // Room for the text of one value on its way to a literal (appendLeafRecordLiterals).
     std::string literalScratch;
+    // Set by a save before its rows walk: counts the leaf pages and sets the progress range.
+    // The walk calls it once (runDeferredProgressRange) before the progress of its first
+    // page, after its threads have begun to read the first pieces, so that the count
+    // does not hold them up.
+    std::function<void()> deferredProgressRange;
 };
+
+// Calls ctx.deferredProgressRange, if set, and clears it.
+inline void runDeferredProgressRange(InnodbTableState& ctx) {
+    if (!ctx.deferredProgressRange) return;
+    const std::function<void()> run = std::move(ctx.deferredProgressRange);
+    ctx.deferredProgressRange = nullptr;
+    run();
+}
 
 // The reading of one InnoDB table: its definition, its layout, its page buffer, its .ibd
 // and a handle of its own on the run's ibdata1. Readers of different tables can read at

@@ -192,6 +192,8 @@ core::Status walkInPieces(core::MainFrame& frame, InnodbReader& ctx, values::Sta
         return readStretch(*readers[w], frame, format, buffers, slot, indexId, nullBitmap, starts[i],
                            endOf(i));
     });
+    // While the first pieces are read.
+    runDeferredProgressRange(ctx);
     damage.keyNames = clusterKeyNames(ctx);
     VisitedPages seen(slotPageCount(ctx, slot));
     std::optional<std::uint32_t> takeOverAt;
@@ -303,6 +305,7 @@ bool runStream(core::MainFrame& frame, InnodbReader& ctx, const StreamKind& kind
             if (indexId != 0)
                 starts = leafPieceStarts(ctx, kind.slot, ctx.clusteredRoot, firstLeaf, kLeavesPerPiece);
         }
+        if (starts.size() < 2) runDeferredProgressRange(ctx);
         const core::Status status =
             starts.size() >= 2
                 ? walkInPieces(frame, ctx, sink, walkOptions, starts, indexId, nullBitmap, workers,
@@ -413,20 +416,30 @@ bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx,
     frame.writeLog("Saving Data...\r\n");
     bool ok = false;
     core::TableRowCounts counts;
+    // The progress range is the leaf pages counted along the chain; the walk has the count
+    // made once its threads are reading (runDeferredProgressRange), and it is made here if
+    // the walk did not come to it.
+    std::uint32_t leaves = 0;
     if (inOwnFile) {
         ctx.tablespaceSelected = true;
-        const std::uint32_t leaves = countLeafPagesInTablespaceFile(frame, ctx, firstLeaf);
-        frame.setProgressRange(leaves);
+        ctx.deferredProgressRange = [&] {
+            leaves = countLeafPagesInTablespaceFile(frame, ctx, firstLeaf);
+            frame.setProgressRange(leaves);
+        };
         ok = toServer ? parseibdfilefordatabase(frame, ctx, firstLeaf, 0, statementName, &counts)
                       : parseibdfileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
+        runDeferredProgressRange(ctx);
         frame.setProgressPosition(leaves);
         ctx.tablespaceSelected = false;
     } else {
-        const std::uint32_t leaves = countLeafPagesInSystemTablespace(frame, ctx, firstLeaf);
-        frame.setProgressRange(leaves);
+        ctx.deferredProgressRange = [&] {
+            leaves = countLeafPagesInSystemTablespace(frame, ctx, firstLeaf);
+            frame.setProgressRange(leaves);
+        };
         ok = toServer
                  ? getdatafromibdatafilefordatbase(frame, ctx, firstLeaf, 0, statementName, &counts)
                  : getdatafromibdatafileforscript(frame, ctx, firstLeaf, 0, statementName, &counts);
+        runDeferredProgressRange(ctx);
         frame.setProgressPosition(leaves);
     }
     if (rowCounts) *rowCounts = counts;

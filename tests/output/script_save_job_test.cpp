@@ -632,6 +632,7 @@ INSERT INTO wide SELECT seq)SQL" + wideValues + R"SQL( FROM seq_1_to_28000;
         std::string log;
         std::vector<std::string> lines;
         std::vector<std::string> items;
+        std::vector<std::uint64_t> ranges;  // progress ranges: the leaf pages or file bytes
     };
     const auto save = [&](const fs::path& data, unsigned jobs, std::uint32_t perStatement) {
         const fs::path logs = scratch("pieces_logs");
@@ -653,6 +654,12 @@ INSERT INTO wide SELECT seq)SQL" + wideValues + R"SQL( FROM seq_1_to_28000;
              at = saved.log.find(s.settings.logFilePath))
             saved.log.erase(at, s.settings.logFilePath.size());
         saved.lines = fe.lines;
+        saved.ranges = fe.ranges;
+        // Each table's range comes before the progress of its walk: the position after a
+        // range of many pages is one of the walk's, not the end the walk came to.
+        for (std::size_t r = 0; r < fe.ranges.size(); ++r)
+            if (fe.ranges[r] > 100 && fe.rangeAt[r] < fe.positions.size())
+                EXPECT_LT(fe.positions[fe.rangeAt[r]], fe.ranges[r]) << "range " << r << " with " << jobs << " jobs";
         for (const auto& item : outcome.items)
             saved.items.push_back(item.name + " " + std::to_string(item.rows) + " " +
                                   std::to_string(static_cast<int>(item.result)) + " " + item.problem);
@@ -665,6 +672,7 @@ INSERT INTO wide SELECT seq)SQL" + wideValues + R"SQL( FROM seq_1_to_28000;
         EXPECT_EQ(other.log, one.log);
         EXPECT_EQ(other.lines, one.lines);
         EXPECT_EQ(other.items, one.items);
+        EXPECT_EQ(other.ranges, one.ranges);
     };
     for (const std::uint32_t perStatement : {1u, 1000u}) {
         SCOPED_TRACE(perStatement);

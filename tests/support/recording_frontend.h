@@ -16,7 +16,11 @@ class RecordingFrontend : public core::Frontend {
 public:
     void addOutputLine(std::string_view text) override { lock(), lines.emplace_back(text); }
     void setCaption(std::string_view text) override { lock(), captions.emplace_back(text); }
-    void setProgressRange(std::uint64_t upper) override { lock(), ranges.push_back(upper); }
+    void setProgressRange(std::uint64_t upper) override {
+        auto g = lock();
+        ranges.push_back(upper);
+        rangeAt.push_back(positions.size());
+    }
     void setProgressPosition(std::uint64_t pos) override { lock(), positions.push_back(pos); }
     void showProgress(bool visible) override { lock(), progressVisible.push_back(visible); }
     void showMessage(std::string_view text) override { lock(), messages.emplace_back(text); }
@@ -47,6 +51,7 @@ public:
     std::vector<std::string> lines, captions, messages, questions;
     std::vector<core::Question> questionKinds;
     std::vector<std::uint64_t> ranges, positions;
+    std::vector<std::size_t> rangeAt;  // per range: how many positions came before it
     std::vector<std::shared_ptr<const core::CheckTree>> trees;
     std::vector<std::shared_ptr<const core::PreviewSnapshot>> previews;
     std::vector<bool> progressVisible, treeEnabled;
