@@ -347,15 +347,21 @@ bool appendUtf8TextLiteral(core::ByteSpan bytes, bool trimBlanks, RowText& out) 
         if (p == end) break;
         const auto byte = static_cast<unsigned char>(*p);
         if (byte >= 0x80) {
-            // Two-byte sequences (Latin, Greek, Cyrillic letters) are checked here.
-            const std::size_t n =
-                byte >= 0xC2 && byte <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80
-                    ? 2
-                    : wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
-                                                   static_cast<std::size_t>(end - p));
-            // The text stays where it ended: nothing is appended.
-            if (n == 0) return false;
-            p += n;
+            // A run of letters of several bytes (accented words, whole texts of other
+            // scripts) is checked here sequence by sequence, without going back to the
+            // scan for each letter. Two-byte sequences (Latin, Greek, Cyrillic letters)
+            // are checked in place.
+            do {
+                const auto lead = static_cast<unsigned char>(*p);
+                const std::size_t n =
+                    lead >= 0xC2 && lead <= 0xDF && end - p >= 2 && (static_cast<unsigned char>(p[1]) & 0xC0) == 0x80
+                        ? 2
+                        : wellFormedUtf8SequenceLength(reinterpret_cast<const std::uint8_t*>(p),
+                                                       static_cast<std::size_t>(end - p));
+                // The text stays where it ended: nothing is appended.
+                if (n == 0) return false;
+                p += n;
+            } while (p < end && static_cast<unsigned char>(*p) >= 0x80);
             continue;
         }
         std::memcpy(o, run, static_cast<std::size_t>(p - run));

@@ -99,6 +99,17 @@ struct Padded {
     std::array<std::uint8_t, N> data{};
 };
 
+// 10^0 to 10^19, every power of ten an unsigned 64-bit integer holds.
+constexpr std::array<std::uint64_t, 20> kUnsignedPowersOf10 = [] {
+    std::array<std::uint64_t, 20> powers{};
+    std::uint64_t p = 1;
+    for (auto& power : powers) {
+        power = p;
+        p *= 10;
+    }
+    return powers;
+}();
+
 // Two decimal digits of every number below 100.
 constexpr std::array<char, 200> kDigitPairs = [] {
     std::array<char, 200> pairs{};
@@ -119,6 +130,36 @@ public:
     template <typename T>
     void number(T value) {
         m_end = std::to_chars(m_end, m_limit, value).ptr;
+    }
+    // The same for an integer, two digits at a time from the last: the count of digits
+    // from the bit width (log10 2 ~ 1233 / 4096), one more when value reaches the next
+    // power of ten.
+    void integer(std::uint64_t value) {
+        if (value < 10) {
+            put(static_cast<char>('0' + value));
+            return;
+        }
+        const auto estimate = static_cast<std::size_t>((std::bit_width(value) * 1233) >> 12);
+        const std::size_t digits = estimate + (value >= kUnsignedPowersOf10[estimate] ? 1 : 0);
+        m_end += digits;
+        char* p = m_end;
+        for (; value >= 100; value /= 100) {
+            p -= 2;
+            std::memcpy(p, &kDigitPairs[2 * (value % 100)], 2);
+        }
+        if (value >= 10) {
+            std::memcpy(p - 2, &kDigitPairs[2 * value], 2);
+        } else {
+            p[-1] = static_cast<char>('0' + value);
+        }
+    }
+    void integer(std::int64_t value) {
+        if (value < 0) {
+            put('-');
+            integer(0 - static_cast<std::uint64_t>(value));
+            return;
+        }
+        integer(static_cast<std::uint64_t>(value));
     }
     // value with at least width digits (leading zeros); negative values as they are.
     [[gnu::always_inline]] void padded(std::int64_t value, int width) {
@@ -829,9 +870,9 @@ void appendIntegerLiteral(std::uint64_t value, std::size_t width, bool isUnsigne
     char* p = out.room(kRoom);
     TextCursor text(p, p + kRoom);
     if (isUnsigned)
-        text.number(value);
+        text.integer(value);
     else
-        text.number(signExtend(value, width));
+        text.integer(signExtend(value, width));
     text.put(',');
     out.advance(text.end());
 }

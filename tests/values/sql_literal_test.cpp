@@ -120,7 +120,8 @@ TEST(SqlLiteral, EscapesEveryByteAtEveryPlace) {
         }
         return out + "',";
     };
-    const std::string kSpecial[] = {"'", "\\", "\"", std::string(1, '\0'), "\n", "\r", "\032", "\xC3\xA9", "\xE2\x82\xAC"};
+    const std::string kSpecial[] = {"'", "\\", "\"", std::string(1, '\0'), "\n", "\r", "\032", "\xC3\xA9", "\xE2\x82\xAC",
+                                    "\xC3\xA9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80'\xC3\xA9"};
     for (std::size_t length = 0; length <= 40; ++length) {
         for (const std::string& special : kSpecial) {
             for (std::size_t at = 0; at <= length; ++at) {
@@ -140,10 +141,12 @@ TEST(SqlLiteral, EscapesEveryByteAtEveryPlace) {
             }
         }
     }
-    // Bytes that are not UTF-8 leave the text as it was, wherever they stand.
+    // Bytes that are not UTF-8 leave the text as it was, wherever they stand, alone or at
+    // the end of a run of letters of several bytes.
+    for (const std::string bad : {"\xC3", "\xC3\xA9\xC3\xA9\xC3", "\xE2\x82\xAC\xE2\x82", "\xC3\xA9\xED\xA0\x80"})
     for (std::size_t at = 0; at <= 34; ++at) {
         std::string text(34, 'b');
-        text.insert(at, "\xC3");
+        text.insert(at, bad);
         RowText direct;
         direct.append("x,");
         EXPECT_FALSE(appendUtf8TextLiteral({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},

@@ -269,6 +269,26 @@ bool isUtf8(std::string_view s) {
     return true;
 }
 
+// An integer's literal has the digits of its text, at every width and at the edges of
+// each count of digits.
+TEST(ValueDecoderBytes, IntegerLiteralsAreTheirTexts) {
+    std::vector<std::uint64_t> values = {0, ~std::uint64_t{0}, std::uint64_t{1} << 63, (std::uint64_t{1} << 63) - 1};
+    for (std::uint64_t p = 1; p <= 1000000000000000000ULL; p *= 10)
+        for (const std::uint64_t v : {p - 1, p, p + 1, 9 * p, 2 * p - 1}) values.push_back(v);
+    std::mt19937_64 rng(5);
+    for (int i = 0; i < 2000; ++i) values.push_back(rng() >> (rng() % 64));
+    for (const std::size_t width : {1u, 2u, 3u, 4u, 8u})
+        for (const bool isUnsigned : {false, true})
+            for (const std::uint64_t raw : values) {
+                const std::uint64_t v = width == 8 ? raw : raw & ((std::uint64_t{1} << (8 * width)) - 1);
+                std::string text;
+                appendIntegerText(v, width, isUnsigned, text);
+                RowText literal;
+                appendIntegerLiteral(v, width, isUnsigned, literal);
+                EXPECT_EQ(literal.view(), text + ",") << v << " width " << width << (isUnsigned ? " unsigned" : "");
+            }
+}
+
 // The literal written straight from the stored bytes is the literal of the decoded text,
 // and it is taken for every value of the column's width that has no fault: on values of
 // every range, damaged ones among them.
