@@ -220,13 +220,18 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
         return need <= static_cast<std::int64_t>(r.remaining());
     };
 
-    for (std::size_t j = 0; j < fields.size(); ++j) {
-        const std::int16_t type = fields[j].fieldType;
-        const std::uint32_t length = fields[j].fieldLength;
+    // Taken out of the vectors once: the spans stored below could alias them for the
+    // compiler, which would load them again for every field.
+    const MyisamColumn* const field = fields.data();
+    const std::size_t fieldCount = fields.size();
+    core::ByteSpan* const span = spans.data();
+    for (std::size_t j = 0; j < fieldCount; ++j) {
+        const std::int16_t type = field[j].fieldType;
+        const std::uint32_t length = field[j].fieldLength;
         if (type == kFieldNormal || type == kFieldCheck) {
             if (!enough(std::max<std::int64_t>(minPack, length))) return kMalformed;
             minPack -= length;
-            spans[j] = r.bytes(length);
+            span[j] = r.bytes(length);
             continue;
         }
         if (type == kFieldVarchar) {
@@ -240,15 +245,15 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
                 if (!r.ok() || stored > length - 2) return kMalformed;
             }
             if (stored > r.remaining()) return kMalformed;
-            spans[j] = r.bytes(stored);
+            span[j] = r.bytes(stored);
             --minPack;
             continue;
         }
         if (flagSet()) {
             if (type == kFieldSkipZero) {
-                spans[j] = zeros.first(length);
+                span[j] = zeros.first(length);
             } else if (type == kFieldBlob) {
-                spans[j] = {};  // an empty BLOB: length 0
+                span[j] = {};  // an empty BLOB: length 0
             } else if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) {
                 std::uint32_t stored = 0;
                 if (length > 255 && (r.peekU8(r.position()) & 128) && r.remaining() > 0) {
@@ -269,9 +274,9 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
                 restored.insert(restored.end(), kept.begin(), kept.end());
                 if (type == kFieldSkipEndspace)
                     restored.insert(restored.end(), length - stored, ' ');
-                spans[j] = core::ByteSpan(restored).subspan(at, length);
+                span[j] = core::ByteSpan(restored).subspan(at, length);
             } else {
-                spans[j] = {};
+                span[j] = {};
             }
         } else if (type == kFieldBlob) {
             if (length <= kBlobPointerSize || length > kBlobPointerSize + 4) return kMalformed;
@@ -281,11 +286,11 @@ bool splitDynamicRecord(const MyisamReader& ctx, core::ByteSpan record,
             if (blobLength > r.remaining() ||
                 static_cast<std::int64_t>(r.remaining() - blobLength) < minPack)
                 return kMalformed;
-            spans[j] = r.bytes(static_cast<std::size_t>(blobLength));
+            span[j] = r.bytes(static_cast<std::size_t>(blobLength));
         } else {
             if (type == kFieldSkipEndspace || type == kFieldSkipPrespace) --minPack;
             if (!enough(std::max<std::int64_t>(minPack + length, length))) return kMalformed;
-            spans[j] = r.bytes(length);
+            span[j] = r.bytes(length);
         }
         nextBit();
     }
@@ -472,7 +477,9 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
         // The first block of a record: collect its chain.
         const std::uint64_t resume = info.dataPosition + info.blockLength;
         ctx.nullAreaFirst = !layout.tableColumnOf.empty() && layout.tableColumnOf[0] < 0;
-        record.clear();
+        // The record's bytes are the first recordLength of record, which only grows: its
+        // bytes are read over, not cleared first, record after record.
+        std::size_t recordLength = 0;
         visited.clear();
         visited.insert(p);
         std::uint64_t left = info.recLength;
@@ -484,9 +491,10 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                 break;
             }
             if (info.dataLength > 0) {
-                const std::size_t at = record.size();
-                record.resize(at + info.dataLength);
-                file.readAt(info.dataPosition, std::span(record).subspan(at));
+                const std::size_t at = recordLength;
+                recordLength += info.dataLength;
+                if (record.size() < recordLength) record.resize(recordLength);
+                file.readAt(info.dataPosition, std::span(record).subspan(at, info.dataLength));
             }
             left -= info.dataLength;
             if (left == 0) break;
@@ -504,9 +512,10 @@ WalkCounts walkDynamicRows(MyisamReader& ctx, const MyisamRowLayout& layout,
                 intact = false;
         }
 
+        const core::ByteSpan recordBytes(record.data(), recordLength);
         const UnpackResult unpacked = !intact             ? UnpackResult::Malformed
-                                      : options.unpackRecord ? options.unpackRecord(layout, record)
-                                                             : unpackDynamicRecordValues(ctx, layout, record);
+                                      : options.unpackRecord ? options.unpackRecord(layout, recordBytes)
+                                                             : unpackDynamicRecordValues(ctx, layout, recordBytes);
         if (unpacked == UnpackResult::Row) {
             if (options.collectRows) appendRow(ctx);
             searching = false;
