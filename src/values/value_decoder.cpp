@@ -716,14 +716,14 @@ void putDecimalDigits(const DecimalDigits& d, TextCursor& text) {
     if (d.negative) text.put('-');
     bool started = false;
     if (d.lead != 0) {
-        text.number(d.lead);
+        text.integer(d.lead);
         started = true;
     }
     for (std::uint32_t i = 0; i < d.intg0; ++i) {
         if (started) {
             text.fixedDigits(d.groups[i], kDigitsPerGroup);
         } else if (d.groups[i] != 0) {
-            text.number(d.groups[i]);
+            text.integer(d.groups[i]);
             started = true;
         }
     }
