@@ -420,6 +420,11 @@ bool saveInnodbTableRows(core::MainFrame& frame, InnodbReader& ctx,
     // made once its threads are reading (runDeferredProgressRange), and it is made here if
     // the walk did not come to it.
     std::uint32_t leaves = 0;
+    // The count refers to this call's locals: it never outlives it, whatever leaves it.
+    struct ForgetCount {
+        InnodbTableState& state;
+        ~ForgetCount() { state.deferredProgressRange = nullptr; }
+    } forgetCount{ctx};
     if (inOwnFile) {
         ctx.tablespaceSelected = true;
         ctx.deferredProgressRange = [&] {
