@@ -41,6 +41,8 @@ public:
     }
     // Keeps the first `size` bytes of the text.
     void cut(std::size_t size) { m_size = std::min(size, m_size); }
+    // Requires: !empty().
+    void pop_back() { --m_size; }
 
     std::size_t size() const { return m_size; }
     bool empty() const { return m_size == 0; }

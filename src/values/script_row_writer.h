@@ -52,7 +52,7 @@ public:
             m_text.cut(mark);
             return false;
         }
-        if (m_text.size() > start && m_text.back() == ',') m_text.cut(m_text.size() - 1);
+        if (m_text.size() > start && m_text.back() == ',') m_text.pop_back();
         if (single)
             m_text.append(m_format->statementEnd);
         else

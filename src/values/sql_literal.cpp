@@ -304,6 +304,14 @@ void appendLiteral(const core::ColumnDefinition& column, std::string_view value,
     }
 }
 
+template <typename Out>
+void appendRowLiterals(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder, Out& out) {
+    const std::size_t start = out.size();
+    for (const auto& column : row)
+        appendLiteral(column, column.value, column.isNull, column.isHexLiteral, savingFolder, out);
+    if (out.size() > start && out.back() == ',') out.pop_back();
+}
+
 }  // namespace
 
 bool isSqlNull(const core::ColumnDefinition& column) {
@@ -400,15 +408,11 @@ std::string insertStatementHead(const std::vector<core::ColumnDefinition>& colum
 
 void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder,
                      std::string& out) {
-    const std::size_t start = out.size();
-    for (const auto& column : row) appendSqlLiteral(column, savingFolder, out);
-    if (out.size() > start && out.back() == ',') out.pop_back();
+    appendRowLiterals(row, savingFolder, out);
 }
 
 void appendRowValues(const std::vector<core::ColumnDefinition>& row, std::string_view savingFolder, RowText& out) {
-    const std::size_t start = out.size();
-    for (const auto& column : row) appendSqlLiteral(column, savingFolder, out);
-    if (out.size() > start && out.back() == ',') out.cut(out.size() - 1);
+    appendRowLiterals(row, savingFolder, out);
 }
 
 }  // namespace dunmore::values

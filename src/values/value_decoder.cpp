@@ -1152,30 +1152,25 @@ std::optional<StoredValueForm> storedValueForm(const core::ColumnDefinition& col
 bool appendStoredValueLiteral(const StoredValueForm& form, core::ByteSpan bytes, RowText& out) {
     if (bytes.size() != form.width) return false;
     // A DECIMAL's sign, 81 digits each side of its point, or a quoted DATETIME, and a comma.
+    // The text ends where it was unless a value is written (out.advance below).
     constexpr std::size_t kRoom = 192;
+    char* const room = out.room(kRoom);
+    TextCursor text(room, room + kRoom);
     switch (form.type) {
         case FieldType::NewDecimal: {
             // Written bare: its text always has the form of a number.
             DecimalDigits d;
             if (!readPackedDecimal(bytes, form.precision, form.decimals, d)) return false;
-            char* p = out.room(kRoom);
-            TextCursor text(p, p + kRoom);
             putDecimalDigits(d, text);
-            text.put(',');
-            out.advance(text.end());
-            return true;
+            break;
         }
         case FieldType::NewDate: {
             const std::uint32_t v = core::ByteReader(bytes).u24le();
             if (dateFault(v >> 9, (v >> 5) & 0x0F, v & 0x1F)) return false;
-            char* p = out.room(kRoom);
-            TextCursor text(p, p + kRoom);
             text.put('\'');
             putDate(text, v >> 9, (v >> 5) & 0x0F, v & 0x1F);
             text.put('\'');
-            text.put(',');
-            out.advance(text.end());
-            return true;
+            break;
         }
         case FieldType::Datetime2: {
             // The checks of datetimeFault and, for a value that passes them, the text of
@@ -1205,8 +1200,6 @@ bool appendStoredValueLiteral(const StoredValueForm& form, core::ByteSpan bytes,
             const std::uint64_t second = hms & 0x3F;
             // The month (below 13) and the day (five bits) cannot leave their ranges.
             if (year > 9999 || hour > 23 || minute > 59 || second > 59) return false;
-            char* o = out.room(kRoom);
-            TextCursor text(o, o + kRoom);
             text.put('\'');
             text.fixedDigits(year, 4);
             text.put('-');
@@ -1224,13 +1217,14 @@ bool appendStoredValueLiteral(const StoredValueForm& form, core::ByteSpan bytes,
                 text.fixedDigits(fraction, fsp);
             }
             text.put('\'');
-            text.put(',');
-            out.advance(text.end());
-            return true;
+            break;
         }
         default:
             return false;
     }
+    text.put(',');
+    out.advance(text.end());
+    return true;
 }
 
 }  // namespace dunmore::values
